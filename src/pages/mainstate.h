@@ -1,0 +1,32 @@
+// Main-window state that several parts of the program share. The main window owns one MainState and
+// hands it to every page by reference.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "tableaccess/tableaccess.h"
+
+namespace tarvik {
+
+struct MainState {
+    QString FProgramFolder;  // folder of the program file, no trailing separator
+    QString FDataFolder;     // FProgramFolder + "/data"
+    ta::DataContext DataContext = nullptr;
+
+    bool FLoading = false;      // a bid is being loaded or the window cleared: click handlers stay quiet
+    bool FNewBidGuard = false;  // a new bid is being started: the account executive question is not asked
+    int FBidRecNo = 0;          // record number in Bids.dbf last chosen in the record picker
+    bool FImportAbort = false;  // abort request of the spreadsheet import
+
+    // Distribution source codes: the picker item text -> the code stored for it.
+    QStringList FDistSourceTexts;
+    QStringList FDistSourceValues;
+
+    QString FLastFromPostal;  // origin postal code repeated into a new shipment line
+
+    // The one way every table is named: data folder, separator, the name as the caller gives it.
+    QString tablePath(const QString& name) const { return FDataFolder + QLatin1Char('/') + name; }
+};
+
+}  // namespace tarvik
