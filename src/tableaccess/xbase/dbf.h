@@ -1,0 +1,217 @@
+// xb::Table: one open xBase table (DBF) with its memo file (FPT, or DBT for dBase III) and its
+// production compound index (CDX).
+//
+// Supported table versions, each kept as it is when a table is written:
+//   0x03 dBase III / FoxPro 2.x without memo, 0x83 dBase III with DBT memo,
+//   0xF5 FoxPro 2.x with FPT memo, 0x30 / 0x31 / 0x32 Visual FoxPro (263-byte backlink, _NullFlags).
+// Field types C N F L D M are read and written fully; every other type (I Y T B G P V 0 ...) is kept byte
+// for byte (text access gives its raw bytes).
+//
+// The engine works in bytes of the table's codepage (see codepage.h for conversions).
+//
+// Errors: every call that can fail returns false (or nullptr / 0) and leaves a message naming the file
+// and the problem in `error()` (static calls fill the `error` argument). Bad input never crashes and is
+// never written to: a damaged table opens with an error and is not modified.
+//
+// Records are numbered from 1. The record buffer of the current record is written back when the table
+// moves to another record, on flush() and when the table is closed (destroyed).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tableaccess/xbase/fields.h"
+
+namespace xb {
+
+class CdxFile;
+class MemoFile;
+
+// The file layouts a new table can have.
+enum class Format {
+    DBase3,   // 0x03, or 0x83 with a .dbt memo file
+    Fox2,     // 0x03, or 0xF5 with an .fpt memo file
+    Vfp,      // 0x30, .fpt memo, 263-byte backlink
+};
+
+// A field for Table::create. offset is computed; flags only matter for Visual FoxPro (0x02 nullable).
+struct NewField {
+    std::string name;
+    char type = 'C';
+    uint16_t length = 0;   // ignored (fixed) for L, D, M (set by the format), I, Y, T, B
+    uint8_t decimals = 0;
+    uint8_t flags = 0;
+};
+
+// Calendar date of the header's last-update field.
+struct HeaderDate {
+    int year = 0, month = 0, day = 0;
+};
+
+class Table {
+public:
+    ~Table();  // writes a pending record buffer, closes files
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // Opens the table at path; ".dbf" is optional and the file name is matched without regard to case.
+    // Opens the memo file and the production index (when the header flags one) too. readOnly opens the
+    // files for reading only (every write then fails). nullptr with error on failure.
+    static std::unique_ptr<Table> open(const std::string& path, std::string& error, bool readOnly = false);
+
+    // Creates a new empty table (and an empty memo file when a field is M). The codepage byte goes into
+    // the header (0x03 cp1252, 0x01 cp437, 0x02 cp850, 0xC8 cp1250; 0 means cp1252). Fails when the file
+    // exists. The table is returned open.
+    static std::unique_ptr<Table> create(const std::string& path, const std::vector<NewField>& fields,
+                                         Format format, uint8_t codepage, std::string& error);
+
+    // Makes an empty table at newPath with this table's version, codepage and fields (and an empty memo
+    // file when this table has memo fields); no index. Returns it open.
+    std::unique_ptr<Table> copyStructure(const std::string& newPath, std::string& error) const;
+
+    // Finds the path of an existing file whose name equals that of path without regard to case; returns
+    // path unchanged when there is none. Adds ".dbf" when withDbfExtension and the name has no extension.
+    static std::string resolve(const std::string& path, bool withDbfExtension = false);
+
+    // ---- Description ----
+    const std::string& path() const { return path_; }
+    std::string memoPath() const;    // empty when the table has no memo file
+    std::string indexPath() const;   // production index path (may not exist)
+    uint8_t version() const { return version_; }
+    Format format() const;
+    uint8_t codepageByte() const { return codepage_; }
+    HeaderDate lastUpdate() const { return lastUpdate_; }
+    bool readOnly() const { return readOnly_; }
+    const std::vector<FieldDesc>& fields() const { return fields_; }  // without the _NullFlags field
+    int fieldCount() const { return static_cast<int>(fields_.size()); }
+    // 0-based position of the field, case-insensitive; -1 when absent.
+    int fieldIndex(std::string_view name) const;
+    uint16_t recordLength() const { return recordLength_; }
+    uint16_t headerLength() const { return headerLength_; }
+    bool hasMemoFields() const;
+    const std::string& error() const { return error_; }
+
+    // ---- Index ----
+    // The production index, or nullptr when the table has none.
+    CdxFile* index() { return cdx_.get(); }
+    // Selects a tag by name (case-insensitive) for ordering and seek; empty name selects record order.
+    bool selectTag(std::string_view name);
+    int selectedTag() const { return tag_; }  // -1 in record order
+    // Seeks key (codepage bytes) on the selected tag. True (record current) when found; false when not
+    // found (error() empty) or on failure (error() set). Needs a selected tag.
+    bool seek(std::string_view key);
+    // Reopens the production index after it was created or rebuilt from outside (CreateIndex).
+    bool reopenIndex();
+
+    // ---- Position ----
+    uint32_t recordCount() const { return recCount_; }  // deleted records included
+    uint32_t recno() const { return recno_; }            // 0 when there is no current record
+    bool eof() const { return eof_; }
+    bool bof() const { return bof_; }
+    // Each returns false at the end/start of the table (eof()/bof() set) or on failure (error() set).
+    bool go(uint32_t recno);
+    bool top();
+    bool bottom();
+    bool skip(int n = 1);  // in tag order when a tag is selected, else record order
+
+    // ---- Fields of the current record (field = 0-based position) ----
+    // Bytes as stored (trailing blanks kept); for memo fields the memo's bytes; other types: raw bytes.
+    std::string getText(int field);
+    // Writes text: C is padded with blanks / cut; N and F are right-aligned (formatted to the field's
+    // decimals when the text is a number); L takes T/F/Y/N/?; D takes CCYYMMDD or empty; M stores the
+    // memo. "" clears any field. Fails (false) on a value that does not fit the field.
+    bool setText(int field, std::string_view bytes);
+    int64_t getInt(int field);
+    double getDouble(int field);
+    bool getLogical(int field);
+    std::string getDate(int field);  // "CCYYMMDD", empty when blank
+    bool setInt(int field, int64_t value);
+    bool setDouble(int field, double value);
+    bool setLogical(int field, bool value);
+    bool setDate(int field, std::string_view ccyymmdd);  // empty clears
+    bool isNull(int field);  // Visual FoxPro null flag (false for other versions)
+    // The raw bytes of the field in the record buffer (memo: the pointer).
+    std::string rawField(int field) const;
+    bool setRawField(int field, std::string_view bytes);  // exactly the field's length
+    // The whole record buffer of the current record (deletion flag first).
+    const std::vector<uint8_t>& recordBuffer() const { return rec_; }
+
+    // ---- Records ----
+    bool appendBlank();                 // new blank record becomes current
+    bool appendRecordFrom(Table& source);  // copy of source's current record (fields by name, memos too)
+    bool deleteRecord();
+    bool recall();
+    bool deleted() const;
+    // Removes deleted records, rewrites the memo file without orphan blocks and rebuilds the production
+    // index. Crash-safe: new files are written beside the old ones, flushed and renamed into place under
+    // a commit marker; an interrupted pack is finished or rolled back by the next open.
+    bool pack();
+    bool flush();  // writes the pending record, header and index changes
+
+    // Test hook: called before each step of pack with the step's name; returning false stops the pack
+    // there as a crash would (no clean-up). Empty by default.
+    static std::function<bool(const char* step)>& packStepHook();
+
+    // Reads records (for index builds and checks) from the file, as they are stored.
+    RecordReader& reader();
+
+private:
+    Table();
+    class Reader;
+    bool fail(std::string message);
+    bool load(std::string& error);
+    bool readRecordRaw(uint32_t recno, uint8_t* out);
+    bool loadCurrent(uint32_t recno);
+    bool writeCurrent();
+    bool writeHeaderCount();
+    bool checkWritable();
+    bool finishInterruptedPack(std::string& error);
+    std::string fieldMemo(int field);
+    bool storeMemo(int field, std::string_view bytes);
+    uint32_t memoBlock(int field) const;
+    void setMemoBlock(int field, uint32_t block);
+    int nullBit(int field) const;
+    void setNull(int field, bool null);
+
+    std::string path_;
+    int fd_ = -1;
+    bool readOnly_ = false;
+    uint8_t version_ = 0x03;
+    uint8_t codepage_ = 0;
+    uint8_t headerFlags_ = 0;
+    HeaderDate lastUpdate_;
+    uint32_t recCount_ = 0;
+    uint16_t headerLength_ = 0;
+    uint16_t recordLength_ = 0;
+    std::vector<FieldDesc> fields_;
+    int nullFlagsOffset_ = -1;   // offset of _NullFlags in the record, -1 when none
+    int nullFlagsLength_ = 0;
+    std::vector<int> nullBits_;  // per field: its bit in _NullFlags, -1 when not nullable
+    std::unique_ptr<MemoFile> memo_;
+    std::unique_ptr<CdxFile> cdx_;
+    std::unique_ptr<Reader> reader_;
+    int tag_ = -1;
+    std::string indexUnmaintainable_;  // why the index cannot be kept up to date (writes refused)
+
+    uint32_t recno_ = 0;
+    bool eof_ = true, bof_ = true;
+    std::vector<uint8_t> rec_;      // current record
+    std::vector<uint8_t> recOld_;   // as read (for index update)
+    bool dirty_ = false;
+    bool headerDirty_ = false;
+    // read cache of consecutive records
+    std::vector<uint8_t> cache_;
+    uint32_t cacheFirst_ = 0, cacheCount_ = 0;
+    // tag order position
+    std::vector<uint32_t> order_;   // recnos in tag order (built lazily from walk)
+    bool orderValid_ = false;
+    size_t orderPos_ = 0;
+
+    std::string error_;
+};
+
+}  // namespace xb
