@@ -24,6 +24,7 @@ struct MainState {
     QStringList FDistSourceValues;
 
     QString FLastFromPostal;  // origin postal code repeated into a new shipment line
+    QString FLastTown;        // town of the postal code last found by CheckPostalCode
 
     // The one way every table is named: data folder, separator, the name as the caller gives it.
     QString tablePath(const QString& name) const { return FDataFolder + QLatin1Char('/') + name; }
