@@ -78,6 +78,13 @@ public:
     void openEditor();                       // opens the editor on the current cell
     void closeEditor(bool accept = true);
     void setTabMovesBetweenCells(bool on);   // Tab / Shift+Tab move the current cell
+    // Whole-row selection: the current row is shown selected and no cell can be edited.
+    void setRowSelect(bool on);
+    bool rowSelect() const;
+
+    // ---- Bulk changes: cell changes between these calls are announced once, at the end ----
+    void beginUpdate();
+    void endUpdate();
 
     // ---- Hooks (set by the owning page) ----
     std::function<bool(int col, int row)> canSelectCell;
@@ -97,12 +104,19 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void scrollContentsBy(int dx, int dy) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class StringGridDelegate;
+    bool editorKey(QKeyEvent* event);
+    void editorTextChanged(const QString& text);
+    void tabMove(bool forward);
+    bool canSelect(int col, int row) const;
+
     struct Private;
     std::unique_ptr<Private> d;
 };
