@@ -28,8 +28,12 @@
 
 namespace xb {
 
+namespace io {
+class File;
+}
 class CdxFile;
 class MemoFile;
+struct TagSpec;
 
 // The file layouts a new table can have.
 enum class Format {
@@ -104,8 +108,14 @@ public:
     // Seeks key (codepage bytes) on the selected tag. True (record current) when found; false when not
     // found (error() empty) or on failure (error() set). Needs a selected tag.
     bool seek(std::string_view key);
-    // Reopens the production index after it was created or rebuilt from outside (CreateIndex).
-    bool reopenIndex();
+    // Builds a new production index with these tags over all records (replacing any index file of the
+    // table's base name) and flags it in the header.
+    bool createIndex(const std::vector<TagSpec>& tags);
+    // Makes sure the production index holds these tags (by name), building the missing ones; creates the
+    // index when the table has none.
+    bool ensureTags(const std::vector<TagSpec>& tags);
+    // Recomputes every tag of the production index from the records.
+    bool rebuildIndex();
 
     // ---- Position ----
     uint32_t recordCount() const { return recCount_; }  // deleted records included
@@ -163,6 +173,8 @@ private:
     Table();
     class Reader;
     bool fail(std::string message);
+    bool ok() { error_.clear(); return true; }
+    std::string name() const;  // the file name, for messages
     bool load(std::string& error);
     bool readRecordRaw(uint32_t recno, uint8_t* out);
     bool loadCurrent(uint32_t recno);
@@ -178,11 +190,13 @@ private:
     void setNull(int field, bool null);
 
     std::string path_;
-    int fd_ = -1;
+    std::unique_ptr<io::File> file_;
     bool readOnly_ = false;
     uint8_t version_ = 0x03;
     uint8_t codepage_ = 0;
     uint8_t headerFlags_ = 0;
+    std::vector<uint8_t> headerRaw_;  // the header as read (descriptors, backlink)
+    bool dateWritten_ = false;
     HeaderDate lastUpdate_;
     uint32_t recCount_ = 0;
     uint16_t headerLength_ = 0;
@@ -207,9 +221,14 @@ private:
     std::vector<uint8_t> cache_;
     uint32_t cacheFirst_ = 0, cacheCount_ = 0;
     // tag order position
-    std::vector<uint32_t> order_;   // recnos in tag order (built lazily from walk)
+    std::vector<uint32_t> order_;     // recnos in tag order (built lazily from a walk of the tag)
+    std::vector<uint32_t> orderPos_;  // recno -> position in order_ + 1 (0: not in the tag)
     bool orderValid_ = false;
-    size_t orderPos_ = 0;
+    bool ensureOrder();
+    bool positionTo(uint32_t recno);  // without writing the buffer
+    bool refreshCount();
+    void setEof();
+    void invalidateOrder() { orderValid_ = false; }
 
     std::string error_;
 };

@@ -1,0 +1,1539 @@
+#include "tableaccess/xbase/dbf.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <strings.h>
+
+#include "tableaccess/xbase/cdx.h"
+#include "tableaccess/xbase/fileio.h"
+#include "tableaccess/xbase/fpt.h"
+
+namespace xb {
+namespace {
+
+constexpr size_t kCacheBytes = 256 * 1024;
+constexpr const char* kPackSuffix = ".pack~";      // new files of a pack, beside the old ones
+constexpr const char* kPackMarker = ".packing~";   // present while a committed pack is being put in place
+constexpr const char* kCreateSuffix = ".new~";
+
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void putLe16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void putLe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+bool isVfp(uint8_t version) { return version == 0x30 || version == 0x31 || version == 0x32; }
+bool isMemoType(char t, uint8_t version) {
+    return t == 'M' || ((t == 'G' || t == 'P') && (isVfp(version) || version == 0xF5));
+}
+
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\0')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+// A number as xBase numeric fields hold it: optional sign, digits, one point. Blank is not a number.
+bool parseNumber(std::string_view text, double& value) {
+    const std::string t = trim(text);
+    if (t.empty()) return false;
+    size_t i = 0;
+    if (t[i] == '+' || t[i] == '-') ++i;
+    bool digits = false, point = false;
+    for (; i < t.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(t[i]))) digits = true;
+        else if (t[i] == '.' && !point) point = true;
+        else return false;
+    }
+    if (!digits) return false;
+    value = std::strtod(t.c_str(), nullptr);
+    return true;
+}
+
+// Leading number of a text, as xBase reads numbers (garbage after the number is ignored, none gives 0).
+double leadingNumber(std::string_view text) {
+    const std::string t = trim(text);
+    if (t.empty()) return 0;
+    char* end = nullptr;
+    const double v = std::strtod(t.c_str(), &end);
+    if (end == t.c_str() || !std::isfinite(v)) return 0;
+    return v;
+}
+
+bool validDate(std::string_view d) {
+    if (d.size() != 8) return false;
+    for (char c : d)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    const int y = std::stoi(std::string(d.substr(0, 4)));
+    const int m = std::stoi(std::string(d.substr(4, 2)));
+    const int day = std::stoi(std::string(d.substr(6, 2)));
+    if (y < 1 || m < 1 || m > 12 || day < 1) return false;
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int dim = days[m - 1];
+    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) dim = 29;
+    return day <= dim;
+}
+
+// Julian day number <-> calendar date (for Visual FoxPro datetime fields).
+void julianToDate(long jd, int& y, int& m, int& d) {
+    long a = jd + 32044;
+    long b = (4 * a + 3) / 146097;
+    long c = a - 146097 * b / 4;
+    long dd = (4 * c + 3) / 1461;
+    long e = c - 1461 * dd / 4;
+    long mm = (5 * e + 2) / 153;
+    d = int(e - (153 * mm + 2) / 5 + 1);
+    m = int(mm + 3 - 12 * (mm / 10));
+    y = int(100 * b + dd - 4800 + mm / 10);
+}
+long dateToJulian(int y, int m, int d) {
+    const int a = (14 - m) / 12;
+    const long yy = y + 4800 - a;
+    const int mm = m + 12 * a - 3;
+    return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+}
+
+HeaderDate today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&now, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
+}
+
+bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+std::string upper(std::string_view s) {
+    std::string r(s);
+    for (auto& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+// Formats a number right-aligned in width with dec decimals; false when it does not fit.
+bool formatNumber(double v, int width, int dec, std::string& out) {
+    if (!std::isfinite(v)) return false;
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "%*.*f", width, dec, v);
+    std::string s = buf;
+    if (static_cast<int>(s.size()) > width) {
+        // "-0.5" in N(3,1)... drop a leading zero before the point when that makes it fit
+        const auto zero = s.find("0.");
+        if (zero != std::string::npos && (zero == 0 || s[zero - 1] == '-' || s[zero - 1] == ' ') &&
+            static_cast<int>(s.size()) == width + 1)
+            s.erase(zero, 1);
+        if (static_cast<int>(s.size()) > width) return false;
+    }
+    out = s;
+    return true;
+}
+
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+
+class Table::Reader : public RecordReader {
+public:
+    explicit Reader(Table& t) : t_(t) {}
+    uint32_t recordCount() const override { return t_.recCount_; }
+    bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override {
+        if (recno < 1 || recno > t_.recCount_) return false;
+        out.resize(t_.recordLength_);
+        if (recno == t_.recno_ && t_.dirty_) {
+            out = t_.rec_;
+            return true;
+        }
+        return t_.readRecordRaw(recno, out.data());
+    }
+
+private:
+    Table& t_;
+};
+
+Table::Table() : reader_(std::make_unique<Reader>(*this)) {}
+
+Table::~Table() {
+    if (file_ && file_->isOpen()) flush();
+}
+
+std::function<bool(const char*)>& Table::packStepHook() {
+    static std::function<bool(const char*)> hook;
+    return hook;
+}
+
+RecordReader& Table::reader() { return *reader_; }
+
+bool Table::fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+}
+
+std::string Table::name() const { return path_; }
+
+std::string Table::resolve(const std::string& path, bool withDbfExtension) {
+    if (withDbfExtension && !io::hasExtension(path)) {
+        const std::string withExt = io::resolveCase(path + ".dbf");
+        if (io::exists(withExt)) return withExt;
+        const std::string plain = io::resolveCase(path);
+        if (io::exists(plain)) return plain;
+        return path + ".dbf";
+    }
+    return io::resolveCase(path);
+}
+
+Format Table::format() const {
+    if (isVfp(version_)) return Format::Vfp;
+    if (version_ == 0x83 || version_ == 0x8B) return Format::DBase3;
+    if (version_ == 0xF5) return Format::Fox2;
+    // 0x03: FoxPro 2.x and dBase III write the same header; a memo file tells them apart.
+    if (memo_) return memo_->kind() == MemoFile::Kind::Dbt ? Format::DBase3 : Format::Fox2;
+    return Format::Fox2;
+}
+
+std::string Table::memoPath() const { return memo_ ? memo_->path() : std::string(); }
+
+std::string Table::indexPath() const { return io::resolveCase(io::withExtension(path_, ".cdx")); }
+
+bool Table::hasMemoFields() const {
+    for (const auto& f : fields_)
+        if (isMemoType(f.type, version_)) return true;
+    return false;
+}
+
+int Table::fieldIndex(std::string_view name) const {
+    std::string n = trim(name);
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i].name.size() == n.size() && strncasecmp(fields_[i].name.c_str(), n.c_str(), n.size()) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// ---- Opening ----
+
+std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, bool readOnly) {
+    const std::string real = resolve(path, true);
+    if (!io::exists(real)) {
+        error = real + ": the table does not exist";
+        return nullptr;
+    }
+    std::unique_ptr<Table> t(new Table);
+    t->path_ = real;
+    t->readOnly_ = readOnly;
+    const bool interrupted = io::exists(real + kPackMarker);
+    if (interrupted && !readOnly) {
+        if (!t->finishInterruptedPack(error)) return nullptr;
+    } else if (!interrupted && !readOnly) {
+        // New files of a pack that never reached its commit: the old files are intact.
+        for (const std::string& stray : {real + kPackSuffix, io::withExtension(real, ".fpt") + kPackSuffix,
+                                         io::withExtension(real, ".dbt") + kPackSuffix})
+            if (io::exists(stray)) io::removeFile(stray);
+    }
+    if (!t->load(error)) return nullptr;
+    if (interrupted && !readOnly) {
+        // The renamed files are in place; the index is rebuilt before the pack counts as done.
+        if (t->cdx_ && !t->rebuildIndex()) {
+            error = t->error_;
+            return nullptr;
+        }
+        io::removeFile(real + kPackMarker);
+        io::syncFolderOf(real);
+    } else if (interrupted) {
+        error = real + ": an interrupted pack must be finished first (open the table for writing)";
+        return nullptr;
+    }
+    return t;
+}
+
+bool Table::finishInterruptedPack(std::string& error) {
+    // The marker is written only after both new files were flushed: put them in place.
+    for (const std::string& ext : {std::string(".fpt"), std::string(".dbt")}) {
+        const std::string memo = io::resolveCase(io::withExtension(path_, ext));
+        const std::string fresh = memo + kPackSuffix;
+        if (io::exists(fresh) && !io::replaceFile(fresh, memo, error)) {
+            error = fresh + ": cannot finish an interrupted pack (" + error + ")";
+            return false;
+        }
+    }
+    const std::string fresh = path_ + kPackSuffix;
+    if (io::exists(fresh) && !io::replaceFile(fresh, path_, error)) {
+        error = fresh + ": cannot finish an interrupted pack (" + error + ")";
+        return false;
+    }
+    return true;
+}
+
+bool Table::load(std::string& error) {
+    file_ = std::make_unique<io::File>();
+    std::string why;
+    if (!file_->open(path_, !readOnly_, why)) {
+        if (readOnly_ || !file_->open(path_, false, why)) {
+            error = path_ + ": cannot open the table (" + why + ")";
+            return false;
+        }
+        readOnly_ = true;  // a file we may not write is used for reading
+    }
+    const long long size = file_->size();
+    uint8_t h[32];
+    if (size < 32 || !file_->readAt(0, h, 32)) {
+        error = path_ + ": the table is truncated (shorter than its 32-byte header)";
+        return false;
+    }
+    version_ = h[0];
+    lastUpdate_ = {1900 + h[1], h[2], h[3]};
+    recCount_ = le32(h + 4);
+    headerLength_ = le16(h + 8);
+    recordLength_ = le16(h + 10);
+    headerFlags_ = h[28];
+    codepage_ = h[29];
+    const bool vfp = isVfp(version_);
+    const uint32_t minHeader = 32 + 32 + 1 + (vfp ? 263 : 0);
+    if (headerLength_ < 32 + 1 || headerLength_ > size) {
+        error = path_ + ": the header length (" + std::to_string(headerLength_) +
+                ") disagrees with the file size (" + std::to_string(size) + " bytes)";
+        return false;
+    }
+    if (headerLength_ < minHeader && vfp) {
+        error = path_ + ": the header length (" + std::to_string(headerLength_) +
+                ") is too short for a Visual FoxPro table";
+        return false;
+    }
+    headerRaw_.resize(headerLength_);
+    if (!file_->readAt(0, headerRaw_.data(), headerLength_)) {
+        error = path_ + ": cannot read the header (" + io::lastSystemError() + ")";
+        return false;
+    }
+    // Field descriptors up to the 0x0D terminator.
+    fields_.clear();
+    nullBits_.clear();
+    nullFlagsOffset_ = -1;
+    uint32_t offset = 1;
+    size_t pos = 32;
+    bool terminated = false;
+    std::vector<FieldDesc> all;
+    while (pos < headerLength_) {
+        if (headerRaw_[pos] == 0x0D) {
+            terminated = true;
+            break;
+        }
+        if (pos + 32 > headerLength_) break;
+        const uint8_t* d = headerRaw_.data() + pos;
+        FieldDesc f;
+        size_t n = 0;
+        while (n < 11 && d[n] != 0) ++n;
+        f.name.assign(reinterpret_cast<const char*>(d), n);
+        f.type = static_cast<char>(d[11]);
+        f.length = d[16];
+        f.decimals = d[17];
+        if (f.type == 'C' && !vfp && f.decimals != 0) {
+            // Character fields longer than 255 keep the high byte of the length in the decimals byte.
+            f.length = static_cast<uint16_t>(d[16] | (d[17] << 8));
+            f.decimals = 0;
+        }
+        f.flags = vfp ? d[18] : 0;
+        f.offset = offset;
+        offset += f.length;
+        all.push_back(f);
+        pos += 32;
+    }
+    if (!terminated) {
+        error = path_ + ": the header has no end of its field list within its length (" +
+                std::to_string(headerLength_) + " bytes)";
+        return false;
+    }
+    if (all.empty()) {
+        error = path_ + ": the header describes no field";
+        return false;
+    }
+    if (offset != recordLength_) {
+        error = path_ + ": the header's record length (" + std::to_string(recordLength_) +
+                ") disagrees with its fields (" + std::to_string(offset) + " bytes)";
+        return false;
+    }
+    const uint64_t need = uint64_t(headerLength_) + uint64_t(recCount_) * recordLength_;
+    if (need > static_cast<uint64_t>(size)) {
+        error = path_ + ": the table is truncated: the header counts " + std::to_string(recCount_) +
+                " records of " + std::to_string(recordLength_) + " bytes, the file holds " +
+                std::to_string((static_cast<uint64_t>(size) - headerLength_) / recordLength_);
+        return false;
+    }
+    int bit = 0;
+    for (const auto& f : all) {
+        if (f.type == '0' && vfp) {
+            nullFlagsOffset_ = static_cast<int>(f.offset);
+            nullFlagsLength_ = f.length;
+            continue;
+        }
+        fields_.push_back(f);
+        int mine = -1;
+        if (vfp && (f.type == 'V' || f.type == 'Q')) ++bit;  // variable length marker bit
+        if (vfp && (f.flags & 0x02)) mine = bit++;
+        nullBits_.push_back(mine);
+    }
+    if (nullFlagsOffset_ < 0)
+        for (auto& b : nullBits_) b = -1;
+    else
+        for (auto& b : nullBits_)
+            if (b >= nullFlagsLength_ * 8) b = -1;
+
+    // Memo file.
+    memo_.reset();
+    if (hasMemoFields() || (vfp && (headerFlags_ & 0x02))) {
+        const std::string fpt = io::resolveCase(io::withExtension(path_, ".fpt"));
+        const std::string dbt = io::resolveCase(io::withExtension(path_, ".dbt"));
+        const bool dbase = version_ == 0x83 || version_ == 0x8B;
+        std::string memoPath;
+        MemoFile::Kind kind = MemoFile::Kind::Fpt;
+        if (dbase) {
+            memoPath = io::exists(dbt) ? dbt : "";
+            kind = MemoFile::Kind::Dbt;
+        } else if (io::exists(fpt)) {
+            memoPath = fpt;
+        } else if (io::exists(dbt)) {
+            memoPath = dbt;
+            kind = MemoFile::Kind::Dbt;
+        }
+        if (memoPath.empty()) {
+            if (hasMemoFields()) {
+                error = path_ + ": the memo file " + io::fileNameOf(io::withExtension(path_, dbase ? ".dbt" : ".fpt")) +
+                        " is missing";
+                return false;
+            }
+        } else {
+            memo_ = MemoFile::open(memoPath, kind, readOnly_, error);
+            if (!memo_) return false;
+        }
+    }
+
+    // Production index.
+    cdx_.reset();
+    tag_ = -1;
+    indexUnmaintainable_.clear();
+    if (headerFlags_ & 0x01) {
+        const std::string cdx = indexPath();
+        if (!io::exists(cdx)) {
+            error = path_ + ": the production index " + io::fileNameOf(io::withExtension(path_, ".cdx")) +
+                    " is missing";
+            return false;
+        }
+        cdx_ = CdxFile::open(cdx, fields_, error);
+        if (!cdx_) {
+            if (error.empty()) error = cdx + ": cannot open the index";
+            return false;
+        }
+        std::string why;
+        if (!cdx_->maintainable(why)) indexUnmaintainable_ = cdx + ": " + why;
+    }
+
+    rec_.assign(recordLength_, ' ');
+    recOld_ = rec_;
+    cacheCount_ = 0;
+    recno_ = 0;
+    eof_ = bof_ = recCount_ == 0;
+    dirty_ = false;
+    orderValid_ = false;
+    if (recCount_ > 0) {
+        if (!loadCurrent(1)) {
+            error = error_;
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- Creating ----
+
+std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<NewField>& fields, Format format,
+                                     uint8_t codepage, std::string& error) {
+    std::string real = path;
+    if (!io::hasExtension(real)) real += ".dbf";
+    real = io::resolveCase(real);
+    if (io::exists(real)) {
+        error = real + ": the table exists already";
+        return nullptr;
+    }
+    if (fields.empty() || fields.size() > 255) {
+        error = real + ": a table needs 1 to 255 fields";
+        return nullptr;
+    }
+    const bool vfp = format == Format::Vfp;
+    bool memo = false;
+    int nullable = 0;
+    std::vector<FieldDesc> descs;
+    uint32_t offset = 1;
+    for (const auto& nf : fields) {
+        FieldDesc f;
+        f.name = upper(trim(nf.name));
+        f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(nf.type)));
+        f.length = nf.length;
+        f.decimals = nf.decimals;
+        f.flags = vfp ? nf.flags : 0;
+        const auto bad = [&](const std::string& why) {
+            error = real + ": field " + (f.name.empty() ? std::string("(no name)") : f.name) + " " + why;
+            return nullptr;
+        };
+        if (f.name.empty() || f.name.size() > 10 || !std::isalpha(static_cast<unsigned char>(f.name[0])) ||
+            !std::all_of(f.name.begin(), f.name.end(), nameChar))
+            return bad("has an invalid name (1 to 10 letters, digits or _, starting with a letter)");
+        for (const auto& other : descs)
+            if (other.name == f.name) return bad("is named twice");
+        switch (f.type) {
+        case 'C':
+            if (f.length < 1 || f.length > 254) return bad("needs a length of 1 to 254");
+            f.decimals = 0;
+            break;
+        case 'N':
+        case 'F':
+            if (f.length < 1 || f.length > 20) return bad("needs a length of 1 to 20");
+            if (f.decimals > 0 && f.decimals + 2 > f.length) return bad("has too many decimals for its length");
+            break;
+        case 'L': f.length = 1; f.decimals = 0; break;
+        case 'D': f.length = 8; f.decimals = 0; break;
+        case 'M':
+            f.length = vfp ? 4 : 10;
+            f.decimals = 0;
+            memo = true;
+            break;
+        case 'I':
+            if (!vfp) return bad("of type I needs a Visual FoxPro table");
+            f.length = 4; f.decimals = 0;
+            break;
+        case 'Y': case 'T': case 'B':
+            if (!vfp) return bad(std::string("of type ") + f.type + " needs a Visual FoxPro table");
+            f.length = 8;
+            f.decimals = f.type == 'Y' ? 4 : 0;
+            break;
+        default: return bad(std::string("has a type the engine does not create (") + f.type + ")");
+        }
+        if (f.flags & 0x02) ++nullable;
+        f.offset = offset;
+        offset += f.length;
+        descs.push_back(f);
+    }
+    if (nullable > 0) {
+        FieldDesc nf;
+        nf.name = "_NullFlags";
+        nf.type = '0';
+        nf.length = static_cast<uint16_t>((nullable + 7) / 8);
+        nf.flags = 0x05;
+        nf.offset = offset;
+        offset += nf.length;
+        descs.push_back(nf);
+    }
+    if (offset > 65535) {
+        error = real + ": the record would be longer than 65535 bytes";
+        return nullptr;
+    }
+    uint8_t version = 0x03;
+    if (vfp) version = 0x30;
+    else if (memo) version = format == Format::DBase3 ? 0x83 : 0xF5;
+    const uint32_t headerLength = 32 + 32 * static_cast<uint32_t>(descs.size()) + 1 + (vfp ? 263 : 0);
+    std::vector<uint8_t> h(headerLength + 1, 0);
+    h[0] = version;
+    const HeaderDate d = today();
+    h[1] = uint8_t(d.year - 1900);
+    h[2] = uint8_t(d.month);
+    h[3] = uint8_t(d.day);
+    putLe16(&h[8], static_cast<uint16_t>(headerLength));
+    putLe16(&h[10], static_cast<uint16_t>(offset));
+    h[28] = (vfp && memo) ? 0x02 : 0x00;
+    h[29] = format == Format::DBase3 ? 0 : (codepage == 0 ? 0x03 : codepage);
+    if (format == Format::DBase3 && codepage != 0 && codepage != 0x03) h[29] = codepage;
+    for (size_t i = 0; i < descs.size(); ++i) {
+        uint8_t* p = &h[32 + 32 * i];
+        std::memcpy(p, descs[i].name.data(), std::min<size_t>(descs[i].name.size(), 10));
+        p[11] = static_cast<uint8_t>(descs[i].type);
+        if (format != Format::DBase3) putLe32(p + 12, descs[i].offset);
+        p[16] = static_cast<uint8_t>(descs[i].length);
+        p[17] = descs[i].decimals;
+        p[18] = descs[i].flags;
+    }
+    h[32 + 32 * descs.size()] = 0x0D;
+    h[headerLength] = 0x1A;
+
+    if (memo) {
+        const std::string memoPath = io::withExtension(real, format == Format::DBase3 ? ".dbt" : ".fpt");
+        if (!MemoFile::create(memoPath, format == Format::DBase3 ? MemoFile::Kind::Dbt : MemoFile::Kind::Fpt, 64,
+                              true, error))
+            return nullptr;
+    }
+    const std::string tmp = real + kCreateSuffix;
+    {
+        io::File f;
+        std::string why;
+        if (!f.create(tmp, true, why) || !f.writeAt(0, h.data(), h.size()) || !f.sync()) {
+            if (why.empty()) why = io::lastSystemError();
+            error = real + ": cannot write the table (" + why + ")";
+            io::removeFile(tmp);
+            return nullptr;
+        }
+    }
+    std::string why;
+    if (!io::replaceFile(tmp, real, why)) {
+        error = real + ": cannot create the table (" + why + ")";
+        io::removeFile(tmp);
+        return nullptr;
+    }
+    return open(real, error);
+}
+
+std::unique_ptr<Table> Table::copyStructure(const std::string& newPath, std::string& error) const {
+    std::string real = newPath;
+    if (!io::hasExtension(real)) real += ".dbf";
+    real = io::resolveCase(real);
+    std::vector<uint8_t> h = headerRaw_;
+    putLe32(&h[4], 0);
+    const HeaderDate d = today();
+    h[1] = uint8_t(d.year - 1900);
+    h[2] = uint8_t(d.month);
+    h[3] = uint8_t(d.day);
+    h[28] &= static_cast<uint8_t>(~0x01);  // no index
+    if (isVfp(version_) && headerLength_ >= 263) {
+        // the backlink names a database container; a copy belongs to none
+        std::fill(h.end() - 263, h.end(), 0);
+    }
+    h.push_back(0x1A);
+    if (memo_) {
+        const std::string memoPath =
+            io::withExtension(real, memo_->kind() == MemoFile::Kind::Dbt ? ".dbt" : ".fpt");
+        // a stale memo file of the new name is replaced
+        const std::string existing = io::resolveCase(memoPath);
+        if (!MemoFile::create(existing, memo_->kind(), memo_->blockSize(), true, error)) return nullptr;
+    }
+    const std::string tmp = real + kCreateSuffix;
+    {
+        io::File f;
+        std::string why;
+        if (!f.create(tmp, true, why) || !f.writeAt(0, h.data(), h.size()) || !f.sync()) {
+            if (why.empty()) why = io::lastSystemError();
+            error = real + ": cannot write the table (" + why + ")";
+            io::removeFile(tmp);
+            return nullptr;
+        }
+    }
+    std::string why;
+    if (!io::replaceFile(tmp, real, why)) {
+        error = real + ": cannot create the table (" + why + ")";
+        io::removeFile(tmp);
+        return nullptr;
+    }
+    return open(real, error);
+}
+
+// ---- Records ----
+
+bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
+    if (recno < 1 || recno > recCount_) return fail(path_ + ": record " + std::to_string(recno) + " does not exist");
+    if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
+        std::memcpy(out, cache_.data() + size_t(recno - cacheFirst_) * recordLength_, recordLength_);
+        return true;
+    }
+    const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(kCacheBytes / recordLength_));
+    uint32_t first = recno;
+    // Reading backwards (skip -1) fills the cache with the records before this one.
+    if (cacheCount_ > 0 && recno + 1 == cacheFirst_) first = recno >= per ? recno - per + 1 : 1;
+    const uint32_t count = std::min<uint32_t>(per, recCount_ - first + 1);
+    cache_.resize(size_t(count) * recordLength_);
+    const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
+    const long long got = file_->readSomeAt(pos, cache_.data(), cache_.size());
+    if (got < 0 || static_cast<uint64_t>(got) < uint64_t(recno - first + 1) * recordLength_) {
+        cacheCount_ = 0;
+        return fail(path_ + ": record " + std::to_string(recno) + " cannot be read (the file is truncated)");
+    }
+    cacheFirst_ = first;
+    cacheCount_ = static_cast<uint32_t>(static_cast<uint64_t>(got) / recordLength_);
+    std::memcpy(out, cache_.data() + size_t(recno - first) * recordLength_, recordLength_);
+    return true;
+}
+
+bool Table::loadCurrent(uint32_t recno) {
+    if (!readRecordRaw(recno, rec_.data())) return false;
+    recOld_ = rec_;
+    recno_ = recno;
+    eof_ = bof_ = false;
+    dirty_ = false;
+    return ok();
+}
+
+void Table::setEof() {
+    eof_ = true;
+    recno_ = recCount_ + 1;
+    std::fill(rec_.begin(), rec_.end(), ' ');
+    if (nullFlagsOffset_ >= 0)
+        std::fill(rec_.begin() + nullFlagsOffset_, rec_.begin() + nullFlagsOffset_ + nullFlagsLength_, 0);
+    recOld_ = rec_;
+    dirty_ = false;
+}
+
+bool Table::checkWritable() {
+    if (readOnly_) return fail(path_ + ": the table is open for reading only");
+    if (!indexUnmaintainable_.empty())
+        return fail(path_ + ": the table cannot be changed because its index cannot be kept up to date (" +
+                    indexUnmaintainable_ + ")");
+    return true;
+}
+
+bool Table::writeHeaderCount() {
+    uint8_t h[7];
+    const HeaderDate d = today();
+    h[0] = uint8_t(d.year - 1900);
+    h[1] = uint8_t(d.month);
+    h[2] = uint8_t(d.day);
+    putLe32(h + 3, recCount_);
+    if (!file_->writeAt(1, h, sizeof h)) return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
+    lastUpdate_ = d;
+    dateWritten_ = true;
+    if (headerRaw_.size() >= 8) std::memcpy(&headerRaw_[1], h, 7);
+    return true;
+}
+
+bool Table::refreshCount() {
+    // Another handle on the same file may have appended records.
+    uint8_t c[4];
+    if (!file_->readAt(4, c, 4)) return fail(path_ + ": cannot read the header (" + io::lastSystemError() + ")");
+    const uint32_t n = le32(c);
+    if (n != recCount_) {
+        const long long size = file_->size();
+        if (size >= 0 && uint64_t(headerLength_) + uint64_t(n) * recordLength_ <= static_cast<uint64_t>(size)) {
+            recCount_ = n;
+            cacheCount_ = 0;
+            orderValid_ = false;
+        }
+    }
+    return true;
+}
+
+bool Table::writeCurrent() {
+    if (!dirty_) return true;
+    if (!checkWritable()) return false;
+    if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to write");
+    const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno_ - 1) * recordLength_;
+    if (!file_->writeAt(pos, rec_.data(), rec_.size()))
+        return fail(path_ + ": cannot write record " + std::to_string(recno_) + " (" + io::lastSystemError() + ")");
+    if (recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
+        std::memcpy(cache_.data() + size_t(recno_ - cacheFirst_) * recordLength_, rec_.data(), recordLength_);
+    dirty_ = false;
+    if (!dateWritten_ && !writeHeaderCount()) return false;
+    if (cdx_ && rec_ != recOld_) {
+        std::string err;
+        if (!cdx_->update(recno_, recOld_.data(), rec_.data(), err)) {
+            recOld_ = rec_;
+            return fail(err.empty() ? indexPath() + ": cannot update the index" : err);
+        }
+        orderValid_ = false;
+    }
+    recOld_ = rec_;
+    return true;
+}
+
+bool Table::flush() {
+    bool good = writeCurrent();
+    if (good && cdx_) {
+        std::string err;
+        if (!cdx_->flush(err)) good = fail(err);
+    }
+    if (good) error_.clear();
+    return good;
+}
+
+bool Table::go(uint32_t recno) {
+    if (!writeCurrent()) return false;
+    if (!refreshCount()) return false;
+    if (recno < 1 || recno > recCount_) {
+        setEof();
+        return fail(path_ + ": record " + std::to_string(recno) + " does not exist (the table has " +
+                    std::to_string(recCount_) + ")");
+    }
+    return loadCurrent(recno);
+}
+
+bool Table::ensureOrder() {
+    if (orderValid_) return true;
+    std::vector<std::pair<std::string, uint32_t>> keys;
+    std::string err;
+    if (!cdx_->walk(tag_, keys, err)) return fail(err.empty() ? indexPath() + ": cannot read the tag" : err);
+    order_.clear();
+    order_.reserve(keys.size());
+    orderPos_.assign(size_t(recCount_) + 1, 0);
+    for (const auto& k : keys) {
+        if (k.second < 1 || k.second > recCount_) continue;
+        order_.push_back(k.second);
+        orderPos_[k.second] = static_cast<uint32_t>(order_.size());
+    }
+    orderValid_ = true;
+    return true;
+}
+
+bool Table::top() {
+    if (!writeCurrent() || !refreshCount()) return false;
+    cacheCount_ = 0;
+    bof_ = false;
+    if (tag_ >= 0) {
+        if (!ensureOrder()) return false;
+        if (order_.empty()) {
+            setEof();
+            bof_ = true;
+            error_.clear();
+            return false;
+        }
+        return loadCurrent(order_.front());
+    }
+    if (recCount_ == 0) {
+        setEof();
+        bof_ = true;
+        error_.clear();
+        return false;
+    }
+    return loadCurrent(1);
+}
+
+bool Table::bottom() {
+    if (!writeCurrent() || !refreshCount()) return false;
+    cacheCount_ = 0;
+    if (tag_ >= 0) {
+        if (!ensureOrder()) return false;
+        if (order_.empty()) {
+            setEof();
+            bof_ = true;
+            error_.clear();
+            return false;
+        }
+        return loadCurrent(order_.back());
+    }
+    if (recCount_ == 0) {
+        setEof();
+        bof_ = true;
+        error_.clear();
+        return false;
+    }
+    return loadCurrent(recCount_);
+}
+
+bool Table::skip(int n) {
+    if (!writeCurrent()) return false;
+    error_.clear();
+    if (n == 0) return !eof_;
+    if (tag_ >= 0) {
+        if (!ensureOrder()) return false;
+        long long pos;  // 0-based position in the tag
+        if (eof_ || recno_ < 1 || recno_ > recCount_) {
+            if (n > 0) return false;
+            pos = static_cast<long long>(order_.size());
+        } else {
+            const uint32_t p = recno_ < orderPos_.size() ? orderPos_[recno_] : 0;
+            if (p == 0) return fail(path_ + ": the current record is not in the selected tag");
+            pos = p - 1;
+        }
+        const long long target = pos + n;
+        if (target < 0) {
+            bof_ = true;
+            if (!order_.empty()) loadCurrent(order_.front());
+            bof_ = true;
+            return false;
+        }
+        if (target >= static_cast<long long>(order_.size())) {
+            setEof();
+            return false;
+        }
+        return loadCurrent(order_[static_cast<size_t>(target)]);
+    }
+    long long target;
+    if (eof_ || recno_ < 1) {
+        if (n > 0) return false;
+        target = static_cast<long long>(recCount_) + n + 1;
+        if (recno_ < 1) target = n + 1;
+    } else {
+        target = static_cast<long long>(recno_) + n;
+    }
+    if (target < 1) {
+        if (recCount_ > 0) loadCurrent(1);
+        bof_ = true;
+        return false;
+    }
+    if (target > static_cast<long long>(recCount_)) {
+        setEof();
+        return false;
+    }
+    return loadCurrent(static_cast<uint32_t>(target));
+}
+
+bool Table::deleted() const { return recno_ >= 1 && recno_ <= recCount_ && rec_[0] == '*'; }
+
+bool Table::deleteRecord() {
+    if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to delete");
+    if (!checkWritable()) return false;
+    if (rec_[0] != '*') {
+        rec_[0] = '*';
+        dirty_ = true;
+    }
+    return writeCurrent() && ok();
+}
+
+bool Table::recall() {
+    if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to recall");
+    if (!checkWritable()) return false;
+    if (rec_[0] != ' ') {
+        rec_[0] = ' ';
+        dirty_ = true;
+    }
+    return writeCurrent() && ok();
+}
+
+bool Table::appendBlank() {
+    if (!writeCurrent() || !checkWritable() || !refreshCount()) return false;
+    std::vector<uint8_t> blank(recordLength_, ' ');
+    if (nullFlagsOffset_ >= 0) {
+        std::fill(blank.begin() + nullFlagsOffset_, blank.begin() + nullFlagsOffset_ + nullFlagsLength_, 0);
+    }
+    // Binary fields of Visual FoxPro start as zeros; memo pointers of 4 bytes as 0.
+    for (const auto& f : fields_) {
+        const bool binary = f.type == 'I' || f.type == 'Y' || f.type == 'B' || f.type == 'T' ||
+                            ((f.type == 'M' || f.type == 'G' || f.type == 'P') && f.length == 4);
+        if (binary || (f.type == 'V' || f.type == 'Q'))
+            std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, 0);
+        if (f.type == 'V' && f.length > 0) std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, ' ');
+    }
+    const uint32_t recno = recCount_ + 1;
+    const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
+    std::vector<uint8_t> buf = blank;
+    buf.push_back(0x1A);
+    // The record (and the end marker) first, then the count: a crash in between loses only this record.
+    if (!file_->writeAt(pos, buf.data(), buf.size()))
+        return fail(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
+    recCount_ = recno;
+    if (!writeHeaderCount()) {
+        recCount_ = recno - 1;
+        return false;
+    }
+    if (cacheCount_ > 0 && cacheFirst_ + cacheCount_ == recno &&
+        cache_.size() < kCacheBytes) {
+        cache_.insert(cache_.end(), blank.begin(), blank.end());
+        ++cacheCount_;
+    }
+    rec_ = blank;
+    recOld_ = blank;
+    recno_ = recno;
+    eof_ = bof_ = false;
+    dirty_ = false;
+    if (cdx_) {
+        std::string err;
+        if (!cdx_->insert(recno, rec_.data(), err))
+            return fail(err.empty() ? indexPath() + ": cannot add the record to the index" : err);
+        orderValid_ = false;
+    }
+    return ok();
+}
+
+bool Table::appendRecordFrom(Table& source) {
+    if (source.recno_ < 1 || source.recno_ > source.recCount_)
+        return fail(source.path_ + ": there is no current record to copy");
+    if (!appendBlank()) return false;
+    for (int i = 0; i < fieldCount(); ++i) {
+        const int j = source.fieldIndex(fields_[i].name);
+        if (j < 0) continue;
+        const FieldDesc& a = fields_[i];
+        const FieldDesc& b = source.fields_[j];
+        const bool memoA = isMemoType(a.type, version_), memoB = isMemoType(b.type, source.version_);
+        if (memoA || memoB) {
+            const std::string text = source.getText(j);
+            if (!source.error_.empty()) return fail(source.error_);
+            if (!text.empty() && !setText(i, text)) return false;
+        } else if (a.type == b.type && a.length == b.length && a.decimals == b.decimals) {
+            std::memcpy(&rec_[a.offset], &source.rec_[b.offset], a.length);
+            if (source.isNull(j)) setNull(i, true);
+            dirty_ = true;
+        } else {
+            const std::string text = a.type == 'D' || b.type == 'D' ? source.getDate(j) : trim(source.getText(j));
+            if (!text.empty() && !setText(i, text)) return false;
+        }
+    }
+    if (source.rec_[0] == '*') {
+        rec_[0] = '*';
+        dirty_ = true;
+    }
+    return writeCurrent() && ok();
+}
+
+// ---- Fields ----
+
+uint32_t Table::memoBlock(int field) const {
+    const FieldDesc& f = fields_[field];
+    const uint8_t* p = &rec_[f.offset];
+    if (f.length == 4) return le32(p);
+    uint32_t v = 0;
+    for (int i = 0; i < f.length; ++i) {
+        if (p[i] >= '0' && p[i] <= '9') v = v * 10 + (p[i] - '0');
+    }
+    return v;
+}
+
+void Table::setMemoBlock(int field, uint32_t block) {
+    const FieldDesc& f = fields_[field];
+    uint8_t* p = &rec_[f.offset];
+    if (f.length == 4) {
+        putLe32(p, block);
+    } else {
+        std::fill(p, p + f.length, ' ');
+        if (block != 0) {
+            const std::string s = std::to_string(block);
+            if (s.size() <= f.length) std::memcpy(p + f.length - s.size(), s.data(), s.size());
+        }
+    }
+    dirty_ = true;
+}
+
+int Table::nullBit(int field) const { return field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1; }
+
+bool Table::isNull(int field) {
+    const int b = nullBit(field);
+    if (b < 0) return false;
+    return (rec_[nullFlagsOffset_ + b / 8] >> (b % 8)) & 1;
+}
+
+void Table::setNull(int field, bool null) {
+    const int b = nullBit(field);
+    if (b < 0) return;
+    uint8_t& byte = rec_[nullFlagsOffset_ + b / 8];
+    const uint8_t mask = uint8_t(1u << (b % 8));
+    const uint8_t before = byte;
+    byte = null ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
+    if (byte != before) dirty_ = true;
+}
+
+std::string Table::rawField(int field) const {
+    if (field < 0 || field >= fieldCount()) return {};
+    const FieldDesc& f = fields_[field];
+    return std::string(reinterpret_cast<const char*>(&rec_[f.offset]), f.length);
+}
+
+bool Table::setRawField(int field, std::string_view bytes) {
+    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    const FieldDesc& f = fields_[field];
+    if (bytes.size() != f.length)
+        return fail(path_ + ": field " + f.name + " holds " + std::to_string(f.length) + " bytes, not " +
+                    std::to_string(bytes.size()));
+    if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
+    if (!checkWritable()) return false;
+    std::memcpy(&rec_[f.offset], bytes.data(), f.length);
+    dirty_ = true;
+    return ok();
+}
+
+std::string Table::fieldMemo(int field) {
+    if (!memo_) {
+        fail(path_ + ": field " + fields_[field].name + " is a memo, but the table has no memo file");
+        return {};
+    }
+    const uint32_t block = memoBlock(field);
+    std::string out, err;
+    if (!memo_->read(block, out, err)) {
+        fail(err + " (field " + fields_[field].name + ", record " + std::to_string(recno_) + " of " + path_ + ")");
+        return {};
+    }
+    error_.clear();
+    return out;
+}
+
+bool Table::storeMemo(int field, std::string_view bytes) {
+    if (!memo_) return fail(path_ + ": field " + fields_[field].name + " is a memo, but the table has no memo file");
+    const uint32_t old = memoBlock(field);
+    uint32_t block = 0;
+    std::string err;
+    if (!memo_->write(old, bytes, block, err)) return fail(err);
+    setMemoBlock(field, block);
+    return true;
+}
+
+std::string Table::getText(int field) {
+    error_.clear();
+    if (field < 0 || field >= fieldCount()) {
+        fail(path_ + ": there is no field number " + std::to_string(field + 1));
+        return {};
+    }
+    if (recno_ < 1 || recno_ > recCount_) {
+        // At the end of the table fields read as blank.
+        if (isMemoType(fields_[field].type, version_)) return {};
+        return rawField(field);
+    }
+    if (isNull(field)) return {};
+    const FieldDesc& f = fields_[field];
+    if (isMemoType(f.type, version_)) return fieldMemo(field);
+    return rawField(field);
+}
+
+int64_t Table::getInt(int field) {
+    const double v = getDouble(field);
+    if (v >= 9.2e18) return INT64_MAX;
+    if (v <= -9.2e18) return INT64_MIN;
+    return static_cast<int64_t>(v);
+}
+
+double Table::getDouble(int field) {
+    error_.clear();
+    if (field < 0 || field >= fieldCount()) {
+        fail(path_ + ": there is no field number " + std::to_string(field + 1));
+        return 0;
+    }
+    if (isNull(field)) return 0;
+    const FieldDesc& f = fields_[field];
+    const uint8_t* p = &rec_[f.offset];
+    switch (f.type) {
+    case 'I': return f.length == 4 ? static_cast<int32_t>(le32(p)) : 0;
+    case 'Y':
+        if (f.length == 8) {
+            const int64_t v = int64_t(uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32));
+            return static_cast<double>(v) / 10000.0;
+        }
+        return 0;
+    case 'B':
+        if (f.length == 8) {
+            double d;
+            std::memcpy(&d, p, 8);
+            return std::isfinite(d) ? d : 0;
+        }
+        return 0;
+    case 'L': return getLogical(field) ? 1 : 0;
+    case 'D': {
+        const std::string d = getDate(field);
+        return d.empty() ? 0 : std::strtod(d.c_str(), nullptr);
+    }
+    default: return leadingNumber(getText(field));
+    }
+}
+
+bool Table::getLogical(int field) {
+    error_.clear();
+    if (field < 0 || field >= fieldCount()) {
+        fail(path_ + ": there is no field number " + std::to_string(field + 1));
+        return false;
+    }
+    const FieldDesc& f = fields_[field];
+    if (f.type == 'L') {
+        const char c = static_cast<char>(rec_[f.offset]);
+        return c == 'T' || c == 't' || c == 'Y' || c == 'y';
+    }
+    if (f.type == 'N' || f.type == 'F' || f.type == 'I' || f.type == 'Y' || f.type == 'B') return getDouble(field) != 0;
+    const std::string t = trim(getText(field));
+    return !t.empty() && (t[0] == 'T' || t[0] == 't' || t[0] == 'Y' || t[0] == 'y' || t == ".T." || t == ".t.");
+}
+
+std::string Table::getDate(int field) {
+    error_.clear();
+    if (field < 0 || field >= fieldCount()) {
+        fail(path_ + ": there is no field number " + std::to_string(field + 1));
+        return {};
+    }
+    if (isNull(field)) return {};
+    const FieldDesc& f = fields_[field];
+    const uint8_t* p = &rec_[f.offset];
+    if (f.type == 'T' && f.length == 8) {
+        const uint32_t jd = le32(p);
+        if (jd == 0) return {};
+        int y, m, d;
+        julianToDate(static_cast<long>(jd), y, m, d);
+        char b[16];
+        std::snprintf(b, sizeof b, "%04d%02d%02d", y, m, d);
+        return b;
+    }
+    std::string t = trim(getText(field));
+    if (f.type == 'D' && (t.empty() || std::all_of(t.begin(), t.end(), [](char c) { return c == '0'; }))) return {};
+    return t;
+}
+
+bool Table::setText(int field, std::string_view bytes) {
+    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
+    if (!checkWritable()) return false;
+    const FieldDesc& f = fields_[field];
+    uint8_t* p = &rec_[f.offset];
+    const auto bad = [&](const std::string& why) {
+        return fail(path_ + ": field " + f.name + ": " + why);
+    };
+    if (isMemoType(f.type, version_)) {
+        if (!storeMemo(field, bytes)) return false;
+        setNull(field, false);
+        dirty_ = true;
+        return ok();
+    }
+    std::string value(bytes);
+    switch (f.type) {
+    case 'C': {
+        std::fill(p, p + f.length, ' ');
+        std::memcpy(p, value.data(), std::min<size_t>(value.size(), f.length));
+        break;
+    }
+    case 'N':
+    case 'F': {
+        const std::string t = trim(value);
+        if (t.empty()) {
+            std::fill(p, p + f.length, ' ');
+            break;
+        }
+        double v;
+        if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
+        std::string s;
+        // A text that fits is kept as written (right-aligned); otherwise it is rounded to the decimals.
+        if (t.size() <= f.length && (f.decimals == 0 ? t.find('.') == std::string::npos : true) &&
+            (t.find('.') == std::string::npos || t.size() - t.find('.') - 1 <= f.decimals)) {
+            s = std::string(f.length - t.size(), ' ') + t;
+        } else if (!formatNumber(v, f.length, f.decimals, s)) {
+            return bad(t + " does not fit a numeric field of " + std::to_string(f.length) + " with " +
+                       std::to_string(f.decimals) + " decimals");
+        }
+        std::memcpy(p, s.data(), f.length);
+        break;
+    }
+    case 'L': {
+        const std::string t = upper(trim(value));
+        char c;
+        if (t.empty()) c = ' ';
+        else if (t == "T" || t == "Y" || t == ".T." || t == "TRUE") c = 'T';
+        else if (t == "F" || t == "N" || t == ".F." || t == "FALSE") c = 'F';
+        else if (t == "?") c = '?';
+        else return bad("\"" + t + "\" is not a logical value (T or F)");
+        *p = static_cast<uint8_t>(c);
+        break;
+    }
+    case 'D': {
+        const std::string t = trim(value);
+        if (t.empty()) {
+            std::fill(p, p + f.length, ' ');
+            break;
+        }
+        if (!validDate(t)) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
+        std::memcpy(p, t.data(), 8);
+        break;
+    }
+    case 'I': case 'Y': case 'B': {
+        const std::string t = trim(value);
+        if (t.empty()) {
+            std::fill(p, p + f.length, 0);
+            break;
+        }
+        double v;
+        if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
+        setNull(field, false);
+        return setDouble(field, v);
+    }
+    case 'T': {
+        const std::string t = trim(value);
+        if (t.empty()) {
+            std::fill(p, p + f.length, 0);
+            break;
+        }
+        if (!validDate(t.substr(0, 8))) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
+        return setDate(field, t.substr(0, 8));
+    }
+    default:
+        if (value.empty()) {
+            std::fill(p, p + f.length, f.type == 'V' ? ' ' : 0);
+            break;
+        }
+        if (value.size() != f.length)
+            return bad(std::string("fields of type ") + f.type + " take exactly " + std::to_string(f.length) +
+                       " bytes");
+        std::memcpy(p, value.data(), f.length);
+        break;
+    }
+    setNull(field, false);
+    dirty_ = true;
+    return ok();
+}
+
+bool Table::setInt(int field, int64_t value) {
+    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    const FieldDesc& f = fields_[field];
+    if (f.type == 'I') {
+        if (value < INT32_MIN || value > INT32_MAX) return fail(path_ + ": field " + f.name + ": " + std::to_string(value) + " does not fit an integer field");
+        if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
+        if (!checkWritable()) return false;
+        putLe32(&rec_[f.offset], static_cast<uint32_t>(static_cast<int32_t>(value)));
+        setNull(field, false);
+        dirty_ = true;
+        return ok();
+    }
+    if (f.type == 'L') return setLogical(field, value != 0);
+    if (f.type == 'N' || f.type == 'F') {
+        std::string s;
+        if (!formatNumber(static_cast<double>(value), f.length, f.decimals, s))
+            return setText(field, std::to_string(value));  // reports that it does not fit
+        return setText(field, s);
+    }
+    return setText(field, std::to_string(value));
+}
+
+bool Table::setDouble(int field, double value) {
+    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    const FieldDesc& f = fields_[field];
+    if (!std::isfinite(value)) return fail(path_ + ": field " + f.name + ": the value is not a finite number");
+    if (f.type == 'I') return setInt(field, static_cast<int64_t>(std::llround(value)));
+    if (f.type == 'L') return setLogical(field, value != 0);
+    if (f.type == 'Y' || f.type == 'B') {
+        if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
+        if (!checkWritable()) return false;
+        uint8_t* p = &rec_[f.offset];
+        if (f.type == 'B') {
+            std::memcpy(p, &value, 8);
+        } else {
+            const auto v = static_cast<int64_t>(std::llround(value * 10000.0));
+            putLe32(p, static_cast<uint32_t>(uint64_t(v)));
+            putLe32(p + 4, static_cast<uint32_t>(uint64_t(v) >> 32));
+        }
+        setNull(field, false);
+        dirty_ = true;
+        return ok();
+    }
+    if (f.type == 'N' || f.type == 'F') {
+        std::string s;
+        if (!formatNumber(value, f.length, f.decimals, s)) {
+            char b[64];
+            std::snprintf(b, sizeof b, "%.*f", f.decimals, value);
+            return fail(path_ + ": field " + f.name + ": " + b + " does not fit a numeric field of " +
+                        std::to_string(f.length) + " with " + std::to_string(f.decimals) + " decimals");
+        }
+        return setText(field, s);
+    }
+    char b[64];
+    std::snprintf(b, sizeof b, "%.15g", value);
+    return setText(field, b);
+}
+
+bool Table::setLogical(int field, bool value) {
+    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    const FieldDesc& f = fields_[field];
+    if (f.type == 'N' || f.type == 'F' || f.type == 'I') return setInt(field, value ? 1 : 0);
+    return setText(field, value ? "T" : "F");
+}
+
+bool Table::setDate(int field, std::string_view ccyymmdd) {
+    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    const FieldDesc& f = fields_[field];
+    if (f.type == 'T' && f.length == 8) {
+        if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
+        if (!checkWritable()) return false;
+        uint8_t* p = &rec_[f.offset];
+        const std::string t = trim(ccyymmdd);
+        if (t.empty()) {
+            std::fill(p, p + 8, 0);
+        } else {
+            if (!validDate(t)) return fail(path_ + ": field " + f.name + ": \"" + t + "\" is not a date (CCYYMMDD)");
+            const long jd = dateToJulian(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
+            putLe32(p, static_cast<uint32_t>(jd));
+            putLe32(p + 4, 0);
+        }
+        setNull(field, false);
+        dirty_ = true;
+        return ok();
+    }
+    return setText(field, ccyymmdd);
+}
+
+// ---- Index ----
+
+bool Table::selectTag(std::string_view name) {
+    if (!writeCurrent()) return false;
+    if (trim(name).empty()) {
+        tag_ = -1;
+        orderValid_ = false;
+        return ok();
+    }
+    if (!cdx_) return fail(path_ + ": the table has no index, so it has no tag " + std::string(name));
+    const int t = cdx_->findTag(trim(name));
+    if (t < 0) return fail(indexPath() + ": the index has no tag " + std::string(name));
+    tag_ = t;
+    orderValid_ = false;
+    return ok();
+}
+
+bool Table::seek(std::string_view key) {
+    if (!writeCurrent()) return false;
+    error_.clear();
+    if (!cdx_ || tag_ < 0) return fail(path_ + ": seek needs a selected tag");
+    std::string err;
+    const uint32_t r = cdx_->seek(tag_, key, err);
+    if (!err.empty()) return fail(err);
+    if (r == 0 || r > recCount_) {
+        // Not found: no current record.
+        setEof();
+        error_.clear();
+        return false;
+    }
+    return loadCurrent(r);
+}
+
+bool Table::createIndex(const std::vector<TagSpec>& tags) {
+    if (!flush()) return false;
+    if (readOnly_) return fail(path_ + ": the table is open for reading only");
+    const std::string target = io::withExtension(path_, ".cdx");
+    const std::string existing = io::resolveCase(target);
+    std::string err;
+    auto created = CdxFile::create(io::exists(existing) ? existing : target, fields_, tags, *reader_, err);
+    if (!created) return fail(err.empty() ? target + ": cannot create the index" : err);
+    cdx_ = std::move(created);
+    tag_ = -1;
+    orderValid_ = false;
+    indexUnmaintainable_.clear();
+    std::string why;
+    if (!cdx_->maintainable(why)) indexUnmaintainable_ = indexPath() + ": " + why;
+    if (!(headerFlags_ & 0x01)) {
+        headerFlags_ |= 0x01;
+        headerRaw_[28] = headerFlags_;
+        if (!file_->writeAt(28, &headerFlags_, 1) || !file_->sync())
+            return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
+    }
+    return ok();
+}
+
+bool Table::ensureTags(const std::vector<TagSpec>& tags) {
+    if (!cdx_) return createIndex(tags);
+    if (!flush()) return false;
+    if (readOnly_) return fail(path_ + ": the table is open for reading only");
+    std::string err;
+    if (!cdx_->ensureTags(tags, *reader_, err)) return fail(err.empty() ? indexPath() + ": cannot add the tags" : err);
+    orderValid_ = false;
+    std::string why;
+    indexUnmaintainable_.clear();
+    if (!cdx_->maintainable(why)) indexUnmaintainable_ = indexPath() + ": " + why;
+    return ok();
+}
+
+bool Table::rebuildIndex() {
+    if (!cdx_) return ok();
+    if (!writeCurrent()) return false;
+    std::string err;
+    if (!cdx_->rebuildAll(*reader_, err)) return fail(err.empty() ? indexPath() + ": cannot rebuild the index" : err);
+    orderValid_ = false;
+    return ok();
+}
+
+// ---- Pack ----
+
+bool Table::pack() {
+    if (!writeCurrent() || !checkWritable() || !refreshCount()) return false;
+    const auto step = [](const char* name) {
+        auto& hook = packStepHook();
+        return !hook || hook(name);
+    };
+    const std::string newDbf = path_ + kPackSuffix;
+    const std::string marker = path_ + kPackMarker;
+    const std::string memoPathOld = memo_ ? memo_->path() : std::string();
+    const std::string newMemo = memo_ ? memoPathOld + kPackSuffix : std::string();
+    const auto abandon = [&](const std::string& why) {
+        io::removeFile(newDbf);
+        if (!newMemo.empty()) io::removeFile(newMemo);
+        return fail(why);
+    };
+
+    if (!step("write")) return fail("pack stopped before writing");
+    std::unique_ptr<MemoFile> memoOut;
+    std::string err;
+    if (memo_) {
+        memoOut = MemoFile::create(newMemo, memo_->kind(), memo_->blockSize(), true, err);
+        if (!memoOut) return abandon(err);
+    }
+    io::File out;
+    if (!out.create(newDbf, true, err)) return abandon(newDbf + ": cannot create (" + err + ")");
+    std::vector<uint8_t> header = headerRaw_;
+    std::vector<uint8_t> buf;
+    buf.reserve(kCacheBytes + recordLength_);
+    uint64_t pos = headerLength_;
+    uint32_t kept = 0;
+    std::vector<uint8_t> rec(recordLength_);
+    std::vector<int> memoFields;
+    for (int i = 0; i < fieldCount(); ++i)
+        if (isMemoType(fields_[i].type, version_)) memoFields.push_back(i);
+    const std::vector<uint8_t> savedRec = rec_;
+    for (uint32_t r = 1; r <= recCount_; ++r) {
+        if (!readRecordRaw(r, rec.data())) return abandon(error_);
+        if (rec[0] == '*') continue;
+        if (memoOut) {
+            rec_ = rec;  // memoBlock / setMemoBlock work on the buffer
+            for (int i : memoFields) {
+                const uint32_t block = memoBlock(i);
+                if (block == 0) continue;
+                std::string text;
+                if (!memo_->read(block, text, err)) {
+                    rec_ = savedRec;
+                    return abandon(err + " (field " + fields_[i].name + ", record " + std::to_string(r) + ")");
+                }
+                uint32_t nb = 0;
+                if (!memoOut->write(0, text, nb, err)) {
+                    rec_ = savedRec;
+                    return abandon(err);
+                }
+                setMemoBlock(i, nb);
+            }
+            rec = rec_;
+        }
+        buf.insert(buf.end(), rec.begin(), rec.end());
+        ++kept;
+        if (buf.size() >= kCacheBytes) {
+            if (!out.writeAt(pos, buf.data(), buf.size()))
+                return abandon(newDbf + ": cannot write (" + io::lastSystemError() + ")");
+            pos += buf.size();
+            buf.clear();
+        }
+    }
+    rec_ = savedRec;
+    dirty_ = false;
+    buf.push_back(0x1A);
+    const HeaderDate d = today();
+    header[1] = uint8_t(d.year - 1900);
+    header[2] = uint8_t(d.month);
+    header[3] = uint8_t(d.day);
+    putLe32(&header[4], kept);
+    if (!out.writeAt(pos, buf.data(), buf.size()) || !out.writeAt(0, header.data(), header.size()))
+        return abandon(newDbf + ": cannot write (" + io::lastSystemError() + ")");
+    if (!step("sync")) return fail("pack stopped before flushing");
+    if (!out.sync() || (memoOut && !memoOut->sync()))
+        return abandon(newDbf + ": cannot flush to disk (" + io::lastSystemError() + ")");
+    out.close();
+    memoOut.reset();
+
+    // Commit: from here on the next open finishes the pack if this one is interrupted.
+    if (!step("commit")) return fail("pack stopped before committing");
+    {
+        io::File m;
+        if (!m.create(marker, true, err) || !m.writeAt(0, "pack\n", 5) || !m.sync())
+            return abandon(marker + ": cannot write the pack marker (" + err + ")");
+    }
+    io::syncFolderOf(marker);
+    if (!step("rename-memo")) return fail("pack stopped before renaming the memo file");
+    if (memo_) {
+        memo_.reset();
+        if (!io::replaceFile(newMemo, memoPathOld, err))
+            return fail(newMemo + ": cannot rename into place (" + err + "); the next open finishes the pack");
+    }
+    if (!step("rename-table")) return fail("pack stopped before renaming the table");
+    file_.reset();
+    if (!io::replaceFile(newDbf, path_, err))
+        return fail(newDbf + ": cannot rename into place (" + err + "); the next open finishes the pack");
+
+    // Reopen the packed files and rebuild the index, then the pack is complete.
+    cdx_.reset();
+    const int keepTag = tag_;
+    if (!step("reopen")) return fail("pack stopped before reopening");
+    if (!load(err)) return fail(err);
+    if (!step("rebuild-index")) return fail("pack stopped before rebuilding the index");
+    if (cdx_ && !rebuildIndex()) return false;
+    io::removeFile(marker);
+    io::syncFolderOf(marker);
+    if (cdx_ && keepTag >= 0 && keepTag < static_cast<int>(cdx_->tags().size())) tag_ = keepTag;
+    if (recCount_ > 0) top();
+    dateWritten_ = true;
+    return ok();
+}
+
+}  // namespace xb

@@ -1,0 +1,225 @@
+#include "tableaccess/xbase/fpt.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace xb {
+namespace {
+
+constexpr uint32_t kHeaderBytes = 512;
+
+uint32_t be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+void putBe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void putLe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+uint32_t blocksFor(uint64_t bytes, uint32_t blockSize) {
+    return static_cast<uint32_t>((bytes + blockSize - 1) / blockSize);
+}
+
+}  // namespace
+
+std::unique_ptr<MemoFile> MemoFile::open(const std::string& path, Kind kind, bool readOnly, std::string& error) {
+    std::unique_ptr<MemoFile> m(new MemoFile);
+    m->kind_ = kind;
+    m->readOnly_ = readOnly;
+    std::string why;
+    if (!m->file_.open(path, !readOnly, why)) {
+        error = path + ": cannot open the memo file (" + why + ")";
+        return nullptr;
+    }
+    const long long size = m->file_.size();
+    uint8_t h[8] = {};
+    if (size < static_cast<long long>(kHeaderBytes) || !m->file_.readAt(0, h, sizeof h)) {
+        error = path + ": the memo file is truncated (shorter than its 512-byte header)";
+        return nullptr;
+    }
+    m->fileSize_ = static_cast<uint64_t>(size);
+    if (kind == Kind::Fpt) {
+        m->nextFree_ = be32(h);
+        m->blockSize_ = (uint32_t(h[6]) << 8) | h[7];
+        if (m->blockSize_ == 0) {
+            error = path + ": the memo file header gives a block size of 0";
+            return nullptr;
+        }
+    } else {
+        m->nextFree_ = le32(h);
+        m->blockSize_ = 512;
+    }
+    const uint64_t end = uint64_t(m->nextFree_) * m->blockSize_;
+    const uint32_t firstBlock = blocksFor(kHeaderBytes, m->blockSize_);
+    if (m->nextFree_ < firstBlock) {
+        error = path + ": the memo file header gives a next free block inside the header";
+        return nullptr;
+    }
+    if (end < m->fileSize_) {
+        // Blocks past the recorded end: a write interrupted before the header update. They hold no memo
+        // a record points to; new memos go after them.
+        m->nextFree_ = blocksFor(m->fileSize_, m->blockSize_);
+    }
+    // A next free block past the end of the file is harmless (some writers do not pad the last block).
+    return m;
+}
+
+std::unique_ptr<MemoFile> MemoFile::create(const std::string& path, Kind kind, uint32_t blockSize, bool replace,
+                                           std::string& error) {
+    std::unique_ptr<MemoFile> m(new MemoFile);
+    m->kind_ = kind;
+    m->blockSize_ = kind == Kind::Dbt ? 512 : std::clamp<uint32_t>(blockSize, 1, 65535);
+    std::string why;
+    if (!m->file_.create(path, replace, why)) {
+        error = path + ": cannot create the memo file (" + why + ")";
+        return nullptr;
+    }
+    m->nextFree_ = blocksFor(kHeaderBytes, m->blockSize_);
+    std::vector<uint8_t> header(std::max<uint64_t>(kHeaderBytes, uint64_t(m->nextFree_) * m->blockSize_), 0);
+    if (kind == Kind::Fpt) {
+        putBe32(header.data(), m->nextFree_);
+        header[6] = uint8_t(m->blockSize_ >> 8);
+        header[7] = uint8_t(m->blockSize_);
+    } else {
+        putLe32(header.data(), m->nextFree_);
+        header[16] = 0x03;  // dBase III memo file version
+    }
+    if (!m->file_.writeAt(0, header.data(), header.size()) || !m->file_.sync()) {
+        error = path + ": cannot write the memo file (" + io::lastSystemError() + ")";
+        return nullptr;
+    }
+    m->fileSize_ = header.size();
+    return m;
+}
+
+std::string MemoFile::where(uint32_t block) const {
+    return path() + ": memo block " + std::to_string(block);
+}
+
+bool MemoFile::read(uint32_t block, std::string& out, std::string& error) {
+    out.clear();
+    if (block == 0) return true;
+    const uint64_t pos = uint64_t(block) * blockSize_;
+    if (pos < kHeaderBytes) {
+        error = where(block) + " lies inside the memo file header";
+        return false;
+    }
+    if (kind_ == Kind::Fpt) {
+        uint8_t h[8];
+        if (pos + 8 > fileSize_ || !file_.readAt(pos, h, 8)) {
+            error = where(block) + " is past the end of the memo file";
+            return false;
+        }
+        const uint32_t length = be32(h + 4);
+        if (pos + 8 + length > fileSize_) {
+            error = where(block) + " has a length of " + std::to_string(length) +
+                    " bytes, running past the end of the memo file";
+            return false;
+        }
+        out.resize(length);
+        if (length && !file_.readAt(pos + 8, out.data(), length)) {
+            error = where(block) + " cannot be read (" + io::lastSystemError() + ")";
+            return false;
+        }
+        return true;
+    }
+    // DBT: read until 0x1A
+    if (pos >= fileSize_) {
+        error = where(block) + " is past the end of the memo file";
+        return false;
+    }
+    std::vector<char> buf(blockSize_);
+    uint64_t at = pos;
+    while (at < fileSize_) {
+        const long long n = file_.readSomeAt(at, buf.data(), buf.size());
+        if (n <= 0) break;
+        const char* endMark = std::find(buf.data(), buf.data() + n, '\x1A');
+        out.append(buf.data(), static_cast<size_t>(endMark - buf.data()));
+        if (endMark != buf.data() + n) return true;
+        at += static_cast<uint64_t>(n);
+    }
+    return true;  // no end mark: the memo runs to the end of the file
+}
+
+bool MemoFile::writeHeader(std::string& error) {
+    uint8_t h[4];
+    if (kind_ == Kind::Fpt) putBe32(h, nextFree_);
+    else putLe32(h, nextFree_);
+    if (!file_.writeAt(0, h, 4)) {
+        error = path() + ": cannot write the memo file header (" + io::lastSystemError() + ")";
+        return false;
+    }
+    return true;
+}
+
+bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, std::string& error) {
+    block = 0;
+    if (readOnly_) {
+        error = path() + ": the memo file is open for reading only";
+        return false;
+    }
+    if (data.empty()) return true;
+    if (kind_ == Kind::Dbt) {
+        std::vector<uint8_t> buf(data.begin(), data.end());
+        buf.push_back(0x1A);
+        buf.push_back(0x1A);
+        buf.resize(uint64_t(blocksFor(buf.size(), blockSize_)) * blockSize_, 0);
+        const uint64_t pos = uint64_t(nextFree_) * blockSize_;
+        if (!file_.writeAt(pos, buf.data(), buf.size())) {
+            error = path() + ": cannot write a memo (" + io::lastSystemError() + ")";
+            return false;
+        }
+        block = nextFree_;
+        nextFree_ += static_cast<uint32_t>(buf.size() / blockSize_);
+        fileSize_ = std::max<uint64_t>(fileSize_, pos + buf.size());
+        return writeHeader(error);
+    }
+    if (data.size() > 0xFFFFFFFFull - 8) {
+        error = path() + ": a memo of " + std::to_string(data.size()) + " bytes is too long";
+        return false;
+    }
+    const uint32_t need = blocksFor(8 + data.size(), blockSize_);
+    uint32_t target = nextFree_;
+    if (oldBlock != 0) {
+        // Reuse the old memo's blocks when the new text fits in them.
+        const uint64_t pos = uint64_t(oldBlock) * blockSize_;
+        uint8_t h[8];
+        if (pos >= kHeaderBytes && pos + 8 <= fileSize_ && file_.readAt(pos, h, 8)) {
+            const uint32_t had = blocksFor(8 + uint64_t(be32(h + 4)), blockSize_);
+            if (need <= had && oldBlock + had <= nextFree_) target = oldBlock;
+        }
+    }
+    std::vector<uint8_t> buf(uint64_t(need) * blockSize_, 0);
+    putBe32(buf.data(), 1);
+    putBe32(buf.data() + 4, static_cast<uint32_t>(data.size()));
+    std::copy(data.begin(), data.end(), buf.begin() + 8);
+    const uint64_t pos = uint64_t(target) * blockSize_;
+    // Blocks reused in place are written up to the end of the text only.
+    const size_t count = target == nextFree_ ? buf.size() : 8 + data.size();
+    if (!file_.writeAt(pos, buf.data(), count)) {
+        error = path() + ": cannot write a memo (" + io::lastSystemError() + ")";
+        return false;
+    }
+    block = target;
+    fileSize_ = std::max<uint64_t>(fileSize_, pos + count);
+    if (target == nextFree_) {
+        nextFree_ += need;
+        return writeHeader(error);
+    }
+    return true;
+}
+
+bool MemoFile::sync() { return readOnly_ || file_.sync(); }
+
+}  // namespace xb
