@@ -1,0 +1,49 @@
+#include "app/appstyle.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include "widgets/seams.h"
+
+namespace tarvik {
+
+const char* flatStyleSheet() {
+    return R"(
+QMenuBar { background: #f4f5f7; border-bottom: 1px solid #d6d9de; }
+QMenuBar::item { padding: 4px 10px; background: transparent; }
+QMenuBar::item:selected { background: #dde6f3; }
+QMenu { background: #ffffff; border: 1px solid #c9ced6; padding: 3px 0px; }
+QMenu::item { padding: 4px 28px 4px 20px; }
+QMenu::item:selected { background: #dde6f3; color: #10203a; }
+QMenu::item:disabled { color: #9aa0a8; }
+QMenu::separator { height: 1px; background: #e1e4e8; margin: 3px 8px; }
+QTabWidget::pane { border: 1px solid #c9ced6; top: -1px; background: #ffffff; }
+QTabBar::tab { background: #eceef1; border: 1px solid #c9ced6; padding: 5px 8px; margin-right: 1px; }
+QTabBar::tab:selected { background: #ffffff; border-bottom-color: #ffffff; }
+QTabBar::tab:!selected:hover { background: #e2e8f0; }
+QPushButton { background: #f4f5f7; border: 1px solid #b9c0ca; border-radius: 2px; padding: 4px 12px; min-width: 64px; }
+QPushButton:hover { background: #e6edf7; }
+QPushButton:pressed { background: #d3deee; }
+QPushButton:focus { border-color: #4a78c2; }
+QPushButton:disabled { color: #9aa0a8; }
+)";
+}
+
+void setupApplication(QApplication& app) {
+    QApplication::setApplicationName(applicationTitle());
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    QPalette p = QApplication::style()->standardPalette();
+    p.setColor(QPalette::Window, QColor(0xf4, 0xf5, 0xf7));
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::AlternateBase, QColor(0xf7, 0xf8, 0xfa));
+    p.setColor(QPalette::Button, QColor(0xf4, 0xf5, 0xf7));
+    p.setColor(QPalette::Highlight, QColor(0x4a, 0x78, 0xc2));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    QApplication::setPalette(p);
+    app.setStyleSheet(QString::fromLatin1(flatStyleSheet()));
+}
+
+}  // namespace tarvik

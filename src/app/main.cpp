@@ -1,0 +1,13 @@
+// Program entry: the application with its title and look, the main window, the message loop.
+#include <QApplication>
+
+#include "app/appstyle.h"
+#include "app/tmainform.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    tarvik::setupApplication(app);
+    tarvik::TMainForm form(QCoreApplication::applicationDirPath());
+    form.show();
+    return app.exec();
+}
