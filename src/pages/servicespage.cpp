@@ -1,9 +1,380 @@
 #include "pages/servicespage.h"
 
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "pages/bidprofilepage.h"
+#include "pages/conversions.h"
+#include "tableaccess/tableaccess.h"
+#include "widgets/stringgrid.h"
+
 namespace tarvik {
+
+namespace {
+
+const QString kDashes = QString(25, QLatin1Char('-'));
+constexpr int kRowHeight = 15;
+
+}  // namespace
 
 ServicesPage::ServicesPage(MainState& state, QWidget* parent) : QWidget(parent), state_(state) {
     setObjectName(QStringLiteral("tbsServices"));
+    auto* layout = new QVBoxLayout(this);
+    grid_ = new StringGrid(this);
+    grid_->setObjectName(QStringLiteral("IncentiveGrid"));
+    layout->addWidget(grid_);
+
+    // The model of the Primary? boxes; never shown.
+    chbTemplate_ = new QCheckBox(QStringLiteral("Not Ever Displayed!"), this);
+    chbTemplate_->setObjectName(QStringLiteral("chbTemplate"));
+    chbTemplate_->setFocusPolicy(Qt::NoFocus);
+    chbTemplate_->setVisible(false);
+
+    grid_->keyPress = [this](QChar& ch) { IncentiveGridKeyPress(ch); };
+    grid_->editTextRequested = [this](int c, int r) { IncentiveGridGetEditText(c, r); };
+    grid_->editTextChanged = [this](int c, int r, const QString& t) { IncentiveGridSetEditText(c, r, t); };
+    grid_->canSelectCell = [this](int c, int r) { return IncentiveGridSelectCell(c, r); };
+    grid_->drawCell = [this](QPainter* p, int c, int r, const QRect& rect) { IncentiveGridDrawCell(p, c, r, rect); };
+    grid_->topLeftChanged = [this] { placePrimaryBoxes(); };
+
+    // An empty grid until the set-up runs.
+    setupIncentiveGrid(std::vector<ServiceRecord>{});
+}
+
+ServicesPage::~ServicesPage() {
+    // The boxes belong to the grid as their parent; drop the hooks first so that no handler runs on a
+    // half-destroyed page.
+    grid_->keyPress = nullptr;
+    grid_->editTextRequested = nullptr;
+    grid_->editTextChanged = nullptr;
+    grid_->canSelectCell = nullptr;
+    grid_->drawCell = nullptr;
+    grid_->topLeftChanged = nullptr;
+}
+
+bool ServicesPage::qualifies(const ServiceRecord& record) {
+    const QString d = record.description.trimmed();
+    if (d.isEmpty()) return false;
+    return !record.dbfField.trimmed().isEmpty() || d.startsWith(QLatin1Char('-'));
+}
+
+void ServicesPage::setupIncentiveGrid() {
+    std::vector<ServiceRecord> records;
+    ta::DataContext ctx = state_.DataContext ? state_.DataContext : ta::currentContext();
+    const int t = ta::mOpen(ctx, state_.tablePath(QStringLiteral("Services")));
+    if (t > 0) {
+        if (ta::d4top(t) == 0) {
+            do {
+                ServiceRecord rec;
+                rec.description = ta::fetch(t, QStringLiteral("service_d"));
+                if (!rec.description.trimmed().isEmpty()) {
+                    rec.dbfField = ta::fetch(t, QStringLiteral("dbf_field"));
+                    if (!rec.dbfField.trimmed().isEmpty()) rec.svcCode = ta::ifetch(t, QStringLiteral("svc_code"));
+                }
+                records.push_back(rec);
+            } while (ta::d4skip(t, 1) == 0);
+        }
+        ta::d4close(t);
+    }
+    setupIncentiveGrid(records);
+}
+
+void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records) {
+    for (QCheckBox* box : primaryBoxes_) delete box;
+    primaryBoxes_.clear();
+    primaryBoxPlaced_.clear();
+    rows_.clear();
+
+    grid_->setColCount(4);
+    grid_->setRowCount(2);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 4; ++c) grid_->setCell(c, r, QString());
+    grid_->setColWidth(0, 190);
+    for (int c = 1; c <= 3; ++c) grid_->setColWidth(c, 80);
+    grid_->horizontalHeader()->setStretchLastSection(true);
+    grid_->setDefaultRowHeight(kRowHeight);
+    grid_->setEditable(true);
+    grid_->setTabMovesBetweenCells(true);
+    grid_->setColumnReadOnly(3, true);  // Total Volume is computed
+    grid_->setCell(1, 0, QStringLiteral(" Other Volume"));
+    grid_->setCell(2, 0, QStringLiteral("  Bidding On"));
+    grid_->setCell(3, 0, QStringLiteral("  Total Volume"));
+    for (int c = 1; c <= 3; ++c) grid_->setColumnAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+
+    int r = 0;
+    for (const ServiceRecord& rec : records) {
+        if (!qualifies(rec)) continue;
+        QString d = rec.description.trimmed();
+        if (r > 0) grid_->setRowCount(r + 1);
+        RowInfo info;
+        if (d.startsWith(QLatin1Char('-'))) {
+            d.remove(0, 1);
+            if (r > 0)
+                for (int c = 1; c <= 3; ++c) grid_->setCell(c, r, kDashes);
+            grid_->setCell(0, r, d);
+        } else {
+            info.heading = false;
+            info.dbfField = rec.dbfField.trimmed();
+            info.svcCode = rec.svcCode;
+            grid_->setCell(0, r, QStringLiteral("   ") + d);
+        }
+        rows_.push_back(info);
+        ++r;
+    }
+    while (static_cast<int>(rows_.size()) < grid_->rowCount()) rows_.push_back(RowInfo{});
+    grid_->setCell(0, 0, grid_->cell(0, 0) + QString(29, QLatin1Char(' ')) + QStringLiteral("Primary?"));
+
+    createPrimaryBoxes();
+    placePrimaryBoxes();
+}
+
+void ServicesPage::createPrimaryBoxes() {
+    const int n = grid_->rowCount();
+    primaryBoxes_.assign(static_cast<size_t>(n), nullptr);
+    primaryBoxPlaced_.assign(static_cast<size_t>(n), false);
+    for (int i = 0; i < n; ++i) {
+        // The boxes sit on the grid so that they scroll with their rows.
+        auto* box = new QCheckBox(grid_);
+        box->setFont(chbTemplate_->font());
+        box->setPalette(chbTemplate_->palette());
+        box->setLayoutDirection(chbTemplate_->layoutDirection());
+        box->setFocusPolicy(chbTemplate_->focusPolicy());
+        box->hide();
+        box->setObjectName(QStringLiteral("my_cb_%1").arg(i + 1));
+        box->setText(QString());
+        box->setFixedSize(16, 14);
+        primaryBoxes_[static_cast<size_t>(i)] = box;
+    }
+}
+
+bool ServicesPage::primaryBoxAllowed(int row) const {
+    if (!isServiceRow(row)) return false;
+    const QString label = grid_->cell(0, row);
+    return !label.contains(QLatin1String("Single")) && !label.contains(QLatin1String("Economy"));
+}
+
+void ServicesPage::placePrimaryBoxes() {
+    const QRect view = grid_->viewport()->geometry();
+    for (int r = 0; r < static_cast<int>(primaryBoxes_.size()); ++r) {
+        QCheckBox* box = primaryBoxes_[static_cast<size_t>(r)];
+        if (!primaryBoxAllowed(r)) {
+            box->hide();
+            if (isServiceRow(r)) box->setEnabled(false);  // single-piece and economy services
+            continue;
+        }
+        const QRect cell = grid_->cellRect(0, r);
+        const QPoint pos(cell.x() + cell.width() - 10, cell.y() + 3);
+        const bool inView = !cell.isEmpty() && cell.top() >= view.top() && pos.y() + box->height() <= view.bottom() + 1;
+        if (inView) {
+            box->move(pos);
+            box->show();
+            box->raise();
+            primaryBoxPlaced_[static_cast<size_t>(r)] = true;
+        } else {
+            box->hide();  // scrolled out of view; shown again when its row comes back
+        }
+    }
+}
+
+int ServicesPage::rowCount() const { return grid_->rowCount(); }
+
+bool ServicesPage::isHeadingRow(int row) const {
+    if (row <= 0 || row >= static_cast<int>(rows_.size())) return true;
+    return rows_[static_cast<size_t>(row)].heading;
+}
+
+bool ServicesPage::isServiceRow(int row) const {
+    return row >= 1 && row < static_cast<int>(rows_.size()) && !rows_[static_cast<size_t>(row)].heading &&
+           !rows_[static_cast<size_t>(row)].dbfField.isEmpty();
+}
+
+QString ServicesPage::dbfField(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(row)].dbfField : QString();
+}
+
+int ServicesPage::svcCode(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(row)].svcCode : 0;
+}
+
+QCheckBox* ServicesPage::primaryBox(int row) const {
+    return row >= 0 && row < static_cast<int>(primaryBoxes_.size()) ? primaryBoxes_[static_cast<size_t>(row)]
+                                                                      : nullptr;
+}
+
+void ServicesPage::rowTotal(int row) {
+    const QString a = grid_->cell(1, row);
+    const QString b = grid_->cell(2, row);
+    const double sum = (a.isEmpty() ? 0.0 : TextToDecimal(a)) + (b.isEmpty() ? 0.0 : TextToDecimal(b));
+    grid_->setCell(3, row, sum != 0 ? FormatFixed(sum, 0, 10) : QString());
+}
+
+void ServicesPage::ClearGrid() {
+    for (int r = 1; r < grid_->rowCount(); ++r) {
+        if (QCheckBox* box = primaryBox(r)) box->setChecked(false);
+        if (grid_->cell(1, r).startsWith(QLatin1String("-----"))) continue;  // heading rows keep their dashes
+        for (int c = 1; c < grid_->colCount(); ++c) grid_->setCell(c, r, QString());
+    }
+    if (bidProfile_) bidProfile_->chbMultiOnly()->setChecked(true);
+}
+
+bool ServicesPage::rateOptionCheck() const {
+    double sum = 0;
+    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        const RowInfo& info = rows_[static_cast<size_t>(r)];
+        if (info.heading || info.dbfField.isEmpty()) continue;
+        if (info.svcCode == 8 || info.svcCode == 20 || info.svcCode == 68) {
+            sum += TextToDecimal(grid_->cell(1, r)) + TextToDecimal(grid_->cell(2, r));
+            if (sum != 0) return true;
+        }
+    }
+    return false;
+}
+
+void ServicesPage::linkBidProfile(BidProfilePage* page) {
+    bidProfile_ = page;
+    if (!page) return;
+    page->rateOptionCheck = [this] { return rateOptionCheck(); };
+    connect(page->chbMultiOnly(), &QCheckBox::toggled, this, [this] { grid_->viewport()->update(); grid_->update(); });
+}
+
+bool ServicesPage::multiOnly() const { return bidProfile_ ? bidProfile_->chbMultiOnly()->isChecked() : true; }
+
+bool ServicesPage::shipmentMarker(int row) const {
+    if (!isServiceRow(row) || !shipmentLines) return false;
+    const QString label = grid_->cell(0, row).trimmed();
+    const std::vector<ShipmentLineInfo> lines = shipmentLines();
+    // The first (top-most) line whose Service equals name, without regard to case; surrounding blanks
+    // of the cell do not count (the service picker lists "Ground Multi" as "Ground ").
+    auto first = [&lines](const QString& name) -> const ShipmentLineInfo* {
+        for (const ShipmentLineInfo& line : lines)
+            if (line.service.trimmed().compare(name, Qt::CaseInsensitive) == 0) return &line;
+        return nullptr;
+    };
+    const int pak = label.indexOf(QLatin1String("PAK"));
+    if (pak >= 0) {
+        const QString base = label.left(pak);
+        return first(base + QStringLiteral("PAK")) || first(base + QStringLiteral("Pkg"));
+    }
+    enum { Plain, Multi, Single } kind = Plain;
+    QString base = label;
+    int at = label.indexOf(QLatin1String("Multi"));
+    if (at >= 0) {
+        kind = Multi;
+    } else if ((at = label.indexOf(QLatin1String("Single"))) >= 0) {
+        kind = Single;
+    }
+    if (kind != Plain) base = label.left(std::max(0, at - 1));  // less the blank before the word
+    const ShipmentLineInfo* line = first(base);
+    if (!line) return false;
+    if (kind == Plain) return true;
+    if (multiOnly()) return kind == Multi;
+    const int pieces = TextToWhole(line->totalPieces);
+    return kind == Single ? pieces == 1 : pieces > 1;
+}
+
+void ServicesPage::tbsServicesShow() {
+    FIncentivePrevRow = 0;
+    if (grid_->rowCount() > 1) grid_->setCurrentCell(1, 1);
+    FIncentivePrevRow = 0;
+    placePrimaryBoxes();
+    grid_->viewport()->update();
+}
+
+void ServicesPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    tbsServicesShow();
+}
+
+void ServicesPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placePrimaryBoxes();
+}
+
+void ServicesPage::IncentiveGridKeyPress(QChar& ch) {
+    const ushort c = ch.unicode();
+    if (c >= 32 && c <= 126 && !(ch >= QLatin1Char('0') && ch <= QLatin1Char('9'))) ch = QChar();
+}
+
+void ServicesPage::IncentiveGridGetEditText(int col, int row) { FIncentiveEditText = grid_->cell(col, row); }
+
+void ServicesPage::IncentiveGridSetEditText(int col, int row, const QString& text) {
+    if (settingBack_) return;
+    auto setBack = [&] {
+        settingBack_ = true;
+        grid_->setCell(col, row, FIncentiveEditText);
+        if (QLineEdit* ed = grid_->editor(); ed && ed->text() != FIncentiveEditText) ed->setText(FIncentiveEditText);
+        settingBack_ = false;
+    };
+    if (col >= 3) {  // Total Volume is computed
+        setBack();
+        return;
+    }
+    if (!FIncentiveEditText.isEmpty() && FIncentiveEditText.startsWith(QLatin1Char('-'))) {  // heading dashes
+        setBack();
+        return;
+    }
+    if (!text.isEmpty() && !IsWholeText(text)) setBack();
+    rowTotal(row);
+}
+
+bool ServicesPage::isHeadingCell(int col, int row) const {
+    const QString t = grid_->cell(col, row);
+    return !t.isEmpty() && t.startsWith(QLatin1Char('-'));
+}
+
+bool ServicesPage::IncentiveGridSelectCell(int col, int row) {
+    if (!isHeadingCell(col, row)) {
+        FIncentivePrevRow = grid_->row();
+        return true;
+    }
+    // A heading row is never selected: the current row moves past it in the direction of travel
+    // (down when the row lies below the one left before). Consecutive headings are passed over; at the
+    // top the move turns downwards, and a heading as the last row turns it upwards. With no row to
+    // land on the current cell stays.
+    const int last = grid_->rowCount() - 1;
+    const bool down = row > FIncentivePrevRow;
+    int target = -1;
+    auto search = [&](int from, int step) {
+        for (int r = from; r >= 1 && r <= last; r += step)
+            if (!isHeadingCell(col, r)) return r;
+        return -1;
+    };
+    if (down) {
+        target = search(row + 1, 1);
+        if (target < 0) target = search(row - 1, -1);
+    } else {
+        target = search(row - 1, -1);
+        if (target < 0) target = search(row + 1, 1);
+    }
+    if (target < 1) {
+        FIncentivePrevRow = grid_->row();
+        return false;
+    }
+    // The grid finishes the refused move first (a key move puts its own current cell back), so the
+    // row moved to is made current right after it.
+    FIncentivePrevRow = target;
+    pendingRow_ = target;
+    pendingCol_ = col;
+    QTimer::singleShot(0, this, [this] {
+        if (pendingRow_ >= 1 && pendingRow_ < grid_->rowCount()) grid_->setCurrentCell(pendingCol_, pendingRow_, true);
+        pendingRow_ = -1;
+    });
+    return false;
+}
+
+void ServicesPage::IncentiveGridDrawCell(QPainter* painter, int col, int row, const QRect& rect) {
+    if (col != 0 || !painter) return;
+    if (!shipmentMarker(row)) return;
+    const int right = rect.x() + rect.width();
+    painter->save();
+    painter->setBrush(QColor(255, 0, 0));
+    painter->drawRect(QRect(QPoint(right - 25, rect.y() + 4), QPoint(right - 17, rect.y() + 12)).adjusted(0, 0, -1, -1));
+    painter->restore();
 }
 
 }  // namespace tarvik

@@ -1,0 +1,61 @@
+// The radio group and check group of the entry pages: a framed group with a caption whose items are
+// laid out in columns. A radio group has at most one selected item (none after a clear); a check group
+// lets several items be ticked.
+#pragma once
+
+#include <QGroupBox>
+#include <QStringList>
+#include <vector>
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QRadioButton;
+
+namespace tarvik {
+
+class RadioGroup : public QGroupBox {
+    Q_OBJECT
+public:
+    RadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent = nullptr);
+
+    int count() const { return static_cast<int>(buttons_.size()); }
+    QString itemText(int index) const;  // as given, "&" included
+    QStringList items() const { return items_; }
+    int itemIndex() const;                 // -1 when nothing is selected
+    void setItemIndex(int index);          // -1 clears the selection; emits nothing
+    QString selectedText() const;          // empty when nothing is selected
+    QRadioButton* button(int index) const { return buttons_.at(static_cast<size_t>(index)); }
+
+signals:
+    // A user click on an item (also on the item already selected).
+    void clicked(int index);
+
+private:
+    QStringList items_;
+    std::vector<QRadioButton*> buttons_;
+    QButtonGroup* group_ = nullptr;
+};
+
+class CheckGroup : public QGroupBox {
+    Q_OBJECT
+public:
+    CheckGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent = nullptr);
+
+    int count() const { return static_cast<int>(boxes_.size()); }
+    QString itemText(int index) const;
+    QStringList items() const { return items_; }
+    bool isItemChecked(int index) const;
+    void setItemChecked(int index, bool checked);
+    void clearChecks();
+    QCheckBox* box(int index) const { return boxes_.at(static_cast<size_t>(index)); }
+
+signals:
+    void clicked(int index);
+
+private:
+    QStringList items_;
+    std::vector<QCheckBox*> boxes_;
+};
+
+}  // namespace tarvik
