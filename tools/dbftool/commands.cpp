@@ -1,0 +1,460 @@
+#include "commands.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <sstream>
+
+#include "csv.h"
+#include "schema.h"
+#include "tableaccess/xbase/cdx.h"
+#include "tableaccess/xbase/codepage.h"
+#include "tableaccess/xbase/dbf.h"
+#include "tableaccess/xbase/fileio.h"
+#include "tableaccess/xbase/fpt.h"
+#include "values.h"
+
+namespace dbftool {
+namespace {
+
+// A failure that ends the command: exit code and the one line for stderr.
+struct Failure {
+    int code;
+    std::string message;
+};
+
+[[noreturn]] void fail(int code, std::string message) { throw Failure{code, std::move(message)}; }
+
+std::string upper(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+std::string hexByte(uint8_t b) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", b);
+    return buf;
+}
+
+// The table path as given, or with ".dbf" added, matched without regard to case. Fails (exit 2) when
+// there is no such file.
+std::string existingTable(const std::string& path) {
+    std::string p = xb::Table::resolve(path, true);
+    if (!xb::io::exists(p)) fail(kError, "cannot open table " + path + ": no such file");
+    return p;
+}
+
+std::unique_ptr<xb::Table> openTable(const std::string& path, bool readOnly) {
+    std::string p = existingTable(path);
+    std::string error;
+    auto t = xb::Table::open(p, error, readOnly);
+    if (!t) fail(kError, error.empty() ? "cannot open table " + p : error);
+    return t;
+}
+
+xb::Codepage tableCodepage(const xb::Table& t) { return xb::codepageFromByte(t.codepageByte()); }
+
+std::string versionName(uint8_t v) {
+    switch (v) {
+        case 0x03: return "dBase III / FoxPro 2.x, no memo";
+        case 0x83: return "dBase III with DBT memo";
+        case 0xF5: return "FoxPro 2.x with FPT memo";
+        case 0x30: return "Visual FoxPro";
+        case 0x31: return "Visual FoxPro with autoincrement";
+        case 0x32: return "Visual FoxPro with varchar/varbinary";
+        default: return "unknown version";
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdInfo(const std::vector<std::string>& a, std::ostream& out) {
+    if (a.size() != 1) fail(kError, "usage: dbftool info TABLE");
+    auto t = openTable(a[0], true);
+    uint32_t deleted = 0;
+    auto& reader = t->reader();
+    std::vector<uint8_t> rec;
+    for (uint32_t r = 1; r <= t->recordCount(); ++r) {
+        if (!reader.readRecord(r, rec)) fail(kError, t->path() + ": cannot read record " + std::to_string(r));
+        if (!rec.empty() && rec[0] == '*') ++deleted;
+    }
+    const auto d = t->lastUpdate();
+    char date[32];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", d.year, d.month, d.day);
+    out << "Table:        " << t->path() << "\n";
+    out << "Version:      " << hexByte(t->version()) << " (" << versionName(t->version()) << ")\n";
+    out << "Codepage:     cp" << xb::codepageNumber(tableCodepage(*t)) << " (byte " << hexByte(t->codepageByte())
+        << ")\n";
+    out << "Last update:  " << date << "\n";
+    out << "Records:      " << t->recordCount() << " (" << deleted << " deleted)\n";
+    out << "Header bytes: " << t->headerLength() << ", record bytes: " << t->recordLength() << "\n";
+    if (!t->memoPath().empty()) out << "Memo file:    " << t->memoPath() << "\n";
+    out << "Fields:       " << t->fieldCount() << "\n";
+    int n = 0;
+    for (const auto& f : t->fields()) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %3d  %-10s %c %4u %2u\n", ++n, f.name.c_str(), f.type,
+                      static_cast<unsigned>(f.length), static_cast<unsigned>(f.decimals));
+        out << line;
+    }
+    if (xb::CdxFile* cdx = t->index()) {
+        auto tags = cdx->tags();
+        out << "Index:        " << t->indexPath() << " (" << tags.size() << " tags)\n";
+        for (const auto& tag : tags) {
+            out << "  " << tag.name << ": " << tag.expression;
+            if (!tag.filter.empty()) out << " FOR " << tag.filter;
+            out << (tag.descending ? " descending" : " ascending");
+            if (tag.unique) out << " unique";
+            out << "\n";
+        }
+    } else {
+        out << "Index:        none\n";
+    }
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdDump(const std::vector<std::string>& a, std::ostream& out) {
+    bool withDeleted = false;
+    std::vector<std::string> pos;
+    for (const auto& s : a) {
+        if (s == "--deleted")
+            withDeleted = true;
+        else if (s.rfind("--", 0) == 0)
+            fail(kError, "dump: unknown option " + s);
+        else
+            pos.push_back(s);
+    }
+    if (pos.size() != 1) fail(kError, "usage: dbftool dump TABLE [--deleted]");
+    auto t = openTable(pos[0], true);
+    const xb::Codepage cp = tableCodepage(*t);
+    std::vector<std::string> row;
+    if (withDeleted) row.push_back("_deleted");
+    for (const auto& f : t->fields()) row.push_back(xb::toUtf8(f.name, cp));
+    std::string text = csvRecord(row) + "\r\n";
+    out << text;
+    std::string error;
+    for (uint32_t r = 1; r <= t->recordCount(); ++r) {
+        if (!t->go(r)) fail(kError, t->error().empty() ? t->path() + ": cannot read record " + std::to_string(r)
+                                                        : t->error());
+        const bool del = t->deleted();
+        if (del && !withDeleted) continue;
+        row.clear();
+        if (withDeleted) row.push_back(del ? "*" : "");
+        for (int i = 0; i < t->fieldCount(); ++i) {
+            std::string v;
+            if (!fieldToText(*t, i, v, error)) fail(kError, error);
+            row.push_back(std::move(v));
+        }
+        text.clear();
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i) text.push_back(',');
+            csvAppendField(text, row[i]);
+        }
+        text += "\r\n";
+        out << text;
+    }
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdCreate(const std::vector<std::string>& a, std::ostream& out) {
+    std::vector<std::string> pos;
+    xb::Format format = xb::Format::Fox2;
+    xb::Codepage cp = xb::Codepage::Cp1252;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const std::string& s = a[i];
+        if (s == "--format" || s == "--codepage") {
+            if (i + 1 >= a.size()) fail(kError, "create: " + s + " needs a value");
+            const std::string v = a[++i];
+            if (s == "--format") {
+                if (v == "fox2")
+                    format = xb::Format::Fox2;
+                else if (v == "vfp")
+                    format = xb::Format::Vfp;
+                else if (v == "db3")
+                    format = xb::Format::DBase3;
+                else
+                    fail(kError, "create: unknown format " + v + " (fox2, vfp or db3)");
+            } else {
+                if (v == "1252")
+                    cp = xb::Codepage::Cp1252;
+                else if (v == "437")
+                    cp = xb::Codepage::Cp437;
+                else if (v == "850")
+                    cp = xb::Codepage::Cp850;
+                else
+                    fail(kError, "create: unknown codepage " + v + " (1252, 437 or 850)");
+            }
+        } else if (s.rfind("--", 0) == 0) {
+            fail(kError, "create: unknown option " + s);
+        } else {
+            pos.push_back(s);
+        }
+    }
+    if (pos.size() != 2)
+        fail(kError, "usage: dbftool create TABLE SCHEMA [--format fox2|vfp|db3] [--codepage 1252|437|850]");
+    std::vector<xb::NewField> fields;
+    std::string error;
+    if (!parseSchema(pos[1], format, fields, error)) fail(kError, "create: " + error);
+    std::string path = pos[0];
+    if (!xb::io::hasExtension(path)) path += ".dbf";
+    if (xb::io::exists(xb::io::resolveCase(path))) fail(kError, "create: " + path + " already exists");
+    auto t = xb::Table::create(path, fields, format, xb::codepageByte(cp), error);
+    if (!t) fail(kError, error.empty() ? "create: cannot create " + path : error);
+    if (!t->flush()) fail(kError, t->error());
+    out << "created " << t->path() << " with " << t->fieldCount() << " fields\n";
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
+    if (a.size() != 2) fail(kError, "usage: dbftool load TABLE CSV");
+    auto t = openTable(a[0], false);
+    std::ifstream in(a[1], std::ios::binary);
+    if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
+    std::stringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) fail(kError, "cannot read " + a[1]);
+    std::vector<std::vector<std::string>> rows;
+    std::string error;
+    if (!csvParse(ss.str(), rows, error)) fail(kError, a[1] + ": " + error);
+    // A blank line is no record.
+    std::erase_if(rows, [](const std::vector<std::string>& r) { return r.size() == 1 && r[0].empty(); });
+    if (rows.empty()) fail(kError, a[1] + ": no header row");
+
+    // Header: field names in any order, without regard to case; "_deleted" marks deleted records.
+    const xb::Codepage cp = tableCodepage(*t);
+    std::vector<int> target;  // field per column, -1 for _deleted
+    std::vector<bool> seen(t->fieldCount(), false);
+    bool seenDeleted = false;
+    for (const auto& name : rows[0]) {
+        std::string n = upper(name);
+        while (!n.empty() && n.back() == ' ') n.pop_back();
+        while (!n.empty() && n.front() == ' ') n.erase(n.begin());
+        if (n == "_DELETED") {
+            if (seenDeleted) fail(kError, a[1] + ": column _deleted appears twice");
+            seenDeleted = true;
+            target.push_back(-1);
+            continue;
+        }
+        int f = t->fieldIndex(n);
+        if (f < 0) fail(kError, a[1] + ": column " + name + " is no field of " + t->path());
+        if (seen[f]) fail(kError, a[1] + ": column " + name + " appears twice");
+        seen[f] = true;
+        target.push_back(f);
+    }
+
+    // Every value is converted and checked before the first record is written, so that a bad file adds
+    // nothing.
+    struct Prepared {
+        bool deleted = false;
+        std::vector<std::pair<int, FieldValue>> values;
+    };
+    std::vector<Prepared> prepared;
+    prepared.reserve(rows.size() - 1);
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const auto& row = rows[r];
+        if (row.size() != target.size())
+            fail(kError, a[1] + ": row " + std::to_string(r) + " has " + std::to_string(row.size()) +
+                             " values, the header names " + std::to_string(target.size()));
+        Prepared p;
+        for (size_t c = 0; c < row.size(); ++c) {
+            if (target[c] < 0) {
+                if (row[c] == "*")
+                    p.deleted = true;
+                else if (!row[c].empty())
+                    fail(kError, a[1] + ": row " + std::to_string(r) + ": _deleted holds '" + row[c] +
+                                     "' (expected * or nothing)");
+                continue;
+            }
+            FieldValue v;
+            if (!textToField(t->fields()[target[c]], cp, t->version(), row[c], v, error))
+                fail(kError, a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " + error);
+            p.values.emplace_back(target[c], std::move(v));
+        }
+        prepared.push_back(std::move(p));
+    }
+
+    uint32_t added = 0;
+    for (const auto& p : prepared) {
+        bool ok = t->appendBlank();
+        for (size_t i = 0; ok && i < p.values.size(); ++i) ok = storeField(*t, p.values[i].first, p.values[i].second);
+        if (ok && p.deleted) ok = t->deleteRecord();
+        if (!ok)
+            fail(kError, t->error() + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
+                             " rows were added)");
+        ++added;
+    }
+    if (!t->flush()) fail(kError, t->error());
+    out << "added " << added << " records to " << t->path() << "\n";
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
+    xb::TagSpec spec;
+    std::vector<std::string> pos;
+    for (const auto& s : a) {
+        if (s == "--descending")
+            spec.descending = true;
+        else if (s == "--unique")
+            spec.unique = true;
+        else if (s.rfind("--", 0) == 0)
+            fail(kError, "index: unknown option " + s);
+        else
+            pos.push_back(s);
+    }
+    if (pos.size() != 3) fail(kError, "usage: dbftool index TABLE TAG EXPR [--descending] [--unique]");
+    spec.name = upper(pos[1]);
+    spec.expression = pos[2];
+    if (spec.name.empty() || spec.name.size() > 10) fail(kError, "index: a tag name has 1 to 10 characters");
+    for (char c : spec.name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+            fail(kError, "index: a tag name holds only letters, digits and underscores");
+    if (!std::isalpha(static_cast<unsigned char>(spec.name[0]))) fail(kError, "index: a tag name starts with a letter");
+
+    auto t = openTable(pos[0], false);
+    // The whole production index is written anew with the tags it had (this one replacing a tag of the
+    // same name): the new file is built beside the old one and renamed into place.
+    std::vector<xb::TagSpec> tags;
+    if (xb::CdxFile* cdx = t->index()) tags = cdx->tags();
+    bool replaced = false;
+    for (auto& tag : tags) {
+        if (upper(tag.name) == spec.name) {
+            tag = spec;
+            replaced = true;
+        }
+    }
+    if (!replaced) tags.push_back(spec);
+    if (!t->createIndex(tags)) fail(kError, t->error().empty() ? "index: cannot build the index" : t->error());
+    if (!t->index() || t->index()->findTag(spec.name) < 0)
+        fail(kError, "index: the index of " + t->path() + " was written but does not hold tag " + spec.name);
+    const std::string indexPath = t->index()->path();
+    out << (replaced ? "rebuilt tag " : "created tag ") << spec.name << " in " << indexPath << "\n";
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdSeek(const std::vector<std::string>& a, std::ostream& out) {
+    if (a.size() != 3) fail(kError, "usage: dbftool seek TABLE TAG KEY");
+    auto t = openTable(a[0], true);
+    if (!t->index()) fail(kError, t->path() + " has no production index");
+    if (!t->selectTag(a[1])) fail(kError, t->path() + ": no tag " + a[1]);
+    // Character tags take the key in the table's codepage; numeric, date and logical tags take the value
+    // as text (ASCII either way).
+    bool lossy = false;
+    std::string key = xb::fromUtf8(a[2], tableCodepage(*t), &lossy);
+    if (lossy) return kNotFound;  // a character the table cannot hold is in no key
+    if (t->seek(key)) {
+        out << t->recno() << "\n";
+        return kOk;
+    }
+    if (!t->error().empty()) fail(kError, t->error());
+    return kNotFound;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
+    if (a.size() != 1) fail(kError, "usage: dbftool check TABLE");
+    std::string path = existingTable(a[0]);
+    std::vector<std::string> faults;
+    std::string error;
+    auto t = xb::Table::open(path, error, true);
+    if (!t) {
+        out << (error.empty() ? path + ": cannot be opened" : error) << "\n";
+        err << "check failed: " << path << " cannot be opened\n";
+        return kCheckFailed;
+    }
+    checkTable(*t, faults);
+    size_t tagCount = 0;
+    if (xb::CdxFile* cdx = t->index()) {
+        auto tags = cdx->tags();
+        tagCount = tags.size();
+        for (size_t i = 0; i < tags.size(); ++i) {
+            std::vector<std::string> tagFaults;
+            const bool ok = cdx->check(static_cast<int>(i), t->reader(), tagFaults);
+            for (auto& f : tagFaults) faults.push_back("tag " + tags[i].name + ": " + f);
+            if (!ok && tagFaults.empty()) faults.push_back("tag " + tags[i].name + ": check failed");
+        }
+    }
+    for (const auto& f : faults) out << f << "\n";
+    if (!faults.empty()) {
+        err << "check failed: " << faults.size() << (faults.size() == 1 ? " fault" : " faults") << " in " << path
+            << "\n";
+        return kCheckFailed;
+    }
+    out << path << ": " << t->recordCount() << " records, " << tagCount << " tags, no faults\n";
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+int cmdPack(const std::vector<std::string>& a, std::ostream& out) {
+    if (a.size() != 1) fail(kError, "usage: dbftool pack TABLE");
+    auto t = openTable(a[0], false);
+    const uint32_t before = t->recordCount();
+    if (!t->pack()) fail(kError, t->error().empty() ? t->path() + ": pack failed" : t->error());
+    out << "packed " << t->path() << ": " << t->recordCount() << " records remain, " << (before - t->recordCount())
+        << " removed\n";
+    return kOk;
+}
+
+}  // namespace
+
+std::string usage() {
+    return "usage: dbftool COMMAND ...\n"
+           "  info TABLE\n"
+           "  dump TABLE [--deleted]\n"
+           "  create TABLE SCHEMA [--format fox2|vfp|db3] [--codepage 1252|437|850]\n"
+           "         SCHEMA like NAME:C:20,AMOUNT:N:10:2,FLAG:L,DAY:D,NOTES:M\n"
+           "  load TABLE CSV\n"
+           "  index TABLE TAG EXPR [--descending] [--unique]\n"
+           "  seek TABLE TAG KEY\n"
+           "  check TABLE\n"
+           "  pack TABLE\n"
+           "exit codes: 0 success, 1 not found or check failed, 2 usage or I/O error\n";
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << "dbftool: no command (try dbftool --help)\n";
+        return kError;
+    }
+    const std::string& cmd = args[0];
+    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+        out << usage();
+        return kOk;
+    }
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    try {
+        if (cmd == "info") return cmdInfo(rest, out);
+        if (cmd == "dump") return cmdDump(rest, out);
+        if (cmd == "create") return cmdCreate(rest, out);
+        if (cmd == "load") return cmdLoad(rest, out);
+        if (cmd == "index") return cmdIndex(rest, out);
+        if (cmd == "seek") return cmdSeek(rest, out);
+        if (cmd == "check") return cmdCheck(rest, out, err);
+        if (cmd == "pack") return cmdPack(rest, out);
+        fail(kError, "unknown command " + cmd + " (try dbftool --help)");
+    } catch (const Failure& f) {
+        std::string m = f.message;
+        for (char& c : m)
+            if (c == '\n' || c == '\r') c = ' ';
+        out.flush();
+        err << "dbftool: " << m << "\n";
+        return f.code;
+    } catch (const std::exception& e) {
+        out.flush();
+        err << "dbftool: " << e.what() << "\n";
+        return kError;
+    }
+}
+
+}  // namespace dbftool

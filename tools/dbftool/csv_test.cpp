@@ -1,0 +1,99 @@
+// The CSV reader/writer and the schema parser of dbftool.
+#include <gtest/gtest.h>
+
+#include "csv.h"
+#include "schema.h"
+
+namespace dbftool {
+namespace {
+
+TEST(Csv, QuotesOnlyWhatNeedsQuoting) {
+    EXPECT_EQ(csvRecord({"plain", "with,comma", "say \"hi\"", "two\r\nlines", ""}),
+              "plain,\"with,comma\",\"say \"\"hi\"\"\",\"two\r\nlines\",");
+    EXPECT_EQ(csvRecord({" lead", "trail "}), " lead,trail ");
+}
+
+TEST(Csv, ParsesWhatItWritesIncludingEmbeddedLineEnds) {
+    std::vector<std::vector<std::string>> rows = {
+        {"A", "B", "C"}, {"x,y", "\"q\"", ""}, {"multi\r\nline\nmemo", "É", ","}, {"", "", ""}};
+    std::string text;
+    for (const auto& r : rows) text += csvRecord(r) + "\r\n";
+    std::vector<std::vector<std::string>> back;
+    std::string error;
+    ASSERT_TRUE(csvParse(text, back, error)) << error;
+    EXPECT_EQ(back, rows);
+}
+
+TEST(Csv, AcceptsBomLfAndMissingFinalLineEnd) {
+    std::vector<std::vector<std::string>> rows;
+    std::string error;
+    ASSERT_TRUE(csvParse("\xEF\xBB\xBFname,n\nabc,1\ndef,2", rows, error)) << error;
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"name", "n"}));
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"def", "2"}));
+    ASSERT_TRUE(csvParse("a,b\r\n1,\r\n", rows, error)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"1", ""}));
+}
+
+TEST(Csv, RejectsMalformedQuotingWithTheLine) {
+    std::vector<std::vector<std::string>> rows;
+    std::string error;
+    EXPECT_FALSE(csvParse("a,b\n\"open,1\n", rows, error));
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    EXPECT_FALSE(csvParse("a,b\nx\"y,1\n", rows, error));
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    EXPECT_FALSE(csvParse("a,b\n\"x\"y,1\n", rows, error));
+}
+
+TEST(Schema, ParsesEveryKindWithLengths) {
+    std::vector<xb::NewField> f;
+    std::string error;
+    ASSERT_TRUE(parseSchema("name:C:20,Amount:N:10:2,FLAG:L,DAY:D,NOTES:M,RATE:F:12:4", xb::Format::Fox2, f, error))
+        << error;
+    ASSERT_EQ(f.size(), 6u);
+    EXPECT_EQ(f[0].name, "NAME");
+    EXPECT_EQ(f[0].type, 'C');
+    EXPECT_EQ(f[0].length, 20);
+    EXPECT_EQ(f[1].name, "AMOUNT");
+    EXPECT_EQ(f[1].length, 10);
+    EXPECT_EQ(f[1].decimals, 2);
+    EXPECT_EQ(f[2].length, 1);
+    EXPECT_EQ(f[3].length, 8);
+    EXPECT_EQ(f[4].type, 'M');
+    EXPECT_EQ(f[5].type, 'F');
+    EXPECT_EQ(f[5].decimals, 4);
+    ASSERT_TRUE(parseSchema("ID:I,PRICE:Y,WHEN:T,RATIO:B", xb::Format::Vfp, f, error)) << error;
+    EXPECT_EQ(f[0].length, 4);
+    EXPECT_EQ(f[2].length, 8);
+}
+
+TEST(Schema, RejectsBadEntriesNamingThem) {
+    std::vector<xb::NewField> f;
+    std::string error;
+    const char* bad[] = {"",
+                         "NAME",
+                         "NAME:C",
+                         "NAME:C:0",
+                         "NAME:C:255",
+                         "NAME:C:10:2",
+                         "TOOLONGNAME1:C:5",
+                         "1ST:C:5",
+                         "A-B:C:5",
+                         "A:C:5,a:N:3",
+                         "AMT:N:25",
+                         "AMT:N:5:4",
+                         "FLAG:L:1",
+                         "X:Q:4",
+                         "ID:I",
+                         "AMT:N:x"};
+    for (const char* s : bad) {
+        EXPECT_FALSE(parseSchema(s, xb::Format::Fox2, f, error)) << s;
+        EXPECT_FALSE(error.empty()) << s;
+    }
+    EXPECT_FALSE(parseSchema("OK:C:5,AMT:N:5:4", xb::Format::Fox2, f, error));
+    EXPECT_NE(error.find("AMT:N:5:4"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace dbftool

@@ -1,0 +1,43 @@
+// Field values as dbftool writes and reads them in CSV (UTF-8): text without trailing blanks, numbers as
+// stored (trimmed), dates CCYYMMDD, logicals T/F, memos in full; Visual FoxPro integers, currency,
+// doubles and datetimes (CCYYMMDDhhmmss) as text. Also the record checks of `dbftool check`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tableaccess/xbase/codepage.h"
+#include "tableaccess/xbase/dbf.h"
+
+namespace dbftool {
+
+// A value ready to be stored: text for the engine's setText, or the exact field bytes.
+struct FieldValue {
+    bool raw = false;
+    std::string bytes;  // codepage bytes
+};
+
+// The value of field i of the current record as CSV text (UTF-8). False with a message on a read error.
+bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error);
+
+// Converts CSV text (UTF-8) for a field, checking that it fits: a character the codepage lacks, text
+// longer than the field, a number that does not fit or is no number, a logical other than T F Y N ? or
+// empty, an impossible date are errors (nothing is cut or guessed).
+bool textToField(const xb::FieldDesc& field, xb::Codepage cp, uint8_t version, std::string_view text,
+                 FieldValue& out, std::string& error);
+
+// Writes a converted value into field i of the current record.
+bool storeField(xb::Table& table, int i, const FieldValue& value);
+
+// Checks the header against the file, and every record: deletion flag, numbers, dates, logicals and
+// memo pointers (each memo must be readable). Appends one line per fault.
+void checkTable(xb::Table& table, std::vector<std::string>& faults);
+
+// Calendar helpers (Gregorian): julian day number <-> date.
+int64_t julianDay(int year, int month, int day);
+void fromJulianDay(int64_t jd, int& year, int& month, int& day);
+bool validDate(int year, int month, int day);
+
+}  // namespace dbftool
