@@ -1,0 +1,208 @@
+#include "submit/submission.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QWidget>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "submit/xmitlog.h"
+#include "tableaccess/tableaccess.h"
+#include "widgets/seams.h"
+
+namespace tarvik {
+
+namespace {
+
+const QString kFixAndRetry = QStringLiteral("Please fix and try again...");
+
+// The bid's next record from the top (fromNext false) or after the current one. A record marked deleted
+// is not part of any bid and is passed over.
+bool locateBidRecord(int table, const QString& bidId, bool fromNext) {
+    bool found = ta::LocateByField(table, QStringLiteral("local_bid"), fromNext, bidId);
+    while (found && ta::d4deleted(table) != 0) found = ta::LocateByField(table, QStringLiteral("local_bid"), true, bidId);
+    return found;
+}
+
+// Every file of folder whose name equals one of names without regard to case.
+QStringList filesNamedLike(const QString& folder, const QStringList& names) {
+    QStringList found;
+    const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& e : entries)
+        for (const QString& n : names)
+            if (e.compare(n, Qt::CaseInsensitive) == 0) found << e;
+    return found;
+}
+
+bool removeFile(const QString& path) {
+    if (!QFile::exists(path)) return true;
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner | QFile::WriteUser);
+    return QFile::remove(path);
+}
+
+void showError(const QString& text) { messageBox(text, QStringLiteral("ERROR"), PromptIcon::Error, Ok); }
+
+}  // namespace
+
+bool BidIdIsSafe(const QString& id) {
+    const QString t = id.trimmed();
+    if (t.isEmpty()) return false;
+    for (const QChar c : t) {
+        const QString one(c);
+        if (!ta::IsAlpha(one) && !ta::IsNumber(one)) return false;
+    }
+    return true;
+}
+
+Submission::Submission(MainState& state, QWidget* mainWindow, SubmitHooks hooks)
+    : state_(state), mainWindow_(mainWindow), hooks_(std::move(hooks)) {}
+
+QLineEdit* Submission::edit(const char* name) const {
+    return mainWindow_ ? mainWindow_->findChild<QLineEdit*>(QLatin1String(name)) : nullptr;
+}
+
+QString Submission::bidIdText() const {
+    QLineEdit* e = edit("ebxLocalBidID");
+    return e ? e->text() : QString();
+}
+
+QString Submission::sendFolder() const { return state_.FProgramFolder + QStringLiteral("/Send"); }
+QString Submission::recvFolder() const { return state_.FProgramFolder + QStringLiteral("/Recv"); }
+
+QString Submission::transferProgram() const {
+#ifdef _WIN32
+    return state_.FProgramFolder + QStringLiteral("/relayo2.exe");
+#else
+    return state_.FProgramFolder + QStringLiteral("/relayo2");
+#endif
+}
+
+QString Submission::statusLogName() { return QStringLiteral("Relayo2.log"); }
+
+void Submission::SubmitBid() {
+    QString message;
+    if (hooks_.CheckBidComplete && !hooks_.CheckBidComplete(message)) {
+        messageBox(message + QStringLiteral("\r\n") + kFixAndRetry, QStringLiteral("ENTRY ERROR"), PromptIcon::Error, Ok);
+        return;
+    }
+    // The ID names files in the send folder: anything but letters and digits could reach outside it.
+    const QString id = bidIdText().trimmed();
+    if (!BidIdIsSafe(id)) {
+        messageBox(QStringLiteral("The Bid ID \"%1\" may hold only letters and digits; this bid cannot be submitted.").arg(id) +
+                       QStringLiteral("\r\n") + kFixAndRetry,
+                   QStringLiteral("ENTRY ERROR"), PromptIcon::Error, Ok);
+        return;
+    }
+
+    if (QLineEdit* e = edit("ebxLocalStatus")) e->setText(QStringLiteral("Submitted"));
+    if (QLineEdit* e = edit("ebxSubmitDate")) e->setText(dateToText(Clock::current().now().date()));
+
+    if (hooks_.StoreBid) hooks_.StoreBid();
+    WriteSendFiles();
+
+    QString why;
+    if (!Launcher::current().start(transferProgram(), QStringList(), QString(), &why))
+        messageBox(QStringLiteral("Could not start File Transfer Program!"), QStringLiteral("ERROR"), PromptIcon::Error, Ok);
+
+    if (hooks_.ClearBidWindow) hooks_.ClearBidWindow();
+}
+
+bool Submission::WriteSendFiles() {
+    const QString idText = bidIdText();
+    const QString id = idText.trimmed();
+    if (!BidIdIsSafe(id)) return false;
+    const ta::DataContext ctx = state_.DataContext;
+
+    const int bids = ta::mOpen(ctx, state_.tablePath(QStringLiteral("Bids")));
+    if (!bids) return false;  // reported by the table layer
+    if (!locateBidRecord(bids, idText, false)) {
+        ta::d4close(bids);
+        showError(QStringLiteral("Bid %1 is not in the bid table; its send tables were not written.").arg(id));
+        return false;
+    }
+
+    QDir program(state_.FProgramFolder);
+    program.mkpath(QStringLiteral("Send"));
+    program.mkpath(QStringLiteral("Recv"));
+
+    // The tables are made in a work folder inside Send and moved into Send only when complete: the
+    // transfer program takes only the files of Send itself, so it never sends a half-written table, and
+    // a run still sending an earlier submission keeps the files it opened.
+    const QString work = sendFolder() + QStringLiteral("/~writing");
+    QDir(work).removeRecursively();
+    bool ok = QDir().mkpath(work);
+    const QString headName = id + QStringLiteral("Head");
+    const QString tailName = id + QStringLiteral("Tail");
+
+    // Head: the bid's header record.
+    if (ok) ok = ta::CopyStru(bids, work + QLatin1Char('/') + headName + QStringLiteral(".dbf")) == 0;
+    if (ok) {
+        const int head = ta::mOpen(ctx, work + QLatin1Char('/') + headName + QStringLiteral(".dbf"));
+        ok = head != 0 && ta::d4recCountDo(head) == 0 && ta::AppendRecord(bids, head) == 0;
+        if (head) ta::d4close(head);
+    }
+    ta::d4close(bids);
+
+    // Tail: every detail record of the bid, in table order.
+    if (ok) {
+        const int tail = ta::mOpen(ctx, state_.tablePath(QStringLiteral("BidTail")));
+        ok = tail != 0 && ta::CopyStru(tail, work + QLatin1Char('/') + tailName + QStringLiteral(".dbf")) == 0;
+        if (ok && locateBidRecord(tail, idText, false)) {
+            const int target = ta::mOpen(ctx, work + QLatin1Char('/') + tailName + QStringLiteral(".dbf"));
+            ok = target != 0 && ta::d4recCountDo(target) == 0;
+            if (ok) {
+                do {
+                    if (ta::AppendRecord(tail, target) != 0) ok = false;
+                } while (ok && locateBidRecord(tail, idText, true));
+            }
+            if (target) ta::d4close(target);
+        }
+        if (tail) ta::d4close(tail);
+    }
+
+    // Into Send, replacing every earlier file of these tables (whatever its letter case), memo files
+    // before tables.
+    if (ok) {
+        QStringList made = QDir(work).entryList(QDir::Files);
+        std::sort(made.begin(), made.end(), [](const QString& a, const QString& b) {
+            const bool aTable = a.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive);
+            const bool bTable = b.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive);
+            return aTable != bTable ? bTable : a < b;
+        });
+        QStringList earlier;
+        for (const QString& base : {headName, tailName})
+            for (const char* ext : {".dbf", ".fpt", ".cdx"}) earlier << base + QLatin1String(ext);
+        for (const QString& old : filesNamedLike(sendFolder(), earlier))
+            if (!made.contains(old) && !removeFile(sendFolder() + QLatin1Char('/') + old)) ok = false;
+        for (const QString& name : made) {
+            if (!ok) break;
+            std::error_code ec;
+            std::filesystem::rename(std::filesystem::path((work + QLatin1Char('/') + name).toStdU16String()),
+                                    std::filesystem::path((sendFolder() + QLatin1Char('/') + name).toStdU16String()), ec);
+            if (ec) ok = false;
+        }
+    }
+    QDir(work).removeRecursively();
+    if (!ok)
+        showError(QStringLiteral("The send tables of bid %1 could not be written to %2.")
+                      .arg(id, QDir::toNativeSeparators(sendFolder())));
+    return ok;
+}
+
+void Submission::mnuFTPSetupClick() {
+    QString why;
+    if (!Launcher::current().start(transferProgram(), QStringList{QStringLiteral("/S")}, QString(), &why))
+        messageBox(QStringLiteral("Problem Setting up File Transfer Program!"), QStringLiteral("ERROR"), PromptIcon::Error, Ok);
+}
+
+void Submission::mnuViewStatusClick() {
+    auto* window = new TfrmXmitLog(mainWindow_);
+    window->loadLog(statusLogName());
+    window->exec();
+    delete window;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,62 @@
+// Submission: hands a finished bid to the carrier.
+//
+// SubmitBid checks the bid, marks it "Submitted" with today's date, stores it, writes its header record
+// and detail records into two tables of the send folder beside the program (<ID>Head and <ID>Tail), starts
+// the transfer program relayo2 beside the program, and clears the window. The transfer program's log is
+// shown by mnuViewStatusClick; mnuFTPSetupClick starts its set-up.
+//
+// The main window owns one Submission and wires its handlers; the checks, storing and clearing belong to
+// other parts of the program and come in as hooks.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+#include "pages/mainstate.h"
+
+class QLineEdit;
+class QWidget;
+
+namespace tarvik {
+
+struct SubmitHooks {
+    // False with the message when the bid is not complete (the check shows the page with the problem).
+    std::function<bool(QString& message)> CheckBidComplete;
+    std::function<void()> StoreBid;
+    std::function<void()> ClearBidWindow;
+};
+
+// True when the bid ID (trimmed) is not empty and holds only letters and digits, so that it can name
+// files in the send folder without reaching outside it.
+bool BidIdIsSafe(const QString& id);
+
+class Submission {
+public:
+    // mainWindow: the window whose controls ebxLocalBidID, ebxLocalStatus and ebxSubmitDate (found by
+    // object name) hold the bid; also the parent of the log window.
+    Submission(MainState& state, QWidget* mainWindow, SubmitHooks hooks = {});
+
+    void setHooks(SubmitHooks hooks) { hooks_ = std::move(hooks); }
+
+    void SubmitBid();
+    // Writes <ID>Head and <ID>Tail into the send folder. True when both tables were written.
+    bool WriteSendFiles();
+    void mnuFTPSetupClick();
+    void mnuViewStatusClick();
+
+    QString sendFolder() const;       // FProgramFolder/Send
+    QString recvFolder() const;       // FProgramFolder/Recv
+    QString transferProgram() const;  // FProgramFolder/relayo2 (relayo2.exe on Windows)
+    // The transfer program's log as the status shows it: "Relayo2.log" in the current folder.
+    static QString statusLogName();
+
+private:
+    QLineEdit* edit(const char* name) const;
+    QString bidIdText() const;
+
+    MainState& state_;
+    QWidget* mainWindow_;
+    SubmitHooks hooks_;
+};
+
+}  // namespace tarvik
