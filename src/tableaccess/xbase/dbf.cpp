@@ -223,7 +223,7 @@ int Table::fieldIndex(std::string_view name) const {
 
 // ---- Opening ----
 
-std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, bool readOnly) {
+std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, bool readOnly, bool withoutIndex) {
     const std::string real = resolve(path, true);
     if (!io::exists(real)) {
         error = real + ": the table does not exist";
@@ -241,7 +241,7 @@ std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, 
                                          io::withExtension(real, ".dbt") + kPackSuffix})
             if (io::exists(stray)) io::removeFile(stray);
     }
-    if (!t->load(error)) return nullptr;
+    if (!t->load(error, withoutIndex && !interrupted)) return nullptr;
     if (interrupted && !readOnly) {
         // The renamed files are in place; the index is rebuilt before the pack counts as done.
         if (t->cdx_ && !t->rebuildIndex()) {
@@ -275,7 +275,7 @@ bool Table::finishInterruptedPack(std::string& error) {
     return true;
 }
 
-bool Table::load(std::string& error) {
+bool Table::load(std::string& error, bool withoutIndex) {
     file_ = std::make_unique<io::File>();
     std::string why;
     if (!file_->open(path_, !readOnly_, why)) {
@@ -421,7 +421,9 @@ bool Table::load(std::string& error) {
     cdx_.reset();
     tag_ = -1;
     indexUnmaintainable_.clear();
-    if (headerFlags_ & 0x01) {
+    if ((headerFlags_ & 0x01) && withoutIndex) {
+        indexUnmaintainable_ = "the table was opened without its production index";
+    } else if (headerFlags_ & 0x01) {
         const std::string cdx = indexPath();
         if (!io::exists(cdx)) {
             error = path_ + ": the production index " + io::fileNameOf(io::withExtension(path_, ".cdx")) +

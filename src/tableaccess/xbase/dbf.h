@@ -65,7 +65,10 @@ public:
     // Opens the table at path; ".dbf" is optional and the file name is matched without regard to case.
     // Opens the memo file and the production index (when the header flags one) too. readOnly opens the
     // files for reading only (every write then fails). nullptr with error on failure.
-    static std::unique_ptr<Table> open(const std::string& path, std::string& error, bool readOnly = false);
+    // withoutIndex leaves the production index closed (to replace a missing or damaged one with
+    // createIndex); record writes are then refused until createIndex has run.
+    static std::unique_ptr<Table> open(const std::string& path, std::string& error, bool readOnly = false,
+                                       bool withoutIndex = false);
 
     // Creates a new empty table (and an empty memo file when a field is M). The codepage byte goes into
     // the header (0x03 cp1252, 0x01 cp437, 0x02 cp850, 0xC8 cp1250; 0 means cp1252). Fails when the file
@@ -175,7 +178,7 @@ private:
     bool fail(std::string message);
     bool ok() { error_.clear(); return true; }
     std::string name() const;  // the file name, for messages
-    bool load(std::string& error);
+    bool load(std::string& error, bool withoutIndex = false);
     bool readRecordRaw(uint32_t recno, uint8_t* out);
     bool loadCurrent(uint32_t recno);
     bool writeCurrent();

@@ -1,0 +1,328 @@
+// Tests of the table-access facade: return codes, text conversion, error reports, index calls.
+#include "tableaccess/tableaccess.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+using namespace ta;
+
+struct Report {
+    QString file, problem;
+};
+
+// Installs a handler that records every report, and opens the run's context.
+class Facade : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = setErrorHandler([this](const QString& f, const QString& p) { reports.push_back({f, p}); });
+        ctx = OpenData();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override {
+        CloseData(ctx);
+        setErrorHandler(previous_);
+    }
+    // A writable copy of a fixture set; returns the table path without extension.
+    QString copyFixture(const QString& set) {
+        for (const char* ext : {".dbf", ".fpt", ".cdx"}) {
+            const QString from = QStringLiteral(TARVIK_FIXTURES_DIR "/") + set + QLatin1String(ext);
+            const QString to = dir.filePath(set + QLatin1String(ext));
+            QFile::remove(to);
+            EXPECT_TRUE(QFile::copy(from, to));
+            QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+        }
+        return dir.filePath(set);
+    }
+    // An empty table with the fixture's layout (C, N, N(10,3), L, D, M), made through CopyStru.
+    QString emptyTable(const QString& name) {
+        const int src = mOpen(ctx, copyFixture(QStringLiteral("fox_small")));
+        EXPECT_GT(src, 0);
+        const QString path = dir.filePath(name);
+        EXPECT_EQ(CopyStru(src, path), 0);
+        EXPECT_EQ(d4close(src), 0);
+        return path;
+    }
+    QByteArray bytes(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    DataContext ctx = nullptr;
+    QTemporaryDir dir;
+    std::vector<Report> reports;
+    ErrorHandler previous_;
+};
+
+TEST_F(Facade, WalksAFixtureWithTheReturnCodesOfTheLibrary) {
+    const int t = mOpen(ctx, QStringLiteral(TARVIK_FIXTURES_DIR "/FOX_SMALL"));
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4recCountDo(t), 300);
+    EXPECT_EQ(d4numFields(t), 7);
+    ASSERT_EQ(d4top(t), 0);
+    EXPECT_EQ(d4recNo(t), 1);
+    EXPECT_EQ(fetch(t, QStringLiteral("postal_cod")), QStringLiteral("A5G2V3"));
+    EXPECT_EQ(fetch(t, QStringLiteral("TOWN")), QStringLiteral("QUÉBEC"));  // cp1252 -> Unicode, blanks cut
+    EXPECT_EQ(ifetch(t, QStringLiteral("pop")), 604830);
+    EXPECT_DOUBLE_EQ(dfetch(t, QStringLiteral("area")), 78605.871);
+    EXPECT_FALSE(tfetch(t, QStringLiteral("active")));
+    EXPECT_EQ(fetch(t, QStringLiteral("opened")), QStringLiteral("20200915"));
+    EXPECT_EQ(dtfetch(t, QStringLiteral("opened")), QDate(2020, 9, 15));
+    int n = 1;
+    while (d4skip(t, 1) == 0) ++n;
+    EXPECT_EQ(n, 300);
+    EXPECT_NE(d4skip(t, 1), 0);
+    EXPECT_EQ(d4go(t, 5), 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("opened")), QString());  // every 5th record has no date
+    EXPECT_FALSE(dtfetch(t, QStringLiteral("opened")).isValid());
+    EXPECT_EQ(d4go(t, 11), 0);
+    EXPECT_NE(d4deleted(t), 0);
+    EXPECT_EQ(d4go(t, 12), 0);
+    EXPECT_EQ(d4deleted(t), 0);
+    EXPECT_EQ(d4go(t, 4), 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("note")).size(), 100);
+    EXPECT_EQ(d4skip(t, -1), 0);
+    EXPECT_EQ(d4recNo(t), 3);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(d4close(t), 0);
+}
+
+TEST_F(Facade, EveryFailureIsReportedOnceWithFileAndProblem) {
+    EXPECT_EQ(mOpen(ctx, dir.filePath(QStringLiteral("nothere"))), 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].file.endsWith(QStringLiteral("nothere.dbf"))) << reports[0].file.toStdString();
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("does not exist")));
+    reports.clear();
+
+    const int t = mOpen(ctx, copyFixture(QStringLiteral("fox_small")));
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("nofield")), QString());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].file.endsWith(QStringLiteral("fox_small.dbf")));
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("nofield")));
+    reports.clear();
+
+    // Switched off: unknown names are silent, other failures are still reported.
+    EXPECT_EQ(code4errFieldName(ctx, 0), 1);
+    EXPECT_EQ(d4fieldNumber(t, QStringLiteral("nofield")), 0);
+    EXPECT_FALSE(d4field(t, QStringLiteral("nofield")));
+    EXPECT_NE(replace(t, QStringLiteral("nofield"), QStringLiteral("x")), 0);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_NE(d4go(t, 999), 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("999")));
+    EXPECT_EQ(code4errFieldName(ctx, 1), 0);
+    reports.clear();
+
+    EXPECT_EQ(d4fieldNumber(t, QStringLiteral("Town")), 2);
+    EXPECT_TRUE(TableHasField(t, QStringLiteral("ToWn")));
+    EXPECT_FALSE(TableHasField(t, QStringLiteral("nofield")));
+    EXPECT_TRUE(reports.empty());
+
+    // A value that is not a number is refused for a numeric field, and the record is kept.
+    ASSERT_EQ(d4go(t, 1), 0);
+    EXPECT_NE(replace(t, QStringLiteral("pop"), QStringLiteral("many")), 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("POP")));
+    EXPECT_EQ(ifetch(t, QStringLiteral("pop")), 604830);
+    EXPECT_EQ(d4close(t), 0);
+    reports.clear();
+    EXPECT_NE(d4close(t), 0);  // already closed
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST_F(Facade, FieldKindsWriteAndReadBack) {
+    const QString path = emptyTable(QStringLiteral("kinds"));
+    int t = mOpen(ctx, path);
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4recCountDo(t), 0);
+    EXPECT_NE(d4top(t), 0);
+    ASSERT_EQ(d4appendBlank(t), 0);
+    EXPECT_EQ(replace(t, QStringLiteral("postal_cod"), QStringLiteral("K1A0B1")), 0);
+    EXPECT_EQ(replace(t, QStringLiteral("town"), QStringLiteral("Montréal Ω €")), 0);  // Ω is not in cp1252
+    EXPECT_EQ(reports.size(), 1u);
+    reports.clear();
+    EXPECT_EQ(replace(t, QStringLiteral("pop"), QStringLiteral("42")), 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("pop")), QStringLiteral("       42"));  // right-aligned in N(9)
+    EXPECT_EQ(dreplace(t, QStringLiteral("area"), 12.3456), 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("area")), QStringLiteral("    12.346"));
+    EXPECT_EQ(replace(t, QStringLiteral("active"), QStringLiteral("T")), 0);
+    EXPECT_TRUE(tfetch(t, QStringLiteral("active")));
+    EXPECT_EQ(dtreplace(t, QStringLiteral("opened"), QDate(2024, 1, 31)), 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("opened")), QStringLiteral("20240131"));
+    const QString memo = QStringLiteral("line one\r\nline two Ω ü").repeated(20);
+    EXPECT_EQ(replace(t, QStringLiteral("note"), memo), 0);
+    reports.clear();  // the omega again
+    ASSERT_EQ(d4appendBlank(t), 0);
+    EXPECT_EQ(ireplace(t, QStringLiteral("pop"), -7), 0);
+    EXPECT_EQ(treplace(t, QStringLiteral("active"), false), 0);
+    EXPECT_EQ(replace(t, QStringLiteral("area"), QStringLiteral("1.5")), 0);
+    EXPECT_NE(ireplace(t, QStringLiteral("pop"), 1234567890), 0);  // does not fit N(9)
+    EXPECT_EQ(reports.size(), 1u);
+    reports.clear();
+    EXPECT_EQ(d4close(t), 0);
+
+    t = mOpen(ctx, path);
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4recCountDo(t), 2);
+    ASSERT_EQ(d4top(t), 0);
+    EXPECT_EQ(fetch(t, QStringLiteral("town")), QStringLiteral("Montréal ? €"));
+    EXPECT_EQ(ifetch(t, QStringLiteral("pop")), 42);
+    EXPECT_DOUBLE_EQ(dfetch(t, QStringLiteral("area")), 12.346);
+    EXPECT_EQ(dtfetch(t, QStringLiteral("opened")), QDate(2024, 1, 31));
+    QString want = memo;
+    want.replace(QStringLiteral("Ω"), QStringLiteral("?"));
+    EXPECT_EQ(fetch(t, QStringLiteral("note")), want);
+    EXPECT_EQ(f4memoStr(d4field(t, QStringLiteral("note"))), want);
+    EXPECT_EQ(f4type(d4field(t, QStringLiteral("note"))), 'M');
+    // "" clears every kind
+    for (const char* f : {"postal_cod", "town", "pop", "area", "active", "opened", "note"})
+        EXPECT_EQ(replace(t, QString::fromLatin1(f), QString()), 0) << f;
+    for (const char* f : {"postal_cod", "town", "pop", "area", "active", "opened", "note"})
+        EXPECT_EQ(fetch(t, QString::fromLatin1(f)), QString()) << f;
+    EXPECT_FALSE(dtfetch(t, QStringLiteral("opened")).isValid());
+    ASSERT_EQ(d4skip(t, 1), 0);
+    EXPECT_EQ(ifetch(t, QStringLiteral("pop")), -7);
+    EXPECT_DOUBLE_EQ(dfetch(t, QStringLiteral("area")), 1.5);
+    EXPECT_EQ(fetch(t, QStringLiteral("active")), QStringLiteral("F"));
+    EXPECT_EQ(f4str(d4fieldJ(t, 3)), QStringLiteral("       -7"));
+    const auto info = d4fieldInfo(t);
+    ASSERT_EQ(info.size(), 7u);
+    EXPECT_EQ(info[3].name, QStringLiteral("AREA"));
+    EXPECT_EQ(info[3].type, 'N');
+    EXPECT_EQ(info[3].length, 10);
+    EXPECT_EQ(info[3].decimals, 3);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(d4close(t), 0);
+}
+
+TEST_F(Facade, DeletePackAndAppendRecordKeepMemos) {
+    const QString src = copyFixture(QStringLiteral("fox_small"));
+    const QString dst = emptyTable(QStringLiteral("copy"));
+    const int s = mOpen(ctx, src);
+    const int d = mOpen(ctx, dst);
+    ASSERT_GT(s, 0);
+    ASSERT_GT(d, 0);
+    ASSERT_EQ(d4go(s, 4), 0);  // has a 100-byte memo
+    EXPECT_EQ(AppendRecord(s, d), 0);
+    ASSERT_EQ(d4go(s, 8), 0);
+    EXPECT_EQ(AppendRecord(s, d), 0);
+    EXPECT_EQ(d4recCountDo(d), 2);
+    ASSERT_EQ(d4top(d), 0);
+    ASSERT_EQ(d4go(s, 4), 0);
+    EXPECT_EQ(fetch(d, QStringLiteral("note")), fetch(s, QStringLiteral("note")));
+    EXPECT_EQ(fetch(d, QStringLiteral("town")), fetch(s, QStringLiteral("town")));
+    EXPECT_EQ(d4delete(d), 0);
+    EXPECT_NE(d4deleted(d), 0);
+    EXPECT_EQ(d4recall(d), 0);
+    EXPECT_EQ(d4deleted(d), 0);
+    EXPECT_EQ(d4delete(d), 0);
+    EXPECT_EQ(d4pack(d), 0);
+    EXPECT_EQ(d4recCountDo(d), 1);
+    ASSERT_EQ(d4top(d), 0);
+    ASSERT_EQ(d4go(s, 8), 0);
+    EXPECT_EQ(fetch(d, QStringLiteral("note")), fetch(s, QStringLiteral("note")));
+    EXPECT_EQ(fetch(d, QStringLiteral("postal_cod")), fetch(s, QStringLiteral("postal_cod")));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Facade, LocateByFieldScansFromTheTopOrOnward) {
+    const int t = mOpen(ctx, QStringLiteral(TARVIK_FIXTURES_DIR "/fox_small"));
+    ASSERT_GT(t, 0);
+    // every 7th record's code ends in ***; the first is record 7
+    ASSERT_EQ(d4go(t, 7), 0);
+    const QString code = fetch(t, QStringLiteral("postal_cod"));
+    ASSERT_TRUE(code.endsWith(QStringLiteral("***")));
+    EXPECT_TRUE(LocateByField(t, QStringLiteral("POSTAL_COD"), false, QStringLiteral("  ") + code + QStringLiteral(" ")));
+    EXPECT_EQ(d4recNo(t), 7);
+    // onward from there: the next record with the same code, if any, or the end
+    const bool again = LocateByField(t, QStringLiteral("postal_cod"), true, code);
+    if (again) EXPECT_GT(d4recNo(t), 7);
+    EXPECT_FALSE(LocateByField(t, QStringLiteral("postal_cod"), false, QStringLiteral("nothing")));
+    EXPECT_FALSE(LocateByField(t, QStringLiteral("postal_cod"), true, code.toLower()));  // case-sensitive
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Facade, CreateIndexCheckForTagAndSeek) {
+    const QString path = emptyTable(QStringLiteral("POSTAL"));
+    int t = mOpen(ctx, path);
+    ASSERT_GT(t, 0);
+    const QStringList codes = {QStringLiteral("K1A0B1"), QStringLiteral("H2X1Y4"), QStringLiteral("A1A1A1")};
+    for (const QString& c : codes) {
+        ASSERT_EQ(d4appendBlank(t), 0);
+        ASSERT_EQ(replace(t, QStringLiteral("POSTAL_COD"), c), 0);
+        ASSERT_EQ(replace(t, QStringLiteral("town"), c.toLower()), 0);
+    }
+    ASSERT_EQ(d4close(t), 0);
+    std::vector<TagInfo> tags(8);
+    tags[0] = TagInfo{QStringLiteral("POSTAL"), QStringLiteral("POSTAL_COD"), QString(), 0, 0};
+    ASSERT_EQ(CreateIndex(ctx, dir.filePath(QStringLiteral("POSTAL")), tags), 0) << reports.size();
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("POSTAL.cdx"))));
+    tags[0] = TagInfo{QStringLiteral("TOWN"), QStringLiteral("UPPER(TOWN)"), QString(), 0, 0};
+    EXPECT_EQ(CheckForTag(ctx, dir.filePath(QStringLiteral("postal")), tags), 0);
+
+    t = mOpen(ctx, dir.filePath(QStringLiteral("Postal")), QStringLiteral("Postal"));
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4seek(t, QStringLiteral("H2X1Y4")), 0);
+    EXPECT_EQ(d4recNo(t), 2);
+    EXPECT_NE(d4seek(t, QStringLiteral("H2X")), 0);   // shorter keys do not match
+    EXPECT_NE(d4seek(t, QString()), 0);               // an empty key never matches
+    EXPECT_NE(d4seek(t, QStringLiteral("H2X1Y45")), 0);
+    // the index follows appends and changes
+    ASSERT_EQ(d4appendBlank(t), 0);
+    ASSERT_EQ(replace(t, QStringLiteral("POSTAL_COD"), QStringLiteral("B2B2B2")), 0);
+    ASSERT_EQ(d4go(t, 1), 0);
+    ASSERT_EQ(replace(t, QStringLiteral("POSTAL_COD"), QStringLiteral("Z9Z9Z9")), 0);
+    EXPECT_EQ(d4seek(t, QStringLiteral("B2B2B2")), 0);
+    EXPECT_EQ(d4recNo(t), 4);
+    EXPECT_EQ(d4seek(t, QStringLiteral("Z9Z9Z9")), 0);
+    EXPECT_EQ(d4recNo(t), 1);
+    EXPECT_NE(d4seek(t, QStringLiteral("K1A0B1")), 0);
+    // tag order: A1A1A1 (3), B2B2B2 (4), H2X1Y4 (2), Z9Z9Z9 (1)
+    ASSERT_EQ(d4top(t), 0);
+    QList<int> order;
+    do order << d4recNo(t);
+    while (d4skip(t, 1) == 0);
+    EXPECT_EQ(order, (QList<int>{3, 4, 2, 1}));
+    EXPECT_EQ(d4close(t), 0);
+    t = mOpen(ctx, dir.filePath(QStringLiteral("postal")), QStringLiteral("town"));
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4seek(t, QStringLiteral("H2X1Y4")), 0);
+    EXPECT_EQ(d4close(t), 0);
+    EXPECT_EQ(mOpen(ctx, dir.filePath(QStringLiteral("postal")), QStringLiteral("zip_code")), 0);
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST(FacadeText, CopyLeftRightIsNumberIsAlpha) {
+    EXPECT_EQ(CopyLeft(QStringLiteral("K1A0B1"), 3), QStringLiteral("K1A"));
+    EXPECT_EQ(CopyLeft(QStringLiteral("K1"), 3), QStringLiteral("K1"));
+    EXPECT_EQ(CopyLeft(QStringLiteral("K1"), -1), QString());
+    EXPECT_EQ(CopyRight(QStringLiteral("K1A0B1"), 3), QStringLiteral("0B1"));
+    EXPECT_EQ(CopyRight(QStringLiteral("K1"), 5), QStringLiteral("K1"));
+    EXPECT_TRUE(IsNumber(QStringLiteral("7")));
+    EXPECT_FALSE(IsNumber(QStringLiteral("77")));
+    EXPECT_FALSE(IsNumber(QStringLiteral("x")));
+    EXPECT_FALSE(IsNumber(QString()));
+    EXPECT_TRUE(IsAlpha(QStringLiteral("é")));
+    EXPECT_TRUE(IsAlpha(QStringLiteral("K")));
+    EXPECT_FALSE(IsAlpha(QStringLiteral("1")));
+    EXPECT_FALSE(IsAlpha(QStringLiteral("ab")));
+}
+
+TEST(FacadeText, ResolvePathMatchesWithoutRegardToCase) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("AELookup.DBF")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_EQ(resolvePath(dir.filePath(QStringLiteral("aelookup.dbf"))), dir.filePath(QStringLiteral("AELookup.DBF")));
+    EXPECT_EQ(resolvePath(dir.filePath(QStringLiteral("none.dbf"))), dir.filePath(QStringLiteral("none.dbf")));
+}
+
+}  // namespace
