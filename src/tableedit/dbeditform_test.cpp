@@ -1,0 +1,466 @@
+#include "tableedit/dbeditform.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "testsupport/scriptedprompt.h"
+#include "testsupport/testdata.h"
+#include "widgets/stringgrid.h"
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+using namespace tarvik;
+using tarvik::test::FieldSpec;
+using tarvik::test::ScriptedPrompt;
+
+namespace {
+
+class EditorTest : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    QString data;
+    ta::DataContext ctx = nullptr;
+
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        data = test::makeDataFolder(tmp.path());
+        ctx = ta::OpenData();
+    }
+    void TearDown() override { ta::CloseData(ctx); }
+
+    std::unique_ptr<TDBeditForm> open(const QString& table, bool picker = false, int start = 0) {
+        auto f = std::make_unique<TDBeditForm>(nullptr, tmp.path(), data);
+        if (picker) f->SetPickerMode(true);
+        if (!table.isEmpty()) f->SetTableName(table);
+        if (start) f->SetStartRecord(start);
+        f->show();
+        f->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(f.get()));
+        return f;
+    }
+    static QStringList column(StringGrid* g, int c) {
+        QStringList out;
+        for (int r = 1; r < g->rowCount(); ++r) out << g->cell(c, r);
+        return out;
+    }
+    static void type(StringGrid* g, const QString& text) {
+        for (QChar ch : text) {
+            QWidget* target = g->editor() ? static_cast<QWidget*>(g->editor()) : g;
+            QTest::keyClick(target, ch.toLatin1());
+        }
+    }
+    static void key(StringGrid* g, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QWidget* target = g->editor() ? static_cast<QWidget*>(g->editor()) : g;
+        QTest::keyClick(target, k, m);
+    }
+    // The grid row showing record recNo.
+    static int rowOf(StringGrid* g, int recNo) {
+        for (int r = 1; r < g->rowCount(); ++r)
+            if (g->cell(0, r) == QString::number(recNo)) return r;
+        return -1;
+    }
+    QString tablePath(const QString& name) const { return data + "/" + name; }
+};
+
+TEST(TableEditorText, HeadingsFromFieldNames) {
+    EXPECT_EQ(HeadingFromFieldName("AE_NAME"), "Ae Name");
+    EXPECT_EQ(HeadingFromFieldName("ssa_email"), "ssa email");
+    EXPECT_EQ(HeadingFromFieldName("District"), "District");
+    EXPECT_EQ(HeadingFromFieldName("racf_id"), "EMail ID");
+    EXPECT_EQ(HeadingFromFieldName("RACF_ID"), "EMail ID");
+    EXPECT_EQ(HeadingFromFieldName("SSA_Name"), "Ssa Name");
+    EXPECT_EQ(HeadingFromFieldName("AE_NAME_X"), "Ae Name X");
+    EXPECT_EQ(HeadingFromFieldName(" local_bid "), "local bid");
+}
+
+TEST(TableEditorText, ComparisonFoldsLettersOnlyAndPrefixesSortFirst) {
+    EXPECT_LT(CompareGridText("A", "b"), 0);
+    EXPECT_GT(CompareGridText("b", "A"), 0);
+    EXPECT_EQ(CompareGridText("abc", "ABC"), 0);
+    EXPECT_LT(CompareGridText("ab", "abc"), 0);
+    EXPECT_LT(CompareGridText("", "a"), 0);
+    // Folding is a to z only: "_" (0x5F) sorts after "Z" but before "a" would without folding.
+    EXPECT_GT(CompareGridText("_", "z"), 0);
+    EXPECT_GT(CompareGridText("[", "b"), 0) << "'[' is 0x5B, above 'B' (b folded) though below 'b'";
+}
+
+TEST_F(EditorTest, EditModeWindowCaptionsHeadingsLookupAndEntryRow) {
+    auto f = open("AELookup");
+    StringGrid* g = f->grid();
+    EXPECT_EQ(f->windowTitle(), "File Browser");
+    auto* btnOpen = f->findChild<QPushButton*>("btnOpen");
+    auto* btnExit = f->findChild<QPushButton*>("btnExit");
+    auto* btnDelete = f->findChild<QPushButton*>("btnDelete");
+    auto* btnInsert = f->findChild<QPushButton*>("btnInsert");
+    ASSERT_TRUE(btnOpen && btnExit && btnDelete && btnInsert);
+    EXPECT_TRUE(btnOpen->isHidden());
+    EXPECT_EQ(btnExit->text(), "E&xit");
+    EXPECT_EQ(btnDelete->text(), "F7 - &Delete");
+    EXPECT_TRUE(btnDelete->isVisible());
+    EXPECT_TRUE(btnInsert->isHidden());
+    EXPECT_FALSE(btnInsert->isEnabled());
+    EXPECT_EQ(btnExit->x(), 10) << "moved left over the hidden open button";
+    auto* file1 = f->findChild<QMenu*>("File1");
+    auto* exit1 = f->findChild<QAction*>("Exit1");
+    auto* exit2 = f->findChild<QAction*>("Exit2");
+    ASSERT_TRUE(file1 && exit1 && exit2);
+    EXPECT_EQ(file1->title(), "&File");
+    EXPECT_FALSE(exit1->isVisible());
+    EXPECT_EQ(exit2->text(), "E&xit");
+
+    EXPECT_EQ(g->objectName(), "dbfGrid");
+    ASSERT_EQ(g->colCount(), 8);
+    EXPECT_TRUE(g->isColHiddenInGrid(0));
+    const QStringList headings{g->cell(1, 0), g->cell(2, 0), g->cell(3, 0), g->cell(4, 0),
+                               g->cell(5, 0), g->cell(6, 0), g->cell(7, 0)};
+    EXPECT_EQ(headings, (QStringList{"D*", "Ae Name", "Ssa Name", "Ssa Email", "Asm Name", "District", "EMail ID"}))
+        << "field names are stored in capitals";
+    EXPECT_EQ(f->lookupColumn(), 6);
+    EXPECT_EQ(f->lookupValues(), (QStringList{"Toronto", "Ottawa", "Vancouver", "Montreal"}));
+    // Three records sorted by the first field, then one empty entry row.
+    ASSERT_EQ(g->rowCount(), 5);
+    EXPECT_EQ(column(g, 2), (QStringList{"Anna Bell", "Carl O'Neil", "Dana Ruiz", ""}));
+    EXPECT_EQ(column(g, 0), (QStringList{"1", "2", "3", ""}));
+    EXPECT_EQ(column(g, 6), (QStringList{"Toronto", "Ottawa", "Vancouver", ""}));
+    EXPECT_EQ(g->row(), 1);
+    EXPECT_EQ(g->col(), 2);
+    EXPECT_FALSE(f->modified());
+    // Nothing changed: closing asks nothing.
+    QTest::mouseClick(btnExit, Qt::LeftButton);
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(f->SelectedRecord(), 0);
+}
+
+TEST_F(EditorTest, FrenchCaptionsFromTheIniFileAndEnglishPickerCaptions) {
+    QFile ini(tmp.path() + "/korvalex.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Other]\nLANGUAGE=US\n[System settings]\nLanguage = fr\n");
+    ini.close();
+    {
+        TDBeditForm f(nullptr, tmp.path(), data);
+        EXPECT_EQ(f.findChild<QPushButton*>("btnOpen")->text(), "&Ouvrir");
+        EXPECT_EQ(f.findChild<QMenu*>("File1")->title(), "&Fichier");
+        EXPECT_EQ(f.findChild<QAction*>("Exit1")->text(), "&Ouvrir");
+        EXPECT_EQ(f.findChild<QAction*>("Exit2")->text(), "&Quitter");
+        EXPECT_EQ(f.findChild<QPushButton*>("btnExit")->text(), "E&xit");
+        EXPECT_EQ(f.findChild<QPushButton*>("btnDelete")->text(), "F7 - &Delete");
+        f.SetPickerMode(true);
+        EXPECT_EQ(f.findChild<QPushButton*>("btnOpen")->text(), "&Select");
+        EXPECT_EQ(f.findChild<QAction*>("Exit1")->text(), "&Select");
+        EXPECT_EQ(f.findChild<QAction*>("Exit2")->text(), "&Cancel");
+        EXPECT_EQ(f.findChild<QPushButton*>("btnExit")->text(), "&Cancel");
+        EXPECT_TRUE(f.findChild<QAction*>("Exit1")->isVisible());
+    }
+    ini.open(QIODevice::WriteOnly);
+    ini.write("[System settings]\nLANGUAGE=DE\n");
+    ini.close();
+    TDBeditForm g(nullptr, tmp.path(), data);
+    EXPECT_EQ(g.findChild<QMenu*>("File1")->title(), "&File");
+    EXPECT_EQ(g.findChild<QAction*>("Exit2")->text(), "E&xit");
+}
+
+TEST_F(EditorTest, SortOfBACKeepsWholeRowsTogether) {
+    ASSERT_TRUE(test::writeTable(tablePath("Letters"), {{"name", 'C', 10}, {"num", 'N', 5}},
+                                 {{"b", "1"}, {"A", "2"}, {"c", "3"}}));
+    auto f = open("Letters");
+    StringGrid* g = f->grid();
+    EXPECT_EQ(column(g, 2), (QStringList{"A", "b", "c", ""}));
+    EXPECT_EQ(column(g, 3), (QStringList{"2", "1", "3", ""}));
+    EXPECT_EQ(column(g, 0), (QStringList{"2", "1", "3", ""}));
+    // Direct use on a larger shuffled range.
+    g->setRowCount(1);
+    g->setRowCount(40);
+    for (int r = 1; r < 40; ++r) g->setCell(2, r, QString(QChar('a' + (r * 7) % 26)) + QString::number(r % 3));
+    QStringList expected = column(g, 2);
+    std::sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) { return CompareGridText(a, b) < 0; });
+    f->SortGridRows(1, 39, 2);
+    EXPECT_EQ(column(g, 2), expected);
+    f->close();
+}
+
+TEST_F(EditorTest, PickerModeReturnsRecordNumberStartRecordAndKeysDiscarded) {
+    auto f = open("AELookup", true, 3);
+    StringGrid* g = f->grid();
+    auto* btnOpen = f->findChild<QPushButton*>("btnOpen");
+    EXPECT_TRUE(btnOpen->isVisible());
+    EXPECT_EQ(btnOpen->text(), "&Select");
+    EXPECT_EQ(f->findChild<QPushButton*>("btnExit")->text(), "&Cancel");
+    EXPECT_TRUE(f->findChild<QPushButton*>("btnDelete")->isHidden());
+    EXPECT_EQ(g->rowCount(), 4) << "no entry row in picker mode";
+    EXPECT_EQ(g->cell(0, g->row()), "3") << "the start record's row is current";
+    EXPECT_TRUE(g->rowSelect());
+    type(g, "zz");
+    EXPECT_FALSE(g->isEditing());
+    EXPECT_EQ(g->cell(2, 3), "Dana Ruiz");
+    key(g, Qt::Key_F7);  // no delete in picker mode
+    key(g, Qt::Key_Up);
+    EXPECT_EQ(g->cell(0, g->row()), "2");
+    QTest::keyClick(g, Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(f->SelectedRecord(), 2);
+    EXPECT_EQ(f->result(), QDialog::Accepted);
+
+    auto c = open("AELookup", true, 99);  // not in the table
+    EXPECT_EQ(c->grid()->row(), 1);
+    QTest::mouseClick(c->findChild<QPushButton*>("btnExit"), Qt::LeftButton);
+    EXPECT_EQ(c->SelectedRecord(), 0);
+
+    auto d = open("AELookup", true);
+    const QPoint at = d->grid()->cellRect(3, 2).center();
+    ASSERT_FALSE(d->grid()->cellRect(3, 2).isEmpty());
+    QTest::mouseClick(d->grid()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(d->grid()->row(), 2);
+    QTest::mouseDClick(d->grid()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(d->SelectedRecord(), 2);
+}
+
+TEST_F(EditorTest, EmptyTableInBothModes) {
+    ASSERT_TRUE(test::writeTable(tablePath("Empty"), {{"name", 'C', 10}}, {}));
+    auto p = open("Empty", true);
+    EXPECT_EQ(p->grid()->rowCount(), 2);
+    EXPECT_EQ(p->grid()->cell(0, 1), "");
+    QTest::mouseClick(p->findChild<QPushButton*>("btnOpen"), Qt::LeftButton);
+    EXPECT_EQ(p->SelectedRecord(), 1) << "the row index stands in for the missing record number";
+
+    auto e = open("Empty");
+    StringGrid* g = e->grid();
+    EXPECT_EQ(g->rowCount(), 2) << "no entry row until the empty row is edited";
+    type(g, "new");
+    EXPECT_EQ(g->rowCount(), 3);
+    key(g, Qt::Key_Return);
+    ScriptedPrompt prompt;
+    prompt.answer(Yes, [](const PromptRequest& r) {
+        EXPECT_EQ(r.text, "Write changes to .DBF?");
+        EXPECT_EQ(r.caption, "File Write");
+        EXPECT_EQ(r.icon, PromptIcon::Question);
+        EXPECT_EQ(r.buttons, Yes | No);
+    });
+    QTest::mouseClick(e->findChild<QPushButton*>("btnExit"), Qt::LeftButton);
+    EXPECT_EQ(test::readColumn(tablePath("Empty"), "name"), QStringList{"new"})
+        << "the empty entry row adds no blank record";
+}
+
+TEST_F(EditorTest, DeletedRecordsShowAStarAndArePackedOnWriting) {
+    ASSERT_TRUE(test::writeTable(tablePath("Marks"), {{"name", 'C', 10}}, {{"one"}, {"two"}, {"three"}, {"four"}}));
+    {
+        const int t = ta::mOpen(ctx, tablePath("Marks"));
+        ta::d4go(t, 2);
+        ta::d4delete(t);
+        ta::d4go(t, 4);
+        ta::d4delete(t);
+        ta::d4close(t);
+    }
+    auto f = open("Marks");
+    StringGrid* g = f->grid();
+    EXPECT_EQ(g->cell(1, rowOf(g, 2)), "*");
+    EXPECT_EQ(g->cell(1, rowOf(g, 4)), "*");
+    EXPECT_EQ(g->cell(1, rowOf(g, 1)), "");
+    ScriptedPrompt prompt;
+    // Recall "four" with F7, mark "one".
+    g->setCurrentCell(2, rowOf(g, 4));
+    prompt.answer(Yes, [](const PromptRequest& r) {
+        EXPECT_EQ(r.text, "Recall this Record?");
+        EXPECT_EQ(r.caption, "File Maintenance");
+        EXPECT_EQ(r.icon, PromptIcon::Warning);
+        EXPECT_EQ(r.buttons, Yes | No);
+    });
+    key(g, Qt::Key_F7);
+    EXPECT_EQ(g->cell(1, rowOf(g, 4)), "");
+    g->setCurrentCell(2, rowOf(g, 1));
+    prompt.answer(No, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete this Record?"); });
+    key(g, Qt::Key_F7);
+    EXPECT_EQ(g->cell(1, rowOf(g, 1)), "") << "No changes nothing";
+    prompt.answer(Yes);
+    QTest::mouseClick(f->findChild<QPushButton*>("btnDelete"), Qt::LeftButton);
+    EXPECT_EQ(g->cell(1, rowOf(g, 1)), "*");
+    EXPECT_TRUE(f->modified());
+    prompt.answer(Yes);
+    f->close();
+    EXPECT_EQ(test::recordCount(tablePath("Marks")), 2) << "packed";
+    EXPECT_EQ(test::readColumn(tablePath("Marks"), "name"), (QStringList{"three", "four"}));
+}
+
+TEST_F(EditorTest, AnsweringNoLeavesTheTableAsItWas) {
+    auto f = open("AELookup");
+    StringGrid* g = f->grid();
+    type(g, "Zed");
+    key(g, Qt::Key_Return);
+    EXPECT_EQ(g->cell(2, 1), "Zed");
+    ScriptedPrompt prompt;
+    prompt.answer(No);
+    f->close();
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"),
+              (QStringList{"Anna Bell", "Carl O'Neil", "Dana Ruiz"}));
+}
+
+TEST_F(EditorTest, LookupColumnKeysAndRowsWithoutDistrictDropped) {
+    auto f = open("AELookup");
+    StringGrid* g = f->grid();
+    const int lookup = f->lookupColumn();
+    // Carl's district: "v" picks Vancouver (letter case ignored), "x" matches nothing and empties it.
+    const int carl = rowOf(g, 2);
+    ASSERT_TRUE(g->setCurrentCell(lookup, carl));
+    type(g, "v");
+    EXPECT_FALSE(g->isEditing()) << "the key itself is discarded";
+    EXPECT_EQ(g->cell(lookup, carl), "Vancouver");
+    type(g, "x");
+    EXPECT_EQ(g->cell(lookup, carl), "");
+    type(g, "O");
+    EXPECT_EQ(g->cell(lookup, carl), "Ottawa");
+    // Dana's district emptied: her record goes on writing.
+    const int dana = rowOf(g, 3);
+    g->setCurrentCell(lookup, dana);
+    type(g, "q");
+    EXPECT_EQ(g->cell(lookup, dana), "");
+    // Typed text in the editor that is not a value is emptied.
+    g->setCurrentCell(lookup, rowOf(g, 1));
+    key(g, Qt::Key_F2);
+    ASSERT_TRUE(g->isEditing());
+    key(g, Qt::Key_End);
+    type(g, "x");
+    EXPECT_EQ(g->cell(lookup, rowOf(g, 1)), "");
+    key(g, Qt::Key_Escape);
+    EXPECT_EQ(g->cell(lookup, rowOf(g, 1)), "Toronto");
+    // A new row with a name but no district, and one with both.
+    const int entry = g->rowCount() - 1;
+    g->setCurrentCell(2, entry);
+    type(g, "No District");
+    key(g, Qt::Key_Return);
+    EXPECT_EQ(g->rowCount(), entry + 2);
+    g->setCurrentCell(2, entry + 1);
+    type(g, "Eve Stone");
+    key(g, Qt::Key_Return);
+    g->setCurrentCell(lookup, entry + 1);
+    type(g, "m");
+    EXPECT_EQ(g->cell(lookup, entry + 1), "Montreal");
+    ScriptedPrompt prompt;
+    prompt.answer(Yes);
+    f->close();
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"), (QStringList{"Anna Bell", "Carl O'Neil", "Eve Stone"}));
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "District"), (QStringList{"Toronto", "Ottawa", "Montreal"}));
+}
+
+TEST_F(EditorTest, LogicalNumericAndLengthFilters) {
+    ASSERT_TRUE(test::writeTable(tablePath("Flags"), {{"name", 'C', 5}, {"flag", 'L', 1}, {"qty", 'N', 6, 2}},
+                                 {{"a", "T", "1"}, {"b", "T", "2"}, {"c", "T", "3"}, {"d", "T", "4"},
+                                  {"e", "F", "5"}, {"f", "F", "6"}}));
+    auto f = open("Flags");
+    StringGrid* g = f->grid();
+    auto setFlag = [&](const QString& name, const QString& keys) {
+        const int r = column(g, 2).indexOf(name) + 1;
+        ASSERT_GT(r, 0);
+        ASSERT_TRUE(g->setCurrentCell(3, r));
+        key(g, Qt::Key_F2);
+        key(g, Qt::Key_Backspace);
+        type(g, keys);
+        key(g, Qt::Key_Return);
+    };
+    setFlag("a", "n");   // N
+    setFlag("b", "f");   // F
+    setFlag("c", "");    // nothing
+    setFlag("e", "y");   // Y
+    setFlag("f", "t");   // T
+    const auto cells = column(g, 3);
+    EXPECT_EQ(cells.mid(0, 6), (QStringList{"N", "F", "", "T", "Y", "T"}));
+    // A "?" is refused by the filter; a cell holding one anyway is written as "F".
+    g->setCurrentCell(3, 4);
+    type(g, "?");
+    EXPECT_EQ(g->cell(3, 4), "T");
+    g->setCell(3, 4, "?");
+    // Numbers: letters refused, digits, point and minus pass.
+    g->setCurrentCell(4, 1);
+    key(g, Qt::Key_F2);
+    key(g, Qt::Key_Backspace);
+    type(g, "x-1.5a");
+    key(g, Qt::Key_Return);
+    EXPECT_EQ(g->cell(4, 1), "-1.5");
+    // Length 5: a full cell refuses more, Backspace still works.
+    g->setCurrentCell(2, 1);
+    key(g, Qt::Key_F2);
+    key(g, Qt::Key_End);
+    type(g, "bcde");
+    EXPECT_EQ(g->cell(2, 1), "abcde");
+    type(g, "f");
+    EXPECT_EQ(g->cell(2, 1), "abcde");
+    key(g, Qt::Key_Backspace);
+    EXPECT_EQ(g->cell(2, 1), "abcd");
+    type(g, "z");
+    EXPECT_EQ(g->cell(2, 1), "abcdz");
+    key(g, Qt::Key_Return);
+    ScriptedPrompt prompt;
+    prompt.answer(Yes);
+    f->close();
+    EXPECT_EQ(test::readColumn(tablePath("Flags"), "flag"), (QStringList{"F", "F", "F", "F", "T", "T"}));
+    EXPECT_EQ(test::readColumn(tablePath("Flags"), "name"), (QStringList{"abcdz", "b", "c", "d", "e", "f"}));
+    const QStringList qty = test::readColumn(tablePath("Flags"), "qty");
+    ASSERT_EQ(qty.size(), 6);
+    EXPECT_DOUBLE_EQ(qty[0].toDouble(), -1.5);
+    EXPECT_DOUBLE_EQ(qty[5].toDouble(), 6.0);
+}
+
+TEST_F(EditorTest, OpenAnyTableWithMemoDateAndNumbersAndUnchangedValuesKept) {
+    ASSERT_TRUE(test::writeTable(tablePath("Notes"),
+                                 {{"title", 'C', 12}, {"when", 'D', 8}, {"amount", 'N', 8, 2}, {"body", 'M', 10}},
+                                 {{"  indented", "20240131", "12.5", "a long memo text well past ten characters"},
+                                  {"plain", "", "", ""}}));
+    test::ScriptedFileChooser chooser;
+    chooser.next(tablePath("Notes.dbf"));
+    auto f = open(QString());  // no table name: the open dialog comes first
+    ASSERT_EQ(chooser.requests().size(), 1u);
+    EXPECT_EQ(chooser.requests()[0].folder, data);
+    EXPECT_TRUE(chooser.requests()[0].filter.contains("*.dbf"));
+    StringGrid* g = f->grid();
+    ASSERT_TRUE(f->tableLoaded());
+    const int first = rowOf(g, 1);
+    EXPECT_EQ(g->cell(2, first), "indented");
+    EXPECT_EQ(g->cell(3, first), "20240131");
+    EXPECT_DOUBLE_EQ(g->cell(4, first).toDouble(), 12.5);
+    EXPECT_EQ(g->cell(5, first), "a long memo text well past ten characters");
+    // Edit the second record's memo beyond the pointer's length, and its date.
+    const int second = rowOf(g, 2);
+    g->setCurrentCell(5, second);
+    type(g, "memo typed in place, longer than ten");
+    key(g, Qt::Key_Return);
+    g->setCurrentCell(3, second);
+    type(g, "20250615");
+    key(g, Qt::Key_Return);
+    ScriptedPrompt prompt;
+    prompt.answer(Yes);
+    f->close();
+    EXPECT_EQ(test::readColumn(tablePath("Notes"), "body"),
+              (QStringList{"a long memo text well past ten characters", "memo typed in place, longer than ten"}));
+    EXPECT_EQ(test::readColumn(tablePath("Notes"), "when"), (QStringList{"20240131", "20250615"}));
+    // The record the user did not touch keeps its stored text exactly, leading blanks included.
+    const int t = ta::mOpen(ctx, tablePath("Notes"));
+    ta::d4go(t, 1);
+    EXPECT_EQ(ta::f4str(ta::d4fieldJ(t, 1)), "  indented  ");
+    ta::d4close(t);
+}
+
+TEST_F(EditorTest, OpenInEditModeWritesFirstAndCancelReloadsTheGrid) {
+    auto f = open("AELookup");
+    StringGrid* g = f->grid();
+    g->setCurrentCell(2, rowOf(g, 1));
+    type(g, "Ann B");
+    key(g, Qt::Key_Return);
+    test::ScriptedFileChooser chooser;
+    chooser.next(QString());  // cancelled
+    ScriptedPrompt prompt;
+    prompt.answer(Yes);
+    f->btnOpenClick();
+    EXPECT_FALSE(f->modified());
+    EXPECT_EQ(g->cell(2, 1), "Ann B");
+    EXPECT_EQ(g->cell(0, 1), "1");
+    f->close();  // nothing more to write, nothing asked
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"), (QStringList{"Ann B", "Carl O'Neil", "Dana Ruiz"}));
+}
+
+}  // namespace
