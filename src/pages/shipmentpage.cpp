@@ -15,6 +15,7 @@
 
 #include "pages/conversions.h"
 #include "tableaccess/tableaccess.h"
+#include "widgets/combohelpers.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
 
@@ -54,29 +55,6 @@ QString lowerAZ(QString text) {
 }
 
 bool isPrintable(QChar ch) { return ch.unicode() >= 32 && ch.unicode() <= 126; }
-
-// Selects the first item equal to text (case-sensitive); none when no item is.
-void selectItemText(QComboBox* combo, const QString& text) {
-    combo->setCurrentIndex(-1);
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i) == text) {
-            combo->setCurrentIndex(i);
-            return;
-        }
-    }
-}
-
-// Selects the first item whose first n characters, trimmed, equal text, trimmed; none when no item does.
-void selectItemPrefix(QComboBox* combo, const QString& text, int n) {
-    combo->setCurrentIndex(-1);
-    const QString wanted = text.trimmed();
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i).left(n).trimmed() == wanted) {
-            combo->setCurrentIndex(i);
-            return;
-        }
-    }
-}
 
 // The country code of a picker item: its first 6 characters, trimmed.
 QString countryCodeOf(const QString& item) { return item.left(6).trimmed(); }
@@ -225,6 +203,20 @@ void ShipmentPage::appendLine() {
     emit linesChanged();
 }
 
+void ShipmentPage::appendLines(int count) {
+    if (count <= 0) return;
+    StringGrid* g = ShipmentGrid;
+    const int first = g->rowCount();
+    g->beginUpdate();
+    g->setRowCount(first + count);
+    for (int line = first; line < first + count; ++line) {
+        g->setCell(ColLabel, line, QStringLiteral("#%1").arg(line));
+        for (int c = 1; c < ColumnCount; ++c) g->setCell(c, line, QString());
+    }
+    g->endUpdate();
+    emit linesChanged();
+}
+
 void ShipmentPage::lineTotal(int line) {
     double sum = 0;
     for (int c = ColCmpRate; c <= ColScOther; ++c) sum += TextToDecimal(ShipmentGrid->cell(c, line));
@@ -271,8 +263,8 @@ QStringList ShipmentPage::serviceTexts() const {
 
 void ShipmentPage::syncPickers() {
     const int r = ShipmentGrid->row();
-    selectItemText(cbxServices, ShipmentGrid->cell(ColService, r));
-    selectItemPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, r), 6);
+    SelectComboText(cbxServices, ShipmentGrid->cell(ColService, r));
+    SelectComboPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, r), 6);
 }
 
 void ShipmentPage::showFromPostColumn(bool shown) {
@@ -367,7 +359,7 @@ void ShipmentPage::leaveCell(int col, int line) {
         cbxCountry->hide();
         const QString code = upperAZ(g->cell(col, line));
         g->setCell(col, line, code);
-        selectItemPrefix(cbxCountry, code, 6);
+        SelectComboPrefix(cbxCountry, code, 6);
         if (cbxCountry->currentIndex() < 0) g->setCell(col, line, QString());
         break;
     }
@@ -490,7 +482,7 @@ void ShipmentPage::placeServicePicker(int line) {
             g->setCell(ColFromPost, line, state_.FLastFromPostal);
         if (!FLastService.isEmpty()) emit linesChanged();
     }
-    selectItemText(cbxServices, g->cell(ColService, line));
+    SelectComboText(cbxServices, g->cell(ColService, line));
     cbxServices->show();
     cbxServices->raise();
 }
@@ -506,7 +498,7 @@ void ShipmentPage::placeCountryPicker(int line) {
     cbxCountry->view()->setMinimumWidth(
         QFontMetrics(cbxCountry->font()).horizontalAdvance(QString(30, QLatin1Char('N'))));
     const QString code = g->cell(ColCountry, line).trimmed();
-    selectItemPrefix(cbxCountry, code, 6);
+    SelectComboPrefix(cbxCountry, code, 6);
     // A typed code that matches no item stays visible in the cell.
     if (!code.isEmpty() && cbxCountry->currentIndex() < 0) {
         cbxCountry->hide();
@@ -534,7 +526,7 @@ void ShipmentPage::cbxServicesChange() {
 }
 
 void ShipmentPage::cbxServicesKeyPress(int key) {
-    if (key == Qt::Key_Escape) selectItemText(cbxServices, ShipmentGrid->cell(ColService, ShipmentGrid->row()));
+    if (key == Qt::Key_Escape) SelectComboText(cbxServices, ShipmentGrid->cell(ColService, ShipmentGrid->row()));
     if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) returnFocusToGrid();
 }
 
@@ -561,7 +553,7 @@ void ShipmentPage::cbxCountryChange() {
 
 void ShipmentPage::cbxCountryKeyPress(int key) {
     if (key == Qt::Key_Escape)
-        selectItemPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, ShipmentGrid->row()).trimmed(), 6);
+        SelectComboPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, ShipmentGrid->row()).trimmed(), 6);
     if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) returnFocusToGrid();
 }
 

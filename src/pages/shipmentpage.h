@@ -73,6 +73,8 @@ public:
     int firstEmptyLine() const;  // 1 when no line is empty
     int lastLine() const;        // number of the last line (rowCount() - 1)
     void appendLine();
+    // Appends count empty numbered lines at once (for imports of many lines).
+    void appendLines(int count);
     void lineTotal(int line);
     void serviceRules(int line);
     // The Service cell of every line, from line 1 to the last (empty ones included).
