@@ -1,0 +1,126 @@
+#pragma once
+// FoxPro compound index files (.cdx).
+//
+// A .cdx holds several index tags. Offset 0 carries the tag directory: itself a compact index whose
+// keys are the tag names (10 bytes) and whose "record numbers" are the file offsets of the tags'
+// headers. Each tag has a 512-byte header (root node, key length, options, sort order, expression
+// lengths) followed by 512 bytes of expression text (key expression, then filter), and a B-tree of
+// 512-byte nodes:
+//  - interior nodes: full keys, each followed by a big-endian record number and child offset; the key
+//    of an entry is the last key of its child;
+//  - leaf nodes: compact entries (record number, count of bytes shared with the previous key, count of
+//    trailing pad bytes dropped) bit-packed after a 24-byte header, the remaining key bytes packed
+//    backwards from the node's end.
+// Keys are kept in ascending byte order (then by record number); a descending tag is read backwards.
+//
+// The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
+// Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
+// rebuilds write a complete new file beside the old one and rename it into place.
+#include "tableaccess/xbase/fields.h"
+#include "tableaccess/xbase/keyexpr.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace xb {
+
+struct TagSpec {
+    std::string name, expression, filter;
+    bool unique = false, descending = false;
+};
+
+class CdxFile {
+public:
+    ~CdxFile();
+    CdxFile(const CdxFile&) = delete;
+    CdxFile& operator=(const CdxFile&) = delete;
+
+    // Open an existing compound index (production or not). nullptr and error (naming the file and the
+    // problem) when it is damaged: node pointer outside the file, a loop in the tree, bad header, ...
+    static std::unique_ptr<CdxFile> open(const std::string& path, const std::vector<FieldDesc>& fields,
+                                         std::string& error);
+    // Build a new index file with these tags over all records; written beside the target, flushed and
+    // renamed into place (crash-safe).
+    static std::unique_ptr<CdxFile> create(const std::string& path, const std::vector<FieldDesc>& fields,
+                                           const std::vector<TagSpec>& tags, RecordReader& records,
+                                           std::string& error);
+
+    const std::string& path() const { return path_; }
+    std::vector<TagSpec> tags() const;
+    int tagCount() const { return int(tags_.size()); }
+    int findTag(std::string_view name) const;  // case-insensitive; -1 when absent
+
+    // Adds the tags that are missing (by name) and builds them; existing tags are kept as they are.
+    // A tag given again with another expression or other flags is rebuilt to the new definition.
+    bool ensureTags(const std::vector<TagSpec>& tags, RecordReader& records, std::string& error);
+    // Rebuilds all tags from the records (after pack, or dbftool index).
+    bool rebuildAll(RecordReader& records, std::string& error);
+
+    // False (with the reason) when some tag has an expression or filter the engine cannot evaluate:
+    // the table then refuses writes with that reason rather than leaving a stale index.
+    bool maintainable(std::string& why) const;
+
+    // Maintenance, called by the table for each change (record buffers include the deletion flag).
+    // Changes are written to the file at once; flush() makes them durable.
+    bool insert(uint32_t recno, const uint8_t* record, std::string& error);
+    bool update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error);
+
+    // Seek: the key (table codepage bytes) is padded with blanks (character tags) to the tag's key
+    // length and must equal a stored key exactly; empty or over-long keys never match. Numeric, date
+    // and logical tags take the value as text ("604830", "20240131", "T"). Returns the record number
+    // of the first match in tag order, or 0.
+    uint32_t seek(int tag, std::string_view key, std::string& error);
+    // Seek with a key already in the tag's stored form (exactly keyLength bytes).
+    uint32_t seekStored(int tag, std::string_view storedKey, std::string& error);
+
+    // Every (key, recno) in tag order (for checks, tests and the table editor). Keys in stored form.
+    bool walk(int tag, std::vector<std::pair<std::string, uint32_t>>& out, std::string& error);
+
+    // Verifies one tag against the records: order, key count == record count, each key == expression
+    // over its record. Appends one line per fault; false when there is any.
+    bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
+
+    bool flush(std::string& error);  // makes written changes durable (fsync)
+    int keyLength(int tag) const;
+    // The kind of the tag's keys; Character when its expression cannot be evaluated.
+    KeyType keyType(int tag) const;
+
+    struct Node;
+    struct Tag;
+
+private:
+    CdxFile();
+    bool load(std::string& error);
+    bool loadFromImage(std::string& error);
+    bool validateTree(Tag& tag, std::string& error);
+    Node* node(uint32_t offset, const Tag& tag, std::string& error);
+    uint32_t seekIn(Tag& tag, const char* key, std::string& error);
+    bool walkStored(Tag& tag, std::vector<Node*>& leaves, std::string& error);
+    bool decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const;
+    bool insertKey(Tag& tag, const char* key, uint32_t recno, std::string& error);
+    bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
+    bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
+    Node* newNode(Tag& tag, bool leaf);
+    bool writeDirty(std::string& error);
+    bool rewrite(const std::vector<TagSpec>& specs, const std::vector<int>& keepFrom, RecordReader* records,
+                 std::string& error);
+    std::string fail(const std::string& problem) const;
+
+    std::string path_;
+    std::vector<FieldDesc> fields_;
+    int fd_ = -1;
+    std::vector<uint8_t> image_;
+    std::vector<std::unique_ptr<Tag>> tags_;
+    std::unordered_map<uint32_t, std::unique_ptr<Node>> nodes_;
+    std::vector<uint32_t> newNodes_;    // allocated since the last write, written first
+    std::vector<uint32_t> dirtyNodes_;  // existing nodes changed since the last write
+    bool headersDirty_ = false;
+    bool unsynced_ = false;
+};
+
+}  // namespace xb

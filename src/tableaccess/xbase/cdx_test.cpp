@@ -1,0 +1,843 @@
+#include "tableaccess/xbase/cdx.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <tuple>
+
+namespace fs = std::filesystem;
+
+namespace xb {
+namespace {
+
+const std::string kFixtures = TARVIK_FIXTURES_DIR;
+
+std::vector<uint8_t> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/cdxtestXXXXXX";
+        path = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string file(const std::string& name) const { return (path / name).string(); }
+};
+
+// Records of a table held in memory; the layout is a list of fields after the deletion flag.
+class MemTable : public RecordReader {
+public:
+    std::vector<FieldDesc> fields;
+    std::vector<std::vector<uint8_t>> records;
+    uint32_t size = 1;
+
+    void addField(const std::string& name, char type, uint16_t len, uint8_t dec = 0)
+    {
+        fields.push_back(FieldDesc{name, type, size, len, dec, 0});
+        size += len;
+    }
+    uint32_t recordCount() const override { return uint32_t(records.size()); }
+    bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override
+    {
+        if (recno < 1 || recno > records.size())
+            return false;
+        out = records[recno - 1];
+        return true;
+    }
+    const FieldDesc& field(const std::string& name) const
+    {
+        for (auto& f : fields)
+            if (f.name == name)
+                return f;
+        throw std::runtime_error("no field " + name);
+    }
+    std::string get(uint32_t recno, const std::string& name) const
+    {
+        const FieldDesc& f = field(name);
+        return std::string(reinterpret_cast<const char*>(records[recno - 1].data() + f.offset), f.length);
+    }
+    void set(std::vector<uint8_t>& rec, const std::string& name, std::string v, bool right = false) const
+    {
+        const FieldDesc& f = field(name);
+        if (right && v.size() < f.length)
+            v = std::string(f.length - v.size(), ' ') + v;
+        v.resize(f.length, ' ');
+        std::memcpy(rec.data() + f.offset, v.data(), f.length);
+    }
+    std::vector<uint8_t> blank() const { return std::vector<uint8_t>(size, ' '); }
+};
+
+// A DBF file read with a few lines of its own: header length at 8, record length at 10, field
+// descriptors of 32 bytes from offset 32 up to 0x0D.
+MemTable loadDbf(const std::string& path)
+{
+    MemTable t;
+    std::vector<uint8_t> d = readBytes(path);
+    EXPECT_GT(d.size(), 32u);
+    uint32_t count = uint32_t(d[4] | d[5] << 8 | d[6] << 16 | d[7] << 24);
+    uint32_t headerLen = uint32_t(d[8] | d[9] << 8);
+    uint32_t recLen = uint32_t(d[10] | d[11] << 8);
+    for (size_t p = 32; p + 32 <= headerLen && d[p] != 0x0D; p += 32) {
+        std::string name(reinterpret_cast<const char*>(&d[p]), strnlen(reinterpret_cast<const char*>(&d[p]), 11));
+        t.addField(name, char(d[p + 11]), d[p + 16], d[p + 17]);
+    }
+    EXPECT_EQ(t.size, recLen);
+    for (uint32_t r = 0; r < count; ++r) {
+        size_t at = headerLen + size_t(r) * recLen;
+        t.records.emplace_back(d.begin() + long(at), d.begin() + long(at + recLen));
+    }
+    return t;
+}
+
+std::string toCp1252(const std::string& utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = utf8[i];
+        if (c < 0x80) {
+            out += char(c);
+            ++i;
+        } else {
+            unsigned cp = ((c & 0x1F) << 6) | (utf8[i + 1] & 0x3F);  // Latin-1 letters only
+            out += char(cp);
+            i += 2;
+        }
+    }
+    return out;
+}
+
+struct Row {
+    uint32_t recno;
+    std::string postal, town;
+    double pop;
+    std::string opened, active;
+};
+
+std::vector<Row> loadExpected(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "recno,postal_cod,town,pop,area,active,opened,deleted,note_len");
+    std::vector<Row> rows;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cols;
+        size_t b = 0;
+        for (size_t e; (e = line.find(',', b)) != std::string::npos; b = e + 1)
+            cols.push_back(line.substr(b, e - b));
+        cols.push_back(line.substr(b));
+        EXPECT_EQ(cols.size(), 9u) << line;
+        rows.push_back(Row{uint32_t(std::stoul(cols[0])), toCp1252(cols[1]), toCp1252(cols[2]), std::stod(cols[3]),
+                           cols[6], cols[5]});
+    }
+    return rows;
+}
+
+std::string pad(std::string s, size_t n)
+{
+    s.resize(n, ' ');
+    return s;
+}
+
+std::string upperCp1252(std::string s)
+{
+    for (auto& ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+            ch = char(c - 32);
+    }
+    return s;
+}
+
+using Entries = std::vector<std::pair<std::string, uint32_t>>;
+
+// Character tags order accented letters with their base letter: ÎLE-PERROT comes before MONTRÉAL.
+std::string foldAccents(std::string s)
+{
+    static const std::map<unsigned char, char> base{{0xC9, 'E'}, {0xC8, 'E'}, {0xCA, 'E'}, {0xCE, 'I'},
+                                                    {0xC0, 'A'}, {0xC7, 'C'}, {0xD4, 'O'}, {0xDB, 'U'}};
+    for (auto& c : s) {
+        auto it = base.find(static_cast<unsigned char>(c));
+        if (it != base.end())
+            c = it->second;
+    }
+    return s;
+}
+
+void sortCollated(Entries& e)
+{
+    std::sort(e.begin(), e.end(), [](const auto& a, const auto& b) {
+        return std::make_tuple(foldAccents(a.first), a.first, a.second) <
+               std::make_tuple(foldAccents(b.first), b.first, b.second);
+    });
+}
+
+Entries walkTag(CdxFile& cdx, const std::string& name)
+{
+    Entries out;
+    std::string err;
+    int tag = cdx.findTag(name);
+    EXPECT_GE(tag, 0) << name;
+    EXPECT_TRUE(cdx.walk(tag, out, err)) << err;
+    return out;
+}
+
+std::string numKey(double v)
+{
+    std::string k(8, '\0');
+    encodeNumericKey(v, k.data());
+    return k;
+}
+
+class FixtureSet : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FixtureSet, TagsAreReadWithTheirDefinitions)
+{
+    std::string base = kFixtures + "/" + GetParam();
+    MemTable table = loadDbf(base + ".dbf");
+    std::string err;
+    auto cdx = CdxFile::open(base + ".cdx", table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    auto tags = cdx->tags();
+    ASSERT_EQ(tags.size(), 3u);
+    std::map<std::string, TagSpec> byName;
+    for (auto& t : tags)
+        byName[t.name] = t;
+    EXPECT_EQ(byName["POSTAL"].expression, "POSTAL_COD");
+    EXPECT_EQ(byName["TOWN"].expression, "UPPER( TOWN )");
+    EXPECT_EQ(byName["POP"].expression, "POP");
+    EXPECT_TRUE(byName["POP"].descending);
+    EXPECT_FALSE(byName["POSTAL"].descending);
+    EXPECT_FALSE(byName["TOWN"].unique);
+    EXPECT_EQ(cdx->keyLength(cdx->findTag("postal")), 6);
+    EXPECT_EQ(cdx->keyLength(cdx->findTag("Town")), 30);
+    EXPECT_EQ(cdx->keyLength(cdx->findTag("POP")), 8);
+    EXPECT_EQ(cdx->keyType(cdx->findTag("POP")), KeyType::Numeric);
+    EXPECT_EQ(cdx->findTag("NOSUCH"), -1);
+    std::string why;
+    EXPECT_TRUE(cdx->maintainable(why)) << why;
+}
+
+TEST_P(FixtureSet, EveryTagWalksInTheExpectedOrder)
+{
+    std::string base = kFixtures + "/" + GetParam();
+    MemTable table = loadDbf(base + ".dbf");
+    std::vector<Row> rows = loadExpected(base + "_expected.csv");
+    ASSERT_EQ(rows.size(), table.records.size());
+    std::string err;
+    auto cdx = CdxFile::open(base + ".cdx", table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+
+    Entries postal, town;
+    std::vector<std::pair<double, uint32_t>> pop;
+    for (auto& r : rows) {
+        postal.emplace_back(pad(r.postal, 6), r.recno);
+        town.emplace_back(pad(upperCp1252(r.town), 30), r.recno);
+        pop.emplace_back(r.pop, r.recno);
+    }
+    std::sort(postal.begin(), postal.end());
+    sortCollated(town);
+    ASSERT_EQ(town.front().first.substr(0, 3), "\xCELE");
+    // Descending: the stored ascending order read backwards.
+    std::sort(pop.begin(), pop.end(), [](auto& a, auto& b) { return a > b; });
+
+    EXPECT_EQ(walkTag(*cdx, "POSTAL"), postal);  // deleted records included: all rows are there
+    EXPECT_EQ(walkTag(*cdx, "TOWN"), town);
+    Entries popWalk = walkTag(*cdx, "POP");
+    ASSERT_EQ(popWalk.size(), pop.size());
+    for (size_t i = 0; i < pop.size(); ++i) {
+        EXPECT_EQ(decodeNumericKey(popWalk[i].first.data()), pop[i].first) << i;
+        EXPECT_EQ(popWalk[i].second, pop[i].second) << i;
+    }
+}
+
+TEST_P(FixtureSet, EveryKeyIsFoundBySeek)
+{
+    std::string base = kFixtures + "/" + GetParam();
+    MemTable table = loadDbf(base + ".dbf");
+    std::vector<Row> rows = loadExpected(base + "_expected.csv");
+    std::string err;
+    auto cdx = CdxFile::open(base + ".cdx", table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    int tPostal = cdx->findTag("POSTAL"), tTown = cdx->findTag("TOWN"), tPop = cdx->findTag("POP");
+    // First match in tag order: the lowest record number ascending, the highest descending.
+    std::map<std::string, uint32_t> firstPostal, firstTown;
+    std::map<double, uint32_t> firstPop;
+    for (auto& r : rows) {
+        firstPostal.emplace(r.postal, r.recno);
+        firstTown.emplace(upperCp1252(r.town), r.recno);
+        firstPop[r.pop] = std::max(firstPop[r.pop], r.recno);
+    }
+    for (auto& [k, rec] : firstPostal)
+        ASSERT_EQ(cdx->seek(tPostal, k, err), rec) << k;
+    for (auto& [k, rec] : firstTown)
+        ASSERT_EQ(cdx->seek(tTown, k, err), rec) << k;
+    for (auto& [v, rec] : firstPop) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f", v);
+        ASSERT_EQ(cdx->seek(tPop, text, err), rec) << text;
+        ASSERT_EQ(cdx->seekStored(tPop, numKey(v), err), rec) << text;
+    }
+    // Exact matches only: no empty, partial, over-long or absent keys.
+    const std::string some = rows[0].postal;
+    EXPECT_EQ(cdx->seek(tPostal, "", err), 0u);
+    EXPECT_EQ(cdx->seek(tPostal, some.substr(0, 3), err), 0u);
+    EXPECT_EQ(cdx->seek(tPostal, some + "X", err), 0u);
+    EXPECT_EQ(cdx->seek(tPostal, "ZZZZZZ", err), 0u);
+    EXPECT_EQ(cdx->seek(tPostal, "000000", err), 0u);
+    EXPECT_EQ(cdx->seek(tTown, "OTTAWA", err), firstTown["OTTAWA"]);
+    EXPECT_EQ(cdx->seek(tTown, "ottawa", err), 0u);
+    EXPECT_EQ(cdx->seek(tPop, "-1", err), 0u);
+    EXPECT_EQ(cdx->seek(tPop, "abc", err), 0u);
+    EXPECT_EQ(cdx->seek(tPop, "99999999999", err), 0u);
+}
+
+TEST_P(FixtureSet, CheckPassesAndFindsChangedRecords)
+{
+    std::string base = kFixtures + "/" + GetParam();
+    MemTable table = loadDbf(base + ".dbf");
+    std::string err;
+    auto cdx = CdxFile::open(base + ".cdx", table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    for (int t = 0; t < cdx->tagCount(); ++t) {
+        std::vector<std::string> faults;
+        EXPECT_TRUE(cdx->check(t, table, faults)) << cdx->tags()[size_t(t)].name << ": " << faults[0];
+        EXPECT_TRUE(faults.empty());
+    }
+    // A record whose code changed behind the index's back, and one record more than keys.
+    table.set(table.records[4], "POSTAL_COD", "Q9Q9Q9");
+    table.records.push_back(table.records[0]);
+    std::vector<std::string> faults;
+    EXPECT_FALSE(cdx->check(cdx->findTag("POSTAL"), table, faults));
+    ASSERT_GE(faults.size(), 2u);
+    std::string all;
+    for (auto& f : faults)
+        all += f + "\n";
+    EXPECT_NE(all.find("record 5"), std::string::npos) << all;
+    EXPECT_NE(all.find("Q9Q9Q9"), std::string::npos) << all;
+    EXPECT_NE(all.find("record " + std::to_string(table.records.size()) + " is missing"), std::string::npos) << all;
+    EXPECT_NE(all.find(base + ".cdx"), std::string::npos) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cdx, FixtureSet, ::testing::Values("fox_small", "fox_large"));
+
+// ------------------------------------------------------------------ creating
+
+TEST(CdxCreate, RebuildsTheFixtureTagsIdentically)
+{
+    TempDir dir;
+    for (const char* set : {"fox_small", "fox_large"}) {
+        std::string base = kFixtures + "/" + set;
+        MemTable table = loadDbf(base + ".dbf");
+        std::string err;
+        auto peer = CdxFile::open(base + ".cdx", table.fields, err);
+        ASSERT_TRUE(peer) << err;
+        std::string target = dir.file(std::string(set) + ".cdx");
+        auto mine = CdxFile::create(target, table.fields, peer->tags(), table, err);
+        ASSERT_TRUE(mine) << err;
+        EXPECT_FALSE(fs::exists(target + ".tmp"));
+        auto reopened = CdxFile::open(target, table.fields, err);
+        ASSERT_TRUE(reopened) << err;
+        for (auto& spec : peer->tags()) {
+            Entries want = walkTag(*peer, spec.name);
+            EXPECT_EQ(walkTag(*mine, spec.name), want) << set << " " << spec.name;
+            EXPECT_EQ(walkTag(*reopened, spec.name), want) << set << " " << spec.name;
+            int t = reopened->findTag(spec.name);
+            EXPECT_EQ(reopened->tags()[size_t(t)].descending, spec.descending);
+            std::vector<std::string> faults;
+            EXPECT_TRUE(reopened->check(t, table, faults)) << (faults.empty() ? "" : faults[0]);
+            for (size_t i = 0; i < want.size(); i += 7)
+                ASSERT_EQ(peer->seekStored(peer->findTag(spec.name), want[i].first, err),
+                          reopened->seekStored(t, want[i].first, err));
+        }
+    }
+}
+
+TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags)
+{
+    TempDir dir;
+    std::string base = kFixtures + "/fox_small";
+    MemTable table = loadDbf(base + ".dbf");
+    std::vector<Row> rows = loadExpected(base + "_expected.csv");
+    std::vector<TagSpec> specs{
+        {"AREAPOP", "LEFT(POSTAL_COD,1)+STR(POP,9)", "", true, false},
+        {"OPENED", "DTOS(OPENED)", "", false, true},
+        {"DAY", "OPENED", "", false, false},
+        {"ACTIVE", "ACTIVE", "", false, false},
+    };
+    std::string err;
+    auto cdx = CdxFile::create(dir.file("x.cdx"), table.fields, specs, table, err);
+    ASSERT_TRUE(cdx) << err;
+
+    Entries areaPop, opened, active;
+    std::vector<std::pair<int64_t, uint32_t>> day;
+    for (auto& r : rows) {
+        char popText[16];
+        std::snprintf(popText, sizeof popText, "%9.0f", r.pop);
+        areaPop.emplace_back(r.postal.substr(0, 1) + popText, r.recno);
+        opened.emplace_back(pad(r.opened, 8), r.recno);
+        active.emplace_back(r.active, r.recno);
+        day.emplace_back(julianDayOfText(r.opened), r.recno);
+    }
+    std::sort(areaPop.begin(), areaPop.end());
+    // Unique: the first record of each key only.
+    areaPop.erase(std::unique(areaPop.begin(), areaPop.end(), [](auto& a, auto& b) { return a.first == b.first; }),
+                  areaPop.end());
+    std::sort(opened.begin(), opened.end(), [](auto& a, auto& b) { return a > b; });
+    std::sort(active.begin(), active.end());
+    std::sort(day.begin(), day.end());
+
+    EXPECT_EQ(walkTag(*cdx, "AREAPOP"), areaPop);
+    EXPECT_EQ(walkTag(*cdx, "OPENED"), opened);
+    EXPECT_EQ(walkTag(*cdx, "ACTIVE"), active);
+    Entries dayWalk = walkTag(*cdx, "DAY");
+    ASSERT_EQ(dayWalk.size(), day.size());
+    for (size_t i = 0; i < day.size(); ++i) {
+        EXPECT_EQ(decodeNumericKey(dayWalk[i].first.data()), double(day[i].first));
+        EXPECT_EQ(dayWalk[i].second, day[i].second);
+    }
+    for (int t = 0; t < cdx->tagCount(); ++t) {
+        std::vector<std::string> faults;
+        EXPECT_TRUE(cdx->check(t, table, faults)) << (faults.empty() ? "" : faults[0]);
+    }
+    // Seeks by typed text in each kind.
+    EXPECT_EQ(cdx->seek(cdx->findTag("ACTIVE"), "T", err), active[std::lower_bound(active.begin(), active.end(),
+                                                                                   std::make_pair(std::string("T"), 0u)) -
+                                                                  active.begin()]
+                                                               .second);
+    const Row& some = rows[2];
+    ASSERT_FALSE(some.opened.empty());
+    uint32_t firstDay = 0;
+    for (auto& r : rows)
+        if (r.opened == some.opened) {
+            firstDay = r.recno;
+            break;
+        }
+    EXPECT_EQ(cdx->seek(cdx->findTag("DAY"), some.opened, err), firstDay);
+    EXPECT_EQ(cdx->seek(cdx->findTag("DAY"), "20231332", err), 0u);
+}
+
+TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers)
+{
+    TempDir dir;
+    std::string base = kFixtures + "/fox_small";
+    MemTable table = loadDbf(base + ".dbf");
+    std::string path = dir.file("fox_small.cdx");
+    fs::copy_file(base + ".cdx", path);
+    std::string err;
+    auto cdx = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    std::map<std::string, Entries> before;
+    for (auto& t : cdx->tags())
+        before[t.name] = walkTag(*cdx, t.name);
+
+    // Nothing missing: the file is not touched.
+    auto bytes = readBytes(path);
+    ASSERT_TRUE(cdx->ensureTags({{"postal", "postal_cod", "", false, false}}, table, err)) << err;
+    EXPECT_EQ(readBytes(path), bytes);
+
+    ASSERT_TRUE(cdx->ensureTags({{"POSTAL", "POSTAL_COD", "", false, false}, {"CODE3", "LEFT(POSTAL_COD,3)", "", false, false}},
+                                table, err))
+        << err;
+    EXPECT_EQ(cdx->tagCount(), 4);
+    for (auto& [name, entries] : before)
+        EXPECT_EQ(walkTag(*cdx, name), entries) << name;
+    auto reopened = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(reopened) << err;
+    EXPECT_EQ(reopened->tagCount(), 4);
+    for (int t = 0; t < reopened->tagCount(); ++t) {
+        std::vector<std::string> faults;
+        EXPECT_TRUE(reopened->check(t, table, faults)) << (faults.empty() ? "" : faults[0]);
+    }
+    Entries code3 = walkTag(*reopened, "CODE3");
+    ASSERT_EQ(code3.size(), table.records.size());
+    EXPECT_TRUE(std::is_sorted(code3.begin(), code3.end()));
+
+    // A changed definition rebuilds that tag.
+    ASSERT_TRUE(reopened->ensureTags({{"CODE3", "LEFT(POSTAL_COD,2)", "", false, true}}, table, err)) << err;
+    EXPECT_EQ(reopened->keyLength(reopened->findTag("CODE3")), 2);
+    EXPECT_TRUE(reopened->tags()[size_t(reopened->findTag("CODE3"))].descending);
+
+    // Rebuild all gives the same tags back.
+    ASSERT_TRUE(reopened->rebuildAll(table, err)) << err;
+    for (auto& [name, entries] : before)
+        EXPECT_EQ(walkTag(*reopened, name), entries) << name;
+}
+
+TEST(CdxCreate, RejectsBadDefinitionsWithoutWriting)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 6);
+    table.records.push_back(table.blank());
+    std::string err;
+    const std::vector<std::vector<TagSpec>> bad{
+        {{"CODE", "NOSUCH", "", false, false}},
+        {{"TOOLONGNAME1", "CODE", "", false, false}},
+        {{"CODE", "CODE", "CODE = 'A'", false, false}},
+        {{"A", "CODE", "", false, false}, {"a", "CODE", "", false, false}},
+        {},
+    };
+    for (auto& specs : bad) {
+        err.clear();
+        EXPECT_FALSE(CdxFile::create(dir.file("bad.cdx"), table.fields, specs, table, err));
+        EXPECT_NE(err.find(dir.file("bad.cdx")), std::string::npos) << err;
+        EXPECT_FALSE(fs::exists(dir.file("bad.cdx")));
+    }
+}
+
+// ------------------------------------------------------------------ maintenance
+
+struct Model {
+    MemTable table;
+    std::mt19937 rng{12345};
+
+    Model()
+    {
+        table.addField("CODE", 'C', 6);
+        table.addField("NAME", 'C', 40);
+        table.addField("POP", 'N', 9);
+        table.addField("DAY", 'D', 8);
+    }
+    std::string randomCode()
+    {
+        // A small alphabet: many duplicate keys.
+        static const char letters[] = "ABCDE";
+        std::string s;
+        for (int i = 0; i < 4; ++i)
+            s += letters[rng() % 5];
+        return s;
+    }
+    std::vector<uint8_t> randomRecord()
+    {
+        auto rec = table.blank();
+        table.set(rec, "CODE", randomCode());
+        std::string name = "town " + std::to_string(rng() % 100000);
+        name += std::string(rng() % 20, 'x');
+        table.set(rec, "NAME", name);
+        table.set(rec, "POP", std::to_string(int(rng() % 2000) - 1000), true);
+        table.set(rec, "DAY", rng() % 5 ? "2024" + std::string(1, char('1' + rng() % 9)) + "0" + "1" + std::to_string(rng() % 9 + 1) : "");
+        return rec;
+    }
+    static std::vector<TagSpec> specs()
+    {
+        return {{"CODE", "CODE", "", false, false},
+                {"NAME", "UPPER(NAME)", "", false, false},
+                {"POPD", "POP", "", false, true},
+                {"DAY", "DTOS(DAY)+CODE", "", false, false}};
+    }
+    // What each tag should hold, by evaluating the expressions over the records in the model.
+    Entries expected(const TagSpec& spec) const
+    {
+        std::string err;
+        auto expr = KeyExpr::compile(spec.expression, table.fields, err);
+        EXPECT_TRUE(expr) << err;
+        Entries e;
+        for (uint32_t r = 1; r <= table.records.size(); ++r)
+            e.emplace_back(expr->evaluate(table.records[r - 1].data()), r);
+        std::sort(e.begin(), e.end());
+        if (spec.descending)
+            std::reverse(e.begin(), e.end());
+        return e;
+    }
+};
+
+void verify(CdxFile& cdx, Model& m, const char* when)
+{
+    std::string err;
+    for (auto& spec : Model::specs()) {
+        Entries want = m.expected(spec);
+        ASSERT_EQ(walkTag(cdx, spec.name), want) << when << " " << spec.name;
+        int t = cdx.findTag(spec.name);
+        std::vector<std::string> faults;
+        ASSERT_TRUE(cdx.check(t, m.table, faults)) << when << " " << faults[0];
+        // Seeks against a linear scan of the records.
+        for (int i = 0; i < 60 && !want.empty(); ++i) {
+            std::string key = want[m.rng() % want.size()].first;
+            if (i % 4 == 0)
+                key[key.size() - 1] ^= 1;  // often absent
+            uint32_t scan = 0;
+            for (auto& [k, r] : want)
+                if (k == key) {
+                    scan = r;
+                    break;
+                }
+            ASSERT_EQ(cdx.seekStored(t, key, err), scan) << when << " " << spec.name;
+        }
+    }
+}
+
+TEST(CdxMaintain, RandomAppendsAndReplacesMatchTheRecords)
+{
+    TempDir dir;
+    Model m;
+    for (int i = 0; i < 40; ++i)
+        m.table.records.push_back(m.randomRecord());
+    std::string path = dir.file("m.cdx");
+    std::string err;
+    auto cdx = CdxFile::create(path, m.table.fields, Model::specs(), m.table, err);
+    ASSERT_TRUE(cdx) << err;
+    for (int op = 1; op <= 6000; ++op) {
+        if (m.table.records.empty() || m.rng() % 10 < 6) {
+            m.table.records.push_back(m.randomRecord());
+            uint32_t recno = uint32_t(m.table.records.size());
+            ASSERT_TRUE(cdx->insert(recno, m.table.records.back().data(), err)) << err;
+        } else {
+            uint32_t recno = uint32_t(m.rng() % m.table.records.size()) + 1;
+            auto old = m.table.records[recno - 1];
+            auto rec = old;
+            switch (m.rng() % 4) {
+            case 0: m.table.set(rec, "CODE", m.randomCode()); break;
+            case 1: rec = m.randomRecord(); break;
+            case 2: rec[0] = rec[0] == '*' ? ' ' : '*'; break;  // delete or recall: no key changes
+            default: m.table.set(rec, "POP", std::to_string(int(m.rng() % 50)), true); break;
+            }
+            m.table.records[recno - 1] = rec;
+            ASSERT_TRUE(cdx->update(recno, old.data(), rec.data(), err)) << err;
+        }
+        if (op % 1500 == 0) {
+            ASSERT_TRUE(cdx->flush(err)) << err;
+            verify(*cdx, m, "live");
+            // The file on disk holds the same.
+            auto again = CdxFile::open(path, m.table.fields, err);
+            ASSERT_TRUE(again) << err;
+            verify(*again, m, "reopened");
+        }
+    }
+}
+
+TEST(CdxMaintain, ManyInsertsGrowTheTreeSeveralLevels)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("KEY", 'C', 120);
+    std::string err;
+    std::string path = dir.file("grow.cdx");
+    auto cdx = CdxFile::create(path, table.fields, {{"KEY", "KEY", "", false, false}}, table, err);
+    ASSERT_TRUE(cdx) << err;
+    std::mt19937 rng(99);
+    for (int i = 0; i < 3000; ++i) {
+        auto rec = table.blank();
+        std::string k = std::to_string(rng() % 100000);
+        table.set(rec, "KEY", k + std::string(size_t(rng() % 100), 'a' + char(rng() % 3)));
+        table.records.push_back(rec);
+        ASSERT_TRUE(cdx->insert(uint32_t(table.records.size()), rec.data(), err)) << err;
+    }
+    auto again = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(again) << err;
+    std::vector<std::string> faults;
+    EXPECT_TRUE(again->check(0, table, faults)) << (faults.empty() ? "" : faults[0]);
+    Entries walked = walkTag(*again, "KEY");
+    ASSERT_EQ(walked.size(), table.records.size());
+    EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end()));
+    // Interior nodes of 120-byte keys hold 3 entries: 3000 keys need several levels.
+    EXPECT_GT(fs::file_size(path), 3000u * 120 / 512 * 512);
+}
+
+TEST(CdxMaintain, UniqueTagKeepsOneRecordPerKey)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 4);
+    std::string err;
+    auto cdx = CdxFile::create(dir.file("u.cdx"), table.fields, {{"U", "CODE", "", true, false}}, table, err);
+    ASSERT_TRUE(cdx) << err;
+    for (const char* code : {"BB", "AA", "BB", "CC", "AA"}) {
+        auto rec = table.blank();
+        table.set(rec, "CODE", code);
+        table.records.push_back(rec);
+        ASSERT_TRUE(cdx->insert(uint32_t(table.records.size()), rec.data(), err)) << err;
+    }
+    Entries want{{"AA  ", 2}, {"BB  ", 1}, {"CC  ", 4}};
+    EXPECT_EQ(walkTag(*cdx, "U"), want);
+    std::vector<std::string> faults;
+    EXPECT_TRUE(cdx->check(0, table, faults)) << (faults.empty() ? "" : faults[0]);
+}
+
+TEST(CdxMaintain, UnmaintainableTagRefusesChangesAndStillReads)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 6);
+    table.addField("GONE", 'C', 4);
+    for (const char* c : {"X1", "X2"}) {
+        auto rec = table.blank();
+        table.set(rec, "CODE", c);
+        table.records.push_back(rec);
+    }
+    std::string path = dir.file("t.cdx"), err;
+    ASSERT_TRUE(CdxFile::create(path, table.fields, {{"CODE", "CODE", "", false, false}, {"G", "UPPER(GONE)", "", false, false}},
+                                table, err))
+        << err;
+    // The table no longer has the field the tag needs.
+    std::vector<FieldDesc> fewer{table.fields[0]};
+    auto cdx = CdxFile::open(path, fewer, err);
+    ASSERT_TRUE(cdx) << err;
+    std::string why;
+    EXPECT_FALSE(cdx->maintainable(why));
+    EXPECT_NE(why.find("GONE"), std::string::npos) << why;
+    EXPECT_NE(why.find("tag G"), std::string::npos) << why;
+    auto bytes = readBytes(path);
+    auto rec = table.blank();
+    table.set(rec, "CODE", "X3");
+    EXPECT_FALSE(cdx->insert(3, rec.data(), err));
+    EXPECT_EQ(err, why);
+    EXPECT_EQ(readBytes(path), bytes);
+    EXPECT_EQ(cdx->seek(cdx->findTag("CODE"), "X2", err), 2u);
+    EXPECT_FALSE(cdx->rebuildAll(table, err));
+    EXPECT_EQ(readBytes(path), bytes);
+}
+
+TEST(CdxMaintain, ChangesAreOnDiskBeforeFlush)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 6);
+    std::string path = dir.file("w.cdx"), err;
+    auto cdx = CdxFile::create(path, table.fields, {{"CODE", "CODE", "", false, false}}, table, err);
+    ASSERT_TRUE(cdx) << err;
+    auto rec = table.blank();
+    table.set(rec, "CODE", "HELLO");
+    table.records.push_back(rec);
+    ASSERT_TRUE(cdx->insert(1, rec.data(), err)) << err;
+    auto other = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(other) << err;
+    EXPECT_EQ(other->seek(0, "HELLO", err), 1u);
+}
+
+// ------------------------------------------------------------------ damaged files
+
+struct Damage {
+    const char* what;
+    const char* expect;  // part of the error
+    std::function<void(std::vector<uint8_t>&)> apply;
+};
+
+void put32le(std::vector<uint8_t>& d, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        d[at + i] = uint8_t(v >> (8 * i));
+}
+void put32be(std::vector<uint8_t>& d, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        d[at + i] = uint8_t(v >> (24 - 8 * i));
+}
+uint32_t get32le(const std::vector<uint8_t>& d, size_t at)
+{
+    return uint32_t(d[at] | d[at + 1] << 8 | d[at + 2] << 16 | uint32_t(d[at + 3]) << 24);
+}
+uint32_t get32be(const std::vector<uint8_t>& d, size_t at)
+{
+    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
+}
+
+TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged)
+{
+    // In fox_small.cdx the POSTAL tag's header is at 0x600; its root is an interior node.
+    const std::vector<Damage> damages{
+        {"root pointer past the end", "outside the file", [](auto& d) { put32le(d, 0x600, 0x7FFFFE00); }},
+        {"child pointing at its parent", "loop in the tree",
+         [](auto& d) {
+             uint32_t root = get32le(d, 0x600);
+             put32be(d, root + 12 + 6 + 4, root);
+         }},
+        {"two entries with the same child", "reached twice",
+         [](auto& d) {
+             uint32_t root = get32le(d, 0x600);
+             put32be(d, root + 12 + 14 + 6 + 4, get32be(d, root + 12 + 6 + 4));
+         }},
+        {"child pointer into the header", "outside the file",
+         [](auto& d) {
+             uint32_t root = get32le(d, 0x600);
+             put32be(d, root + 12 + 6 + 4, 0);
+         }},
+        {"bad directory header", "bad header", [](auto& d) { d[12] = 0; d[13] = 0; }},
+        {"tag header past the end", "outside the file",
+         [](auto& d) { d.resize(0x700); }},
+        {"truncated", "too short", [](auto& d) { d.resize(700); }},
+        {"leaf with a bad layout", "bad layout",
+         [](auto& d) {
+             uint32_t root = get32le(d, 0x600);
+             uint32_t leaf = get32be(d, root + 12 + 6 + 4);
+             d[leaf + 23] = 0;
+         }},
+        {"interior node with too many keys", "bad key count",
+         [](auto& d) {
+             uint32_t root = get32le(d, 0x600);
+             d[root + 2] = 0xFF;
+         }},
+    };
+    TempDir dir;
+    MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
+    const auto original = readBytes(kFixtures + "/fox_small.cdx");
+    for (auto& dmg : damages) {
+        std::string path = dir.file("d.cdx");
+        auto bytes = original;
+        dmg.apply(bytes);
+        writeBytes(path, bytes);
+        std::string err;
+        auto cdx = CdxFile::open(path, table.fields, err);
+        EXPECT_FALSE(cdx) << dmg.what;
+        EXPECT_NE(err.find(path), std::string::npos) << dmg.what << ": " << err;
+        EXPECT_NE(err.find(dmg.expect), std::string::npos) << dmg.what << ": " << err;
+        EXPECT_EQ(readBytes(path), bytes) << dmg.what;
+    }
+}
+
+TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen)
+{
+    TempDir dir;
+    MemTable table = loadDbf(kFixtures + "/fox_large.dbf");
+    auto bytes = readBytes(kFixtures + "/fox_large.cdx");
+    std::string err;
+    // Find an interior node below the root of some tag and break its last child pointer.
+    std::string path = dir.file("large.cdx");
+    auto ok = CdxFile::open(kFixtures + "/fox_large.cdx", table.fields, err);
+    ASSERT_TRUE(ok) << err;
+    bool broke = false;
+    for (size_t off = 1024; off + 512 <= bytes.size() && !broke; off += 512) {
+        uint16_t attr = uint16_t(bytes[off] | bytes[off + 1] << 8);
+        uint16_t n = uint16_t(bytes[off + 2] | bytes[off + 3] << 8);
+        if (attr == 0 && n > 0 && n < 40) {  // a non-root interior node of a short-keyed tag
+            // Key length 6 (POSTAL) or 8 (POP): try both, keep the one whose child pointers look right.
+            for (int kl : {6, 8, 30}) {
+                size_t last = off + 12 + size_t(n - 1) * (kl + 8) + kl + 4;
+                if (last + 4 > off + 512)
+                    continue;
+                uint32_t child = get32be(bytes, last);
+                if (child % 512 == 0 && child > 1024 && child < bytes.size()) {
+                    put32be(bytes, last, uint32_t(bytes.size()) + 4096);
+                    broke = true;
+                    break;
+                }
+            }
+        }
+    }
+    ASSERT_TRUE(broke);
+    writeBytes(path, bytes);
+    auto cdx = CdxFile::open(path, table.fields, err);
+    EXPECT_FALSE(cdx);
+    EXPECT_NE(err.find("outside the file"), std::string::npos) << err;
+    EXPECT_EQ(readBytes(path), bytes);
+}
+
+}  // namespace
+}  // namespace xb

@@ -1,0 +1,228 @@
+#include "tableaccess/xbase/keyexpr.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+namespace xb {
+namespace {
+
+// A record layout: deletion flag, CODE C(6), TOWN C(12), POP N(9,0), AREA N(8,2), DAY D, FLAG L,
+// NOTE M, COUNT I.
+std::vector<FieldDesc> layout()
+{
+    std::vector<FieldDesc> f;
+    uint32_t off = 1;
+    auto add = [&](const char* name, char type, uint16_t len, uint8_t dec = 0) {
+        f.push_back(FieldDesc{name, type, off, len, dec, 0});
+        off += len;
+    };
+    add("CODE", 'C', 6);
+    add("TOWN", 'C', 12);
+    add("POP", 'N', 9);
+    add("AREA", 'N', 8, 2);
+    add("DAY", 'D', 8);
+    add("FLAG", 'L', 1);
+    add("NOTE", 'M', 10);
+    add("COUNT", 'I', 4);
+    return f;
+}
+
+struct Rec {
+    std::vector<uint8_t> bytes;
+    explicit Rec(const std::vector<FieldDesc>& fields)
+    {
+        uint32_t size = 1;
+        for (auto& f : fields)
+            size = std::max<uint32_t>(size, f.offset + f.length);
+        bytes.assign(size, ' ');
+    }
+    Rec& set(const std::vector<FieldDesc>& fields, const std::string& name, const std::string& text, bool right = false)
+    {
+        for (auto& f : fields)
+            if (f.name == name) {
+                std::string v = text;
+                if (right && v.size() < f.length)
+                    v = std::string(f.length - v.size(), ' ') + v;
+                v.resize(f.length, ' ');
+                std::memcpy(bytes.data() + f.offset, v.data(), f.length);
+                return *this;
+            }
+        ADD_FAILURE() << "no field " << name;
+        return *this;
+    }
+};
+
+std::string eval(const std::string& expr, const Rec& r, KeyType* type = nullptr)
+{
+    std::string err;
+    auto k = KeyExpr::compile(expr, layout(), err);
+    EXPECT_TRUE(k) << expr << ": " << err;
+    if (!k)
+        return "<error>";
+    if (type)
+        *type = k->type();
+    std::string out = k->evaluate(r.bytes.data());
+    EXPECT_EQ(int(out.size()), k->keyLength());
+    return out;
+}
+
+Rec sample()
+{
+    auto f = layout();
+    Rec r(f);
+    r.set(f, "CODE", "a1b2c3")
+        .set(f, "TOWN", "qu\xE9" "bec")
+        .set(f, "POP", "604830", true)
+        .set(f, "AREA", "78.75", true)
+        .set(f, "DAY", "20240229")
+        .set(f, "FLAG", "T");
+    int32_t count = -12;
+    for (auto& fd : f)
+        if (fd.name == "COUNT")
+            std::memcpy(r.bytes.data() + fd.offset, &count, 4);
+    return r;
+}
+
+TEST(KeyEncoding, NumericKeysSortLikeTheirValues)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> dist(-1e9, 1e9);
+    std::vector<double> values{0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1e-300, -1e-300, 604830, 604831};
+    for (int i = 0; i < 2000; ++i)
+        values.push_back(std::round(dist(rng) * (i % 3 == 0 ? 1e-6 : 1.0)));
+    for (size_t i = 0; i < values.size(); ++i) {
+        char a[8];
+        encodeNumericKey(values[i], a);
+        EXPECT_EQ(decodeNumericKey(a), values[i] == 0.0 ? 0.0 : values[i]);
+        const double other = values[(i * 7 + 3) % values.size()];
+        char b[8];
+        encodeNumericKey(other, b);
+        int c = std::memcmp(a, b, 8);
+        if (values[i] < other)
+            EXPECT_LT(c, 0) << values[i] << " vs " << other;
+        else if (values[i] > other)
+            EXPECT_GT(c, 0) << values[i] << " vs " << other;
+        else
+            EXPECT_EQ(c, 0) << values[i] << " vs " << other;
+    }
+    // Positive numbers have the sign bit set, as FoxPro stores them.
+    char k[8];
+    encodeNumericKey(604830, k);
+    EXPECT_EQ(static_cast<unsigned char>(k[0]), 0xC1);
+    EXPECT_EQ(static_cast<unsigned char>(k[7]), 0x00);
+}
+
+TEST(KeyEncoding, JulianDays)
+{
+    EXPECT_EQ(julianDay(2000, 1, 1), 2451545);
+    EXPECT_EQ(julianDay(1970, 1, 1), 2440588);
+    EXPECT_EQ(julianDay(2024, 3, 1) - julianDay(2024, 2, 28), 2);  // leap year
+    EXPECT_EQ(julianDay(2023, 3, 1) - julianDay(2023, 2, 28), 1);
+    EXPECT_EQ(julianDay(2023, 2, 29), 0);
+    EXPECT_EQ(julianDay(2023, 13, 1), 0);
+    EXPECT_EQ(julianDayOfText("20000101"), 2451545);
+    EXPECT_EQ(julianDayOfText("        "), 0);
+    EXPECT_EQ(julianDayOfText("2000011"), 0);
+    EXPECT_EQ(julianDayOfText("2000O101"), 0);
+}
+
+TEST(KeyExpr, CharacterFunctions)
+{
+    Rec r = sample();
+    KeyType type{};
+    EXPECT_EQ(eval("CODE", r, &type), "a1b2c3");
+    EXPECT_EQ(type, KeyType::Character);
+    EXPECT_EQ(eval("upper( code )", r), "A1B2C3");
+    EXPECT_EQ(eval("UPPER(TOWN)", r), "QU\xC9" "BEC      ");
+    EXPECT_EQ(eval("LEFT(CODE,3)", r), "a1b");
+    EXPECT_EQ(eval("RIGHT(CODE, 2)", r), "c3");
+    EXPECT_EQ(eval("SUBSTR(CODE,2,3)", r), "1b2");
+    EXPECT_EQ(eval("SUBSTR(CODE,4)", r), "2c3");
+    EXPECT_EQ(eval("CODE+TOWN", r).size(), 18u);
+    EXPECT_EQ(eval("UPPER(LEFT(CODE,3))+'-'+DTOS(DAY)", r), "A1B-20240229");
+    EXPECT_EQ(eval("DTOS(DAY)", r), "20240229");
+    EXPECT_EQ(eval("T->CODE", r), "a1b2c3");
+}
+
+TEST(KeyExpr, StrFormatsNumbers)
+{
+    Rec r = sample();
+    EXPECT_EQ(eval("STR(POP)", r), "    604830");
+    EXPECT_EQ(eval("STR(POP,9)", r), "   604830");
+    EXPECT_EQ(eval("STR(AREA,8,1)", r), "    78.8");  // rounds half away from zero
+    EXPECT_EQ(eval("STR(AREA,5,2)", r), "78.75");
+    EXPECT_EQ(eval("STR(AREA,3,2)", r), " 79");      // drops decimals before overflowing
+    EXPECT_EQ(eval("STR(POP,4)", r), "****");       // too wide
+    EXPECT_EQ(eval("STR(COUNT,5)", r), "  -12");
+    EXPECT_EQ(eval("LEFT(CODE,2)+STR(POP,7)", r), "a1 604830");
+}
+
+TEST(KeyExpr, NumericDateAndLogicalKeys)
+{
+    Rec r = sample();
+    KeyType type{};
+    std::string k = eval("POP", r, &type);
+    EXPECT_EQ(type, KeyType::Numeric);
+    EXPECT_EQ(decodeNumericKey(k.data()), 604830.0);
+    EXPECT_EQ(decodeNumericKey(eval("AREA", r).data()), 78.75);
+    EXPECT_EQ(decodeNumericKey(eval("COUNT", r).data()), -12.0);
+    EXPECT_EQ(decodeNumericKey(eval("POP+COUNT", r).data()), 604818.0);
+    k = eval("DAY", r, &type);
+    EXPECT_EQ(type, KeyType::Date);
+    EXPECT_EQ(decodeNumericKey(k.data()), double(julianDay(2024, 2, 29)));
+    EXPECT_EQ(eval("FLAG", r, &type), "T");
+    EXPECT_EQ(type, KeyType::Logical);
+
+    auto f = layout();
+    Rec blank(f);
+    EXPECT_EQ(decodeNumericKey(eval("DAY", blank).data()), 0.0);
+    EXPECT_EQ(eval("DTOS(DAY)", blank), "        ");
+    EXPECT_EQ(eval("FLAG", blank), "F");
+    EXPECT_EQ(decodeNumericKey(eval("POP", blank).data()), 0.0);
+}
+
+TEST(KeyExpr, RejectsWhatItCannotEvaluate)
+{
+    const char* bad[] = {"NOSUCH",   "UPPER(POP)", "DTOS(CODE)",   "STR(CODE)",  "NOTE",      "CODE+POP",
+                         "TRIM(CODE)", "UPPER(CODE", "CODE)",      "",           "LEFT(CODE)", "SUBSTR(CODE,9)",
+                         "STR(POP,0)", "CODE CODE",  "'unterminated"};
+    for (const char* text : bad) {
+        std::string err;
+        EXPECT_FALSE(KeyExpr::compile(text, layout(), err)) << text;
+        EXPECT_FALSE(err.empty()) << text;
+    }
+    std::string err;
+    KeyExpr::compile("UPPER(NOSUCH)", layout(), err);
+    EXPECT_NE(err.find("NOSUCH"), std::string::npos) << err;
+    // Keys are at most 240 bytes.
+    std::vector<FieldDesc> wide{FieldDesc{"BIG", 'C', 1, 200, 0, 0}};
+    EXPECT_TRUE(KeyExpr::compile("BIG", wide, err));
+    EXPECT_FALSE(KeyExpr::compile("BIG+BIG", wide, err));
+}
+
+TEST(KeyExpr, KeysFromTypedText)
+{
+    std::string err, key;
+    auto num = KeyExpr::compile("POP", layout(), err);
+    ASSERT_TRUE(num);
+    ASSERT_TRUE(num->keyFromText(" 604830 ", key));
+    EXPECT_EQ(decodeNumericKey(key.data()), 604830.0);
+    EXPECT_FALSE(num->keyFromText("60x", key));
+    EXPECT_FALSE(num->keyFromText("", key));
+    auto day = KeyExpr::compile("DAY", layout(), err);
+    ASSERT_TRUE(day);
+    ASSERT_TRUE(day->keyFromText("20000101", key));
+    EXPECT_EQ(decodeNumericKey(key.data()), 2451545.0);
+    EXPECT_FALSE(day->keyFromText("20001301", key));
+    auto flag = KeyExpr::compile("FLAG", layout(), err);
+    ASSERT_TRUE(flag);
+    ASSERT_TRUE(flag->keyFromText("t", key));
+    EXPECT_EQ(key, "T");
+    EXPECT_FALSE(flag->keyFromText("maybe", key));
+}
+
+}  // namespace
+}  // namespace xb
