@@ -551,8 +551,7 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
     putLe16(&h[8], static_cast<uint16_t>(headerLength));
     putLe16(&h[10], static_cast<uint16_t>(offset));
     h[28] = (vfp && memo) ? 0x02 : 0x00;
-    h[29] = format == Format::DBase3 ? 0 : (codepage == 0 ? 0x03 : codepage);
-    if (format == Format::DBase3 && codepage != 0 && codepage != 0x03) h[29] = codepage;
+    h[29] = codepage == 0 ? 0x03 : codepage;
     for (size_t i = 0; i < descs.size(); ++i) {
         uint8_t* p = &h[32 + 32 * i];
         std::memcpy(p, descs[i].name.data(), std::min<size_t>(descs[i].name.size(), 10));
