@@ -279,7 +279,8 @@ bool ServicesPage::shipmentMarker(int row) const {
 
 void ServicesPage::tbsServicesShow() {
     FIncentivePrevRow = 0;
-    if (grid_->rowCount() > 1) grid_->setCurrentCell(1, 1);
+    // Row 1 may be a heading: the selection rule runs also when (1, 1) is current already.
+    if (grid_->rowCount() > 1 && IncentiveGridSelectCell(1, 1)) grid_->setCurrentCell(1, 1, true);
     FIncentivePrevRow = 0;
     placePrimaryBoxes();
     grid_->viewport()->update();
@@ -372,6 +373,7 @@ void ServicesPage::IncentiveGridDrawCell(QPainter* painter, int col, int row, co
     if (!shipmentMarker(row)) return;
     const int right = rect.x() + rect.width();
     painter->save();
+    painter->setClipRect(rect);  // the cell is ours to draw on, whatever clip the header left behind
     painter->setBrush(QColor(255, 0, 0));
     painter->drawRect(QRect(QPoint(right - 25, rect.y() + 4), QPoint(right - 17, rect.y() + 12)).adjusted(0, 0, -1, -1));
     painter->restore();
