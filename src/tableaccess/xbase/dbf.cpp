@@ -436,7 +436,7 @@ bool Table::load(std::string& error, bool withoutIndex) {
             return false;
         }
         std::string why;
-        if (!cdx_->maintainable(why)) indexUnmaintainable_ = cdx + ": " + why;
+        if (!cdx_->maintainable(why)) indexUnmaintainable_ = why.empty() ? cdx + ": a tag cannot be evaluated" : why;
     }
 
     rec_.assign(recordLength_, ' ');
@@ -1184,12 +1184,9 @@ bool Table::setText(int field, std::string_view bytes) {
         }
         double v;
         if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
+        // Written right-aligned with the field's decimals, as every xBase reader expects.
         std::string s;
-        // A text that fits is kept as written (right-aligned); otherwise it is rounded to the decimals.
-        if (t.size() <= f.length && (f.decimals == 0 ? t.find('.') == std::string::npos : true) &&
-            (t.find('.') == std::string::npos || t.size() - t.find('.') - 1 <= f.decimals)) {
-            s = std::string(f.length - t.size(), ' ') + t;
-        } else if (!formatNumber(v, f.length, f.decimals, s)) {
+        if (!formatNumber(v, f.length, f.decimals, s)) {
             return bad(t + " does not fit a numeric field of " + std::to_string(f.length) + " with " +
                        std::to_string(f.decimals) + " decimals");
         }
@@ -1387,7 +1384,7 @@ bool Table::createIndex(const std::vector<TagSpec>& tags) {
     orderValid_ = false;
     indexUnmaintainable_.clear();
     std::string why;
-    if (!cdx_->maintainable(why)) indexUnmaintainable_ = indexPath() + ": " + why;
+    if (!cdx_->maintainable(why)) indexUnmaintainable_ = why.empty() ? indexPath() + ": a tag cannot be evaluated" : why;
     if (!(headerFlags_ & 0x01)) {
         headerFlags_ |= 0x01;
         headerRaw_[28] = headerFlags_;
@@ -1406,7 +1403,7 @@ bool Table::ensureTags(const std::vector<TagSpec>& tags) {
     orderValid_ = false;
     std::string why;
     indexUnmaintainable_.clear();
-    if (!cdx_->maintainable(why)) indexUnmaintainable_ = indexPath() + ": " + why;
+    if (!cdx_->maintainable(why)) indexUnmaintainable_ = why.empty() ? indexPath() + ": a tag cannot be evaluated" : why;
     return ok();
 }
 
