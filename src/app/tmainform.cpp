@@ -57,6 +57,7 @@ TMainForm::TMainForm(const QString& programFolder, StartupHooks hooks, QWidget* 
     resize(760, 680);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    FormResize();
     FormCreate();
 }
 

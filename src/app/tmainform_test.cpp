@@ -1,0 +1,365 @@
+#include "app/tmainform.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstyle.h"
+#include "app/tableerrors.h"
+#include "pages/bidprofilepage.h"
+#include "pages/mainpage.h"
+#include "testsupport/scriptedprompt.h"
+#include "testsupport/testdata.h"
+
+namespace tarvik {
+namespace {
+
+using test::ScriptedPrompt;
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(tmp_.isValid()); }
+    std::unique_ptr<TMainForm> start(const test::DataFolderOptions& o = {}, TMainForm::StartupHooks hooks = {}) {
+        test::makeDataFolder(tmp_.path(), o);
+        return std::make_unique<TMainForm>(tmp_.path(), std::move(hooks));
+    }
+    QTemporaryDir tmp_;
+};
+
+std::function<void(const PromptRequest&)> expectBox(const QString& text, const QString& caption, PromptIcon icon,
+                                                    int buttons) {
+    return [=](const PromptRequest& r) {
+        EXPECT_EQ(r.text, text);
+        EXPECT_EQ(r.caption, caption);
+        EXPECT_EQ(r.icon, icon);
+        EXPECT_EQ(r.buttons, buttons);
+    };
+}
+
+TEST_F(MainFormTest, StartUpShowsTheSixPagesWithMainFirst) {
+    QApplication* app = qApp;
+    setupApplication(*app);
+    EXPECT_EQ(QApplication::applicationName(), QStringLiteral("Incentive Model"));
+
+    std::vector<std::string> order;
+    QString cdxAtDefaults;
+    TMainForm::StartupHooks hooks;
+    hooks.applyBidDefaults = [&](TMainForm& f) {
+        order.push_back("defaults");
+        // The tables are prepared before the defaults are applied.
+        cdxAtDefaults = ta::resolvePath(f.state().tablePath("POSTAL.CDX"));
+    };
+    hooks.buildGrids = [&](TMainForm&) { order.push_back("grids"); };
+    hooks.loadReferenceLists = [&](TMainForm&) { order.push_back("lists"); };
+    auto form = start({}, hooks);
+
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tarvik v2012.1.0"));
+    EXPECT_EQ(order, (std::vector<std::string>{"defaults", "grids", "lists"}));
+    EXPECT_TRUE(QFileInfo::exists(cdxAtDefaults));
+    EXPECT_TRUE(QFileInfo::exists(ta::resolvePath(form->state().tablePath("USZIP.CDX"))));
+
+    const MainState& s = form->state();
+    EXPECT_EQ(s.FProgramFolder, QDir::cleanPath(tmp_.path()));
+    EXPECT_EQ(s.FDataFolder, QDir::cleanPath(tmp_.path()) + "/data");
+    EXPECT_EQ(s.tablePath("Bids"), s.FDataFolder + "/Bids");
+    EXPECT_FALSE(s.FLoading);
+    EXPECT_FALSE(s.FNewBidGuard);
+    EXPECT_EQ(s.FBidRecNo, 0);
+    EXPECT_NE(s.DataContext, nullptr);
+
+    QTabWidget* tabs = form->findChild<QTabWidget*>("tabEntryPages");
+    ASSERT_NE(tabs, nullptr);
+    const QStringList names = {"tbsMain", "tbsShipperProfile", "tbsServices",
+                               "tbsBidProfile", "tbsCubeAnalysis", "tbsShipmentData"};
+    const QStringList captions = {" Main ", "  Shipper Profile  ", "  Services  ", "  Bid Profile  ",
+                                  "Cube Analysis", "Shipment Data"};
+    ASSERT_EQ(tabs->count(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(tabs->widget(i)->objectName(), names[i]);
+        EXPECT_EQ(tabs->tabText(i), captions[i]);
+    }
+    EXPECT_EQ(tabs->currentWidget()->objectName(), QStringLiteral("tbsMain"));
+
+    // Window frame: minimum size, no maximise box.
+    EXPECT_EQ(form->minimumSize(), QSize(485, 640));
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+TEST_F(MainFormTest, BackAndNextWrapAround) {
+    auto form = start();
+    int servicesShown = 0, cubeShown = 0, shipmentShown = 0;
+    form->tbsServicesShow = [&] { ++servicesShown; };
+    form->tbsCubeAnalysisShow = [&] { ++cubeShown; };
+    form->tbsShipmentDataShow = [&] { ++shipmentShown; };
+    form->show();
+    QTabWidget* tabs = form->tabEntryPages;
+    auto* next = form->findChild<QPushButton*>("btnNext");
+    auto* back = form->findChild<QPushButton*>("btnBack");
+    ASSERT_TRUE(next && back);
+    EXPECT_EQ(next->text(), QStringLiteral("Next >&>"));
+    EXPECT_EQ(back->text(), QStringLiteral("&<< Back"));
+
+    for (int i = 1; i <= 5; ++i) {
+        QTest::mouseClick(next, Qt::LeftButton);
+        EXPECT_EQ(tabs->currentIndex(), i);
+    }
+    EXPECT_EQ(tabs->currentWidget()->objectName(), QStringLiteral("tbsShipmentData"));
+    EXPECT_EQ(servicesShown, 1);
+    EXPECT_EQ(cubeShown, 1);
+    EXPECT_EQ(shipmentShown, 1);
+    QTest::mouseClick(next, Qt::LeftButton);
+    EXPECT_EQ(tabs->currentWidget()->objectName(), QStringLiteral("tbsMain"));
+    QTest::mouseClick(back, Qt::LeftButton);
+    EXPECT_EQ(tabs->currentWidget()->objectName(), QStringLiteral("tbsShipmentData"));
+    EXPECT_EQ(shipmentShown, 2);
+    QTest::mouseClick(back, Qt::LeftButton);
+    EXPECT_EQ(tabs->currentWidget()->objectName(), QStringLiteral("tbsCubeAnalysis"));
+    EXPECT_EQ(cubeShown, 2);
+    // Every click left exactly the page that was asked for on top; nothing asked anything.
+    form->hide();
+}
+
+TEST_F(MainFormTest, ClosingWithoutABidAsksAreYouSure) {
+    auto form = start();
+    form->show();
+    ScriptedPrompt prompt;
+    const auto check = expectBox("Are you sure?", "Program Exit", PromptIcon::Question, Yes | No);
+    prompt.answer(No, check);
+    QTest::mouseClick(form->btnExit, Qt::LeftButton);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->btnExit->text(), QStringLiteral("E&xit"));
+
+    // The menu item asks the same question.
+    prompt.answer(Yes, check);
+    form->mnuExit->trigger();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(prompt.shown().size(), 2u);
+}
+
+TEST_F(MainFormTest, ClosingWithABidAsksToSaveIt) {
+    auto form = start();
+    int stored = 0;
+    form->storeBid = [&] { ++stored; };
+    form->show();
+    form->tbsMain->ebxLocalBidID->setText("AnnaBell4516012345");
+    ScriptedPrompt prompt;
+    const auto check =
+        expectBox("Save Bid Working on?", "File Write", PromptIcon::Question, Yes | No | Cancel);
+
+    prompt.answer(Cancel, check);
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(stored, 0);
+
+    prompt.answer(No, check);
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(stored, 0);
+
+    form->show();
+    prompt.answer(Yes, check);
+    QTest::mouseClick(form->btnExit, Qt::LeftButton);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(stored, 1);
+}
+
+TEST_F(MainFormTest, MenuBarHoldsEveryItem) {
+    auto form = start();
+    struct Item {
+        const char* name;
+        const char* caption;
+    };
+    const std::vector<std::pair<Item, std::vector<Item>>> menus = {
+        {{"mnuFile", "&File"}, {{"mnuExit", "E&xit"}}},
+        {{"mnuBids", "&Bids"},
+         {{"mnuNewBid", "&New"},
+          {"mnuSelect", "&Select"},
+          {"mnuDeleteBid", "&Delete"},
+          {"mnuSubmit", "Su&bmit"},
+          {"", ""},
+          {"mnuViewStatus", "&View Status"},
+          {"mnuUpdateStatus", "&Update Status"},
+          {"", ""},
+          {"mnuPrintStatus", "&Print Status"}}},
+        {{"mnuTools", "&Tools"}, {{"mnuSalesRefTable", "&Sales Reference Table"}, {"mnuFTPSetup", "&FTP Setup"}}},
+    };
+    const auto top = form->menuBar()->actions();
+    ASSERT_EQ(top.size(), 3);
+    for (size_t m = 0; m < menus.size(); ++m) {
+        QMenu* menu = top[m]->menu();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->objectName(), QLatin1String(menus[m].first.name));
+        EXPECT_EQ(menu->title(), QString::fromUtf8(menus[m].first.caption));
+        const auto items = menu->actions();
+        ASSERT_EQ(items.size(), static_cast<qsizetype>(menus[m].second.size())) << menus[m].first.name;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const Item& want = menus[m].second[i];
+            if (!*want.name) {
+                EXPECT_TRUE(items[i]->isSeparator());
+                continue;
+            }
+            EXPECT_EQ(items[i]->objectName(), QLatin1String(want.name));
+            EXPECT_EQ(items[i]->text(), QString::fromUtf8(want.caption));
+            EXPECT_EQ(form->findChild<QAction*>(want.name), items[i]);
+        }
+    }
+    // The items of later parts are there and do nothing yet: no question, no window.
+    form->show();
+    form->findChild<QAction*>("mnuUpdateStatus")->trigger();
+    form->findChild<QAction*>("mnuPrintStatus")->trigger();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(MainFormTest, MainPageControls) {
+    auto form = start();
+    MainPage* page = form->tbsMain;
+    struct Control {
+        const char* name;
+        const char* label;
+        bool readOnly;
+    };
+    const std::vector<Control> controls = {
+        {"cbxAccountName", "Account Executive Name", false}, {"ebxCompanyName1", "Company Name", false},
+        {"cbxSSA", "SSA", true},
+        {"cbxASM", "ASM", true},
+        {"cbxDistrict", "District", true},
+        {"ebxRACFID", "EMail ID", true},
+        {"ebxSSAEmail", "SSA EMail ID", true},
+        {"ebxSubmitDate", "Submit Date", true},
+        {"ebxLocalBidID", "Local Bid ID", true},
+        {"ebxLocalStatus", "Local Status", true},
+    };
+    const auto labels = page->findChildren<QLabel*>();
+    for (const Control& c : controls) {
+        QWidget* w = page->findChild<QWidget*>(c.name);
+        ASSERT_NE(w, nullptr) << c.name;
+        const QLabel* label = nullptr;
+        for (const QLabel* l : labels)
+            if (l->buddy() == w) label = l;
+        ASSERT_NE(label, nullptr) << c.name;
+        EXPECT_EQ(label->text(), QString::fromUtf8(c.label));
+        if (auto* e = qobject_cast<QLineEdit*>(w)) EXPECT_EQ(e->isReadOnly(), c.readOnly) << c.name;
+        EXPECT_EQ(bool(w->focusPolicy() & Qt::TabFocus), !c.readOnly) << c.name;
+    }
+    EXPECT_FALSE(page->cbxAccountName->isEditable());
+    EXPECT_EQ(page->btnNewBid->text(), QStringLiteral("&New Bid"));
+    EXPECT_EQ(page->btnSelectBid->text(), QStringLiteral("&Select Bid"));
+    EXPECT_EQ(page->chkPortfolio->text(), QStringLiteral("Portfolio Bid?"));
+
+    // Tab order: the five controls a person fills, in this order; nothing else of the page.
+    QStringList chain;
+    QWidget* w = page->cbxAccountName;
+    for (int guard = 0; guard < 200 && chain.size() < 5; ++guard, w = w->nextInFocusChain())
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled()) chain << w->objectName();
+    EXPECT_EQ(chain, QStringList({"cbxAccountName", "btnNewBid", "btnSelectBid", "ebxCompanyName1", "chkPortfolio"}));
+
+    // Keys: Tab from the account executive reaches the buttons.
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    page->cbxAccountName->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), page->cbxAccountName);
+    for (QWidget* expected : std::initializer_list<QWidget*>{page->btnNewBid, page->btnSelectBid,
+                                                            page->ebxCompanyName1, page->chkPortfolio}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
+    }
+    form->hide();
+}
+
+TEST_F(MainFormTest, ResizeKeepsThePageControlInsideTheWindow) {
+    auto form = start();
+    // Laid out from the start, before the window is ever shown.
+    EXPECT_EQ(form->tabEntryPages->size(), QSize(form->width() - 30, form->height() - 90));
+    form->show();
+    form->resize(700, 720);
+    EXPECT_EQ(form->tabEntryPages->size(), QSize(670, 630));
+    // The buttons sit under the page control.
+    for (QPushButton* b : {form->btnBack, form->btnNext, form->btnExit})
+        EXPECT_GT(b->y(), form->tabEntryPages->geometry().bottom());
+    EXPECT_LT(form->btnBack->x(), form->btnNext->x());
+    EXPECT_LT(form->btnNext->x(), form->btnExit->x());
+    form->hide();
+}
+
+// The brokerage controls live on the Bid Profile page; the test adds stand-ins while that page does
+// not have them yet.
+void ensureBrokerageControls(TMainForm& form) {
+    QWidget* page = form.tbsBidProfile;
+    if (!form.findChild<QWidget*>("cbxBrokerage")) (new QComboBox(page))->setObjectName("cbxBrokerage");
+    if (!form.findChild<QWidget*>("lblBrokerage"))
+        (new QLabel("Brokerage Customer using:", page))->setObjectName("lblBrokerage");
+    if (!form.findChild<QWidget*>("chbBroker"))
+        (new QCheckBox("C&ustomer using VYN Brokerage?", page))->setObjectName("chbBroker");
+}
+
+TEST_F(MainFormTest, BrokerageProbeWithTheField) {
+    auto form = start();
+    ensureBrokerageControls(*form);
+    ScriptedPrompt prompt;  // no answers: any error box fails the test
+    EXPECT_TRUE(form->BrokerageProbe());
+    EXPECT_FALSE(form->findChild<QWidget*>("cbxBrokerage")->isHidden());
+    EXPECT_FALSE(form->findChild<QWidget*>("lblBrokerage")->isHidden());
+    EXPECT_TRUE(form->findChild<QWidget*>("chbBroker")->isHidden());
+    EXPECT_TRUE(prompt.shown().empty());
+}
+
+TEST_F(MainFormTest, BrokerageProbeWithoutTheFieldReportsNothing) {
+    test::DataFolderOptions o;
+    o.brokerage = false;
+    auto form = start(o);
+    ensureBrokerageControls(*form);
+    ScriptedPrompt prompt;
+    EXPECT_FALSE(form->BrokerageProbe());
+    EXPECT_TRUE(form->findChild<QWidget*>("cbxBrokerage")->isHidden());
+    EXPECT_TRUE(form->findChild<QWidget*>("lblBrokerage")->isHidden());
+    EXPECT_FALSE(form->findChild<QWidget*>("chbBroker")->isHidden());
+    EXPECT_TRUE(prompt.shown().empty());
+    // The field-name report is on again afterwards: an unknown field is reported as before.
+    const int previous = ta::code4errFieldName(form->state().DataContext, 1);
+    EXPECT_NE(previous, 0);
+}
+
+TEST_F(MainFormTest, StartUpUpgradesADeliveredLayout) {
+    test::makeDataFolder(tmp_.path());
+    const QString data = tmp_.path() + "/data";
+    ASSERT_TRUE(test::appendRows(data + "/Bids.dbf", {{"B1", "", "Draft"}}, {"local_bid", "subm_date", "loc_stat"}));
+    ASSERT_TRUE(test::writeTable(data + "/newBids.dbf",
+                                 {{"local_bid", 'C', 40}, {"loc_stat", 'C', 10}, {"brokerage", 'C', 60}}, {}));
+    TMainForm form(tmp_.path());
+    EXPECT_EQ(test::readColumn(data + "/Bids.dbf", "local_bid"), QStringList({"B1"}));
+    EXPECT_EQ(test::fieldNames(data + "/Bids.dbf").size(), 3);
+    EXPECT_FALSE(QFileInfo::exists(data + "/newBids.dbf"));
+}
+
+TEST_F(MainFormTest, TableErrorsAreShownAsErrorBoxes) {
+    auto form = start();
+    ScriptedPrompt prompt;
+    prompt.answer(Ok, [](const PromptRequest& r) {
+        EXPECT_EQ(r.caption, QStringLiteral("Incentive Model"));
+        EXPECT_EQ(r.icon, PromptIcon::Error);
+        EXPECT_EQ(r.buttons, Ok);
+        EXPECT_TRUE(r.text.contains("NoSuchTable")) << r.text.toStdString();
+    });
+    EXPECT_EQ(ta::mOpen(form->state().DataContext, form->state().tablePath("NoSuchTable")), 0);
+    EXPECT_EQ(prompt.shown().size(), 1u);
+    EXPECT_EQ(tableErrorText("/x/Bids.dbf", "The file is damaged."),
+              QStringLiteral("The file is damaged.\n\nFile: /x/Bids.dbf"));
+    EXPECT_EQ(tableErrorText("", "Out of memory."), QStringLiteral("Out of memory."));
+}
+
+}  // namespace
+}  // namespace tarvik
