@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "submit/completeness.h"
 #include "submit/xmitlog.h"
 #include "tableaccess/tableaccess.h"
 #include "widgets/seams.h"
@@ -84,7 +85,9 @@ QString Submission::statusLogName() { return QStringLiteral("Relayo2.log"); }
 
 void Submission::SubmitBid() {
     QString message;
-    if (hooks_.CheckBidComplete && !hooks_.CheckBidComplete(message)) {
+    const bool complete = hooks_.CheckBidComplete ? hooks_.CheckBidComplete(message)
+                                                  : CheckBidComplete(state_, mainWindow_, message);
+    if (!complete) {
         messageBox(message + QStringLiteral("\r\n") + kFixAndRetry, QStringLiteral("ENTRY ERROR"), PromptIcon::Error, Ok);
         return;
     }

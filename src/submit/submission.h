@@ -21,6 +21,7 @@ namespace tarvik {
 
 struct SubmitHooks {
     // False with the message when the bid is not complete (the check shows the page with the problem).
+    // When empty, the completeness checks of completeness.h run on the main window.
     std::function<bool(QString& message)> CheckBidComplete;
     std::function<void()> StoreBid;
     std::function<void()> ClearBidWindow;

@@ -343,6 +343,24 @@ TEST(SubmitBid, ATransferProgramThatDoesNotStartLeavesTheBidSubmittedAndItsTable
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("ABC123Head.dbf"))), 1);
 }
 
+TEST(SubmitBid, WithoutACheckHookTheCompletenessChecksRun) {
+    SubmitFixture fx;
+    fx.addBids();
+    RecordingLauncher launcher;
+    Recorded rec;
+    SubmitHooks hooks = recordingHooks(fx, rec);
+    hooks.CheckBidComplete = nullptr;
+    Submission sub(fx.state, &fx.window, hooks);
+    ScriptedPrompt prompt;
+    prompt.answer(Ok, [](const PromptRequest& r) {
+        EXPECT_EQ(r.text, QStringLiteral("No Bid ID assigned yet.\r\nPlease fix and try again..."));
+        EXPECT_EQ(r.caption, QStringLiteral("ENTRY ERROR"));
+    });
+    sub.SubmitBid();
+    EXPECT_TRUE(rec.calls.empty());
+    EXPECT_TRUE(launcher.starts.empty());
+}
+
 TEST(FtpSetup, StartsTheTransferProgramWithItsSetupSwitch) {
     SubmitFixture fx;
     Submission sub(fx.state, &fx.window);
