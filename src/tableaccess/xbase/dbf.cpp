@@ -323,6 +323,7 @@ bool Table::load(std::string& error, bool withoutIndex) {
     size_t pos = 32;
     bool terminated = false;
     std::vector<FieldDesc> all;
+    std::vector<uint32_t> allPos;
     while (pos < headerLength_) {
         if (headerRaw_[pos] == 0x0D) {
             terminated = true;
@@ -346,6 +347,7 @@ bool Table::load(std::string& error, bool withoutIndex) {
         f.offset = offset;
         offset += f.length;
         all.push_back(f);
+        allPos.push_back(static_cast<uint32_t>(pos));
         pos += 32;
     }
     if (!terminated) {
@@ -370,13 +372,16 @@ bool Table::load(std::string& error, bool withoutIndex) {
         return false;
     }
     int bit = 0;
-    for (const auto& f : all) {
+    descPos_.clear();
+    for (size_t k = 0; k < all.size(); ++k) {
+        const FieldDesc& f = all[k];
         if (f.type == '0' && vfp) {
             nullFlagsOffset_ = static_cast<int>(f.offset);
             nullFlagsLength_ = f.length;
             continue;
         }
         fields_.push_back(f);
+        descPos_.push_back(allPos[k]);
         int mine = -1;
         if (vfp && (f.type == 'V' || f.type == 'Q')) ++bit;  // variable length marker bit
         if (vfp && (f.flags & 0x02)) mine = bit++;
@@ -539,7 +544,9 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
         return nullptr;
     }
     uint8_t version = 0x03;
-    if (vfp) version = 0x30;
+    const bool autoinc = vfp && std::any_of(descs.begin(), descs.end(),
+                                            [](const FieldDesc& f) { return f.type == 'I' && (f.flags & 0x0C); });
+    if (vfp) version = autoinc ? 0x31 : 0x30;
     else if (memo) version = format == Format::DBase3 ? 0x83 : 0xF5;
     const uint32_t headerLength = 32 + 32 * static_cast<uint32_t>(descs.size()) + 1 + (vfp ? 263 : 0);
     std::vector<uint8_t> h(headerLength + 1, 0);
@@ -560,6 +567,10 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
         p[16] = static_cast<uint8_t>(descs[i].length);
         p[17] = descs[i].decimals;
         p[18] = descs[i].flags;
+        if (vfp && descs[i].type == 'I' && (descs[i].flags & 0x0C)) {
+            putLe32(p + 19, 1);  // next value
+            p[23] = 1;           // step
+        }
     }
     h[32 + 32 * descs.size()] = 0x0D;
     h[headerLength] = 0x1A;
@@ -906,6 +917,21 @@ bool Table::appendBlank() {
             std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, 0);
         if (f.type == 'V' && f.length > 0) std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, ' ');
     }
+    // Visual FoxPro autoincrement integers take the next value kept in their field descriptor.
+    bool counters = false;
+    if (isVfp(version_)) {
+        for (size_t i = 0; i < fields_.size(); ++i) {
+            const FieldDesc& f = fields_[i];
+            if (f.type != 'I' || !(f.flags & 0x0C) || f.length != 4) continue;
+            uint8_t* d = &headerRaw_[descPos_[i]];
+            uint8_t cur[5];
+            if (file_->readAt(descPos_[i] + 19, cur, 5)) std::memcpy(d + 19, cur, 5);  // another handle may have counted
+            const uint32_t next = le32(d + 19);
+            putLe32(&blank[f.offset], next);
+            putLe32(d + 19, next + (d[23] ? d[23] : 1));
+            counters = true;
+        }
+    }
     const uint32_t recno = recCount_ + 1;
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
     std::vector<uint8_t> buf = blank;
@@ -914,6 +940,11 @@ bool Table::appendBlank() {
     if (!file_->writeAt(pos, buf.data(), buf.size()))
         return fail(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
     recCount_ = recno;
+    if (counters) {
+        for (size_t i = 0; i < fields_.size(); ++i)
+            if (fields_[i].type == 'I' && (fields_[i].flags & 0x0C))
+                file_->writeAt(descPos_[i] + 19, &headerRaw_[descPos_[i] + 19], 4);
+    }
     if (!writeHeaderCount()) {
         recCount_ = recno - 1;
         return false;
@@ -1395,7 +1426,22 @@ bool Table::createIndex(const std::vector<TagSpec>& tags) {
 }
 
 bool Table::ensureTags(const std::vector<TagSpec>& tags) {
-    if (!cdx_) return createIndex(tags);
+    if (!cdx_) {
+        // An index file of the table's name that the header does not flag: keep its tags, add these.
+        const std::string existing = indexPath();
+        std::string err;
+        std::unique_ptr<CdxFile> found;
+        if (!readOnly_ && io::exists(existing)) found = CdxFile::open(existing, fields_, err);
+        if (!found) return createIndex(tags);
+        if (!flush()) return false;
+        cdx_ = std::move(found);
+        headerFlags_ |= 0x01;
+        headerRaw_[28] = headerFlags_;
+        if (!file_->writeAt(28, &headerFlags_, 1) || !file_->sync())
+            return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
+        // it may be stale: nothing kept it up to date while it was not flagged
+        if (!cdx_->rebuildAll(*reader_, err)) return fail(err.empty() ? existing + ": cannot rebuild the index" : err);
+    }
     if (!flush()) return false;
     if (readOnly_) return fail(path_ + ": the table is open for reading only");
     std::string err;

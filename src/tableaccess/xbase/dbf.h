@@ -208,6 +208,7 @@ private:
     int nullFlagsOffset_ = -1;   // offset of _NullFlags in the record, -1 when none
     int nullFlagsLength_ = 0;
     std::vector<int> nullBits_;  // per field: its bit in _NullFlags, -1 when not nullable
+    std::vector<uint32_t> descPos_;  // per field: offset of its descriptor in the header
     std::unique_ptr<MemoFile> memo_;
     std::unique_ptr<CdxFile> cdx_;
     std::unique_ptr<Reader> reader_;

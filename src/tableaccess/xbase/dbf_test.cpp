@@ -405,6 +405,33 @@ TEST(DbfWrite, VisualFoxProNullsBinaryFieldsAndUnknownBytes) {
     EXPECT_EQ(t->getInt(1), 0x04030201);
 }
 
+TEST(DbfWrite, VisualFoxProAutoincrementCountsAcrossHandles) {
+    TempDir dir;
+    std::string err;
+    auto t = xb::Table::create(dir.file("auto"), {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5, 0, 0}}, xb::Format::Vfp,
+                               0x03, err);
+    ASSERT_TRUE(t) << err;
+    EXPECT_EQ(t->version(), 0x31);
+    auto other = xb::Table::open(dir.file("auto"), err);
+    ASSERT_TRUE(other) << err;
+    ASSERT_TRUE(t->appendBlank());
+    ASSERT_TRUE(t->appendBlank());
+    ASSERT_TRUE(other->appendBlank());  // sees the count and the counter the first handle left
+    EXPECT_EQ(other->recno(), 3u);
+    EXPECT_EQ(other->getInt(0), 3);
+    other.reset();
+    t.reset();
+    t = xb::Table::open(dir.file("auto"), err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_EQ(t->recordCount(), 3u);
+    for (uint32_t r = 1; r <= 3; ++r) {
+        ASSERT_TRUE(t->go(r));
+        EXPECT_EQ(t->getInt(0), r);
+    }
+    ASSERT_TRUE(t->appendBlank());
+    EXPECT_EQ(t->getInt(0), 4);
+}
+
 TEST(DbfWrite, CodepagesConvertBothWays) {
     struct Case {
         xb::Codepage cp;

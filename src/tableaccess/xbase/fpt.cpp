@@ -170,6 +170,17 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
         return false;
     }
     if (data.empty()) return true;
+    // Another handle on the same file may have added memos since: take the end from the file itself.
+    {
+        uint8_t h[4];
+        const long long size = file_.size();
+        if (size >= 0) fileSize_ = static_cast<uint64_t>(size);
+        if (file_.readAt(0, h, 4)) {
+            const uint32_t fromFile = kind_ == Kind::Fpt ? be32(h) : le32(h);
+            nextFree_ = std::max(nextFree_, fromFile);
+        }
+        nextFree_ = std::max(nextFree_, blocksFor(fileSize_, blockSize_));
+    }
     if (kind_ == Kind::Dbt) {
         std::vector<uint8_t> buf(data.begin(), data.end());
         buf.push_back(0x1A);
