@@ -112,6 +112,56 @@ const std::vector<QStringList>& demoExecutives() {
     return rows;
 }
 
+bool isLetter(QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z'); }
+bool isVowel(QChar c) { return QStringLiteral("AEIOUY").contains(c); }
+
+}  // namespace
+
+QString repairTown(const QString& town) {
+    // The source lost the accented capitals of some French place names (each became U+FFFD). Put back the
+    // letter the name calls for: I-circumflex in ILE, O-circumflex in COTE and JEROME, C-cedilla, A-circumflex
+    // in GRACE and CHATEAU, E-grave before a closing consonant and E (RIVIERE, THERESE, LAMEQUE), else E-acute.
+    const QChar lost(0xFFFD);
+    if (!town.contains(lost)) return town;
+    QString t = town;
+    auto after = [&](qsizetype i, const char* text) { return t.mid(i + 1).startsWith(QLatin1String(text)); };
+    auto before = [&](qsizetype i, const char* text) { return t.left(i).endsWith(QLatin1String(text)); };
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        if (t[i] != lost) continue;
+        const bool wordStart = i == 0 || !isLetter(t[i - 1]);
+        QChar c(0x00C9);  // E acute
+        if (wordStart && after(i, "LE"))
+            c = QChar(0x00CE);
+        else if (before(i, "C") && after(i, "TE"))
+            c = QChar(0x00D4);
+        else if (before(i, "R") && after(i, "ME"))
+            c = QChar(0x00D4);
+        else if (after(i, "OIS") || after(i, "ORES"))
+            c = QChar(0x00C7);
+        else if (after(i, "CE") || after(i, "TEAU"))
+            c = QChar(0x00C2);
+        else if (after(i, "QUE"))
+            c = QChar(0x00C8);
+        else {
+            qsizetype k = i + 1;
+            int consonants = 0;
+            while (k < t.size() && isLetter(t[k]) && !isVowel(t[k])) ++k, ++consonants;
+            if (k < t.size() && t[k] == QLatin1Char('E')) {
+                ++k;
+                if (k < t.size() && t[k] == QLatin1Char('S')) ++k;  // RIVIERES
+            } else {
+                consonants = 0;
+            }
+            const bool closing = consonants >= 1 && consonants <= 2 && (k == t.size() || !isLetter(t[k]));
+            if (closing) c = QChar(0x00C8);
+        }
+        t[i] = c;
+    }
+    return t;
+}
+
+namespace {
+
 std::vector<QStringList> oneColumn(std::initializer_list<const char*> values) {
     std::vector<QStringList> rows;
     for (const char* v : values) rows.push_back({QString::fromUtf8(v)});
@@ -147,7 +197,7 @@ bool buildDemoFolder(const QString& csvFolder, const QString& target, QString* e
 
     std::vector<QStringList> postal;
     postal.reserve(fsa.size());
-    for (const auto& r : fsa) postal.push_back({r[0].trimmed().toUpper() + QStringLiteral("***"), r[1].trimmed()});
+    for (const auto& r : fsa) postal.push_back({r[0].trimmed().toUpper() + QStringLiteral("***"), repairTown(r[1].trimmed())});
     std::vector<QStringList> country;
     for (const auto& r : countries) country.push_back({r[0].trimmed(), r[1].trimmed()});
     std::vector<QStringList> zip;

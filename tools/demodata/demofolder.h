@@ -16,6 +16,9 @@ std::vector<QStringList> readCsv(const QString& path, QStringList* header = null
 
 const std::vector<ServiceRow>& demoServices();
 
+// A town of ca_fsa.csv with the accented capitals the source lost (U+FFFD) put back.
+QString repairTown(const QString& town);
+
 // Builds the folder target (created when missing; tables already there are replaced) from the CSVs in
 // csvFolder (ca_fsa.csv, countries.csv, us_zip.csv). False with the reason in error.
 bool buildDemoFolder(const QString& csvFolder, const QString& target, QString* error);
