@@ -234,20 +234,26 @@ TEST_F(Facade, DeletePackAndAppendRecordKeepMemos) {
 }
 
 TEST_F(Facade, LocateByFieldScansFromTheTopOrOnward) {
-    const int t = mOpen(ctx, QStringLiteral(TARVIK_FIXTURES_DIR "/fox_small"));
+    const int t = mOpen(ctx, emptyTable(QStringLiteral("bids")));
     ASSERT_GT(t, 0);
-    // every 7th record's code ends in ***; the first is record 7
-    ASSERT_EQ(d4go(t, 7), 0);
-    const QString code = fetch(t, QStringLiteral("postal_cod"));
-    ASSERT_TRUE(code.endsWith(QStringLiteral("***")));
-    EXPECT_TRUE(LocateByField(t, QStringLiteral("POSTAL_COD"), false, QStringLiteral("  ") + code + QStringLiteral(" ")));
-    EXPECT_EQ(d4recNo(t), 7);
-    // onward from there: the next record with the same code, if any, or the end
-    const bool again = LocateByField(t, QStringLiteral("postal_cod"), true, code);
-    if (again) EXPECT_GT(d4recNo(t), 7);
-    EXPECT_FALSE(LocateByField(t, QStringLiteral("postal_cod"), false, QStringLiteral("nothing")));
-    EXPECT_FALSE(LocateByField(t, QStringLiteral("postal_cod"), true, code.toLower()));  // case-sensitive
+    for (const char* id : {"B-1", " B-2", "B-1", "b-1", "B-3"}) {
+        ASSERT_EQ(d4appendBlank(t), 0);
+        ASSERT_EQ(replace(t, QStringLiteral("town"), QString::fromLatin1(id)), 0);
+    }
+    EXPECT_TRUE(LocateByField(t, QStringLiteral("TOWN"), false, QStringLiteral(" B-1 ")));
+    EXPECT_EQ(d4recNo(t), 1);
+    EXPECT_TRUE(LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-1")));
+    EXPECT_EQ(d4recNo(t), 3);  // "b-1" differs in case and is passed over
+    EXPECT_FALSE(LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-1")));
+    EXPECT_TRUE(LocateByField(t, QStringLiteral("town"), false, QStringLiteral("B-2")));  // both sides trimmed
+    EXPECT_EQ(d4recNo(t), 2);
+    EXPECT_TRUE(LocateByField(t, QStringLiteral("town"), false, QStringLiteral("B-3")));
+    EXPECT_EQ(d4recNo(t), 5);
+    EXPECT_FALSE(LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-3")));  // already at the last
+    EXPECT_FALSE(LocateByField(t, QStringLiteral("town"), false, QStringLiteral("nothing")));
     EXPECT_TRUE(reports.empty());
+    EXPECT_FALSE(LocateByField(t, QStringLiteral("nofield"), false, QStringLiteral("B-1")));
+    EXPECT_EQ(reports.size(), 1u);
 }
 
 TEST_F(Facade, CreateIndexCheckForTagAndSeek) {
@@ -298,6 +304,46 @@ TEST_F(Facade, CreateIndexCheckForTagAndSeek) {
     EXPECT_EQ(d4close(t), 0);
     EXPECT_EQ(mOpen(ctx, dir.filePath(QStringLiteral("postal")), QStringLiteral("zip_code")), 0);
     EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST_F(Facade, CheckForTagRebuildsAMissingIndexAndCreateIndexReplacesADamagedOne) {
+    const QString path = emptyTable(QStringLiteral("USZIP"));
+    int t = mOpen(ctx, path);
+    ASSERT_GT(t, 0);
+    for (const char* zip : {"90210", "10001", "60601"}) {
+        ASSERT_EQ(d4appendBlank(t), 0);
+        ASSERT_EQ(replace(t, QStringLiteral("postal_cod"), QString::fromLatin1(zip)), 0);
+    }
+    ASSERT_EQ(d4close(t), 0);
+    std::vector<TagInfo> tags(8);
+    tags[0] = TagInfo{QStringLiteral("ZIP_CODE"), QStringLiteral("POSTAL_COD"), QString(), 0, 0};
+    ASSERT_EQ(CreateIndex(ctx, path, tags), 0);
+    // the flagged index disappears: the table no longer opens, CheckForTag builds it again
+    ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("USZIP.cdx"))));
+    EXPECT_EQ(mOpen(ctx, path), 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("missing"))) << reports[0].problem.toStdString();
+    reports.clear();
+    EXPECT_EQ(CheckForTag(ctx, dir.filePath(QStringLiteral("uszip")), tags), 0);
+    t = mOpen(ctx, path, QStringLiteral("Zip_Code"));
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4seek(t, QStringLiteral("60601")), 0);
+    EXPECT_EQ(d4recNo(t), 3);
+    ASSERT_EQ(d4close(t), 0);
+    // a damaged index is replaced by CreateIndex
+    QFile cdx(dir.filePath(QStringLiteral("USZIP.cdx")));
+    ASSERT_TRUE(cdx.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    cdx.write(QByteArray(700, 'x'));
+    cdx.close();
+    EXPECT_EQ(mOpen(ctx, path), 0);
+    EXPECT_EQ(reports.size(), 1u);
+    reports.clear();
+    ASSERT_EQ(CreateIndex(ctx, path, tags), 0);
+    t = mOpen(ctx, path, QStringLiteral("zip_code"));
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(d4seek(t, QStringLiteral("90210")), 0);
+    EXPECT_EQ(d4recNo(t), 1);
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST(FacadeText, CopyLeftRightIsNumberIsAlpha) {
