@@ -8,11 +8,14 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "pages/bidprofilepage.h"
 #include "pages/choicegroups.h"
+#include "tableaccess/tableaccess.h"
 #include "testsupport/scriptedprompt.h"
+#include "testsupport/testdata.h"
 #include "widgets/stringgrid.h"
 
 using namespace tarvik;
@@ -422,4 +425,49 @@ TEST_F(ServicesFixture, ClearGridKeepsHeadingDashesAndUnticksBoxes) {
     EXPECT_EQ(grid->cell(0, 2), QStringLiteral("   Ground Multi"));
     EXPECT_EQ(grid->cell(1, 0), QStringLiteral(" Other Volume"));
     EXPECT_TRUE(bid.chbMultiOnly()->isChecked());
+}
+
+TEST(ServicesPage, BuiltFromTheServicesTableOfTheDataFolder) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    MainState state;
+    state.FProgramFolder = tmp.path();
+    state.FDataFolder = test::makeDataFolder(tmp.path());
+    state.DataContext = ta::OpenData();
+    ServicesPage page(state);
+    page.setupIncentiveGrid();
+    ta::CloseData(state.DataContext);
+    StringGrid* grid = page.incentiveGrid();
+    ASSERT_EQ(grid->rowCount(), 15);
+    EXPECT_EQ(grid->cell(0, 0), QStringLiteral("Domestic Services") + QString(29, QLatin1Char(' ')) + QStringLiteral("Primary?"));
+    EXPECT_EQ(grid->cell(1, 0), QStringLiteral(" Other Volume"));  // a heading on row 0 keeps the column headers
+    EXPECT_EQ(grid->cell(0, 1), QStringLiteral("   Ground Multi"));
+    EXPECT_EQ(page.dbfField(1), QStringLiteral("gndm"));
+    EXPECT_EQ(page.svcCode(1), 20);
+    EXPECT_EQ(page.svcCode(2), 68);
+    EXPECT_EQ(page.svcCode(3), 8);
+    EXPECT_EQ(grid->cell(0, 7), QStringLiteral("Transborder Services"));
+    EXPECT_EQ(grid->cell(1, 7), kDashes);
+    EXPECT_EQ(grid->cell(0, 11), QStringLiteral("   WW Express PAK"));
+    EXPECT_EQ(grid->cell(0, 12), QStringLiteral("   WW Express Letter"));  // WW Express Pkg took no row
+    EXPECT_EQ(page.dbfField(14), QStringLiteral("auto_gen"));
+    EXPECT_FALSE(page.primaryBoxAllowed(2));  // Ground Single
+    EXPECT_FALSE(page.primaryBoxAllowed(3));  // Economy Ground
+    EXPECT_TRUE(page.primaryBoxAllowed(1));
+    grid->setCell(2, 3, QStringLiteral("12"));  // volume on service code 8
+    EXPECT_TRUE(page.rateOptionCheck());
+}
+
+TEST(ServicesPage, MissingServicesTableGivesTheEmptyGrid) {
+    QTemporaryDir tmp;
+    MainState state;
+    state.FDataFolder = tmp.path() + QStringLiteral("/nowhere");
+    state.DataContext = ta::OpenData();
+    auto previous = ta::setErrorHandler([](const QString&, const QString&) {});
+    ServicesPage page(state);
+    page.setupIncentiveGrid();
+    ta::setErrorHandler(previous);
+    ta::CloseData(state.DataContext);
+    EXPECT_EQ(page.incentiveGrid()->rowCount(), 2);
+    EXPECT_EQ(page.incentiveGrid()->cell(0, 0), QString(29, QLatin1Char(' ')) + QStringLiteral("Primary?"));
 }
