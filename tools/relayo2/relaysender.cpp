@@ -202,16 +202,14 @@ bool uploadFile(const Settings& settings, const QString& localPath, const QStrin
     return upload(curl.h, targetOf(settings), localPath, remoteName, error);
 }
 
-bool testConnection(const Settings& settings, QString* message) {
-    const QString problem = settingsProblem(settings);
-    if (!problem.isEmpty()) {
-        if (message) *message = problem;
-        return false;
-    }
+namespace {
+
+// Logs in and lists the folder the settings name. CURLE_OK when that worked.
+CURLcode listFolder(const Settings& settings, QString* error) {
     CurlHandle curl;
     if (!curl.h) {
-        if (message) *message = QStringLiteral("The transfer library could not be started.");
-        return false;
+        if (error) *error = QStringLiteral("the transfer library could not be started");
+        return CURLE_FAILED_INIT;
     }
     const Target t = targetOf(settings);
     char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -221,15 +219,42 @@ bool testConnection(const Settings& settings, QString* message) {
     curl_easy_setopt(curl.h, CURLOPT_DIRLISTONLY, 1L);
     curl_easy_setopt(curl.h, CURLOPT_WRITEFUNCTION, discard);
     const CURLcode rc = curl_easy_perform(curl.h);
-    if (rc != CURLE_OK) {
-        if (message) *message = QStringLiteral("Connection failed: %1.").arg(curlError(rc, errorBuffer));
+    if (rc != CURLE_OK && error) *error = curlError(rc, errorBuffer);
+    return rc;
+}
+
+}  // namespace
+
+bool testConnection(const Settings& settings, QString* message) {
+    const QString problem = settingsProblem(settings);
+    if (!problem.isEmpty()) {
+        if (message) *message = problem;
         return false;
     }
-    if (message)
-        *message = settings.remoteFolder.trimmed().isEmpty()
-                       ? QStringLiteral("Connection OK.")
-                       : QStringLiteral("Connection OK; the remote folder \"%1\" is there.").arg(settings.remoteFolder.trimmed());
-    return true;
+    const QString folder = settings.remoteFolder.trimmed();
+    QString error;
+    const CURLcode rc = listFolder(settings, &error);
+    if (rc == CURLE_OK) {
+        if (message)
+            *message = folder.isEmpty() ? QStringLiteral("Connection OK.")
+                                        : QStringLiteral("Connection OK; the remote folder \"%1\" is there.").arg(folder);
+        return true;
+    }
+    const bool reachedServer = rc != CURLE_COULDNT_CONNECT && rc != CURLE_COULDNT_RESOLVE_HOST &&
+                               rc != CURLE_LOGIN_DENIED && rc != CURLE_OPERATION_TIMEDOUT;
+    if (!folder.isEmpty() && reachedServer) {
+        // The server may simply not have the folder yet: the first upload creates it.
+        Settings base = settings;
+        base.remoteFolder.clear();
+        if (listFolder(base, nullptr) == CURLE_OK) {
+            if (message)
+                *message = QStringLiteral("Connection OK; the remote folder \"%1\" is not there yet: the first upload creates it.")
+                               .arg(folder);
+            return true;
+        }
+    }
+    if (message) *message = QStringLiteral("Connection failed: %1.").arg(error);
+    return false;
 }
 
 RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
@@ -264,7 +289,11 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) {
         summary.busy = true;
-        log.line(QStringLiteral("Nothing was sent: another Relayo2 run is sending the files of this send folder."));
+        if (lock.error() == QLockFile::LockFailedError)
+            log.line(QStringLiteral("Nothing was sent: another Relayo2 run is sending the files of this send folder."));
+        else
+            log.line(QStringLiteral("Nothing was sent: the lock file cannot be made in the send folder %1.")
+                         .arg(QDir::toNativeSeparators(paths.sendFolder)));
         return summary;
     }
 

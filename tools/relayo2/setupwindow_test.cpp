@@ -119,6 +119,12 @@ TEST(RelaySetupWindow, TypedSettingsAreTestedAgainstARealServerAndSaved) {
     QTest::keyClicks(p.password, QStringLiteral("pw1"));
     QTest::mouseClick(p.test, Qt::LeftButton);
     EXPECT_EQ(p.result->text(), QStringLiteral("Connection OK; the remote folder \"in\" is there."));
+    p.folder->clear();
+    QTest::keyClicks(p.folder, QStringLiteral("in/new"));
+    QTest::mouseClick(p.test, Qt::LeftButton);
+    EXPECT_EQ(p.result->text(), QStringLiteral("Connection OK; the remote folder \"in/new\" is not there yet: the first upload creates it."));
+    p.folder->clear();
+    QTest::keyClicks(p.folder, QStringLiteral("in"));
     EXPECT_FALSE(QFile::exists(ini));  // testing saves nothing
 
     QTest::mouseClick(p.save, Qt::LeftButton);
