@@ -1,6 +1,7 @@
 #include "tableaccess/xbase/cdx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -202,17 +203,33 @@ struct Collation {
 };
 const Collation kCollation;
 
-int compareKeys(const char* a, const char* b, int kl, bool collated)
+inline int compareKeys(const char* a, const char* b, int kl, bool collated)
 {
-    if (!collated)
-        return std::memcmp(a, b, size_t(kl));
     const auto* x = reinterpret_cast<const unsigned char*>(a);
     const auto* y = reinterpret_cast<const unsigned char*>(b);
+    // The first differing byte, eight bytes at a time.
     int i = 0;
+    for (; i + 8 <= kl; i += 8) {
+        uint64_t u, v;
+        std::memcpy(&u, x + i, 8);
+        std::memcpy(&v, y + i, 8);
+        if (u != v) {
+            if constexpr (std::endian::native == std::endian::little) {
+                i += __builtin_ctzll(u ^ v) / 8;
+            } else {
+                while (x[i] == y[i])
+                    ++i;
+            }
+            goto differ;
+        }
+    }
     while (i < kl && x[i] == y[i])
         ++i;
     if (i == kl)
         return 0;
+differ:
+    if (!collated)
+        return int(x[i]) - int(y[i]);
     for (int j = i; j < kl; ++j) {
         int d = int(kCollation.weight[x[j]]) - int(kCollation.weight[y[j]]);
         if (d != 0)
@@ -268,6 +285,7 @@ struct CdxFile::Node {
     std::vector<char> keys;  // count() * key length
     std::vector<uint32_t> recs;
     std::vector<uint32_t> children;  // interior nodes only
+    std::vector<Node*> kids;         // the children once looked up; cleared when children change
     size_t count() const { return recs.size(); }
 };
 
@@ -701,7 +719,12 @@ uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error)
                 return 0;
             i = n->count() - 1;
         }
-        n = node(n->children[i], t, error);
+        if (n->kids.size() != n->children.size())
+            n->kids.assign(n->children.size(), nullptr);
+        Node*& kid = n->kids[i];
+        if (!kid)
+            kid = node(n->children[i], t, error);
+        n = kid;
     }
     if (!n)
         return 0;
@@ -851,6 +874,7 @@ bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::s
             y->recs.assign(x->recs.begin() + long(cut), x->recs.end());
             if (!x->leaf)
                 y->children.assign(x->children.begin() + long(cut), x->children.end());
+            x->kids.clear();
             x->keys.resize(cut * kl);
             x->recs.resize(cut);
             if (!x->leaf)
@@ -901,6 +925,7 @@ bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::s
             p->keys.insert(p->keys.begin() + long((idx + 1) * kl), y->keys.end() - kl, y->keys.end());
             p->recs.insert(p->recs.begin() + long(idx + 1), y->recs.back());
             p->children.insert(p->children.begin() + long(idx + 1), y->offset);
+            p->kids.clear();
             markDirty(p, dirtyNodes_);
         }
     }
@@ -988,6 +1013,7 @@ bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, st
         p->keys.erase(p->keys.begin() + long(idx * kl), p->keys.begin() + long((idx + 1) * kl));
         p->recs.erase(p->recs.begin() + long(idx));
         p->children.erase(p->children.begin() + long(idx));
+        p->kids.clear();
         markDirty(p, dirtyNodes_);
         --level;
     }
@@ -997,6 +1023,7 @@ bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, st
         r->leaf = true;
         r->attr = 3;
         r->children.clear();
+        r->kids.clear();
         r->left = r->right = kNone;
         return true;
     }
