@@ -20,6 +20,8 @@
 #include "pages/servicespage.h"
 #include "pages/shipmentpage.h"
 #include "pages/shipperprofilepage.h"
+#include "shiptools/postalcodes.h"
+#include "widgets/stringgrid.h"
 #include "store/datafolder.h"
 #include "tableaccess/tableaccess.h"
 #include "widgets/seams.h"
@@ -54,6 +56,10 @@ TMainForm::TMainForm(const QString& programFolder, StartupHooks hooks, QWidget* 
     buildPages();
     buildButtons();
     buildMenus();
+    wirePages();
+    tbsServicesShow = [this] { tbsServices->tbsServicesShow(); };
+    tbsCubeAnalysisShow = [this] { tbsCubeAnalysis->tbsCubeAnalysisShow(); };
+    tbsShipmentDataShow = [this] { tbsShipmentData->tbsShipmentDataShow(); };
     resize(760, 680);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -65,6 +71,20 @@ TMainForm::~TMainForm() {
     // FormDestroy
     if (state_.DataContext) ta::CloseData(state_.DataContext);
     state_.DataContext = nullptr;
+}
+
+TMainForm::StartupHooks TMainForm::pageHooks() {
+    StartupHooks h;
+    h.applyBidDefaults = [](TMainForm& f) {
+        f.tbsShipperProfile->applyBidDefaults();
+        f.tbsBidProfile->applyBidDefaults();
+    };
+    h.buildGrids = [](TMainForm& f) {
+        f.tbsServices->setupIncentiveGrid();
+        f.tbsCubeAnalysis->setupCubeGrid();
+        f.tbsShipmentData->setupGrid();
+    };
+    return h;
 }
 
 void TMainForm::buildPages() {
@@ -87,6 +107,23 @@ void TMainForm::buildPages() {
     tabEntryPages->addTab(tbsCubeAnalysis, QStringLiteral("Cube Analysis"));
     tabEntryPages->addTab(tbsShipmentData, QStringLiteral("Shipment Data"));
     connect(tabEntryPages, &QTabWidget::currentChanged, this, &TMainForm::pageChanged);
+}
+
+void TMainForm::wirePages() {
+    // The Services page asks the Bid Profile page's Multi box and reads the shipment lines for its markers.
+    tbsServices->linkBidProfile(tbsBidProfile);
+    tbsServices->shipmentLines = [this] {
+        std::vector<ShipmentLineInfo> lines;
+        const StringGrid* grid = tbsShipmentData->shipmentGrid();
+        for (int r = 1; grid && r < grid->rowCount(); ++r)
+            lines.push_back({grid->cell(ShipmentPage::ColService, r), grid->cell(ShipmentPage::ColTotPcs, r)});
+        return lines;
+    };
+    // Postal and zip codes are checked against the reference tables as cells are left.
+    ShipmentCodeChecks checks;
+    checks.checkPostalCode = [this](const QString& code) { return CheckPostalCode(state_, code); };
+    checks.checkZipCode = [this](const QString& code) { return CheckZipCode(state_, code); };
+    tbsShipmentData->setCodeChecks(std::move(checks));
 }
 
 void TMainForm::buildButtons() {
@@ -166,7 +203,8 @@ bool TMainForm::BrokerageProbe() {
         ta::d4close(bids);
     }
     ta::code4errFieldName(state_.DataContext, previous);
-    // The controls belong to the Bid Profile page; a page without them is left alone.
+    tbsBidProfile->setBrokerageFieldPresent(has);
+    // The same by name, for any other control of that name.
     if (auto* w = findChild<QWidget*>(QStringLiteral("cbxBrokerage"))) w->setVisible(has);
     if (auto* w = findChild<QWidget*>(QStringLiteral("lblBrokerage"))) w->setVisible(has);
     if (auto* w = findChild<QWidget*>(QStringLiteral("chbBroker"))) w->setVisible(!has);

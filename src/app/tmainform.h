@@ -36,9 +36,12 @@ public:
         std::function<void(TMainForm&)> loadReferenceLists;  // fill the pickers
     };
 
+    // The steps as the pages provide them: the defaults of the profile pages, the three grids, the pickers.
+    static StartupHooks pageHooks();
+
     // programFolder: the folder of the program file (no trailing separator needed); the data folder is
     // its "data" subfolder. Runs the whole start-up (FormCreate).
-    explicit TMainForm(const QString& programFolder, StartupHooks hooks = {}, QWidget* parent = nullptr);
+    explicit TMainForm(const QString& programFolder, StartupHooks hooks = pageHooks(), QWidget* parent = nullptr);
     ~TMainForm() override;  // FormDestroy: closes the table context
 
     MainState& state() { return state_; }
@@ -73,7 +76,7 @@ public:
 
     // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes.
     std::function<void()> storeBid;
-    // Run when the page becomes the active page.
+    // Run when the page becomes the active page (the pages' own handlers unless replaced).
     std::function<void()> tbsServicesShow;
     std::function<void()> tbsCubeAnalysisShow;
     std::function<void()> tbsShipmentDataShow;
@@ -97,6 +100,7 @@ protected:
 
 private:
     void buildPages();
+    void wirePages();
     void buildButtons();
     void buildMenus();
     void FormCreate();

@@ -18,6 +18,7 @@
 
 #include "app/appstyle.h"
 #include "app/tableerrors.h"
+#include "demodata/demofolder.h"
 #include "pages/bidprofilepage.h"
 #include "pages/mainpage.h"
 #include "testsupport/scriptedprompt.h"
@@ -31,7 +32,8 @@ using test::ScriptedPrompt;
 class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(tmp_.isValid()); }
-    std::unique_ptr<TMainForm> start(const test::DataFolderOptions& o = {}, TMainForm::StartupHooks hooks = {}) {
+    std::unique_ptr<TMainForm> start(const test::DataFolderOptions& o = {},
+                                     TMainForm::StartupHooks hooks = TMainForm::pageHooks()) {
         test::makeDataFolder(tmp_.path(), o);
         return std::make_unique<TMainForm>(tmp_.path(), std::move(hooks));
     }
@@ -359,6 +361,26 @@ TEST_F(MainFormTest, TableErrorsAreShownAsErrorBoxes) {
     EXPECT_EQ(tableErrorText("/x/Bids.dbf", "The file is damaged."),
               QStringLiteral("The file is damaged.\n\nFile: /x/Bids.dbf"));
     EXPECT_EQ(tableErrorText("", "Out of memory."), QStringLiteral("Out of memory."));
+}
+
+TEST_F(MainFormTest, StartsOnTheDemonstrationFolder) {
+    const QString data = tmp_.path() + "/data";
+    QString error;
+    ASSERT_TRUE(demo::buildDemoFolder(QStringLiteral(TARVIK_SOURCE_DIR "/data/demo"), data, &error))
+        << error.toStdString();
+    ScriptedPrompt prompt;  // no answers: any table error fails the test
+    TMainForm form(tmp_.path());
+    EXPECT_TRUE(prompt.shown().empty());
+    EXPECT_TRUE(QFileInfo::exists(ta::resolvePath(data + "/POSTAL.CDX")));
+    EXPECT_TRUE(QFileInfo::exists(ta::resolvePath(data + "/USZIP.CDX")));
+    EXPECT_TRUE(form.BrokerageProbe());
+    // Every Canadian area is there under its three characters and "***", with its town.
+    const int postal = ta::mOpen(form.state().DataContext, form.state().tablePath("Postal"), "Postal");
+    ASSERT_GT(postal, 0);
+    EXPECT_EQ(ta::d4recCountDo(postal), 1620);
+    ASSERT_EQ(ta::d4seek(postal, "G5R***"), 0);
+    EXPECT_EQ(ta::fetch(postal, "town"), QString::fromUtf8("RIVIÈRE-DU-LOUP"));
+    ta::d4close(postal);
 }
 
 }  // namespace
