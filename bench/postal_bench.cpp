@@ -138,6 +138,10 @@ bool indexTables(Dataset& d) {
 std::vector<QString> columnOf(const QString& path, const QString& field) {
     std::vector<QString> out;
     const int t = ta::mOpen(ta::currentContext(), path);
+    if (t <= 0) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+        std::exit(1);
+    }
     for (int rc = ta::d4top(t); rc == 0; rc = ta::d4skip(t, 1)) out.push_back(ta::fetch(t, field));
     ta::d4close(t);
     return out;
