@@ -97,7 +97,11 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
     const bool multiOnly = isChecked(mainWindow, "chbMultiOnly");
 
     const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
-    if (!services) return true;  // the table layer has reported why
+    if (!services) {
+        // The table layer has reported why; a bid whose services cannot be checked is not passed.
+        message = QStringLiteral("The Services table could not be opened; the services of this bid cannot be checked.");
+        return false;
+    }
 
     // One flag per grid row: the row carries volume and a shipment line uses its service.
     std::vector<bool> used(static_cast<size_t>(std::max(volumes->rowCount(), 1)), false);

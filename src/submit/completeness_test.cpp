@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -396,6 +397,19 @@ TEST(CheckServiceVolumes, AMultiServiceAtTheEndOfTheTableNamesUnknown) {
     EXPECT_EQ(w.message, volumeFault(QStringLiteral("Unknown")));
     w.line(1, QStringLiteral("Freight Multi"), 3);
     EXPECT_TRUE(w.volumesCheck()) << w.message.toStdString();
+}
+
+TEST(CheckServiceVolumes, AMissingServicesTableIsNotTakenForAPass) {
+    BidWindow w;
+    w.line(1, QStringLiteral("Express"), 2);
+    w.volume(Express, QString(), QStringLiteral("10"));
+    ASSERT_TRUE(QFile::remove(w.state.tablePath(QStringLiteral("Services.dbf"))));
+    QStringList reported;
+    auto previous = ta::setErrorHandler([&](const QString& file, const QString&) { reported << file; });
+    EXPECT_FALSE(w.volumesCheck());
+    ta::setErrorHandler(previous);
+    EXPECT_EQ(w.message, QStringLiteral("The Services table could not be opened; the services of this bid cannot be checked."));
+    EXPECT_FALSE(reported.isEmpty());
 }
 
 TEST(CheckServiceVolumes, RowsBeyondFortyEightAreCheckedLikeAnyOther) {
