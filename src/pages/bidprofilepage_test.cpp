@@ -234,3 +234,33 @@ TEST_F(BidFixture, ClearAndDefaults) {
     EXPECT_FALSE(page.ebxBeatPercent()->isEnabled());
     EXPECT_EQ(page.ebxAssociated()->text(), QStringLiteral("Not part of a VYN approved association"));
 }
+
+TEST_F(BidFixture, TabOrderOfThePage) {
+    page.setBrokerageFieldPresent(true);
+    // Walk the focus chain once round; buttons of a group count as their group.
+    QStringList seen;
+    QWidget* start = page.rgBidType()->button(0);
+    QWidget* w = start;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&page) && w->isEnabled()) {
+            QString name = w->objectName();
+            if (qobject_cast<QRadioButton*>(w) || (qobject_cast<QCheckBox*>(w) && name.isEmpty()))
+                name = w->parentWidget()->objectName();
+            if (!name.isEmpty() && (seen.isEmpty() || seen.last() != name)) seen << name;
+        }
+        w = w->nextInFocusChain();
+    } while (w != start);
+    const QStringList expected{QStringLiteral("rgBidType"),       QStringLiteral("chbRegain"),
+                               QStringLiteral("cbxCompetitorName"), QStringLiteral("cbxCompetitorName2"),
+                               QStringLiteral("cbxCompetitorName3"), QStringLiteral("cgBillingOption"),
+                               QStringLiteral("cbxPLDTypes"),     QStringLiteral("ebxAssociated"),
+                               QStringLiteral("cbxCustSource"),   QStringLiteral("cbxSourceDist"),
+                               QStringLiteral("mmoSalesStrategy"), QStringLiteral("btnExpand"),
+                               QStringLiteral("rgStrategy"),      QStringLiteral("cbxBrokerage")};
+    // ebxBeatPercent is disabled until "Beat Competitor"; chbMultiOnly is never a tab stop.
+    QStringList relevant;
+    for (const QString& n : seen)
+        if (expected.contains(n)) relevant << n;
+    EXPECT_EQ(relevant, expected);
+    EXPECT_FALSE(seen.contains(QStringLiteral("chbMultiOnly")));
+}

@@ -112,6 +112,7 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
         QString d = rec.description.trimmed();
         if (r > 0) grid_->setRowCount(r + 1);
         RowInfo info;
+        info.built = true;
         if (d.startsWith(QLatin1Char('-'))) {
             d.remove(0, 1);
             if (r > 0)
@@ -315,7 +316,8 @@ void ServicesPage::IncentiveGridSetEditText(int col, int row, const QString& tex
         setBack();
         return;
     }
-    if (!FIncentiveEditText.isEmpty() && FIncentiveEditText.startsWith(QLatin1Char('-'))) {  // heading dashes
+    if (isHeadingCell(col, row) ||
+        (!isServiceRow(row) && FIncentiveEditText.startsWith(QLatin1Char('-')))) {  // heading dashes
         setBack();
         return;
     }
@@ -324,6 +326,10 @@ void ServicesPage::IncentiveGridSetEditText(int col, int row, const QString& tex
 }
 
 bool ServicesPage::isHeadingCell(int col, int row) const {
+    // Rows built from a Services record know what they are: a volume pasted with a sign ("-5") does not
+    // turn a service row into a heading that could never be selected or corrected again.
+    if (row >= 0 && row < static_cast<int>(rows_.size()) && rows_[static_cast<size_t>(row)].built)
+        return rows_[static_cast<size_t>(row)].heading;
     const QString t = grid_->cell(col, row);
     return !t.isEmpty() && t.startsWith(QLatin1Char('-'));
 }

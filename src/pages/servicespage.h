@@ -94,6 +94,7 @@ protected:
 
 private:
     struct RowInfo {
+        bool built = false;  // the row was built from a Services record
         bool heading = true;
         QString dbfField;
         int svcCode = 0;

@@ -471,3 +471,24 @@ TEST(ServicesPage, MissingServicesTableGivesTheEmptyGrid) {
     EXPECT_EQ(page.incentiveGrid()->rowCount(), 2);
     EXPECT_EQ(page.incentiveGrid()->cell(0, 0), QString(29, QLatin1Char(' ')) + QStringLiteral("Primary?"));
 }
+
+TEST_F(ServicesFixture, PastedNegativeVolumeDoesNotLockTheRow) {
+    grid->setCurrentCell(1, 2, true);
+    grid->openEditor();
+    ASSERT_NE(grid->editor(), nullptr);
+    grid->editor()->setText(QStringLiteral("-5"));  // a signed whole number converts
+    grid->closeEditor(true);
+    EXPECT_EQ(grid->cell(1, 2), QStringLiteral("-5"));
+    EXPECT_EQ(grid->cell(3, 2), QStringLiteral("-5"));
+    grid->setCurrentCell(1, 4, true);
+    // The row can still be selected and corrected.
+    EXPECT_TRUE(grid->setCurrentCell(1, 2));
+    grid->openEditor();
+    ASSERT_NE(grid->editor(), nullptr);
+    grid->editor()->setText(QStringLiteral("5"));
+    grid->closeEditor(true);
+    EXPECT_EQ(grid->cell(1, 2), QStringLiteral("5"));
+    // Clearing the grid empties it like any volume.
+    page.ClearGrid();
+    EXPECT_EQ(grid->cell(1, 2), QString());
+}
