@@ -94,6 +94,42 @@ TEST_F(Facade, WalksAFixtureWithTheReturnCodesOfTheLibrary) {
     EXPECT_EQ(d4close(t), 0);
 }
 
+// Splits one line of the fixtures' expected files (no quoted fields in them).
+QStringList cells(const QString& line) { return line.split(QLatin1Char(',')); }
+
+TEST_F(Facade, EveryFixtureRecordReadsBackThroughTheFacade) {
+    for (const QString& set : {QStringLiteral("fox_small"), QStringLiteral("fox_large")}) {
+        SCOPED_TRACE(set.toStdString());
+        QFile csv(QStringLiteral(TARVIK_FIXTURES_DIR "/") + set + QStringLiteral("_expected.csv"));
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly | QIODevice::Text));
+        QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        lines.removeFirst();
+        const int t = mOpen(ctx, QStringLiteral(TARVIK_FIXTURES_DIR "/") + set);
+        ASSERT_GT(t, 0);
+        ASSERT_EQ(d4recCountDo(t), lines.size());
+        int i = 0;
+        for (int rc = d4top(t); rc == 0; rc = d4skip(t, 1), ++i) {
+            ASSERT_LT(i, lines.size());
+            const QStringList c = cells(lines[i]);
+            ASSERT_EQ(c.size(), 9);
+            ASSERT_EQ(d4recNo(t), c[0].toInt());
+            EXPECT_EQ(fetch(t, QStringLiteral("POSTAL_COD")), c[1]);
+            EXPECT_EQ(fetch(t, QStringLiteral("town")), c[2]);
+            EXPECT_EQ(ifetch(t, QStringLiteral("pop")), c[3].toInt());
+            EXPECT_EQ(fetch(t, QStringLiteral("pop")).trimmed(), c[3].trimmed());
+            EXPECT_EQ(fetch(t, QStringLiteral("area")).trimmed(), c[4].trimmed());
+            EXPECT_EQ(tfetch(t, QStringLiteral("active")), c[5] == QStringLiteral("T"));
+            EXPECT_EQ(fetch(t, QStringLiteral("opened")), c[6]);
+            EXPECT_EQ(dtfetch(t, QStringLiteral("opened")), QDate::fromString(c[6], QStringLiteral("yyyyMMdd")));
+            EXPECT_EQ(d4deleted(t) != 0, c[7] == QStringLiteral("*"));
+            EXPECT_EQ(f4memoStr(d4field(t, QStringLiteral("note"))).size(), c[8].toInt());  // one byte per character
+        }
+        EXPECT_EQ(i, lines.size());
+        EXPECT_EQ(d4close(t), 0);
+    }
+    EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(Facade, EveryFailureIsReportedOnceWithFileAndProblem) {
     EXPECT_EQ(mOpen(ctx, dir.filePath(QStringLiteral("nothere"))), 0);
     ASSERT_EQ(reports.size(), 1u);
