@@ -85,16 +85,19 @@ QString HeadingFromFieldName(const QString& fieldName) {
 }
 
 int CompareGridText(const QString& a, const QString& b) {
-    const int n = std::min(a.size(), b.size());
-    for (int i = 0; i < n; ++i) {
-        ushort x = a[i].unicode();
-        ushort y = b[i].unicode();
-        if (x >= 'a' && x <= 'z') x -= 'a' - 'A';
-        if (y >= 'a' && y <= 'z') y -= 'a' - 'A';
+    const qsizetype na = a.size(), nb = b.size();
+    const qsizetype n = std::min(na, nb);
+    const QChar* pa = a.constData();
+    const QChar* pb = b.constData();
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t x = pa[i].unicode();
+        char16_t y = pb[i].unicode();
+        if (x >= u'a' && x <= u'z') x -= u'a' - u'A';
+        if (y >= u'a' && y <= u'z') y -= u'a' - u'A';
         if (x != y) return x < y ? -1 : 1;
     }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
+    if (na == nb) return 0;
+    return na < nb ? -1 : 1;
 }
 
 TDBeditForm::TDBeditForm(QWidget* owner, const QString& programFolder, const QString& dataFolder,
@@ -384,6 +387,9 @@ void TDBeditForm::AddEntryRow() {
 void TDBeditForm::SortGridRows(int first, int last, int column) {
     if (dbfGrid->rowCount() <= 2) return;
     StringGridModel* m = dbfGrid->gridModel();
+    first = std::max(first, 1);
+    last = std::min(last, dbfGrid->rowCount() - 1);
+    if (column < 0 || column >= dbfGrid->colCount() || first >= last) return;
     std::vector<std::pair<int, int>> stack;
     stack.emplace_back(first, last);
     long exchanges = 0;
@@ -395,8 +401,8 @@ void TDBeditForm::SortGridRows(int first, int last, int column) {
             int i = low, j = high;
             int p = (low + high) / 2;
             do {
-                while (CompareGridText(m->cell(column, i), m->cell(column, p)) < 0) ++i;
-                while (CompareGridText(m->cell(column, p), m->cell(column, j)) < 0) --j;
+                while (CompareGridText(m->cellRef(column, i), m->cellRef(column, p)) < 0) ++i;
+                while (CompareGridText(m->cellRef(column, p), m->cellRef(column, j)) < 0) --j;
                 if (i <= j) {
                     m->swapRows(i, j);
                     if (p == i)

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -127,6 +128,8 @@ TEST_F(EditorTest, EditModeWindowCaptionsHeadingsLookupAndEntryRow) {
     // Three records sorted by the first field, then one empty entry row.
     ASSERT_EQ(g->rowCount(), 5);
     EXPECT_EQ(column(g, 2), (QStringList{"Anna Bell", "Carl O'Neil", "Dana Ruiz", ""}));
+    EXPECT_EQ(g->colWidth(2), QFontMetrics(f->font()).horizontalAdvance(QString(13, QChar(0x58))))
+        << "\"Carl O'Neil\" is the longest text: 11 characters plus two";
     EXPECT_EQ(column(g, 0), (QStringList{"1", "2", "3", ""}));
     EXPECT_EQ(column(g, 6), (QStringList{"Toronto", "Ottawa", "Vancouver", ""}));
     EXPECT_EQ(g->row(), 1);
@@ -174,6 +177,15 @@ TEST_F(EditorTest, SortOfBACKeepsWholeRowsTogether) {
     EXPECT_EQ(column(g, 2), (QStringList{"A", "b", "c", ""}));
     EXPECT_EQ(column(g, 3), (QStringList{"2", "1", "3", ""}));
     EXPECT_EQ(column(g, 0), (QStringList{"2", "1", "3", ""}));
+    // Widths: the longest text (or heading) plus two, in capital X of the window's font; the window
+    // narrows to the columns' total (at least 300) plus 60.
+    const QFontMetrics fm(f->font());
+    auto px = [&](int chars) { return fm.horizontalAdvance(QString(chars + 2, 'X')); };
+    EXPECT_EQ(g->colWidth(1), px(2));
+    EXPECT_EQ(g->colWidth(2), px(4));  // "Name"
+    EXPECT_EQ(g->colWidth(3), px(3));  // "Num"
+    const int total = 2 + (px(2) + 1) + (px(4) + 1) + (px(3) + 1);
+    EXPECT_EQ(f->width(), std::max(300, total) + 60);
     // Direct use on a larger shuffled range.
     g->setRowCount(1);
     g->setRowCount(40);

@@ -26,6 +26,8 @@ public:
     void setGridColCount(int cols);
 
     QString cell(int col, int row) const;
+    // The stored text without a copy; col and row must be in range.
+    const QString& cellRef(int col, int row) const { return rows_[row][col]; }
     void setCell(int col, int row, const QString& text);
     // A whole row at once (missing columns become empty).
     void setRowCells(int row, const QStringList& texts);
