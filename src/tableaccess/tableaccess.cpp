@@ -5,7 +5,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
-#include <map>
+#include <unordered_map>
 #include <memory>
 
 #include "tableaccess/xbase/cdx.h"
@@ -41,7 +41,7 @@ struct Entry {
 };
 
 struct Registry {
-    std::map<int, Entry> tables;
+    std::unordered_map<int, Entry> tables;
     int nextHandle = 1;
     std::vector<std::unique_ptr<DataContextImpl>> contexts;
     DataContext current = nullptr;
@@ -90,11 +90,14 @@ Entry* entry(int table) {
     return &it->second;
 }
 
-QString decode(const std::string& bytes, xb::Codepage cp) {
+QString decode(std::string_view bytes, xb::Codepage cp, bool trimRight = false) {
+    size_t n = bytes.size();
+    if (trimRight)
+        while (n > 0 && (bytes[n - 1] == ' ' || bytes[n - 1] == '\0')) --n;
     const char16_t* t = xb::codepageTable(cp);
-    QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QString out(static_cast<qsizetype>(n), Qt::Uninitialized);
     QChar* d = out.data();
-    for (size_t i = 0; i < bytes.size(); ++i) d[i] = QChar(t[static_cast<uint8_t>(bytes[i])]);
+    for (size_t i = 0; i < n; ++i) d[i] = QChar(t[static_cast<uint8_t>(bytes[i])]);
     return out;
 }
 
@@ -109,12 +112,6 @@ std::string encode(Entry& e, const QString& text, const QString& field) {
                            .arg(field)
                            .arg(xb::codepageNumber(e.codepage)));
     return bytes;
-}
-
-QString rtrim(const QString& s) {
-    qsizetype n = s.size();
-    while (n > 0 && (s[n - 1] == QLatin1Char(' ') || s[n - 1] == QChar(0))) --n;
-    return s.left(n);
 }
 
 bool reportFieldNames(const Entry& e) {
@@ -302,12 +299,17 @@ QString fetch(int table, const QString& field) {
     const int i = fieldOf(*e, field);
     if (i < 0) return {};
     const char type = e->table->fields()[i].type;
+    if (type == 'C' || type == 'N' || type == 'F' || type == 'L') {
+        // the common case, straight from the record buffer
+        if (e->table->isNull(i)) return {};
+        return decode(e->table->rawView(i), e->codepage, true);
+    }
     std::string bytes = type == 'D' || type == 'T' ? e->table->getDate(i) : e->table->getText(i);
     if (!e->table->error().empty()) {
         fail(*e);
         return {};
     }
-    return rtrim(decode(bytes, e->codepage));
+    return decode(bytes, e->codepage, true);
 }
 
 int replace(int table, const QString& field, const QString& text) {

@@ -1050,6 +1050,12 @@ std::string Table::rawField(int field) const {
     return std::string(reinterpret_cast<const char*>(&rec_[f.offset]), f.length);
 }
 
+std::string_view Table::rawView(int field) const {
+    if (field < 0 || field >= fieldCount()) return {};
+    const FieldDesc& f = fields_[field];
+    return std::string_view(reinterpret_cast<const char*>(&rec_[f.offset]), f.length);
+}
+
 bool Table::setRawField(int field, std::string_view bytes) {
     if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     const FieldDesc& f = fields_[field];
@@ -1175,7 +1181,7 @@ std::string Table::getDate(int field) {
         if (jd == 0) return {};
         int y, m, d;
         julianToDate(static_cast<long>(jd), y, m, d);
-        char b[16];
+        char b[48];
         std::snprintf(b, sizeof b, "%04d%02d%02d", y, m, d);
         return b;
     }

@@ -149,6 +149,8 @@ public:
     bool isNull(int field);  // Visual FoxPro null flag (false for other versions)
     // The raw bytes of the field in the record buffer (memo: the pointer).
     std::string rawField(int field) const;
+    // The same without a copy; valid until the table moves or the field is written. Empty for a bad field.
+    std::string_view rawView(int field) const;
     bool setRawField(int field, std::string_view bytes);  // exactly the field's length
     // The whole record buffer of the current record (deletion flag first).
     const std::vector<uint8_t>& recordBuffer() const { return rec_; }
