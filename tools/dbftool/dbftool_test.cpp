@@ -262,6 +262,21 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
         EXPECT_EQ(readFile(d / "fox_small.fpt"), fpt);
         EXPECT_EQ(readFile(d / "fox_small.cdx"), cdx);
     }
+    // a truncated index or memo file: check fails (exit 1), naming that file, and writes nothing
+    for (const char* ext : {".cdx", ".fpt"}) {
+        SCOPED_TRACE(ext);
+        TempDir d;
+        const std::string t = copyFixture(d, "fox_small");
+        const std::string damaged = d / (std::string("fox_small") + ext);
+        std::string bytes = readFile(damaged);
+        bytes.resize(bytes.size() * 2 / 3);
+        writeFile(damaged, bytes);
+        RunResult r = tool({"check", t});
+        EXPECT_EQ(r.rc, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("fox_small") + ext), std::string::npos) << r.out;
+        expectOneLineMessage(r);
+        EXPECT_EQ(readFile(damaged), bytes);
+    }
     // a truncated table: check fails (exit 1), naming the file
     TempDir d;
     const std::string t = copyFixture(d, "fox_small");
