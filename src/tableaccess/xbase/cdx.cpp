@@ -1539,6 +1539,29 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
             break;
         }
     }
+    // Each interior entry carries the last key and record number of its child.
+    {
+        std::vector<uint32_t> stack{t.root};
+        bool reported = false;
+        while (!stack.empty() && !reported) {
+            Node* n = node(stack.back(), t, error);
+            stack.pop_back();
+            if (!n || n->leaf)
+                continue;
+            for (size_t i = 0; i < n->count() && !reported; ++i) {
+                Node* c = node(n->children[i], t, error);
+                if (!c)
+                    break;
+                stack.push_back(c->offset);
+                if (c->count() == 0 || std::memcmp(t.key(*n, i), t.key(*c, c->count() - 1), size_t(t.keyLen)) != 0 ||
+                    n->recs[i] != c->recs.back()) {
+                    fault(where + "interior node " + hex(n->offset) + " entry " + std::to_string(i + 1) +
+                          " does not match the last key of its child");
+                    reported = true;
+                }
+            }
+        }
+    }
     const int kl = t.keyLen;
     const char* prevKey = nullptr;
     uint32_t prevRec = 0;

@@ -839,5 +839,83 @@ TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen)
     EXPECT_EQ(readBytes(path), bytes);
 }
 
+
+TEST(CdxDamage, CheckReportsBrokenLinksAndInteriorKeys)
+{
+    TempDir dir;
+    MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
+    const auto original = readBytes(kFixtures + "/fox_small.cdx");
+    const uint32_t root = get32le(original, 0x600);  // POSTAL's root, an interior node
+    const uint32_t firstLeaf = get32be(original, root + 12 + 6 + 4);
+    struct Case {
+        const char* expect;
+        std::function<void(std::vector<uint8_t>&)> apply;
+    };
+    const std::vector<Case> cases{
+        {"does not match the last key", [&](auto& d) { d[root + 12] = '0'; }},
+        {"sibling links", [&](auto& d) { put32le(d, firstLeaf + 8, 0xFFFFFFFF); }},
+    };
+    for (auto& c : cases) {
+        auto bytes = original;
+        c.apply(bytes);
+        std::string path = dir.file("c.cdx"), err;
+        writeBytes(path, bytes);
+        auto cdx = CdxFile::open(path, table.fields, err);
+        ASSERT_TRUE(cdx) << err;
+        std::vector<std::string> faults;
+        EXPECT_FALSE(cdx->check(cdx->findTag("POSTAL"), table, faults));
+        std::string all;
+        for (auto& f : faults)
+            all += f + "\n";
+        EXPECT_NE(all.find(c.expect), std::string::npos) << all;
+        EXPECT_EQ(readBytes(path), bytes);
+    }
+}
+
+TEST(CdxDamage, RandomCorruptionNeverCrashes)
+{
+    TempDir dir;
+    MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
+    const auto original = readBytes(kFixtures + "/fox_small.cdx");
+    std::mt19937 rng(2024);
+    int opened = 0, refused = 0;
+    for (int round = 0; round < 300; ++round) {
+        auto bytes = original;
+        int hits = 1 + int(rng() % 8);
+        for (int h = 0; h < hits; ++h) {
+            // Mostly the structural bytes: headers and the start of nodes.
+            size_t at = rng() % 2 ? (rng() % (bytes.size() / 512)) * 512 + rng() % 32 : rng() % bytes.size();
+            bytes[at] = uint8_t(rng());
+        }
+        std::string path = dir.file("f.cdx"), err;
+        writeBytes(path, bytes);
+        auto cdx = CdxFile::open(path, table.fields, err);
+        if (!cdx) {
+            ++refused;
+            EXPECT_NE(err.find(path), std::string::npos) << err;
+            EXPECT_EQ(readBytes(path), bytes);
+            continue;
+        }
+        ++opened;
+        for (int t = 0; t < cdx->tagCount(); ++t) {
+            Entries out;
+            cdx->walk(t, out, err);
+            std::vector<std::string> faults;
+            cdx->check(t, table, faults);
+            for (size_t i = 0; i < out.size(); i += 13)
+                cdx->seekStored(t, out[i].first, err);
+            cdx->seek(t, "A1B2C3", err);
+        }
+        std::string why;
+        if (cdx->maintainable(why)) {
+            auto rec = table.records[0];
+            cdx->insert(uint32_t(table.records.size() + 1), rec.data(), err);
+            cdx->update(1, table.records[0].data(), table.records[1].data(), err);
+        }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(opened, 0);
+}
+
 }  // namespace
 }  // namespace xb
