@@ -328,9 +328,13 @@ void ShipmentPage::leaveCell(int col, int line) {
     StringGrid* g = ShipmentGrid;
     switch (col) {
     case ColFromPost: {
-        const QString code = upperAZ(g->cell(col, line)).trimmed();
+        const QString keyed = g->cell(col, line);
+        const QString code = upperAZ(keyed).trimmed();
         g->setCell(col, line, code);
-        if (!code.isEmpty() && !checkPostal(code)) g->setCell(col, line, QString());
+        const bool known = code.isEmpty() || checkPostal(code);
+        if (!known) g->setCell(col, line, QString());
+        // The origin repeated into new lines is the code as checked, never one the check refused.
+        if (state_.FLastFromPostal == keyed) state_.FLastFromPostal = known ? code : QString();
         break;
     }
     case ColPostal: {
@@ -424,6 +428,7 @@ bool ShipmentPage::eventFilter(QObject* watched, QEvent* event) {
             // column while its picker is shown.
             const QString text = key->text();
             if (text.size() == 1 && !isPrintable(text[0]) && text[0] != QLatin1Char('\t')) {
+                ShipmentGridKeyDown(key->key(), key->modifiers());
                 QChar ch = text[0];
                 ShipmentGridKeyPress(ch);
                 if (ch.isNull()) return true;

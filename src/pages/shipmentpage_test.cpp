@@ -309,12 +309,26 @@ TEST_F(ShipmentPageTest, NewLineRepeatsTheLastServiceAndOrigin) {
     EXPECT_EQ(grid_->cell(P::ColService, 3), "Express Letter");
     EXPECT_EQ(grid_->cell(P::ColFromPost, 3), "H2X1Y4");
 
+    // An origin the check refuses is not repeated; a lower-case one is repeated as checked.
+    go(P::ColFromPost, 3);
+    type("bad9");
+    go(P::ColService, 4);
+    EXPECT_EQ(grid_->cell(P::ColFromPost, 3), "");
+    EXPECT_EQ(grid_->cell(P::ColService, 4), "Express Letter");
+    EXPECT_EQ(grid_->cell(P::ColFromPost, 4), "");
+    go(P::ColFromPost, 4);
+    type("h2x1y4 ");
+    EXPECT_EQ(state_.FLastFromPostal, "h2x1y4 ");
+    go(P::ColService, 5);
+    EXPECT_EQ(grid_->cell(P::ColFromPost, 4), "H2X1Y4");
+    EXPECT_EQ(grid_->cell(P::ColFromPost, 5), "H2X1Y4");
+
     // Showing the page forgets the last service once line 1 has been served.
     page_->tbsShipmentDataShow();
     EXPECT_TRUE(page_->lastService().isEmpty());
-    go(P::ColService, 5);
-    EXPECT_EQ(grid_->cell(P::ColService, 5), "");
-    EXPECT_EQ(grid_->cell(P::ColFromPost, 5), "");
+    go(P::ColService, 7);
+    EXPECT_EQ(grid_->cell(P::ColService, 7), "");
+    EXPECT_EQ(grid_->cell(P::ColFromPost, 7), "");
 }
 
 TEST_F(ShipmentPageTest, BlankServiceItemEmptiesTheLine) {
