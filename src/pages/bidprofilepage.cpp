@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "pages/choicegroups.h"
@@ -186,9 +187,14 @@ BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(pare
     mmoSalesStrategy_->setTabChangesFocus(true);
     mmoSalesStrategy_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mmoSalesStrategy_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    mmoSalesStrategy_->setFixedHeight(mmoSalesStrategy_->fontMetrics().lineSpacing() + 12);  // one line high
+    mmoSalesStrategy_->setLineWrapMode(QPlainTextEdit::NoWrap);  // the first line shows; the window has room
+    // One line high: the line, the document's margins and the frame.
+    mmoSalesStrategy_->setFixedHeight(mmoSalesStrategy_->fontMetrics().lineSpacing() +
+                                      2 * static_cast<int>(mmoSalesStrategy_->document()->documentMargin()) +
+                                      2 * mmoSalesStrategy_->frameWidth());
     lblMemo->setBuddy(mmoSalesStrategy_);
     g3->addWidget(lblMemo, 2, 0);
+    btnExpand_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     g3->addWidget(btnExpand_, 3, 0);
     g3->addWidget(mmoSalesStrategy_, 3, 1, 1, 2);
     lblBeatPercent_ = new QLabel(QStringLiteral("% Beat"), gbStrategy);
@@ -203,12 +209,15 @@ BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(pare
                                   QStringLiteral("Charge Premium")},
                                  3, gbStrategy);
     rgStrategy_->setObjectName(QStringLiteral("rgStrategy"));
+    ebxBeatPercent_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* beat = new QVBoxLayout;
     beat->addWidget(lblBeatPercent_);
     beat->addWidget(ebxBeatPercent_);
     beat->addStretch(1);
-    g3->addLayout(beat, 4, 0);
-    g3->addWidget(rgStrategy_, 4, 1, 1, 2);
+    auto* strategyRow = new QHBoxLayout;
+    strategyRow->addLayout(beat);
+    strategyRow->addWidget(rgStrategy_, 1);
+    g3->addLayout(strategyRow, 4, 0, 1, 3);
     g3->setColumnStretch(1, 1);
     top->addWidget(gbStrategy);
     top->addStretch(1);
@@ -312,6 +321,7 @@ void BidProfilePage::applyBidDefaults() {
     cgBillingOption_->setItemChecked(0, true);
     chbMultiOnly_->setChecked(true);
     ebxAssociated_->setText(kAssociatedDefault);
+    ebxAssociated_->setCursorPosition(0);  // show the text from its beginning
     ebxBeatPercent_->setEnabled(false);
     lblBeatPercent_->setEnabled(false);
 }

@@ -18,7 +18,8 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, int col
     : QGroupBox(caption, parent), items_(items) {
     if (columns < 1) columns = 1;
     auto* layout = new QGridLayout(this);
-    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setHorizontalSpacing(4);
     group_ = new QButtonGroup(this);
     group_->setExclusive(true);
     for (int i = 0; i < items.size(); ++i) {
@@ -53,7 +54,8 @@ CheckGroup::CheckGroup(const QString& caption, const QStringList& items, int col
     : QGroupBox(caption, parent), items_(items) {
     if (columns < 1) columns = 1;
     auto* layout = new QGridLayout(this);
-    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setHorizontalSpacing(4);
     for (int i = 0; i < items.size(); ++i) {
         auto* b = new QCheckBox(items[i], this);
         boxes_.push_back(b);

@@ -1,6 +1,7 @@
 #include "pages/cubepage.h"
 
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,7 +18,6 @@
 namespace tarvik {
 
 namespace {
-constexpr int kGridWidth = 460;
 constexpr int kRowHeight = 16;
 constexpr double kCubicInchesPerFoot = 1728.0;
 }  // namespace
@@ -28,7 +28,7 @@ CubePage::CubePage(MainState& state, QWidget* parent) : QWidget(parent), state_(
 
     grid_ = new StringGrid(this);
     grid_->setObjectName(QStringLiteral("CubeGrid"));
-    top->addWidget(grid_, 0, Qt::AlignLeft);
+    top->addWidget(grid_);
 
     auto* averageRow = new QHBoxLayout;
     ebxAverageCube_ = new QLineEdit(this);
@@ -97,11 +97,15 @@ void CubePage::setupCubeGrid() {
     grid_->setColCount(7);
     grid_->setRowCount(kPackageRows + 1);
     grid_->setDefaultRowHeight(kRowHeight);
-    grid_->setFixedWidth(kGridWidth);
-    grid_->setColWidth(0, 54);
-    const int width = static_cast<int>(std::lround((kGridWidth - 60) / 6.0));
-    for (int c = 1; c <= 6; ++c) grid_->setColWidth(c, width);
-    grid_->setFixedHeight((kPackageRows + 1) * kRowHeight + 19);
+    // Column 0 is 54 pixels, or as wide as its labels need in the font in use.
+    const QFontMetrics fm(grid_->verticalHeader()->font());
+    grid_->setColWidth(0, std::max(54, fm.horizontalAdvance(QStringLiteral("Pkg  #15")) + 8));
+    sizeCubeColumns();
+    // Tall enough for all 16 rows: 16 rows of 16 pixels and 19 more, or the heading row as tall as
+    // the font needs, 15 rows and the frame.
+    const int header = std::max(kRowHeight, grid_->horizontalHeader()->sizeHint().height());
+    grid_->setFixedHeight(std::max((kPackageRows + 1) * kRowHeight + 19,
+                                   header + kPackageRows * kRowHeight + 2 * grid_->frameWidth() + 2));
     grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->setEditable(true);
@@ -115,6 +119,18 @@ void CubePage::setupCubeGrid() {
         grid_->setColumnAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }
     for (int r = 1; r <= kPackageRows; ++r) grid_->setCell(0, r, QString::asprintf("Pkg  #%2d", r));
+}
+
+void CubePage::sizeCubeColumns() {
+    // Columns 1 to 6 share the grid's width less 60 pixels equally.
+    const int gridWidth = grid_->width() - (grid_->colWidth(0) - 54);
+    const int width = static_cast<int>(std::lround((gridWidth - 60) / 6.0));
+    for (int c = 1; c <= 6; ++c) grid_->setColWidth(c, std::max(20, width));
+}
+
+void CubePage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    sizeCubeColumns();
 }
 
 void CubePage::rowCube(int row) {

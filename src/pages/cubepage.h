@@ -53,8 +53,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void sizeCubeColumns();
+
     MainState& state_;
     StringGrid* grid_;
     QLineEdit* ebxAverageCube_;

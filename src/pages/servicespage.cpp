@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
@@ -34,6 +35,12 @@ ServicesPage::ServicesPage(MainState& state, QWidget* parent) : QWidget(parent),
     chbTemplate_->setObjectName(QStringLiteral("chbTemplate"));
     chbTemplate_->setFocusPolicy(Qt::NoFocus);
     chbTemplate_->setVisible(false);
+
+    cornerHeading_ = new QLabel(grid_);
+    cornerHeading_->setObjectName(QStringLiteral("lblServicesHeading"));
+    cornerPrimary_ = new QLabel(grid_);
+    cornerPrimary_->setObjectName(QStringLiteral("lblPrimary"));
+    for (QLabel* l : {cornerHeading_, cornerPrimary_}) l->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     grid_->keyPress = [this](QChar& ch) { IncentiveGridKeyPress(ch); };
     grid_->editTextRequested = [this](int c, int r) { IncentiveGridGetEditText(c, r); };
@@ -95,7 +102,7 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 4; ++c) grid_->setCell(c, r, QString());
     grid_->setColWidth(0, 190);
-    for (int c = 1; c <= 3; ++c) grid_->setColWidth(c, 80);
+    grid_->setTextElideMode(Qt::ElideNone);  // heading dashes are cut, not elided
     grid_->horizontalHeader()->setStretchLastSection(true);
     grid_->setDefaultRowHeight(kRowHeight);
     grid_->setEditable(true);
@@ -104,6 +111,7 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
     grid_->setCell(1, 0, QStringLiteral(" Other Volume"));
     grid_->setCell(2, 0, QStringLiteral("  Bidding On"));
     grid_->setCell(3, 0, QStringLiteral("  Total Volume"));
+    for (int c = 1; c <= 3; ++c) grid_->setColWidth(c, 80);
     for (int c = 1; c <= 3; ++c) grid_->setColumnAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
 
     int r = 0;
@@ -132,6 +140,28 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
 
     createPrimaryBoxes();
     placePrimaryBoxes();
+    updateCorner();
+}
+
+void ServicesPage::updateCorner() {
+    // Cell (0, 0) holds the page heading followed by blanks and "Primary?"; it is shown over the
+    // grid's corner with "Primary?" above the column of boxes.
+    const QString text = grid_->cell(0, 0);
+    const int at = text.lastIndexOf(QLatin1String("Primary?"));
+    const QString heading = (at >= 0 ? text.left(at) : text).trimmed();
+    const int width = grid_->verticalHeader()->width();
+    const int height = grid_->horizontalHeader()->height();
+    cornerPrimary_->setText(at >= 0 ? QStringLiteral("Primary?") : QString());
+    const int primaryWidth = cornerPrimary_->sizeHint().width();
+    cornerHeading_->setText(
+        cornerHeading_->fontMetrics().elidedText(heading, Qt::ElideRight, std::max(0, width - primaryWidth - 8)));
+    const int frame = grid_->frameWidth();
+    cornerHeading_->setGeometry(frame + 2, frame, std::max(0, width - primaryWidth - 4), height);
+    cornerPrimary_->setGeometry(frame + width - primaryWidth, frame, primaryWidth, height);
+    cornerHeading_->raise();
+    cornerPrimary_->raise();
+    cornerHeading_->show();
+    cornerPrimary_->show();
 }
 
 void ServicesPage::createPrimaryBoxes() {
@@ -284,6 +314,7 @@ void ServicesPage::tbsServicesShow() {
     if (grid_->rowCount() > 1 && IncentiveGridSelectCell(1, 1)) grid_->setCurrentCell(1, 1, true);
     FIncentivePrevRow = 0;
     placePrimaryBoxes();
+    updateCorner();
     grid_->viewport()->update();
 }
 
@@ -295,6 +326,7 @@ void ServicesPage::showEvent(QShowEvent* event) {
 void ServicesPage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placePrimaryBoxes();
+    updateCorner();
 }
 
 void ServicesPage::IncentiveGridKeyPress(QChar& ch) {

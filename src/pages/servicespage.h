@@ -8,6 +8,7 @@
 #include "pages/mainstate.h"
 
 class QCheckBox;
+class QLabel;
 
 namespace tarvik {
 
@@ -101,11 +102,14 @@ private:
     };
     void createPrimaryBoxes();
     void placePrimaryBoxes();
+    void updateCorner();
     bool isHeadingCell(int col, int row) const;
 
     MainState& state_;
     StringGrid* grid_;
     QCheckBox* chbTemplate_;
+    QLabel* cornerHeading_;
+    QLabel* cornerPrimary_;
     std::vector<RowInfo> rows_;
     std::vector<QCheckBox*> primaryBoxes_;
     std::vector<bool> primaryBoxPlaced_;  // FPrimaryBoxPlaced

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -88,7 +89,16 @@ TEST_F(ServicesFixture, RowsHeadingsAndLabelsFromTheServicesRecords) {
     EXPECT_EQ(grid->cell(0, 8), QStringLiteral("Trailing heading"));
     EXPECT_EQ(grid->cell(2, 8), kDashes);
     EXPECT_EQ(grid->colWidth(0), 190);
-    EXPECT_EQ(grid->colWidth(1), 80);
+    EXPECT_GE(grid->colWidth(1), 80);
+    // The heading of cell (0, 0) is shown over the grid's corner, "Primary?" above the boxes.
+    auto* heading = page.findChild<QLabel*>(QStringLiteral("lblServicesHeading"));
+    auto* primary = page.findChild<QLabel*>(QStringLiteral("lblPrimary"));
+    ASSERT_NE(heading, nullptr);
+    ASSERT_NE(primary, nullptr);
+    EXPECT_EQ(heading->text(), QStringLiteral("Services"));
+    EXPECT_EQ(primary->text(), QStringLiteral("Primary?"));
+    EXPECT_TRUE(primary->isVisible());
+    EXPECT_GE(primary->geometry().right(), page.primaryBox(2)->geometry().left());
     EXPECT_EQ(page.dbfField(2), QStringLiteral("GRM"));
     EXPECT_EQ(page.dbfField(7), QStringLiteral("AIL"));
     EXPECT_TRUE(page.isServiceRow(4));

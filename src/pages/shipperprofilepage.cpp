@@ -109,11 +109,13 @@ ShipperProfilePage::ShipperProfilePage(MainState& state, QWidget* parent) : QWid
     resellerRow->addWidget(chbResellerNo_);
     resellerRow->addStretch(1);
     g2->addLayout(resellerRow, 4, 1);
-    g2->addWidget(makeLabel(QStringLiteral("% of U.S. Business that has Value for Duty under $200"),
-                            ebxValueDutyPct_, gbBusiness),
-                  5, 0);
+    auto* lblValueDuty =
+        makeLabel(QStringLiteral("% of U.S. Business that has Value for Duty under $200"), ebxValueDutyPct_, gbBusiness);
+    lblValueDuty->setWordWrap(true);
+    g2->addWidget(lblValueDuty, 5, 0);
     g2->addWidget(ebxValueDutyPct_, 5, 1);
-    g2->setColumnStretch(1, 1);
+    g2->setColumnStretch(0, 1);
+    g2->setColumnStretch(1, 2);
     top->addWidget(gbBusiness);
 
     // ---- Credit card question ----
