@@ -95,6 +95,8 @@ public:
     std::function<void()> topLeftChanged;
     std::function<void(QPainter* painter, int col, int row, const QRect& rect)> drawCell;
 
+    // The cell store (widgets/stringgridmodel.h), for work on whole rows: setRowCells, swapRows,
+    // insertGridRow, removeGridRow.
     StringGridModel* gridModel() const;
 
 signals:
