@@ -113,7 +113,15 @@ QString TitleCaseWords(const QString& text) {
 }
 
 void ebxPostalCodeExit(MainState& state, QLineEdit* ebxPostalCode, QLineEdit* ebxCity, QLineEdit* ebxProv) {
-    if (!ebxPostalCode) return;
+    // The message box of a failed check takes the focus from the window; a focus change it causes must
+    // not start a second check while the first is still asking.
+    static bool busy = false;
+    if (!ebxPostalCode || busy) return;
+    busy = true;
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{busy};
     QString code = UpperCaseAZ(ebxPostalCode->text());
     if (code.size() == 6) code.insert(3, QLatin1Char(' '));
     ebxPostalCode->setText(code);
