@@ -612,3 +612,54 @@ TEST(DbfPack, StoppedAtAnyStepTheNextOpenFindsAWholeTable) {
         EXPECT_EQ(filesIn(dir), 3u);  // no marker, no new files left beside
     }
 }
+
+// Random damage anywhere in the three files: opening and reading every record and field either works
+// or fails with a message, never crashes, and reading writes nothing.
+TEST(DbfDamage, RandomByteDamageNeverCrashesAndReadingWritesNothing) {
+    TempDir dir;
+    copyFixture("fox_small", dir);
+    const std::string dbf0 = readBytes(dir.file("fox_small.dbf")), fpt0 = readBytes(dir.file("fox_small.fpt")),
+                      cdx0 = readBytes(dir.file("fox_small.cdx"));
+    std::mt19937 rng(2026);
+    int opened = 0, refused = 0;
+    for (int round = 0; round < 150; ++round) {
+        std::string dbf = dbf0, fpt = fpt0, cdx = cdx0;
+        std::string* target = round % 3 == 0 ? &dbf : round % 3 == 1 ? &fpt : &cdx;
+        const size_t limit = target == &dbf ? 300 : target->size();  // the dbf header matters most
+        for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k)
+            (*target)[rng() % limit] = static_cast<char>(rng() % 256);
+        if (rng() % 8 == 0) target->resize(rng() % target->size());
+        writeBytes(dir.file("fox_small.dbf"), dbf);
+        writeBytes(dir.file("fox_small.fpt"), fpt);
+        writeBytes(dir.file("fox_small.cdx"), cdx);
+        const std::string before = fileState(dir, "fox_small");
+        std::string err;
+        auto t = xb::Table::open(dir.file("fox_small"), err);
+        if (!t) {
+            EXPECT_FALSE(err.empty());
+            ++refused;
+        } else {
+            ++opened;
+            if (t->top()) {
+                do {
+                    for (int f = 0; f < t->fieldCount(); ++f) {
+                        t->getText(f);
+                        t->getDouble(f);
+                        t->getDate(f);
+                    }
+                } while (t->skip(1));
+            }
+            for (const char* tag : {"POSTAL", "TOWN", "POP"}) {
+                if (!t->selectTag(tag)) continue;
+                if (t->top())
+                    while (t->skip(1)) {
+                    }
+                t->seek("A1A1A1");
+            }
+            t.reset();
+        }
+        ASSERT_EQ(fileState(dir, "fox_small"), before) << "round " << round;
+    }
+    EXPECT_GT(opened, 0);
+    EXPECT_GT(refused, 0);
+}
