@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -177,7 +178,8 @@ void CubePage::tbsCubeAnalysisShow() { grid_->setCurrentCell(1, 1); }
 
 void CubePage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    tbsCubeAnalysisShow();
+    // The page became the current one (a restored window shows spontaneously and keeps its place).
+    if (!event->spontaneous()) tbsCubeAnalysisShow();
 }
 
 void CubePage::CubeGridKeyPress(QChar& ch) {

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "pages/bidprofilepage.h"
@@ -320,7 +321,8 @@ void ServicesPage::tbsServicesShow() {
 
 void ServicesPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    tbsServicesShow();
+    // The page became the current one (a restored window shows spontaneously and keeps its place).
+    if (!event->spontaneous()) tbsServicesShow();
 }
 
 void ServicesPage::resizeEvent(QResizeEvent* event) {

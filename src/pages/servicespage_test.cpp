@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -501,4 +502,28 @@ TEST_F(ServicesFixture, PastedNegativeVolumeDoesNotLockTheRow) {
     // Clearing the grid empties it like any volume.
     page.ClearGrid();
     EXPECT_EQ(grid->cell(1, 2), QString());
+}
+
+TEST(ServicesPage, ShowingThePageStartsAtRowOneColumnOne) {
+    MainState state;
+    QTabWidget tabs;
+    auto* other = new QWidget;
+    auto* page = new ServicesPage(state);
+    page->setupIncentiveGrid(sampleServices());
+    tabs.addTab(other, QStringLiteral(" Main "));
+    tabs.addTab(page, QStringLiteral("  Services  "));
+    tabs.resize(520, 400);
+    tabs.show();
+    tabs.setCurrentWidget(page);
+    QCoreApplication::processEvents();
+    StringGrid* grid = page->incentiveGrid();
+    EXPECT_EQ(grid->row(), 2);  // row 1 is a heading
+    grid->setCurrentCell(3, 7, true);
+    page->FIncentivePrevRow = 7;
+    tabs.setCurrentWidget(other);
+    tabs.setCurrentWidget(page);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid->row(), 2);
+    EXPECT_EQ(grid->col(), 1);
+    EXPECT_EQ(page->FIncentivePrevRow, 0);
 }
