@@ -372,7 +372,11 @@ void ShipmentPage::leaveCell(int col, int line) {
     }
 }
 
-void ShipmentPage::ShipmentGridGetEditText(int col, int row) { FShipmentEditText = ShipmentGrid->cell(col, row); }
+void ShipmentPage::ShipmentGridGetEditText(int col, int row) {
+    FShipmentEditText = ShipmentGrid->cell(col, row);
+    // A country code has at most 6 characters.
+    ShipmentGrid->setEditorMaxLength(col == ColCountry ? 6 : 0);
+}
 
 void ShipmentPage::ShipmentGridSetEditText(int col, int row, const QString& value) {
     if (value != FShipmentEditText && row == ShipmentGrid->rowCount() - 1) appendLine();

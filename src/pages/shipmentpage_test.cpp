@@ -443,6 +443,13 @@ TEST_F(ShipmentPageTest, CountryCellTakesTypedCodesAndPickerChoices) {
     QApplication::processEvents();
     EXPECT_EQ(grid_->cell(P::ColCountry, 3), "US");
     EXPECT_FALSE(country->hasFocus());
+    // At most 6 characters are typed into the country cell; other cells take more.
+    go(P::ColCountry, 5);
+    type("abcdefgh");
+    EXPECT_EQ(grid_->cell(P::ColCountry, 5), "abcdef");
+    go(P::ColOtherDesc, 5);
+    type("abcdefgh");
+    EXPECT_EQ(grid_->cell(P::ColOtherDesc, 5), "abcdefgh");
     // A typed code that matches no item keeps the picker hidden when the cell is entered again.
     grid_->setCell(P::ColCountry, 4, "QQ");
     go(P::ColCountry, 4);
