@@ -13,8 +13,17 @@
 // and the problem in `error()` (static calls fill the `error` argument). Bad input never crashes and is
 // never written to: a damaged table opens with an error and is not modified.
 //
-// Records are numbered from 1. The record buffer of the current record is written back when the table
-// moves to another record, on flush() and when the table is closed (destroyed).
+// Records are numbered from 1. Field changes go into the buffer of the current record, which is written
+// back (and the production index updated) when the table moves to another record, on flush() and when
+// the table is closed (destroyed). Memo texts are written to the memo file at once. Appends, deletes and
+// recalls are written at once. Moving past the last record leaves eof() set and recno() at count + 1.
+//
+// Durability: appends write the record (and the 0x1A end marker) before the header's record count;
+// create, copyStructure and pack build new files beside the old ones, flush them and rename them into
+// place. A record found past the header's count (an append cut short) is ignored and overwritten.
+//
+// Two Table objects on the same file see each other's appends (the count is read again from the file
+// before appends and on top/bottom/go), but not each other's cached index pages: keep one writer.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +55,8 @@ enum class Format {
 struct NewField {
     std::string name;
     char type = 'C';
-    uint16_t length = 0;   // ignored (fixed) for L, D, M (set by the format), I, Y, T, B
+    uint16_t length = 0;   // C 1-254, N/F 1-20; ignored (fixed) for L, D, M (set by the format), I, Y, T, B
+    // flags: 0x02 nullable (adds _NullFlags), 0x0C on an I field: autoincrement (version 0x31)
     uint8_t decimals = 0;
     uint8_t flags = 0;
 };
@@ -70,14 +80,18 @@ public:
     static std::unique_ptr<Table> open(const std::string& path, std::string& error, bool readOnly = false,
                                        bool withoutIndex = false);
 
-    // Creates a new empty table (and an empty memo file when a field is M). The codepage byte goes into
-    // the header (0x03 cp1252, 0x01 cp437, 0x02 cp850, 0xC8 cp1250; 0 means cp1252). Fails when the file
-    // exists. The table is returned open.
+    // Creates a new empty table (and an empty memo file when a field is M: .fpt with 64-byte blocks, or
+    // .dbt for DBase3). Version: Fox2 0xF5 with memo / 0x03 without, DBase3 0x83 / 0x03, Vfp 0x30 (0x31
+    // with an autoincrement field); I, Y, T, B need Vfp. Field names are stored upper-cased (1 to 10
+    // letters, digits or _, starting with a letter). The codepage byte goes into the header (0x03
+    // cp1252, 0x01 cp437, 0x02 cp850, 0xC8 cp1250; 0 means 0x03). ".dbf" is added when path has no
+    // extension. Fails when the file exists. The table is returned open.
     static std::unique_ptr<Table> create(const std::string& path, const std::vector<NewField>& fields,
                                          Format format, uint8_t codepage, std::string& error);
 
     // Makes an empty table at newPath with this table's version, codepage and fields (and an empty memo
-    // file when this table has memo fields); no index. Returns it open.
+    // file with the same block size when this table has a memo file); no index. A table already at
+    // newPath is replaced. Returns it open.
     std::unique_ptr<Table> copyStructure(const std::string& newPath, std::string& error) const;
 
     // Finds the path of an existing file whose name equals that of path without regard to case; returns
@@ -122,7 +136,7 @@ public:
 
     // ---- Position ----
     uint32_t recordCount() const { return recCount_; }  // deleted records included
-    uint32_t recno() const { return recno_; }            // 0 when there is no current record
+    uint32_t recno() const { return recno_; }  // count + 1 at eof; 0 in an empty table
     bool eof() const { return eof_; }
     bool bof() const { return bof_; }
     // Each returns false at the end/start of the table (eof()/bof() set) or on failure (error() set).
@@ -132,16 +146,21 @@ public:
     bool skip(int n = 1);  // in tag order when a tag is selected, else record order
 
     // ---- Fields of the current record (field = 0-based position) ----
-    // Bytes as stored (trailing blanks kept); for memo fields the memo's bytes; other types: raw bytes.
+    // Bytes as stored (trailing blanks kept); for memo fields the memo's bytes (error() set when the memo
+    // cannot be read); a Visual FoxPro null gives ""; other types: raw bytes. At eof: blanks.
     std::string getText(int field);
-    // Writes text: C is padded with blanks / cut; N and F are right-aligned (formatted to the field's
-    // decimals when the text is a number); L takes T/F/Y/N/?; D takes CCYYMMDD or empty; M stores the
-    // memo. "" clears any field. Fails (false) on a value that does not fit the field.
+    // Writes text: C is padded with blanks or cut to the field; N and F take a number (sign, digits, one
+    // point; blanks around allowed) and store it right-aligned with the field's decimals, refusing other
+    // text and numbers that do not fit; L takes T/F/Y/N/?/.T./.F.; D takes a valid CCYYMMDD; I, Y, B
+    // take a number; T takes CCYYMMDD; M stores the memo. "" clears any field. Other types take exactly
+    // their length in bytes. Fails (false, error() set) and changes nothing on a value it refuses.
     bool setText(int field, std::string_view bytes);
+    // Numbers: N/F/C by their leading number (0 when none), I/Y/B binary, L as 1/0. getInt truncates.
     int64_t getInt(int field);
     double getDouble(int field);
-    bool getLogical(int field);
-    std::string getDate(int field);  // "CCYYMMDD", empty when blank
+    bool getLogical(int field);      // L: T/t/Y/y; numbers: non-zero; text: starts with T or Y
+    std::string getDate(int field);  // "CCYYMMDD", empty when blank (D, T, or the trimmed text)
+    // N/F: formatted with the field's decimals (rounded), refused when it does not fit.
     bool setInt(int field, int64_t value);
     bool setDouble(int field, double value);
     bool setLogical(int field, bool value);
@@ -157,7 +176,9 @@ public:
 
     // ---- Records ----
     bool appendBlank();                 // new blank record becomes current
-    bool appendRecordFrom(Table& source);  // copy of source's current record (fields by name, memos too)
+    // Appends a copy of source's current record: fields matched by name (case-insensitive); same-shaped
+    // fields byte for byte, memos by their text, others converted through text; the deletion flag too.
+    bool appendRecordFrom(Table& source);
     bool deleteRecord();
     bool recall();
     bool deleted() const;
