@@ -457,6 +457,34 @@ TEST_F(EditorTest, OpenAnyTableWithMemoDateAndNumbersAndUnchangedValuesKept) {
     ta::d4close(t);
 }
 
+TEST_F(EditorTest, KeysAndMenuCommandsOnlyWhileTheirButtonsShow) {
+    auto f = open("AELookup");
+    StringGrid* g = f->grid();
+    g->setCurrentCell(2, 2);
+    key(g, Qt::Key_F7, Qt::ControlModifier);  // F7 with a modifier is not the delete key
+    key(g, Qt::Key_F3, Qt::ShiftModifier);    // no "&Open" button in edit mode
+    EXPECT_EQ(g->cell(1, 2), "");
+    EXPECT_FALSE(f->modified());
+    ScriptedPrompt prompt;
+    prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete this Record?"); });
+    key(g, Qt::Key_F7);
+    EXPECT_EQ(g->cell(1, 2), "*");
+    EXPECT_EQ(f->focusWidget(), g) << "focus returns to the grid";
+    // The deletion mark column and the record number column are not cells to stand on.
+    key(g, Qt::Key_Left);
+    EXPECT_EQ(g->col(), 2);
+    prompt.answer(No, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Write changes to .DBF?"); });
+    f->findChild<QAction*>("Exit2")->trigger();
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(f->result(), QDialog::Accepted);
+    EXPECT_EQ(test::recordCount(tablePath("AELookUp")), 3);
+
+    auto p = open("AELookup", true);
+    p->grid()->setCurrentCell(2, 3);
+    p->findChild<QAction*>("Exit1")->trigger();
+    EXPECT_EQ(p->SelectedRecord(), 3);
+}
+
 TEST_F(EditorTest, OpenInEditModeWritesFirstAndCancelReloadsTheGrid) {
     auto f = open("AELookup");
     StringGrid* g = f->grid();
