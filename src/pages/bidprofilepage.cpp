@@ -16,6 +16,7 @@
 
 #include "pages/choicegroups.h"
 #include "pages/expandedform.h"
+#include "pages/servicespage.h"
 #include "widgets/seams.h"
 
 namespace tarvik {
@@ -259,6 +260,10 @@ void BidProfilePage::setBrokerageFieldPresent(bool present) {
 
 void BidProfilePage::rgBidTypeClick() {
     if (state_.FLoading) return;
+    if (!rateOptionCheck && window()) {
+        // Not wired by the window: the services page of the same window answers.
+        if (auto* services = window()->findChild<ServicesPage*>()) services->linkBidProfile(this);
+    }
     bool multiOnly = true;
     if (rgBidType_->itemIndex() == 1 && rateOptionCheck && rateOptionCheck()) {
         const int singlePiece =

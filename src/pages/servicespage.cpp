@@ -246,6 +246,7 @@ void ServicesPage::rowTotal(int row) {
 }
 
 void ServicesPage::ClearGrid() {
+    ensureLinked();
     for (int r = 1; r < grid_->rowCount(); ++r) {
         if (QCheckBox* box = primaryBox(r)) box->setChecked(false);
         if (grid_->cell(1, r).startsWith(QLatin1String("-----"))) continue;  // heading rows keep their dashes
@@ -276,10 +277,27 @@ void ServicesPage::linkBidProfile(BidProfilePage* page) {
 
 bool ServicesPage::multiOnly() const { return bidProfile_ ? bidProfile_->chbMultiOnly()->isChecked() : true; }
 
+std::vector<ShipmentLineInfo> ServicesPage::currentShipmentLines() const {
+    if (shipmentLines) return shipmentLines();
+    // Without a supplier the lines are read from the window's shipment grid, when there is one.
+    std::vector<ShipmentLineInfo> lines;
+    QWidget* w = window();
+    auto* shipmentGrid = w ? w->findChild<StringGrid*>(QStringLiteral("ShipmentGrid")) : nullptr;
+    if (!shipmentGrid) return lines;
+    for (int r = 1; r < shipmentGrid->rowCount(); ++r) lines.push_back({shipmentGrid->cell(1, r), shipmentGrid->cell(2, r)});
+    return lines;
+}
+
+void ServicesPage::ensureLinked() {
+    if (bidProfile_ || !window()) return;
+    if (auto* page = window()->findChild<BidProfilePage*>()) linkBidProfile(page);
+}
+
 bool ServicesPage::shipmentMarker(int row) const {
-    if (!isServiceRow(row) || !shipmentLines) return false;
+    if (!isServiceRow(row)) return false;
     const QString label = grid_->cell(0, row).trimmed();
-    const std::vector<ShipmentLineInfo> lines = shipmentLines();
+    const std::vector<ShipmentLineInfo> lines = currentShipmentLines();
+    if (lines.empty()) return false;
     // The first (top-most) line whose Service equals name, without regard to case; surrounding blanks
     // of the cell do not count (the service picker lists "Ground Multi" as "Ground ").
     auto first = [&lines](const QString& name) -> const ShipmentLineInfo* {
@@ -310,6 +328,7 @@ bool ServicesPage::shipmentMarker(int row) const {
 }
 
 void ServicesPage::tbsServicesShow() {
+    ensureLinked();
     FIncentivePrevRow = 0;
     // Row 1 may be a heading: the selection rule runs also when (1, 1) is current already.
     if (grid_->rowCount() > 1 && IncentiveGridSelectCell(1, 1)) grid_->setCurrentCell(1, 1, true);

@@ -68,10 +68,12 @@ public:
     // True when the row shows the red marker: the Shipment Data page holds a line for its service.
     bool shipmentMarker(int row) const;
 
-    // The shipment lines (from line 1 on), supplied by the shipment page's owner.
+    // The shipment lines (from line 1 on), supplied by the shipment page's owner. When unset, the
+    // lines are read from the StringGrid named "ShipmentGrid" in this page's window.
     std::function<std::vector<ShipmentLineInfo>()> shipmentLines;
     // Wires the bid profile page: its rate-option questions ask this grid, the markers read its
-    // chbMultiOnly and clearing the grid ticks that box again.
+    // chbMultiOnly and clearing the grid ticks that box again. Without a call the page links itself
+    // to the BidProfilePage of its window when it is first shown or cleared.
     void linkBidProfile(BidProfilePage* page);
     // chbMultiOnly as the markers read it (checked when no bid profile page is linked).
     bool multiOnly() const;
@@ -102,6 +104,8 @@ private:
     };
     void createPrimaryBoxes();
     void placePrimaryBoxes();
+    std::vector<ShipmentLineInfo> currentShipmentLines() const;
+    void ensureLinked();
     void updateCorner();
     bool isHeadingCell(int col, int row) const;
 

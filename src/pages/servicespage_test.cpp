@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QVBoxLayout>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -526,4 +527,38 @@ TEST(ServicesPage, ShowingThePageStartsAtRowOneColumnOne) {
     EXPECT_EQ(grid->row(), 2);
     EXPECT_EQ(grid->col(), 1);
     EXPECT_EQ(page->FIncentivePrevRow, 0);
+}
+
+TEST(ServicesPage, FindsItsNeighboursInTheWindowWhenNotWired) {
+    MainState state;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* page = new ServicesPage(state, &window);
+    auto* bid = new BidProfilePage(state, &window);
+    auto* shipmentGrid = new StringGrid(&window);
+    shipmentGrid->setObjectName(QStringLiteral("ShipmentGrid"));
+    shipmentGrid->setColCount(13);
+    shipmentGrid->setRowCount(31);
+    layout->addWidget(page);
+    layout->addWidget(bid);
+    layout->addWidget(shipmentGrid);
+    page->setupIncentiveGrid(sampleServices());
+    window.show();
+    QCoreApplication::processEvents();
+    // Markers read the window's shipment grid: Service in column 1, TotPcs in column 2.
+    EXPECT_FALSE(page->shipmentMarker(7));
+    shipmentGrid->setCell(1, 3, QStringLiteral("Air Letter"));
+    EXPECT_TRUE(page->shipmentMarker(7));
+    shipmentGrid->setCell(1, 1, QStringLiteral("Ground"));
+    shipmentGrid->setCell(2, 1, QStringLiteral("1"));
+    bid->chbMultiOnly()->setChecked(false);
+    EXPECT_TRUE(page->shipmentMarker(3));   // the single-piece row
+    EXPECT_FALSE(page->shipmentMarker(2));
+    // The bid type asks the services grid of the same window.
+    page->incentiveGrid()->setCell(2, 7, QStringLiteral("3"));  // service code 68
+    test::ScriptedPrompt prompt;
+    prompt.answer(No);
+    bid->rgBidType()->button(1)->click();
+    EXPECT_EQ(prompt.shown().size(), 1u);
+    EXPECT_TRUE(bid->chbMultiOnly()->isChecked());
 }

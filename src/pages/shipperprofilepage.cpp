@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "pages/conversions.h"
+#include "widgets/stringgrid.h"
 
 namespace tarvik {
 
@@ -188,7 +189,17 @@ void ShipperProfilePage::ebxCompanyName1Change(const QString& text) {
     if (ebxCompanyName2_->text() != text) ebxCompanyName2_->setText(text);
 }
 
-void ShipperProfilePage::chbMOBClick() { emit fromPostColumnWidthChanged(fromPostWidth(chbMOB_->isChecked())); }
+void ShipperProfilePage::chbMOBClick() {
+    const int width = fromPostWidth(chbMOB_->isChecked());
+    // The shipment grid of this window, when there is one, follows at once.
+    if (QWidget* w = window(); w && w != this) {
+        if (auto* grid = w->findChild<StringGrid*>(QStringLiteral("ShipmentGrid"))) {
+            grid->setColHiddenInGrid(4, width < 0);
+            if (width >= 0) grid->setColWidth(4, width);
+        }
+    }
+    emit fromPostColumnWidthChanged(width);
+}
 
 void ShipperProfilePage::yesNoPair(QCheckBox* clicked, QCheckBox* other) {
     if (state_.FLoading) return;

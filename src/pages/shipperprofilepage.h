@@ -60,7 +60,8 @@ public slots:
 
 signals:
     // The shipment grid's column 4 (From Post.) is to take this width (70, or -1 to hide it). Emitted
-    // at every change of chbMOB, also while a bid is being loaded.
+    // at every change of chbMOB, also while a bid is being loaded; the StringGrid named "ShipmentGrid"
+    // in this page's window is set directly as well.
     void fromPostColumnWidthChanged(int width);
     // The postal code edit was left; the postal code check connects here.
     void ebxPostalCodeExit();

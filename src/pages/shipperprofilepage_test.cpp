@@ -190,3 +190,24 @@ TEST_F(ShipperFixture, LeavingThePostalCodeAnnouncesIt) {
     QTest::keyClick(page.ebxPostalCode(), Qt::Key_Tab);
     EXPECT_EQ(exits, 1);
 }
+
+TEST(ShipperProfile, MobDrivesTheShipmentGridOfItsWindow) {
+    MainState state;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* page = new ShipperProfilePage(state, &window);
+    auto* shipmentGrid = new StringGrid(&window);
+    shipmentGrid->setObjectName(QStringLiteral("ShipmentGrid"));
+    shipmentGrid->setColCount(13);
+    shipmentGrid->setRowCount(31);
+    shipmentGrid->setCell(4, 2, QStringLiteral("H2X1Y4"));
+    layout->addWidget(page);
+    layout->addWidget(shipmentGrid);
+    window.show();
+    page->chbMOB()->click();
+    EXPECT_FALSE(shipmentGrid->isColHiddenInGrid(4));
+    EXPECT_EQ(shipmentGrid->colWidth(4), 70);
+    page->chbMOB()->click();
+    EXPECT_TRUE(shipmentGrid->isColHiddenInGrid(4));
+    EXPECT_EQ(shipmentGrid->cell(4, 2), QStringLiteral("H2X1Y4"));
+}
