@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include "tableaccess/xbase/cdx.h"
+#include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/fileio.h"
 #include "tableaccess/xbase/fpt.h"
 
@@ -982,6 +983,11 @@ bool Table::appendRecordFrom(Table& source) {
             const std::string text = source.getText(j);
             if (!source.error_.empty()) return fail(source.error_);
             if (!text.empty() && !setText(i, text)) return false;
+        } else if (a.type == 'C' && b.type == 'C' && codepageFromByte(codepage_) != codepageFromByte(source.codepage_)) {
+            // text between tables of different codepages goes through Unicode
+            const std::string text = fromUtf16(toUtf16(source.getText(j), codepageFromByte(source.codepage_)),
+                                               codepageFromByte(codepage_));
+            if (!setText(i, text)) return false;
         } else if (a.type == b.type && a.length == b.length && a.decimals == b.decimals) {
             std::memcpy(&rec_[a.offset], &source.rec_[b.offset], a.length);
             if (source.isNull(j)) setNull(i, true);

@@ -432,6 +432,23 @@ TEST(DbfWrite, VisualFoxProAutoincrementCountsAcrossHandles) {
     EXPECT_EQ(t->getInt(0), 4);
 }
 
+TEST(DbfWrite, AppendRecordFromConvertsTextBetweenCodepages) {
+    TempDir dir;
+    std::string err;
+    auto dos = xb::Table::create(dir.file("dos"), {{"NAME", 'C', 12, 0, 0}, {"QTY", 'N', 5, 0, 0}}, xb::Format::Fox2,
+                                 0x01, err);
+    ASSERT_TRUE(dos) << err;
+    auto win = xb::Table::create(dir.file("win"), {{"QTY", 'N', 8, 1, 0}, {"name", 'C', 12, 0, 0}}, xb::Format::Fox2,
+                                 0x03, err);
+    ASSERT_TRUE(win) << err;
+    ASSERT_TRUE(dos->appendBlank());
+    ASSERT_TRUE(dos->setText(0, xb::fromUtf8("Zürich ½", xb::Codepage::Cp437)));
+    ASSERT_TRUE(dos->setInt(1, 42));
+    ASSERT_TRUE(win->appendRecordFrom(*dos)) << win->error();
+    EXPECT_EQ(xb::toUtf8(trimmed(win->getText(1)), xb::Codepage::Cp1252), "Zürich ½");
+    EXPECT_EQ(win->getText(0), "    42.0");  // converted to the target's width and decimals
+}
+
 TEST(DbfWrite, CodepagesConvertBothWays) {
     struct Case {
         xb::Codepage cp;

@@ -37,6 +37,7 @@ std::unique_ptr<MemoFile> MemoFile::open(const std::string& path, Kind kind, boo
     std::unique_ptr<MemoFile> m(new MemoFile);
     m->kind_ = kind;
     m->readOnly_ = readOnly;
+    m->shared_ = true;
     std::string why;
     if (!m->file_.open(path, !readOnly, why)) {
         error = path + ": cannot open the memo file (" + why + ")";
@@ -171,7 +172,7 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
     }
     if (data.empty()) return true;
     // Another handle on the same file may have added memos since: take the end from the file itself.
-    {
+    if (shared_) {
         uint8_t h[4];
         const long long size = file_.size();
         if (size >= 0) fileSize_ = static_cast<uint64_t>(size);

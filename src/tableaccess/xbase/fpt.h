@@ -49,6 +49,7 @@ private:
     io::File file_;
     Kind kind_ = Kind::Fpt;
     bool readOnly_ = false;
+    bool shared_ = false;  // opened from disk: other handles may add memos too
     uint32_t blockSize_ = 64;
     uint32_t nextFree_ = 0;
     uint64_t fileSize_ = 0;
