@@ -49,6 +49,9 @@ ServicesPage::ServicesPage(MainState& state, QWidget* parent) : QWidget(parent),
     grid_->canSelectCell = [this](int c, int r) { return IncentiveGridSelectCell(c, r); };
     grid_->drawCell = [this](QPainter* p, int c, int r, const QRect& rect) { IncentiveGridDrawCell(p, c, r, rect); };
     grid_->topLeftChanged = [this] { placePrimaryBoxes(); };
+    // A key that arrives before a pending move past a heading row has been made starts from the row
+    // moved to, so that quick keys travel on in the same direction.
+    grid_->keyDown = [this](int, Qt::KeyboardModifiers) { finishPendingMove(); };
 
     // An empty grid until the set-up runs.
     setupIncentiveGrid(std::vector<ServiceRecord>{});
@@ -63,6 +66,7 @@ ServicesPage::~ServicesPage() {
     grid_->canSelectCell = nullptr;
     grid_->drawCell = nullptr;
     grid_->topLeftChanged = nullptr;
+    grid_->keyDown = nullptr;
 }
 
 bool ServicesPage::qualifies(const ServiceRecord& record) {
@@ -420,11 +424,14 @@ bool ServicesPage::IncentiveGridSelectCell(int col, int row) {
     FIncentivePrevRow = target;
     pendingRow_ = target;
     pendingCol_ = col;
-    QTimer::singleShot(0, this, [this] {
-        if (pendingRow_ >= 1 && pendingRow_ < grid_->rowCount()) grid_->setCurrentCell(pendingCol_, pendingRow_, true);
-        pendingRow_ = -1;
-    });
+    QTimer::singleShot(0, this, [this] { finishPendingMove(); });
     return false;
+}
+
+void ServicesPage::finishPendingMove() {
+    const int row = pendingRow_;
+    pendingRow_ = -1;
+    if (row >= 1 && row < grid_->rowCount()) grid_->setCurrentCell(pendingCol_, row, true);
 }
 
 void ServicesPage::IncentiveGridDrawCell(QPainter* painter, int col, int row, const QRect& rect) {

@@ -106,6 +106,7 @@ private:
     void placePrimaryBoxes();
     std::vector<ShipmentLineInfo> currentShipmentLines() const;
     void ensureLinked();
+    void finishPendingMove();
     void updateCorner();
     bool isHeadingCell(int col, int row) const;
 

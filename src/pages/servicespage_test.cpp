@@ -227,6 +227,13 @@ TEST_F(ServicesFixture, HeadingRowsAreSkippedUpAndDown) {
     EXPECT_EQ(grid->row(), 7);
     key(Qt::Key_Up);
     EXPECT_EQ(grid->row(), 5);
+    // Two quick keys over a heading: the second starts from the row the first one landed on.
+    key(Qt::Key_Down);
+    EXPECT_EQ(grid->row(), 7);
+    QTest::keyClick(grid, Qt::Key_Up);
+    QTest::keyClick(grid, Qt::Key_Up);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid->row(), 4);
     // A click on a heading row is refused and moves past it too.
     grid->setCurrentCell(2, 8);
     QCoreApplication::processEvents();
