@@ -735,6 +735,7 @@ bool Table::writeCurrent() {
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno_ - 1) * recordLength_;
     if (!file_->writeAt(pos, rec_.data(), rec_.size()))
         return fail(path_ + ": cannot write record " + std::to_string(recno_) + " (" + io::lastSystemError() + ")");
+    unsynced_ = true;
     if (recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
         std::memcpy(cache_.data() + size_t(recno_ - cacheFirst_) * recordLength_, rec_.data(), recordLength_);
     dirty_ = false;
@@ -753,6 +754,13 @@ bool Table::writeCurrent() {
 
 bool Table::flush() {
     bool good = writeCurrent();
+    if (good && unsynced_) {
+        // memos before the records that point to them
+        if ((memo_ && !memo_->sync()) || !file_->sync())
+            good = fail(path_ + ": cannot flush the table to disk (" + io::lastSystemError() + ")");
+        else
+            unsynced_ = false;
+    }
     if (good && cdx_) {
         std::string err;
         if (!cdx_->flush(err)) good = fail(err);
@@ -940,6 +948,7 @@ bool Table::appendBlank() {
     // The record (and the end marker) first, then the count: a crash in between loses only this record.
     if (!file_->writeAt(pos, buf.data(), buf.size()))
         return fail(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
+    unsynced_ = true;
     recCount_ = recno;
     if (counters) {
         for (size_t i = 0; i < fields_.size(); ++i)
@@ -1096,6 +1105,7 @@ bool Table::storeMemo(int field, std::string_view bytes) {
     uint32_t block = 0;
     std::string err;
     if (!memo_->write(old, bytes, block, err)) return fail(err);
+    unsynced_ = true;
     setMemoBlock(field, block);
     return true;
 }

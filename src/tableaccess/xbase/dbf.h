@@ -186,7 +186,9 @@ public:
     // index. Crash-safe: new files are written beside the old ones, flushed and renamed into place under
     // a commit marker; an interrupted pack is finished or rolled back by the next open.
     bool pack();
-    bool flush();  // writes the pending record, header and index changes
+    // Writes the pending record and index changes and, when anything was written since the last flush,
+    // makes the memo file, the table and the index durable (fsync).
+    bool flush();
 
     // Test hook: called before each step of pack with the step's name; returning false stops the pack
     // there as a crash would (no clean-up). Empty by default.
@@ -223,6 +225,7 @@ private:
     uint8_t headerFlags_ = 0;
     std::vector<uint8_t> headerRaw_;  // the header as read (descriptors, backlink)
     bool dateWritten_ = false;
+    bool unsynced_ = false;  // written since the last flush to disk
     HeaderDate lastUpdate_;
     uint32_t recCount_ = 0;
     uint16_t headerLength_ = 0;
