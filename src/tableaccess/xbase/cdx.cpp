@@ -298,10 +298,12 @@ struct CdxFile::Tag {
     bool descending = false;
     std::string expression, filter;
     std::unique_ptr<KeyExpr> expr;
+    std::unique_ptr<KeyExpr> filterExpr;  // records the tag holds; none: every record
     std::string why;  // why the tag cannot be maintained; empty when it can
     char pad = ' ';
     bool collated = false;  // character keys in the accent-folding order (see Collation)
     bool unique() const { return options & kOptUnique; }
+    bool holds(const uint8_t* record) const { return !filterExpr || filterExpr->test(record); }
     const char* key(const Node& n, size_t i) const { return n.keys.data() + i * size_t(keyLen); }
 };
 
@@ -558,8 +560,13 @@ bool CdxFile::loadFromImage(std::string& error)
         } else {
             t->pad = t->expr->padByte();
         }
-        if (!t->filter.empty() && t->why.empty())
-            t->why = "index tag " + name + ": cannot evaluate filter \"" + t->filter + "\"";
+        if (!t->filter.empty()) {
+            t->filterExpr = KeyExpr::compile(t->filter, fields_, err);
+            if (t->filterExpr && t->filterExpr->type() != KeyType::Logical)
+                t->filterExpr.reset();
+            if (!t->filterExpr && t->why.empty())
+                t->why = "index tag " + name + ": cannot evaluate filter \"" + t->filter + "\"";
+        }
         tags_.push_back(std::move(t));
     }
     for (auto& t : tags_) {
@@ -1104,6 +1111,8 @@ bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
     }
     char key[256];
     for (auto& t : tags_) {
+        if (!t->holds(record))
+            continue;
         t->expr->evaluate(record, key);
         if (!insertKey(*t, key, recno, error))
             return false;
@@ -1121,12 +1130,15 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
     char oldKey[256], newKey[256];
     std::string stale;
     for (auto& t : tags_) {
+        const bool wasIn = t->holds(oldRecord), isIn = t->holds(newRecord);
         t->expr->evaluate(oldRecord, oldKey);
         t->expr->evaluate(newRecord, newKey);
-        if (std::memcmp(oldKey, newKey, size_t(t->keyLen)) == 0)
+        if (wasIn == isIn && std::memcmp(oldKey, newKey, size_t(t->keyLen)) == 0)
             continue;
-        bool found = false;
-        if (!removeKey(*t, oldKey, recno, found, error) || !insertKey(*t, newKey, recno, error))
+        bool found = true;
+        if (wasIn && !removeKey(*t, oldKey, recno, found, error))
+            return false;
+        if (isIn && !insertKey(*t, newKey, recno, error))
             return false;
         if (!found && !t->unique() && stale.empty())
             stale = t->name;
@@ -1151,6 +1163,8 @@ struct BuildTag {
     char pad = ' ';
     bool collated = false;
     std::unique_ptr<KeyExpr> expr;  // set when built from the records
+    std::unique_ptr<KeyExpr> filter;
+    size_t used = 0;
     std::vector<char> keys;
     std::vector<uint32_t> recs;
 };
@@ -1355,8 +1369,15 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
             return false;
         }
         if (!b.spec.filter.empty()) {
-            error = fail("tag " + b.spec.name + ": cannot evaluate filter \"" + b.spec.filter + "\"");
-            return false;
+            b.filter = KeyExpr::compile(b.spec.filter, fields_, err);
+            if (b.filter && b.filter->type() != KeyType::Logical) {
+                b.filter.reset();
+                err = "the filter is not a logical expression";
+            }
+            if (!b.filter) {
+                error = fail("tag " + b.spec.name + ": cannot evaluate filter \"" + b.spec.filter + "\": " + err);
+                return false;
+            }
         }
         b.keyLen = b.expr->keyLength();
         b.pad = b.expr->padByte();
@@ -1384,14 +1405,17 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
                 return false;
             }
             for (auto& b : builds)
-                if (b.expr) {
-                    b.expr->evaluate(rec.data(), b.keys.data() + size_t(r - 1) * b.keyLen);
-                    b.recs[r - 1] = r;
+                if (b.expr && (!b.filter || b.filter->test(rec.data()))) {
+                    b.expr->evaluate(rec.data(), b.keys.data() + b.used * b.keyLen);
+                    b.recs[b.used++] = r;
                 }
         }
         for (auto& b : builds)
-            if (b.expr)
+            if (b.expr) {
+                b.keys.resize(b.used * b.keyLen);
+                b.recs.resize(b.used);
                 sortEntries(b, b.spec.unique);
+            }
     }
     // Layout: directory header, then each tag's header and tree, then the directory's tree.
     std::vector<uint8_t> out(kHeaderSize, 0);
@@ -1596,6 +1620,8 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
                 fault(where + "cannot read record " + std::to_string(r));
                 continue;
             }
+            if (!t.holds(rec.data()))
+                fault(where + "record " + std::to_string(r) + " is in the tag but its filter leaves it out");
             expect = t.expr->evaluate(rec.data());
             if (std::memcmp(expect.data(), key, size_t(kl)) != 0)
                 fault(where + "key of record " + std::to_string(r) + " is " + show(key) + ", its record gives " +
@@ -1605,16 +1631,20 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     if (!t.why.empty()) {
         fault(path_ + ": " + t.why);
     } else if (!t.unique()) {
-        if (total != count)
-            fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(count) + " records");
-        for (uint32_t r = 1; r <= count; ++r)
-            if (!seen[r])
+        size_t held = 0;
+        for (uint32_t r = 1; r <= count; ++r) {
+            bool in = !t.filterExpr || (records.readRecord(r, rec) && t.holds(rec.data()));
+            held += in;
+            if (in && !seen[r])
                 fault(where + "record " + std::to_string(r) + " is missing");
+        }
+        if (total != held)
+            fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(held) + " records");
     } else {
         // A unique tag holds each distinct key once.
         std::unordered_set<std::string> distinct;
         for (uint32_t r = 1; r <= count; ++r)
-            if (records.readRecord(r, rec))
+            if (records.readRecord(r, rec) && t.holds(rec.data()))
                 distinct.insert(t.expr->evaluate(rec.data()));
         if (distinct.size() != total)
             fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +

@@ -183,10 +183,12 @@ std::string foldAccents(std::string s)
 
 void sortCollated(Entries& e)
 {
-    std::sort(e.begin(), e.end(), [](const auto& a, const auto& b) {
-        return std::make_tuple(foldAccents(a.first), a.first, a.second) <
-               std::make_tuple(foldAccents(b.first), b.first, b.second);
-    });
+    std::vector<std::tuple<std::string, std::string, uint32_t>> keyed;
+    for (auto& [k, r] : e)
+        keyed.emplace_back(foldAccents(k), k, r);
+    std::sort(keyed.begin(), keyed.end());
+    for (size_t i = 0; i < e.size(); ++i)
+        e[i] = {std::get<1>(keyed[i]), std::get<2>(keyed[i])};
 }
 
 Entries walkTag(CdxFile& cdx, const std::string& name)
@@ -915,6 +917,74 @@ TEST(CdxDamage, RandomCorruptionNeverCrashes)
     }
     EXPECT_GT(refused, 0);
     EXPECT_GT(opened, 0);
+}
+
+
+TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 6);
+    for (int i = 0; i < 300; ++i) {
+        auto rec = table.blank();
+        table.set(rec, "CODE", "K" + std::to_string(i % 37));
+        if (i % 5 == 0)
+            rec[0] = '*';
+        table.records.push_back(rec);
+    }
+    std::string path = dir.file("f.cdx"), err;
+    auto cdx = CdxFile::create(path, table.fields, {{"LIVE", "CODE", "!DELETED()", false, false}}, table, err);
+    ASSERT_TRUE(cdx) << err;
+    std::string why;
+    EXPECT_TRUE(cdx->maintainable(why)) << why;
+    EXPECT_EQ(cdx->tags()[0].filter, "!DELETED()");
+    auto expected = [&] {
+        Entries e;
+        for (uint32_t r = 1; r <= table.records.size(); ++r)
+            if (table.records[r - 1][0] != '*')
+                e.emplace_back(table.get(r, "CODE"), r);
+        std::sort(e.begin(), e.end());
+        return e;
+    };
+    EXPECT_EQ(walkTag(*cdx, "LIVE"), expected());
+    std::mt19937 rng(5);
+    for (int op = 0; op < 2000; ++op) {
+        uint32_t r = uint32_t(rng() % table.records.size()) + 1;
+        auto old = table.records[r - 1], rec = old;
+        if (rng() % 2)
+            rec[0] = rec[0] == '*' ? ' ' : '*';  // delete or recall
+        else
+            table.set(rec, "CODE", "K" + std::to_string(rng() % 50));
+        table.records[r - 1] = rec;
+        ASSERT_TRUE(cdx->update(r, old.data(), rec.data(), err)) << err;
+        if (op % 3 == 0) {
+            auto added = table.blank();
+            table.set(added, "CODE", "N" + std::to_string(rng() % 50));
+            if (op % 2)
+                added[0] = '*';
+            table.records.push_back(added);
+            ASSERT_TRUE(cdx->insert(uint32_t(table.records.size()), added.data(), err)) << err;
+        }
+    }
+    auto again = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(again) << err;
+    EXPECT_EQ(walkTag(*again, "LIVE"), expected());
+    std::vector<std::string> faults;
+    EXPECT_TRUE(again->check(0, table, faults)) << (faults.empty() ? "" : faults[0]);
+    // A record the filter leaves out never matches a seek.
+    uint32_t gone = 0;
+    for (uint32_t r = 1; r <= table.records.size() && !gone; ++r)
+        if (table.records[r - 1][0] == '*')
+            gone = r;
+    ASSERT_GT(gone, 0u);
+    for (auto& [k, r] : walkTag(*again, "LIVE"))
+        EXPECT_NE(r, gone);
+    // The check notices a record the filter no longer lets in.
+    table.records[walkTag(*again, "LIVE")[0].second - 1][0] = '*';
+    faults.clear();
+    EXPECT_FALSE(again->check(0, table, faults));
+    ASSERT_FALSE(faults.empty());
+    EXPECT_NE(faults[0].find("filter leaves it out"), std::string::npos) << faults[0];
 }
 
 }  // namespace

@@ -285,6 +285,30 @@ struct Str : ExprNode {
     }
 };
 
+struct Deleted : ExprNode {
+    Deleted() { type = KeyType::Logical; }
+    bool logical(const uint8_t* r) const override { return r[0] == '*'; }
+};
+
+struct LogicalLiteral : ExprNode {
+    bool value;
+    explicit LogicalLiteral(bool v) : value(v) { type = KeyType::Logical; }
+    bool logical(const uint8_t*) const override { return value; }
+};
+
+struct Not : ExprNode {
+    NodePtr arg;
+    explicit Not(NodePtr a) : arg(std::move(a)) { type = KeyType::Logical; }
+    bool logical(const uint8_t* r) const override { return !arg->logical(r); }
+};
+
+struct AndOr : ExprNode {
+    NodePtr a, b;
+    bool isAnd;
+    AndOr(NodePtr x, NodePtr y, bool both) : a(std::move(x)), b(std::move(y)), isAnd(both) { type = KeyType::Logical; }
+    bool logical(const uint8_t* r) const override { return isAnd ? a->logical(r) && b->logical(r) : a->logical(r) || b->logical(r); }
+};
+
 // ----- parser -----
 
 struct Parser {
@@ -324,7 +348,65 @@ struct Parser {
         return std::string(s.substr(b, pos - b));
     }
 
+    // Case-insensitive keyword; words of letters must not run on into a name.
+    bool acceptWord(std::string_view w)
+    {
+        skipSpace();
+        if (s.size() - pos < w.size() || upperName(s.substr(pos, w.size())) != w)
+            return false;
+        if (std::isalpha(static_cast<unsigned char>(w.back())) && pos + w.size() < s.size()) {
+            unsigned char next = static_cast<unsigned char>(s[pos + w.size()]);
+            if (std::isalnum(next) || next == '_')
+                return false;
+        }
+        pos += w.size();
+        return true;
+    }
+
+    bool isLogical(const NodePtr& n, const char* op)
+    {
+        if (n && n->type != KeyType::Logical)
+            return fail(std::string(op) + " needs logical values");
+        return n != nullptr;
+    }
+
+    // expression: conjunctions joined by .OR.; conjunction: negations joined by .AND.
     NodePtr expression()
+    {
+        NodePtr left = conjunction();
+        while (left && (acceptWord(".OR.") || acceptWord("OR"))) {
+            NodePtr right = conjunction();
+            if (!isLogical(left, ".OR.") || !isLogical(right, ".OR."))
+                return nullptr;
+            left = std::make_unique<AndOr>(std::move(left), std::move(right), false);
+        }
+        return left;
+    }
+
+    NodePtr conjunction()
+    {
+        NodePtr left = negation();
+        while (left && (acceptWord(".AND.") || acceptWord("AND"))) {
+            NodePtr right = negation();
+            if (!isLogical(left, ".AND.") || !isLogical(right, ".AND."))
+                return nullptr;
+            left = std::make_unique<AndOr>(std::move(left), std::move(right), true);
+        }
+        return left;
+    }
+
+    NodePtr negation()
+    {
+        if (acceptWord(".NOT.") || acceptWord("NOT") || accept('!')) {
+            NodePtr arg = negation();
+            if (!isLogical(arg, ".NOT."))
+                return nullptr;
+            return std::make_unique<Not>(std::move(arg));
+        }
+        return sum();
+    }
+
+    NodePtr sum()
     {
         NodePtr left = term();
         while (left && accept('+')) {
@@ -370,6 +452,8 @@ struct Parser {
             }
             return n;
         };
+        if (name == "DELETED")
+            return close(std::make_unique<Deleted>());
         NodePtr arg = expression();
         if (!arg)
             return nullptr;
@@ -435,6 +519,10 @@ struct Parser {
         skipSpace();
         if (pos >= s.size())
             return fail("expression ends too early"), nullptr;
+        if (acceptWord(".T."))
+            return std::make_unique<LogicalLiteral>(true);
+        if (acceptWord(".F."))
+            return std::make_unique<LogicalLiteral>(false);
         char c = s[pos];
         if (c == '(') {
             ++pos;
@@ -469,9 +557,9 @@ struct Parser {
         if (accept('('))
             return function(name);
         skipSpace();
-        if (s.substr(pos, 2) == "->" || (pos < s.size() && s[pos] == '.')) {
-            // alias->FIELD or alias.FIELD: the alias is the table itself.
-            pos += s[pos] == '.' ? 1 : 2;
+        if (s.substr(pos, 2) == "->") {
+            // alias->FIELD: the alias is the table itself.
+            pos += 2;
             name = upperName(identifier());
         }
         return field(name);
@@ -570,6 +658,11 @@ std::string KeyExpr::evaluate(const uint8_t* record) const
     std::string k(size_t(keyLength_), '\0');
     evaluate(record, k.data());
     return k;
+}
+
+bool KeyExpr::test(const uint8_t* record) const
+{
+    return type_ == KeyType::Logical && root_->logical(record);
 }
 
 bool KeyExpr::keyFromText(std::string_view text, std::string& key) const

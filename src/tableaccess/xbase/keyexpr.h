@@ -4,7 +4,8 @@
 //
 // Supported: a field name (optionally "alias->FIELD"), UPPER(c), DTOS(d), STR(n[,len[,dec]]),
 // LEFT(c,n), RIGHT(c,n), SUBSTR(c,start[,n]), "+" (concatenation of text, sum of numbers), text
-// literals in quotes and number literals. Key encodings follow FoxPro's compact indexes:
+// literals in quotes and number literals; for filters also DELETED(), .T./.F., logical fields and
+// .NOT. (or NOT, !), .AND., .OR. Key encodings follow FoxPro's compact indexes:
 //  - character keys are the bytes of the text, fixed width;
 //  - numeric keys are 8-byte doubles made byte-sortable (big-endian, sign bit flipped for positive
 //    values, all bits inverted for negative ones);
@@ -46,6 +47,8 @@ public:
     // Writes keyLength() bytes of the key of this record (the buffer includes the deletion flag).
     void evaluate(const uint8_t* record, char* out) const;
     std::string evaluate(const uint8_t* record) const;
+    // For logical expressions (filters): whether the record passes.
+    bool test(const uint8_t* record) const;
 
     // Turns text typed by a user into a key of this expression's kind: numbers for numeric keys,
     // CCYYMMDD for date keys, T/F for logical keys; character keys are taken as they are (not padded).

@@ -224,5 +224,39 @@ TEST(KeyExpr, KeysFromTypedText)
     EXPECT_FALSE(flag->keyFromText("maybe", key));
 }
 
+
+TEST(KeyExpr, FiltersAreLogicalExpressions)
+{
+    auto f = layout();
+    Rec r = sample();  // FLAG is T, not deleted
+    std::string err;
+    auto check = [&](const char* text, const Rec& rec) {
+        auto k = KeyExpr::compile(text, f, err);
+        EXPECT_TRUE(k) << text << ": " << err;
+        return k && k->test(rec.bytes.data());
+    };
+    Rec deleted = r;
+    deleted.bytes[0] = '*';
+    EXPECT_TRUE(check("!DELETED()", r));
+    EXPECT_FALSE(check("!DELETED()", deleted));
+    EXPECT_TRUE(check(".NOT. deleted()", r));
+    EXPECT_FALSE(check("NOT DELETED()", deleted));
+    EXPECT_TRUE(check("FLAG .AND. !DELETED()", r));
+    EXPECT_FALSE(check("FLAG AND DELETED()", r));
+    EXPECT_TRUE(check("DELETED() .OR. FLAG", r));
+    EXPECT_FALSE(check("(.F. .OR. DELETED()) and FLAG", r));
+    EXPECT_TRUE(check(".T.", r));
+    for (const char* bad : {"!CODE", "FLAG .AND. POP", "DELETED(", "CODE .OR. FLAG"}) {
+        EXPECT_FALSE(KeyExpr::compile(bad, f, err)) << bad;
+    }
+    // A key that is not logical never passes as a filter.
+    auto code = KeyExpr::compile("CODE", f, err);
+    ASSERT_TRUE(code);
+    EXPECT_FALSE(code->test(r.bytes.data()));
+    // NOTE is a field name, not the word NOT.
+    std::vector<FieldDesc> g{FieldDesc{"NOTED", 'L', 1, 1, 0, 0}};
+    EXPECT_TRUE(KeyExpr::compile("NOTED", g, err)) << err;
+}
+
 }  // namespace
 }  // namespace xb
