@@ -680,3 +680,101 @@ TEST(DbfDamage, RandomByteDamageNeverCrashesAndReadingWritesNothing) {
     EXPECT_GT(opened, 0);
     EXPECT_GT(refused, 0);
 }
+
+TEST(DbfCreate, RefusesBadLayoutsAndExistingFiles) {
+    TempDir dir;
+    std::string err;
+    const auto refused = [&](std::vector<xb::NewField> fields, xb::Format f, const std::string& part) {
+        err.clear();
+        auto t = xb::Table::create(dir.file("bad"), fields, f, 0x03, err);
+        EXPECT_FALSE(t);
+        EXPECT_NE(err.find(part), std::string::npos) << err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("bad.dbf")));
+    };
+    refused({}, xb::Format::Fox2, "fields");
+    refused({{"1ABC", 'C', 5, 0, 0}}, xb::Format::Fox2, "invalid name");
+    refused({{"ELEVENCHARS", 'C', 5, 0, 0}}, xb::Format::Fox2, "invalid name");
+    refused({{"A", 'C', 5, 0, 0}, {"a", 'N', 5, 0, 0}}, xb::Format::Fox2, "named twice");
+    refused({{"A", 'C', 0, 0, 0}}, xb::Format::Fox2, "length");
+    refused({{"A", 'N', 21, 0, 0}}, xb::Format::Fox2, "length");
+    refused({{"A", 'N', 5, 4, 0}}, xb::Format::Fox2, "decimals");
+    refused({{"A", 'I', 4, 0, 0}}, xb::Format::Fox2, "Visual FoxPro");
+    refused({{"A", 'Q', 4, 0, 0}}, xb::Format::Vfp, "type");
+    auto t = xb::Table::create(dir.file("good"), {{"a_1", 'c', 5, 0, 0}}, xb::Format::DBase3, 0, err);
+    ASSERT_TRUE(t) << err;
+    EXPECT_EQ(t->fields()[0].name, "A_1");
+    EXPECT_EQ(t->fields()[0].type, 'C');
+    EXPECT_EQ(t->codepageByte(), 0x03);
+    t.reset();
+    EXPECT_FALSE(xb::Table::create(dir.file("GOOD.DBF"), {{"B", 'C', 5, 0, 0}}, xb::Format::Fox2, 0, err));
+    EXPECT_NE(err.find("exists"), std::string::npos) << err;
+}
+
+TEST(DbfNavigation, TopBottomSkipAndEndsInRecordOrder) {
+    TempDir dir;
+    std::string err;
+    auto t = xb::Table::create(dir.file("nav"), {{"N", 'N', 3, 0, 0}}, xb::Format::Fox2, 0x03, err);
+    ASSERT_TRUE(t) << err;
+    EXPECT_FALSE(t->top());
+    EXPECT_TRUE(t->eof());
+    EXPECT_TRUE(t->error().empty());
+    EXPECT_FALSE(t->skip(1));
+    EXPECT_FALSE(t->setText(0, "1"));  // no current record
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(t->appendBlank());
+        ASSERT_TRUE(t->setInt(0, i));
+    }
+    ASSERT_TRUE(t->top());
+    EXPECT_EQ(t->getInt(0), 1);
+    EXPECT_FALSE(t->skip(-1));
+    EXPECT_TRUE(t->bof());
+    EXPECT_EQ(t->recno(), 1u);
+    ASSERT_TRUE(t->bottom());
+    EXPECT_EQ(t->getInt(0), 3);
+    EXPECT_FALSE(t->skip(1));
+    EXPECT_TRUE(t->eof());
+    EXPECT_EQ(t->recno(), 4u);
+    EXPECT_EQ(t->getText(0), "   ");  // blank at the end
+    ASSERT_TRUE(t->skip(-1));  // back from the end to the last record
+    EXPECT_EQ(t->recno(), 3u);
+    EXPECT_FALSE(t->go(0));
+    EXPECT_FALSE(t->go(4));
+    EXPECT_NE(t->error().find("record 4"), std::string::npos) << t->error();
+    // a pending change is written when the table moves on
+    ASSERT_TRUE(t->go(2));
+    ASSERT_TRUE(t->setInt(0, 20));
+    ASSERT_TRUE(t->skip(1));
+    auto other = xb::Table::open(dir.file("nav"), err, true);
+    ASSERT_TRUE(other) << err;
+    ASSERT_TRUE(other->go(2));
+    EXPECT_EQ(other->getInt(0), 20);
+}
+
+TEST(DbfIndex, EnsureTagsTakesOverAnIndexTheHeaderDoesNotFlag) {
+    TempDir dir;
+    copyFixture("fox_small", dir);
+    // clear the flag: the index beside the table is no longer the production index
+    std::string dbf = readBytes(dir.file("fox_small.dbf"));
+    dbf[28] = 0;
+    writeBytes(dir.file("fox_small.dbf"), dbf);
+    std::string err;
+    auto t = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(t) << err;
+    EXPECT_EQ(t->index(), nullptr);
+    ASSERT_TRUE(t->go(1));
+    ASSERT_TRUE(t->setText(0, "ZZZ999"));  // the unflagged index is not kept up to date
+    xb::TagSpec spec;
+    spec.name = "AREA";
+    spec.expression = "AREA";
+    ASSERT_TRUE(t->ensureTags({spec})) << t->error();
+    ASSERT_NE(t->index(), nullptr);
+    t.reset();
+    t = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_NE(t->index(), nullptr);
+    EXPECT_EQ(t->index()->tags().size(), 4u);  // the three it had and the new one
+    expectIndexSound(*t);
+    ASSERT_TRUE(t->selectTag("postal"));
+    ASSERT_TRUE(t->seek("ZZZ999"));
+    EXPECT_EQ(t->recno(), 1u);
+}
