@@ -3,10 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <cstdio>
-#include <unordered_map>
 #include <memory>
+#include <unordered_map>
 
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/codepage.h"
@@ -60,14 +59,22 @@ void defaultHandler(const QString& file, const QString& problem) {
 
 void report(const QString& file, const QString& problem) {
     auto& r = registry();
-    if (r.handler) r.handler(file, problem);
-    else defaultHandler(file, problem);
+    if (r.handler)
+        r.handler(file, problem);
+    else
+        defaultHandler(file, problem);
 }
 
-QString fromLocal(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
-std::string toLocal(const QString& s) { return QFile::encodeName(s).toStdString(); }
+QString fromLocal(const std::string& s) {
+    return QFile::decodeName(QByteArray::fromStdString(s));
+}
+std::string toLocal(const QString& s) {
+    return QFile::encodeName(s).toStdString();
+}
 // Paths may come with Windows separators; the engine takes '/'.
-std::string toPath(const QString& s) { return toLocal(QDir::fromNativeSeparators(QString(s).replace(QLatin1Char('\\'), QLatin1Char('/')))); }
+std::string toPath(const QString& s) {
+    return toLocal(QDir::fromNativeSeparators(QString(s).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+}
 
 // Engine messages read "<file>: <problem>"; the file goes to the report's file argument.
 void reportEngine(const std::string& message, const QString& fallbackFile = QString()) {
@@ -108,7 +115,8 @@ std::string encode(Entry& e, const QString& text, const QString& field) {
                                                           static_cast<size_t>(text.size())),
                                       e.codepage, &lossy);
     if (lossy)
-        report(e.path, QStringLiteral("field %1: characters the table's codepage (%2) cannot hold were stored as \"?\"")
+        report(e.path, QStringLiteral(
+                           "field %1: characters the table's codepage (%2) cannot hold were stored as \"?\"")
                            .arg(field)
                            .arg(xb::codepageNumber(e.codepage)));
     return bytes;
@@ -145,7 +153,9 @@ int moved(Entry& e, bool ok, int endCode) {
     return endCode;
 }
 
-int checked(Entry& e, bool ok) { return ok ? 0 : fail(e); }
+int checked(Entry& e, bool ok) {
+    return ok ? 0 : fail(e);
+}
 
 std::vector<xb::TagSpec> toSpecs(Entry* e, const std::vector<TagInfo>& tags, xb::Codepage cp) {
     std::vector<xb::TagSpec> specs;
@@ -153,9 +163,10 @@ std::vector<xb::TagSpec> toSpecs(Entry* e, const std::vector<TagInfo>& tags, xb:
     for (const auto& t : tags) {
         if (t.name.trimmed().isEmpty()) break;
         xb::TagSpec s;
-        s.name = xb::fromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(t.name.trimmed().utf16()),
-                                                   static_cast<size_t>(t.name.trimmed().size())),
-                               cp);
+        s.name =
+            xb::fromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(t.name.trimmed().utf16()),
+                                              static_cast<size_t>(t.name.trimmed().size())),
+                          cp);
         s.expression = t.expression.toStdString();
         s.filter = t.filter.toStdString();
         s.unique = t.unique != 0;
@@ -203,7 +214,9 @@ void CloseData(DataContext ctx) {
     if (r.current == ctx) r.current = r.contexts.empty() ? nullptr : r.contexts.back().get();
 }
 
-DataContext currentContext() { return registry().current; }
+DataContext currentContext() {
+    return registry().current;
+}
 
 int mOpen(DataContext ctx, const QString& path, const QString& tag) {
     std::string err;
@@ -393,7 +406,8 @@ QDate dtfetch(int table, const QString& field) {
         fail(*e);
         return {};
     }
-    return QDate::fromString(QString::fromLatin1(d.data(), static_cast<qsizetype>(d.size())), QStringLiteral("yyyyMMdd"));
+    return QDate::fromString(QString::fromLatin1(d.data(), static_cast<qsizetype>(d.size())),
+                             QStringLiteral("yyyyMMdd"));
 }
 
 int dtreplace(int table, const QString& field, const QDate& value) {
@@ -527,7 +541,9 @@ QString f4str(Field4 f) {
     return decode(bytes, e->codepage);
 }
 
-QString f4memoStr(Field4 f) { return f4str(f); }
+QString f4memoStr(Field4 f) {
+    return f4str(f);
+}
 
 int f4assign(Field4 f, const QString& text) {
     Entry* e = fieldEntry(f);
@@ -535,7 +551,9 @@ int f4assign(Field4 f, const QString& text) {
     return checked(*e, e->table->setText(f.index, encode(*e, text, f4name(f))));
 }
 
-int f4memoAssign(Field4 f, const QString& text) { return f4assign(f, text); }
+int f4memoAssign(Field4 f, const QString& text) {
+    return f4assign(f, text);
+}
 
 int code4errFieldName(DataContext ctx, int flag) {
     if (!ctx) ctx = registry().current;
@@ -617,15 +635,21 @@ int CheckForTag(DataContext ctx, const QString& tablePath, const std::vector<Tag
 
 // ---- Text helpers ----
 
-QString CopyLeft(const QString& text, int n) { return n <= 0 ? QString() : text.left(n); }
+QString CopyLeft(const QString& text, int n) {
+    return n <= 0 ? QString() : text.left(n);
+}
 
-QString CopyRight(const QString& text, int n) { return n <= 0 ? QString() : text.right(n); }
+QString CopyRight(const QString& text, int n) {
+    return n <= 0 ? QString() : text.right(n);
+}
 
 bool IsNumber(const QString& oneChar) {
     return oneChar.size() == 1 && oneChar[0] >= QLatin1Char('0') && oneChar[0] <= QLatin1Char('9');
 }
 
-bool IsAlpha(const QString& oneChar) { return oneChar.size() == 1 && oneChar[0].isLetter(); }
+bool IsAlpha(const QString& oneChar) {
+    return oneChar.size() == 1 && oneChar[0].isLetter();
+}
 
 // ---- Shared helpers ----
 
@@ -648,6 +672,8 @@ bool TableHasField(int table, const QString& name) {
     return it->second.table->fieldIndex(toLocal(name.trimmed())) >= 0;
 }
 
-QString resolvePath(const QString& path) { return fromLocal(xb::io::resolveCase(toPath(path))); }
+QString resolvePath(const QString& path) {
+    return fromLocal(xb::io::resolveCase(toPath(path)));
+}
 
 }  // namespace ta

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <fstream>
 #include <iterator>
 
@@ -20,9 +19,11 @@ struct Report {
 
 // Installs a handler that records every report, and opens the run's context.
 class Facade : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        previous_ = setErrorHandler([this](const QString& f, const QString& p) { reports.push_back({f, p}); });
+        previous_ = setErrorHandler([this](const QString& f, const QString& p) {
+            reports.push_back({f, p});
+        });
         ctx = OpenData();
         ASSERT_TRUE(dir.isValid());
     }
@@ -95,7 +96,9 @@ TEST_F(Facade, WalksAFixtureWithTheReturnCodesOfTheLibrary) {
 }
 
 // Splits one line of the fixtures' expected files (no quoted fields in them).
-QStringList cells(const QString& line) { return line.split(QLatin1Char(',')); }
+QStringList cells(const QString& line) {
+    return line.split(QLatin1Char(','));
+}
 
 TEST_F(Facade, EveryFixtureRecordReadsBackThroughTheFacade) {
     for (const QString& set : {QStringLiteral("fox_small"), QStringLiteral("fox_large")}) {
@@ -120,9 +123,11 @@ TEST_F(Facade, EveryFixtureRecordReadsBackThroughTheFacade) {
             EXPECT_EQ(fetch(t, QStringLiteral("area")).trimmed(), c[4].trimmed());
             EXPECT_EQ(tfetch(t, QStringLiteral("active")), c[5] == QStringLiteral("T"));
             EXPECT_EQ(fetch(t, QStringLiteral("opened")), c[6]);
-            EXPECT_EQ(dtfetch(t, QStringLiteral("opened")), QDate::fromString(c[6], QStringLiteral("yyyyMMdd")));
+            EXPECT_EQ(dtfetch(t, QStringLiteral("opened")),
+                      QDate::fromString(c[6], QStringLiteral("yyyyMMdd")));
             EXPECT_EQ(d4deleted(t) != 0, c[7] == QStringLiteral("*"));
-            EXPECT_EQ(f4memoStr(d4field(t, QStringLiteral("note"))).size(), c[8].toInt());  // one byte per character
+            EXPECT_EQ(f4memoStr(d4field(t, QStringLiteral("note"))).size(),
+                      c[8].toInt());  // one byte per character
         }
         EXPECT_EQ(i, lines.size());
         EXPECT_EQ(d4close(t), 0);
@@ -281,11 +286,13 @@ TEST_F(Facade, LocateByFieldScansFromTheTopOrOnward) {
     EXPECT_TRUE(LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-1")));
     EXPECT_EQ(d4recNo(t), 3);  // "b-1" differs in case and is passed over
     EXPECT_FALSE(LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-1")));
-    EXPECT_TRUE(LocateByField(t, QStringLiteral("town"), false, QStringLiteral("B-2")));  // both sides trimmed
+    EXPECT_TRUE(
+        LocateByField(t, QStringLiteral("town"), false, QStringLiteral("B-2")));  // both sides trimmed
     EXPECT_EQ(d4recNo(t), 2);
     EXPECT_TRUE(LocateByField(t, QStringLiteral("town"), false, QStringLiteral("B-3")));
     EXPECT_EQ(d4recNo(t), 5);
-    EXPECT_FALSE(LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-3")));  // already at the last
+    EXPECT_FALSE(
+        LocateByField(t, QStringLiteral("town"), true, QStringLiteral("B-3")));  // already at the last
     EXPECT_FALSE(LocateByField(t, QStringLiteral("town"), false, QStringLiteral("nothing")));
     EXPECT_TRUE(reports.empty());
     EXPECT_FALSE(LocateByField(t, QStringLiteral("nofield"), false, QStringLiteral("B-1")));
@@ -314,8 +321,8 @@ TEST_F(Facade, CreateIndexCheckForTagAndSeek) {
     ASSERT_GT(t, 0);
     EXPECT_EQ(d4seek(t, QStringLiteral("H2X1Y4")), 0);
     EXPECT_EQ(d4recNo(t), 2);
-    EXPECT_NE(d4seek(t, QStringLiteral("H2X")), 0);   // shorter keys do not match
-    EXPECT_NE(d4seek(t, QString()), 0);               // an empty key never matches
+    EXPECT_NE(d4seek(t, QStringLiteral("H2X")), 0);  // shorter keys do not match
+    EXPECT_NE(d4seek(t, QString()), 0);              // an empty key never matches
     EXPECT_NE(d4seek(t, QStringLiteral("H2X1Y45")), 0);
     // the index follows appends and changes
     ASSERT_EQ(d4appendBlank(t), 0);
@@ -403,8 +410,10 @@ TEST(FacadeText, ResolvePathMatchesWithoutRegardToCase) {
     QFile f(dir.filePath(QStringLiteral("AELookup.DBF")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    EXPECT_EQ(resolvePath(dir.filePath(QStringLiteral("aelookup.dbf"))), dir.filePath(QStringLiteral("AELookup.DBF")));
-    EXPECT_EQ(resolvePath(dir.filePath(QStringLiteral("none.dbf"))), dir.filePath(QStringLiteral("none.dbf")));
+    EXPECT_EQ(resolvePath(dir.filePath(QStringLiteral("aelookup.dbf"))),
+              dir.filePath(QStringLiteral("AELookup.DBF")));
+    EXPECT_EQ(resolvePath(dir.filePath(QStringLiteral("none.dbf"))),
+              dir.filePath(QStringLiteral("none.dbf")));
 }
 
 }  // namespace

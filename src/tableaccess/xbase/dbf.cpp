@@ -1,12 +1,13 @@
 #include "tableaccess/xbase/dbf.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <strings.h>
 
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/codepage.h"
@@ -17,11 +18,13 @@ namespace xb {
 namespace {
 
 constexpr size_t kCacheBytes = 256 * 1024;
-constexpr const char* kPackSuffix = ".pack~";      // new files of a pack, beside the old ones
-constexpr const char* kPackMarker = ".packing~";   // present while a committed pack is being put in place
+constexpr const char* kPackSuffix = ".pack~";     // new files of a pack, beside the old ones
+constexpr const char* kPackMarker = ".packing~";  // present while a committed pack is being put in place
 constexpr const char* kCreateSuffix = ".new~";
 
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t le16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t le32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -36,7 +39,9 @@ void putLe32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v >> 24);
 }
 
-bool isVfp(uint8_t version) { return version == 0x30 || version == 0x31 || version == 0x32; }
+bool isVfp(uint8_t version) {
+    return version == 0x30 || version == 0x31 || version == 0x32;
+}
 bool isMemoType(char t, uint8_t version) {
     return t == 'M' || ((t == 'G' || t == 'P') && (isVfp(version) || version == 0xF5));
 }
@@ -56,9 +61,12 @@ bool parseNumber(std::string_view text, double& value) {
     if (t[i] == '+' || t[i] == '-') ++i;
     bool digits = false, point = false;
     for (; i < t.size(); ++i) {
-        if (std::isdigit(static_cast<unsigned char>(t[i]))) digits = true;
-        else if (t[i] == '.' && !point) point = true;
-        else return false;
+        if (std::isdigit(static_cast<unsigned char>(t[i])))
+            digits = true;
+        else if (t[i] == '.' && !point)
+            point = true;
+        else
+            return false;
     }
     if (!digits) return false;
     value = std::strtod(t.c_str(), nullptr);
@@ -110,12 +118,14 @@ long dateToJulian(int y, int m, int d) {
 
 HeaderDate today() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&now, &tm);
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
 
-bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool nameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 std::string upper(std::string_view s) {
     std::string r(s);
@@ -141,13 +151,12 @@ bool formatNumber(double v, int width, int dec, std::string& out) {
     return true;
 }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
 
 class Table::Reader : public RecordReader {
-public:
+  public:
     explicit Reader(Table& t) : t_(t) {}
     uint32_t recordCount() const override { return t_.recCount_; }
     bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override {
@@ -160,7 +169,7 @@ public:
         return t_.readRecordRaw(recno, out.data());
     }
 
-private:
+  private:
     Table& t_;
 };
 
@@ -175,14 +184,18 @@ std::function<bool(const char*)>& Table::packStepHook() {
     return hook;
 }
 
-RecordReader& Table::reader() { return *reader_; }
+RecordReader& Table::reader() {
+    return *reader_;
+}
 
 bool Table::fail(std::string message) {
     error_ = std::move(message);
     return false;
 }
 
-std::string Table::name() const { return path_; }
+std::string Table::name() const {
+    return path_;
+}
 
 std::string Table::resolve(const std::string& path, bool withDbfExtension) {
     if (withDbfExtension && !io::hasExtension(path)) {
@@ -204,9 +217,13 @@ Format Table::format() const {
     return Format::Fox2;
 }
 
-std::string Table::memoPath() const { return memo_ ? memo_->path() : std::string(); }
+std::string Table::memoPath() const {
+    return memo_ ? memo_->path() : std::string();
+}
 
-std::string Table::indexPath() const { return io::resolveCase(io::withExtension(path_, ".cdx")); }
+std::string Table::indexPath() const {
+    return io::resolveCase(io::withExtension(path_, ".cdx"));
+}
 
 bool Table::hasMemoFields() const {
     for (const auto& f : fields_)
@@ -217,14 +234,16 @@ bool Table::hasMemoFields() const {
 int Table::fieldIndex(std::string_view name) const {
     std::string n = trim(name);
     for (size_t i = 0; i < fields_.size(); ++i)
-        if (fields_[i].name.size() == n.size() && strncasecmp(fields_[i].name.c_str(), n.c_str(), n.size()) == 0)
+        if (fields_[i].name.size() == n.size() &&
+            strncasecmp(fields_[i].name.c_str(), n.c_str(), n.size()) == 0)
             return static_cast<int>(i);
     return -1;
 }
 
 // ---- Opening ----
 
-std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, bool readOnly, bool withoutIndex) {
+std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, bool readOnly,
+                                   bool withoutIndex) {
     const std::string real = resolve(path, true);
     if (!io::exists(real)) {
         error = real + ": the table does not exist";
@@ -413,8 +432,8 @@ bool Table::load(std::string& error, bool withoutIndex) {
         }
         if (memoPath.empty()) {
             if (hasMemoFields()) {
-                error = path_ + ": the memo file " + io::fileNameOf(io::withExtension(path_, dbase ? ".dbt" : ".fpt")) +
-                        " is missing";
+                error = path_ + ": the memo file " +
+                        io::fileNameOf(io::withExtension(path_, dbase ? ".dbt" : ".fpt")) + " is missing";
                 return false;
             }
         } else {
@@ -442,7 +461,8 @@ bool Table::load(std::string& error, bool withoutIndex) {
             return false;
         }
         std::string why;
-        if (!cdx_->maintainable(why)) indexUnmaintainable_ = why.empty() ? cdx + ": a tag cannot be evaluated" : why;
+        if (!cdx_->maintainable(why))
+            indexUnmaintainable_ = why.empty() ? cdx + ": a tag cannot be evaluated" : why;
     }
 
     rec_.assign(recordLength_, ' ');
@@ -463,8 +483,8 @@ bool Table::load(std::string& error, bool withoutIndex) {
 
 // ---- Creating ----
 
-std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<NewField>& fields, Format format,
-                                     uint8_t codepage, std::string& error) {
+std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<NewField>& fields,
+                                     Format format, uint8_t codepage, std::string& error) {
     std::string real = path;
     if (!io::hasExtension(real)) real += ".dbf";
     real = io::resolveCase(real);
@@ -498,32 +518,43 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
         for (const auto& other : descs)
             if (other.name == f.name) return bad("is named twice");
         switch (f.type) {
-        case 'C':
-            if (f.length < 1 || f.length > 254) return bad("needs a length of 1 to 254");
-            f.decimals = 0;
-            break;
-        case 'N':
-        case 'F':
-            if (f.length < 1 || f.length > 20) return bad("needs a length of 1 to 20");
-            if (f.decimals > 0 && f.decimals + 2 > f.length) return bad("has too many decimals for its length");
-            break;
-        case 'L': f.length = 1; f.decimals = 0; break;
-        case 'D': f.length = 8; f.decimals = 0; break;
-        case 'M':
-            f.length = vfp ? 4 : 10;
-            f.decimals = 0;
-            memo = true;
-            break;
-        case 'I':
-            if (!vfp) return bad("of type I needs a Visual FoxPro table");
-            f.length = 4; f.decimals = 0;
-            break;
-        case 'Y': case 'T': case 'B':
-            if (!vfp) return bad(std::string("of type ") + f.type + " needs a Visual FoxPro table");
-            f.length = 8;
-            f.decimals = f.type == 'Y' ? 4 : 0;
-            break;
-        default: return bad(std::string("has a type the engine does not create (") + f.type + ")");
+            case 'C':
+                if (f.length < 1 || f.length > 254) return bad("needs a length of 1 to 254");
+                f.decimals = 0;
+                break;
+            case 'N':
+            case 'F':
+                if (f.length < 1 || f.length > 20) return bad("needs a length of 1 to 20");
+                if (f.decimals > 0 && f.decimals + 2 > f.length)
+                    return bad("has too many decimals for its length");
+                break;
+            case 'L':
+                f.length = 1;
+                f.decimals = 0;
+                break;
+            case 'D':
+                f.length = 8;
+                f.decimals = 0;
+                break;
+            case 'M':
+                f.length = vfp ? 4 : 10;
+                f.decimals = 0;
+                memo = true;
+                break;
+            case 'I':
+                if (!vfp) return bad("of type I needs a Visual FoxPro table");
+                f.length = 4;
+                f.decimals = 0;
+                break;
+            case 'Y':
+            case 'T':
+            case 'B':
+                if (!vfp) return bad(std::string("of type ") + f.type + " needs a Visual FoxPro table");
+                f.length = 8;
+                f.decimals = f.type == 'Y' ? 4 : 0;
+                break;
+            default:
+                return bad(std::string("has a type the engine does not create (") + f.type + ")");
         }
         if (f.flags & 0x02) ++nullable;
         f.offset = offset;
@@ -545,10 +576,13 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
         return nullptr;
     }
     uint8_t version = 0x03;
-    const bool autoinc = vfp && std::any_of(descs.begin(), descs.end(),
-                                            [](const FieldDesc& f) { return f.type == 'I' && (f.flags & 0x0C); });
-    if (vfp) version = autoinc ? 0x31 : 0x30;
-    else if (memo) version = format == Format::DBase3 ? 0x83 : 0xF5;
+    const bool autoinc = vfp && std::any_of(descs.begin(), descs.end(), [](const FieldDesc& f) {
+                             return f.type == 'I' && (f.flags & 0x0C);
+                         });
+    if (vfp)
+        version = autoinc ? 0x31 : 0x30;
+    else if (memo)
+        version = format == Format::DBase3 ? 0x83 : 0xF5;
     const uint32_t headerLength = 32 + 32 * static_cast<uint32_t>(descs.size()) + 1 + (vfp ? 263 : 0);
     std::vector<uint8_t> h(headerLength + 1, 0);
     h[0] = version;
@@ -578,8 +612,8 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
 
     if (memo) {
         const std::string memoPath = io::withExtension(real, format == Format::DBase3 ? ".dbt" : ".fpt");
-        if (!MemoFile::create(memoPath, format == Format::DBase3 ? MemoFile::Kind::Dbt : MemoFile::Kind::Fpt, 64,
-                              true, error))
+        if (!MemoFile::create(memoPath, format == Format::DBase3 ? MemoFile::Kind::Dbt : MemoFile::Kind::Fpt,
+                              64, true, error))
             return nullptr;
     }
     const std::string tmp = real + kCreateSuffix;
@@ -648,7 +682,8 @@ std::unique_ptr<Table> Table::copyStructure(const std::string& newPath, std::str
 // ---- Records ----
 
 bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
-    if (recno < 1 || recno > recCount_) return fail(path_ + ": record " + std::to_string(recno) + " does not exist");
+    if (recno < 1 || recno > recCount_)
+        return fail(path_ + ": record " + std::to_string(recno) + " does not exist");
     if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
         std::memcpy(out, cache_.data() + size_t(recno - cacheFirst_) * recordLength_, recordLength_);
         return true;
@@ -705,7 +740,8 @@ bool Table::writeHeaderCount() {
     h[1] = uint8_t(d.month);
     h[2] = uint8_t(d.day);
     putLe32(h + 3, recCount_);
-    if (!file_->writeAt(1, h, sizeof h)) return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
+    if (!file_->writeAt(1, h, sizeof h))
+        return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
     lastUpdate_ = d;
     dateWritten_ = true;
     if (headerRaw_.size() >= 8) std::memcpy(&headerRaw_[1], h, 7);
@@ -715,11 +751,13 @@ bool Table::writeHeaderCount() {
 bool Table::refreshCount() {
     // Another handle on the same file may have appended records.
     uint8_t c[4];
-    if (!file_->readAt(4, c, 4)) return fail(path_ + ": cannot read the header (" + io::lastSystemError() + ")");
+    if (!file_->readAt(4, c, 4))
+        return fail(path_ + ": cannot read the header (" + io::lastSystemError() + ")");
     const uint32_t n = le32(c);
     if (n != recCount_) {
         const long long size = file_->size();
-        if (size >= 0 && uint64_t(headerLength_) + uint64_t(n) * recordLength_ <= static_cast<uint64_t>(size)) {
+        if (size >= 0 &&
+            uint64_t(headerLength_) + uint64_t(n) * recordLength_ <= static_cast<uint64_t>(size)) {
             recCount_ = n;
             cacheCount_ = 0;
             orderValid_ = false;
@@ -734,7 +772,8 @@ bool Table::writeCurrent() {
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to write");
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno_ - 1) * recordLength_;
     if (!file_->writeAt(pos, rec_.data(), rec_.size()))
-        return fail(path_ + ": cannot write record " + std::to_string(recno_) + " (" + io::lastSystemError() + ")");
+        return fail(path_ + ": cannot write record " + std::to_string(recno_) + " (" + io::lastSystemError() +
+                    ")");
     unsynced_ = true;
     if (recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
         std::memcpy(cache_.data() + size_t(recno_ - cacheFirst_) * recordLength_, rec_.data(), recordLength_);
@@ -890,7 +929,9 @@ bool Table::skip(int n) {
     return loadCurrent(static_cast<uint32_t>(target));
 }
 
-bool Table::deleted() const { return recno_ >= 1 && recno_ <= recCount_ && rec_[0] == '*'; }
+bool Table::deleted() const {
+    return recno_ >= 1 && recno_ <= recCount_ && rec_[0] == '*';
+}
 
 bool Table::deleteRecord() {
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to delete");
@@ -924,7 +965,8 @@ bool Table::appendBlank() {
                             ((f.type == 'M' || f.type == 'G' || f.type == 'P') && f.length == 4);
         if (binary || (f.type == 'V' || f.type == 'Q'))
             std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, 0);
-        if (f.type == 'V' && f.length > 0) std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, ' ');
+        if (f.type == 'V' && f.length > 0)
+            std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, ' ');
     }
     // Visual FoxPro autoincrement integers take the next value kept in their field descriptor.
     bool counters = false;
@@ -934,7 +976,8 @@ bool Table::appendBlank() {
             if (f.type != 'I' || !(f.flags & 0x0C) || f.length != 4) continue;
             uint8_t* d = &headerRaw_[descPos_[i]];
             uint8_t cur[5];
-            if (file_->readAt(descPos_[i] + 19, cur, 5)) std::memcpy(d + 19, cur, 5);  // another handle may have counted
+            if (file_->readAt(descPos_[i] + 19, cur, 5))
+                std::memcpy(d + 19, cur, 5);  // another handle may have counted
             const uint32_t next = le32(d + 19);
             putLe32(&blank[f.offset], next);
             putLe32(d + 19, next + (d[23] ? d[23] : 1));
@@ -959,8 +1002,7 @@ bool Table::appendBlank() {
         recCount_ = recno - 1;
         return false;
     }
-    if (cacheCount_ > 0 && cacheFirst_ + cacheCount_ == recno &&
-        cache_.size() < kCacheBytes) {
+    if (cacheCount_ > 0 && cacheFirst_ + cacheCount_ == recno && cache_.size() < kCacheBytes) {
         cache_.insert(cache_.end(), blank.begin(), blank.end());
         ++cacheCount_;
     }
@@ -992,7 +1034,8 @@ bool Table::appendRecordFrom(Table& source) {
             const std::string text = source.getText(j);
             if (!source.error_.empty()) return fail(source.error_);
             if (!text.empty() && !setText(i, text)) return false;
-        } else if (a.type == 'C' && b.type == 'C' && codepageFromByte(codepage_) != codepageFromByte(source.codepage_)) {
+        } else if (a.type == 'C' && b.type == 'C' &&
+                   codepageFromByte(codepage_) != codepageFromByte(source.codepage_)) {
             // text between tables of different codepages goes through Unicode
             const std::string text = fromUtf16(toUtf16(source.getText(j), codepageFromByte(source.codepage_)),
                                                codepageFromByte(codepage_));
@@ -1002,7 +1045,8 @@ bool Table::appendRecordFrom(Table& source) {
             if (source.isNull(j)) setNull(i, true);
             dirty_ = true;
         } else {
-            const std::string text = a.type == 'D' || b.type == 'D' ? source.getDate(j) : trim(source.getText(j));
+            const std::string text =
+                a.type == 'D' || b.type == 'D' ? source.getDate(j) : trim(source.getText(j));
             if (!text.empty() && !setText(i, text)) return false;
         }
     }
@@ -1041,7 +1085,9 @@ void Table::setMemoBlock(int field, uint32_t block) {
     dirty_ = true;
 }
 
-int Table::nullBit(int field) const { return field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1; }
+int Table::nullBit(int field) const {
+    return field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1;
+}
 
 bool Table::isNull(int field) {
     const int b = nullBit(field);
@@ -1072,7 +1118,8 @@ std::string_view Table::rawView(int field) const {
 }
 
 bool Table::setRawField(int field, std::string_view bytes) {
-    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (field < 0 || field >= fieldCount())
+        return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     const FieldDesc& f = fields_[field];
     if (bytes.size() != f.length)
         return fail(path_ + ": field " + f.name + " holds " + std::to_string(f.length) + " bytes, not " +
@@ -1092,7 +1139,8 @@ std::string Table::fieldMemo(int field) {
     const uint32_t block = memoBlock(field);
     std::string out, err;
     if (!memo_->read(block, out, err)) {
-        fail(err + " (field " + fields_[field].name + ", record " + std::to_string(recno_) + " of " + path_ + ")");
+        fail(err + " (field " + fields_[field].name + ", record " + std::to_string(recno_) + " of " + path_ +
+             ")");
         return {};
     }
     error_.clear();
@@ -1100,7 +1148,8 @@ std::string Table::fieldMemo(int field) {
 }
 
 bool Table::storeMemo(int field, std::string_view bytes) {
-    if (!memo_) return fail(path_ + ": field " + fields_[field].name + " is a memo, but the table has no memo file");
+    if (!memo_)
+        return fail(path_ + ": field " + fields_[field].name + " is a memo, but the table has no memo file");
     const uint32_t old = memoBlock(field);
     uint32_t block = 0;
     std::string err;
@@ -1144,26 +1193,29 @@ double Table::getDouble(int field) {
     const FieldDesc& f = fields_[field];
     const uint8_t* p = &rec_[f.offset];
     switch (f.type) {
-    case 'I': return f.length == 4 ? static_cast<int32_t>(le32(p)) : 0;
-    case 'Y':
-        if (f.length == 8) {
-            const int64_t v = int64_t(uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32));
-            return static_cast<double>(v) / 10000.0;
+        case 'I':
+            return f.length == 4 ? static_cast<int32_t>(le32(p)) : 0;
+        case 'Y':
+            if (f.length == 8) {
+                const int64_t v = int64_t(uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32));
+                return static_cast<double>(v) / 10000.0;
+            }
+            return 0;
+        case 'B':
+            if (f.length == 8) {
+                double d;
+                std::memcpy(&d, p, 8);
+                return std::isfinite(d) ? d : 0;
+            }
+            return 0;
+        case 'L':
+            return getLogical(field) ? 1 : 0;
+        case 'D': {
+            const std::string d = getDate(field);
+            return d.empty() ? 0 : std::strtod(d.c_str(), nullptr);
         }
-        return 0;
-    case 'B':
-        if (f.length == 8) {
-            double d;
-            std::memcpy(&d, p, 8);
-            return std::isfinite(d) ? d : 0;
-        }
-        return 0;
-    case 'L': return getLogical(field) ? 1 : 0;
-    case 'D': {
-        const std::string d = getDate(field);
-        return d.empty() ? 0 : std::strtod(d.c_str(), nullptr);
-    }
-    default: return leadingNumber(getText(field));
+        default:
+            return leadingNumber(getText(field));
     }
 }
 
@@ -1178,9 +1230,11 @@ bool Table::getLogical(int field) {
         const char c = static_cast<char>(rec_[f.offset]);
         return c == 'T' || c == 't' || c == 'Y' || c == 'y';
     }
-    if (f.type == 'N' || f.type == 'F' || f.type == 'I' || f.type == 'Y' || f.type == 'B') return getDouble(field) != 0;
+    if (f.type == 'N' || f.type == 'F' || f.type == 'I' || f.type == 'Y' || f.type == 'B')
+        return getDouble(field) != 0;
     const std::string t = trim(getText(field));
-    return !t.empty() && (t[0] == 'T' || t[0] == 't' || t[0] == 'Y' || t[0] == 'y' || t == ".T." || t == ".t.");
+    return !t.empty() &&
+           (t[0] == 'T' || t[0] == 't' || t[0] == 'Y' || t[0] == 'y' || t == ".T." || t == ".t.");
 }
 
 std::string Table::getDate(int field) {
@@ -1202,19 +1256,19 @@ std::string Table::getDate(int field) {
         return b;
     }
     std::string t = trim(getText(field));
-    if (f.type == 'D' && (t.empty() || std::all_of(t.begin(), t.end(), [](char c) { return c == '0'; }))) return {};
+    if (f.type == 'D' && (t.empty() || std::all_of(t.begin(), t.end(), [](char c) { return c == '0'; })))
+        return {};
     return t;
 }
 
 bool Table::setText(int field, std::string_view bytes) {
-    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (field < 0 || field >= fieldCount())
+        return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
     if (!checkWritable()) return false;
     const FieldDesc& f = fields_[field];
     uint8_t* p = &rec_[f.offset];
-    const auto bad = [&](const std::string& why) {
-        return fail(path_ + ": field " + f.name + ": " + why);
-    };
+    const auto bad = [&](const std::string& why) { return fail(path_ + ": field " + f.name + ": " + why); };
     if (isMemoType(f.type, version_)) {
         if (!storeMemo(field, bytes)) return false;
         setNull(field, false);
@@ -1223,80 +1277,87 @@ bool Table::setText(int field, std::string_view bytes) {
     }
     std::string value(bytes);
     switch (f.type) {
-    case 'C': {
-        std::fill(p, p + f.length, ' ');
-        std::memcpy(p, value.data(), std::min<size_t>(value.size(), f.length));
-        break;
-    }
-    case 'N':
-    case 'F': {
-        const std::string t = trim(value);
-        if (t.empty()) {
+        case 'C': {
             std::fill(p, p + f.length, ' ');
+            std::memcpy(p, value.data(), std::min<size_t>(value.size(), f.length));
             break;
         }
-        double v;
-        if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
-        // Written right-aligned with the field's decimals, as every xBase reader expects.
-        std::string s;
-        if (!formatNumber(v, f.length, f.decimals, s)) {
-            return bad(t + " does not fit a numeric field of " + std::to_string(f.length) + " with " +
-                       std::to_string(f.decimals) + " decimals");
-        }
-        std::memcpy(p, s.data(), f.length);
-        break;
-    }
-    case 'L': {
-        const std::string t = upper(trim(value));
-        char c;
-        if (t.empty()) c = ' ';
-        else if (t == "T" || t == "Y" || t == ".T." || t == "TRUE") c = 'T';
-        else if (t == "F" || t == "N" || t == ".F." || t == "FALSE") c = 'F';
-        else if (t == "?") c = '?';
-        else return bad("\"" + t + "\" is not a logical value (T or F)");
-        *p = static_cast<uint8_t>(c);
-        break;
-    }
-    case 'D': {
-        const std::string t = trim(value);
-        if (t.empty()) {
-            std::fill(p, p + f.length, ' ');
+        case 'N':
+        case 'F': {
+            const std::string t = trim(value);
+            if (t.empty()) {
+                std::fill(p, p + f.length, ' ');
+                break;
+            }
+            double v;
+            if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
+            // Written right-aligned with the field's decimals, as every xBase reader expects.
+            std::string s;
+            if (!formatNumber(v, f.length, f.decimals, s)) {
+                return bad(t + " does not fit a numeric field of " + std::to_string(f.length) + " with " +
+                           std::to_string(f.decimals) + " decimals");
+            }
+            std::memcpy(p, s.data(), f.length);
             break;
         }
-        if (!validDate(t)) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
-        std::memcpy(p, t.data(), 8);
-        break;
-    }
-    case 'I': case 'Y': case 'B': {
-        const std::string t = trim(value);
-        if (t.empty()) {
-            std::fill(p, p + f.length, 0);
+        case 'L': {
+            const std::string t = upper(trim(value));
+            char c;
+            if (t.empty())
+                c = ' ';
+            else if (t == "T" || t == "Y" || t == ".T." || t == "TRUE")
+                c = 'T';
+            else if (t == "F" || t == "N" || t == ".F." || t == "FALSE")
+                c = 'F';
+            else if (t == "?")
+                c = '?';
+            else
+                return bad("\"" + t + "\" is not a logical value (T or F)");
+            *p = static_cast<uint8_t>(c);
             break;
         }
-        double v;
-        if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
-        setNull(field, false);
-        return setDouble(field, v);
-    }
-    case 'T': {
-        const std::string t = trim(value);
-        if (t.empty()) {
-            std::fill(p, p + f.length, 0);
+        case 'D': {
+            const std::string t = trim(value);
+            if (t.empty()) {
+                std::fill(p, p + f.length, ' ');
+                break;
+            }
+            if (!validDate(t)) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
+            std::memcpy(p, t.data(), 8);
             break;
         }
-        if (!validDate(t.substr(0, 8))) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
-        return setDate(field, t.substr(0, 8));
-    }
-    default:
-        if (value.empty()) {
-            std::fill(p, p + f.length, f.type == 'V' ? ' ' : 0);
-            break;
+        case 'I':
+        case 'Y':
+        case 'B': {
+            const std::string t = trim(value);
+            if (t.empty()) {
+                std::fill(p, p + f.length, 0);
+                break;
+            }
+            double v;
+            if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
+            setNull(field, false);
+            return setDouble(field, v);
         }
-        if (value.size() != f.length)
-            return bad(std::string("fields of type ") + f.type + " take exactly " + std::to_string(f.length) +
-                       " bytes");
-        std::memcpy(p, value.data(), f.length);
-        break;
+        case 'T': {
+            const std::string t = trim(value);
+            if (t.empty()) {
+                std::fill(p, p + f.length, 0);
+                break;
+            }
+            if (!validDate(t.substr(0, 8))) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
+            return setDate(field, t.substr(0, 8));
+        }
+        default:
+            if (value.empty()) {
+                std::fill(p, p + f.length, f.type == 'V' ? ' ' : 0);
+                break;
+            }
+            if (value.size() != f.length)
+                return bad(std::string("fields of type ") + f.type + " take exactly " +
+                           std::to_string(f.length) + " bytes");
+            std::memcpy(p, value.data(), f.length);
+            break;
     }
     setNull(field, false);
     dirty_ = true;
@@ -1304,10 +1365,13 @@ bool Table::setText(int field, std::string_view bytes) {
 }
 
 bool Table::setInt(int field, int64_t value) {
-    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (field < 0 || field >= fieldCount())
+        return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     const FieldDesc& f = fields_[field];
     if (f.type == 'I') {
-        if (value < INT32_MIN || value > INT32_MAX) return fail(path_ + ": field " + f.name + ": " + std::to_string(value) + " does not fit an integer field");
+        if (value < INT32_MIN || value > INT32_MAX)
+            return fail(path_ + ": field " + f.name + ": " + std::to_string(value) +
+                        " does not fit an integer field");
         if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
         if (!checkWritable()) return false;
         putLe32(&rec_[f.offset], static_cast<uint32_t>(static_cast<int32_t>(value)));
@@ -1326,9 +1390,11 @@ bool Table::setInt(int field, int64_t value) {
 }
 
 bool Table::setDouble(int field, double value) {
-    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (field < 0 || field >= fieldCount())
+        return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     const FieldDesc& f = fields_[field];
-    if (!std::isfinite(value)) return fail(path_ + ": field " + f.name + ": the value is not a finite number");
+    if (!std::isfinite(value))
+        return fail(path_ + ": field " + f.name + ": the value is not a finite number");
     if (f.type == 'I') return setInt(field, static_cast<int64_t>(std::llround(value)));
     if (f.type == 'L') return setLogical(field, value != 0);
     if (f.type == 'Y' || f.type == 'B') {
@@ -1362,14 +1428,16 @@ bool Table::setDouble(int field, double value) {
 }
 
 bool Table::setLogical(int field, bool value) {
-    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (field < 0 || field >= fieldCount())
+        return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     const FieldDesc& f = fields_[field];
     if (f.type == 'N' || f.type == 'F' || f.type == 'I') return setInt(field, value ? 1 : 0);
     return setText(field, value ? "T" : "F");
 }
 
 bool Table::setDate(int field, std::string_view ccyymmdd) {
-    if (field < 0 || field >= fieldCount()) return fail(path_ + ": there is no field number " + std::to_string(field + 1));
+    if (field < 0 || field >= fieldCount())
+        return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     const FieldDesc& f = fields_[field];
     if (f.type == 'T' && f.length == 8) {
         if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
@@ -1379,8 +1447,10 @@ bool Table::setDate(int field, std::string_view ccyymmdd) {
         if (t.empty()) {
             std::fill(p, p + 8, 0);
         } else {
-            if (!validDate(t)) return fail(path_ + ": field " + f.name + ": \"" + t + "\" is not a date (CCYYMMDD)");
-            const long jd = dateToJulian(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
+            if (!validDate(t))
+                return fail(path_ + ": field " + f.name + ": \"" + t + "\" is not a date (CCYYMMDD)");
+            const long jd =
+                dateToJulian(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
             putLe32(p, static_cast<uint32_t>(jd));
             putLe32(p + 4, 0);
         }
@@ -1437,7 +1507,8 @@ bool Table::createIndex(const std::vector<TagSpec>& tags) {
     orderValid_ = false;
     indexUnmaintainable_.clear();
     std::string why;
-    if (!cdx_->maintainable(why)) indexUnmaintainable_ = why.empty() ? indexPath() + ": a tag cannot be evaluated" : why;
+    if (!cdx_->maintainable(why))
+        indexUnmaintainable_ = why.empty() ? indexPath() + ": a tag cannot be evaluated" : why;
     if (!(headerFlags_ & 0x01)) {
         headerFlags_ |= 0x01;
         headerRaw_[28] = headerFlags_;
@@ -1462,16 +1533,19 @@ bool Table::ensureTags(const std::vector<TagSpec>& tags) {
         if (!file_->writeAt(28, &headerFlags_, 1) || !file_->sync())
             return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
         // it may be stale: nothing kept it up to date while it was not flagged
-        if (!cdx_->rebuildAll(*reader_, err)) return fail(err.empty() ? existing + ": cannot rebuild the index" : err);
+        if (!cdx_->rebuildAll(*reader_, err))
+            return fail(err.empty() ? existing + ": cannot rebuild the index" : err);
     }
     if (!flush()) return false;
     if (readOnly_) return fail(path_ + ": the table is open for reading only");
     std::string err;
-    if (!cdx_->ensureTags(tags, *reader_, err)) return fail(err.empty() ? indexPath() + ": cannot add the tags" : err);
+    if (!cdx_->ensureTags(tags, *reader_, err))
+        return fail(err.empty() ? indexPath() + ": cannot add the tags" : err);
     orderValid_ = false;
     std::string why;
     indexUnmaintainable_.clear();
-    if (!cdx_->maintainable(why)) indexUnmaintainable_ = why.empty() ? indexPath() + ": a tag cannot be evaluated" : why;
+    if (!cdx_->maintainable(why))
+        indexUnmaintainable_ = why.empty() ? indexPath() + ": a tag cannot be evaluated" : why;
     return ok();
 }
 
@@ -1479,7 +1553,8 @@ bool Table::rebuildIndex() {
     if (!cdx_) return ok();
     if (!writeCurrent()) return false;
     std::string err;
-    if (!cdx_->rebuildAll(*reader_, err)) return fail(err.empty() ? indexPath() + ": cannot rebuild the index" : err);
+    if (!cdx_->rebuildAll(*reader_, err))
+        return fail(err.empty() ? indexPath() + ": cannot rebuild the index" : err);
     orderValid_ = false;
     return ok();
 }
@@ -1532,7 +1607,8 @@ bool Table::pack() {
                 std::string text;
                 if (!memo_->read(block, text, err)) {
                     rec_ = savedRec;
-                    return abandon(err + " (field " + fields_[i].name + ", record " + std::to_string(r) + ")");
+                    return abandon(err + " (field " + fields_[i].name + ", record " + std::to_string(r) +
+                                   ")");
                 }
                 uint32_t nb = 0;
                 if (!memoOut->write(0, text, nb, err)) {
@@ -1580,7 +1656,8 @@ bool Table::pack() {
     if (memo_) {
         memo_.reset();
         if (!io::replaceFile(newMemo, memoPathOld, err))
-            return fail(newMemo + ": cannot rename into place (" + err + "); the next open finishes the pack");
+            return fail(newMemo + ": cannot rename into place (" + err +
+                        "); the next open finishes the pack");
     }
     if (!step("rename-table")) return fail("pack stopped before renaming the table");
     file_.reset();

@@ -46,16 +46,16 @@ struct TagSpec;
 
 // The file layouts a new table can have.
 enum class Format {
-    DBase3,   // 0x03, or 0x83 with a .dbt memo file
-    Fox2,     // 0x03, or 0xF5 with an .fpt memo file
-    Vfp,      // 0x30, .fpt memo, 263-byte backlink
+    DBase3,  // 0x03, or 0x83 with a .dbt memo file
+    Fox2,    // 0x03, or 0xF5 with an .fpt memo file
+    Vfp,     // 0x30, .fpt memo, 263-byte backlink
 };
 
 // A field for Table::create. offset is computed; flags only matter for Visual FoxPro (0x02 nullable).
 struct NewField {
     std::string name;
     char type = 'C';
-    uint16_t length = 0;   // C 1-254, N/F 1-20; ignored (fixed) for L, D, M (set by the format), I, Y, T, B
+    uint16_t length = 0;  // C 1-254, N/F 1-20; ignored (fixed) for L, D, M (set by the format), I, Y, T, B
     // flags: 0x02 nullable (adds _NullFlags), 0x0C on an I field: autoincrement (version 0x31)
     uint8_t decimals = 0;
     uint8_t flags = 0;
@@ -67,7 +67,7 @@ struct HeaderDate {
 };
 
 class Table {
-public:
+  public:
     ~Table();  // writes a pending record buffer, closes files
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
@@ -100,8 +100,8 @@ public:
 
     // ---- Description ----
     const std::string& path() const { return path_; }
-    std::string memoPath() const;    // empty when the table has no memo file
-    std::string indexPath() const;   // production index path (may not exist)
+    std::string memoPath() const;   // empty when the table has no memo file
+    std::string indexPath() const;  // production index path (may not exist)
     uint8_t version() const { return version_; }
     Format format() const;
     uint8_t codepageByte() const { return codepage_; }
@@ -136,7 +136,7 @@ public:
 
     // ---- Position ----
     uint32_t recordCount() const { return recCount_; }  // deleted records included
-    uint32_t recno() const { return recno_; }  // count + 1 at eof; 0 in an empty table
+    uint32_t recno() const { return recno_; }           // count + 1 at eof; 0 in an empty table
     bool eof() const { return eof_; }
     bool bof() const { return bof_; }
     // Each returns false at the end/start of the table (eof()/bof() set) or on failure (error() set).
@@ -165,7 +165,7 @@ public:
     bool setDouble(int field, double value);
     bool setLogical(int field, bool value);
     bool setDate(int field, std::string_view ccyymmdd);  // empty clears
-    bool isNull(int field);  // Visual FoxPro null flag (false for other versions)
+    bool isNull(int field);                              // Visual FoxPro null flag (false for other versions)
     // The raw bytes of the field in the record buffer (memo: the pointer).
     std::string rawField(int field) const;
     // The same without a copy; valid until the table moves or the field is written. Empty for a bad field.
@@ -175,7 +175,7 @@ public:
     const std::vector<uint8_t>& recordBuffer() const { return rec_; }
 
     // ---- Records ----
-    bool appendBlank();                 // new blank record becomes current
+    bool appendBlank();  // new blank record becomes current
     // Appends a copy of source's current record: fields matched by name (case-insensitive); same-shaped
     // fields byte for byte, memos by their text, others converted through text; the deletion flag too.
     bool appendRecordFrom(Table& source);
@@ -197,11 +197,14 @@ public:
     // Reads records (for index builds and checks) from the file, as they are stored.
     RecordReader& reader();
 
-private:
+  private:
     Table();
     class Reader;
     bool fail(std::string message);
-    bool ok() { error_.clear(); return true; }
+    bool ok() {
+        error_.clear();
+        return true;
+    }
     std::string name() const;  // the file name, for messages
     bool load(std::string& error, bool withoutIndex = false);
     bool readRecordRaw(uint32_t recno, uint8_t* out);
@@ -231,9 +234,9 @@ private:
     uint16_t headerLength_ = 0;
     uint16_t recordLength_ = 0;
     std::vector<FieldDesc> fields_;
-    int nullFlagsOffset_ = -1;   // offset of _NullFlags in the record, -1 when none
+    int nullFlagsOffset_ = -1;  // offset of _NullFlags in the record, -1 when none
     int nullFlagsLength_ = 0;
-    std::vector<int> nullBits_;  // per field: its bit in _NullFlags, -1 when not nullable
+    std::vector<int> nullBits_;      // per field: its bit in _NullFlags, -1 when not nullable
     std::vector<uint32_t> descPos_;  // per field: offset of its descriptor in the header
     std::unique_ptr<MemoFile> memo_;
     std::unique_ptr<CdxFile> cdx_;
@@ -243,8 +246,8 @@ private:
 
     uint32_t recno_ = 0;
     bool eof_ = true, bof_ = true;
-    std::vector<uint8_t> rec_;      // current record
-    std::vector<uint8_t> recOld_;   // as read (for index update)
+    std::vector<uint8_t> rec_;     // current record
+    std::vector<uint8_t> recOld_;  // as read (for index update)
     bool dirty_ = false;
     bool headerDirty_ = false;
     // read cache of consecutive records

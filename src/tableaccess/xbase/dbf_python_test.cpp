@@ -82,8 +82,8 @@ void fill(xb::Table& t, const std::vector<Row>& rows) {
 
 // The line the Python scripts print for a record.
 std::string line(const Row& r, bool vfp, bool withDeleted) {
-    std::string s = (withDeleted ? std::string(r.deleted ? "1" : "0") + "\t" : std::string()) + hex(r.name) + "\t" +
-                    r.amount + "\t" + r.flag + "\t" + r.day + "\t" + hex(r.notes);
+    std::string s = (withDeleted ? std::string(r.deleted ? "1" : "0") + "\t" : std::string()) + hex(r.name) +
+                    "\t" + r.amount + "\t" + r.flag + "\t" + r.day + "\t" + hex(r.notes);
     if (vfp) s += "\t" + std::to_string(r.count);
     return s;
 }
@@ -113,7 +113,8 @@ TEST_P(PythonRoundTrip, EngineTablesReadBackIdenticallyInPython) {
     for (uint32_t r : {2u, 5u, 9u}) {
         ASSERT_TRUE(t->go(r));
         want[r - 1].notes = r == 5 ? std::string("short") : want[r - 1].notes + want[r - 1].notes + "more";
-        ASSERT_TRUE(t->setText(t->fieldIndex("notes"), xb::fromUtf8(want[r - 1].notes, xb::Codepage::Cp1252)));
+        ASSERT_TRUE(
+            t->setText(t->fieldIndex("notes"), xb::fromUtf8(want[r - 1].notes, xb::Codepage::Cp1252)));
     }
     ASSERT_TRUE(t->flush()) << t->error();
     t.reset();
@@ -127,25 +128,36 @@ TEST_P(PythonRoundTrip, EngineTablesReadBackIdenticallyInPython) {
     const std::string extra = vfp ? " + '\\t' + str(r.cnt)" : "";
     bool ok = false;
     const std::string viaDbf = runPython(dir,
-        std::string(kPrinters) + "import dbf\n"
-        "t = dbf.Table('" + path + "')\nt.open(dbf.READ_ONLY)\n"
-        "for r in t:\n"
-        "    print(('1' if dbf.is_deleted(r) else '0') + '\\t' + h(r.name) + '\\t' + n(r.amount) + '\\t' + l(r.flag) +"
-        " '\\t' + d(r.day) + '\\t' + h(r.notes)" + extra + ")\n",
-        ok);
+                                         std::string(kPrinters) +
+                                             "import dbf\n"
+                                             "t = dbf.Table('" +
+                                             path +
+                                             "')\nt.open(dbf.READ_ONLY)\n"
+                                             "for r in t:\n"
+                                             "    print(('1' if dbf.is_deleted(r) else '0') + '\\t' + "
+                                             "h(r.name) + '\\t' + n(r.amount) + '\\t' + l(r.flag) +"
+                                             " '\\t' + d(r.day) + '\\t' + h(r.notes)" +
+                                             extra + ")\n",
+                                         ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(viaDbf, expectDbf);
 
     const std::string extraRead = vfp ? " + '\\t' + str(r['CNT'])" : "";
     const std::string viaDbfread = runPython(dir,
-        std::string(kPrinters) + "from dbfread import DBF\n"
-        "t = DBF('" + path + "', encoding='cp1252', char_decode_errors='strict')\n"
-        "def out(r): print(h(r['NAME']) + '\\t' + n(r['AMOUNT']) + '\\t' + l(r['FLAG']) + '\\t' + d(r['DAY']) +"
-        " '\\t' + h(r['NOTES'])" + extraRead + ")\n"
-        "for r in t: out(r)\n"
-        "print('--deleted--')\n"
-        "for r in t.deleted: out(r)\n",
-        ok);
+                                             std::string(kPrinters) +
+                                                 "from dbfread import DBF\n"
+                                                 "t = DBF('" +
+                                                 path +
+                                                 "', encoding='cp1252', char_decode_errors='strict')\n"
+                                                 "def out(r): print(h(r['NAME']) + '\\t' + n(r['AMOUNT']) + "
+                                                 "'\\t' + l(r['FLAG']) + '\\t' + d(r['DAY']) +"
+                                                 " '\\t' + h(r['NOTES'])" +
+                                                 extraRead +
+                                                 ")\n"
+                                                 "for r in t: out(r)\n"
+                                                 "print('--deleted--')\n"
+                                                 "for r in t.deleted: out(r)\n",
+                                             ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(viaDbfread, expectLive + "--deleted--\n" + expectDeleted);
 }
@@ -157,18 +169,23 @@ TEST_P(PythonRoundTrip, PythonTablesReadBackIdenticallyInTheEngine) {
     const bool vfp = format == xb::Format::Vfp;
     const auto rows = sampleRows(30);
     const char* type = format == xb::Format::Vfp ? "vfp" : format == xb::Format::DBase3 ? "db3" : "fp";
-    std::string script = "import dbf, datetime\n"
-                         "def u(x): return bytes.fromhex(x).decode('utf-8')\n"
-                         "t = dbf.Table('" + dir.file("py.dbf") + "', 'NAME C(30); AMOUNT N(10,2); FLAG L; DAY D; NOTES M" +
-                         (vfp ? "; CNT I" : "") + "', dbf_type='" + type + "', codepage='cp1252')\n"
-                         "t.open(dbf.READ_WRITE)\n";
+    std::string script =
+        "import dbf, datetime\n"
+        "def u(x): return bytes.fromhex(x).decode('utf-8')\n"
+        "t = dbf.Table('" +
+        dir.file("py.dbf") + "', 'NAME C(30); AMOUNT N(10,2); FLAG L; DAY D; NOTES M" +
+        (vfp ? "; CNT I" : "") + "', dbf_type='" + type +
+        "', codepage='cp1252')\n"
+        "t.open(dbf.READ_WRITE)\n";
     for (const Row& r : rows) {
-        const std::string day = r.day.empty() ? "None"
-                                               : "datetime.date(" + std::to_string(std::stoi(r.day.substr(0, 4))) + "," +
-                                                     std::to_string(std::stoi(r.day.substr(4, 2))) + "," +
-                                                     std::to_string(std::stoi(r.day.substr(6, 2))) + ")";
-        script += "t.append((u('" + hex(r.name) + "'), " + r.amount + ", " + (r.flag == "T" ? "True" : "False") + ", " +
-                  day + ", u('" + hex(r.notes) + "')" + (vfp ? ", " + std::to_string(r.count) : "") + "))\n";
+        const std::string day = r.day.empty()
+                                    ? "None"
+                                    : "datetime.date(" + std::to_string(std::stoi(r.day.substr(0, 4))) + "," +
+                                          std::to_string(std::stoi(r.day.substr(4, 2))) + "," +
+                                          std::to_string(std::stoi(r.day.substr(6, 2))) + ")";
+        script += "t.append((u('" + hex(r.name) + "'), " + r.amount + ", " +
+                  (r.flag == "T" ? "True" : "False") + ", " + day + ", u('" + hex(r.notes) + "')" +
+                  (vfp ? ", " + std::to_string(r.count) : "") + "))\n";
         if (r.deleted) script += "dbf.delete(t[-1])\n";
     }
     script += "t.close()\n";
@@ -206,9 +223,10 @@ TEST_P(PythonRoundTrip, PythonTablesReadBackIdenticallyInTheEngine) {
     ASSERT_TRUE(t->pack()) << t->error();
     t.reset();
     const std::string check = runPython(dir,
-        "import dbf\nt = dbf.Table('" + dir.file("py.dbf") + "')\nt.open(dbf.READ_ONLY)\n"
-        "print(len(t)); print(len(t[0].notes)); print(t[-1].notes)\n",
-        ok);
+                                        "import dbf\nt = dbf.Table('" + dir.file("py.dbf") +
+                                            "')\nt.open(dbf.READ_ONLY)\n"
+                                            "print(len(t)); print(len(t[0].notes)); print(t[-1].notes)\n",
+                                        ok);
     ASSERT_TRUE(ok);
     size_t live = 0;
     for (const Row& r : rows) live += r.deleted ? 0 : 1;

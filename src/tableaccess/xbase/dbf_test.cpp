@@ -60,7 +60,6 @@ void expectTableMatches(xb::Table& t, const Expected& e) {
     EXPECT_EQ(i, e.rows.size());
 }
 
-
 }  // namespace
 
 TEST(DbfFixtures, EveryRecordReadsBackAsExpected) {
@@ -157,8 +156,8 @@ void expectIndexSound(xb::Table& t) {
     ASSERT_TRUE(cdx);
     for (int tag = 0; tag < static_cast<int>(cdx->tags().size()); ++tag) {
         std::vector<std::string> faults;
-        EXPECT_TRUE(cdx->check(tag, t.reader(), faults)) << cdx->tags()[tag].name << ": "
-                                                          << (faults.empty() ? "" : faults.front());
+        EXPECT_TRUE(cdx->check(tag, t.reader(), faults))
+            << cdx->tags()[tag].name << ": " << (faults.empty() ? "" : faults.front());
     }
     const int postal = t.fieldIndex("postal_cod");
     ASSERT_TRUE(t.selectTag("POSTAL")) << t.error();
@@ -261,7 +260,8 @@ TEST(DbfWrite, RandomChangesKeepTheIndexAndRecordsRight) {
 TEST(DbfWrite, HeaderCountDateAndEndMarkerStayRight) {
     TempDir dir;
     std::string err;
-    auto t = xb::Table::create(dir.file("t"), {{"A", 'C', 5, 0, 0}, {"B", 'N', 6, 2, 0}, {"D", 'D', 8, 0, 0}}, xb::Format::Fox2, 0x03, err);
+    auto t = xb::Table::create(dir.file("t"), {{"A", 'C', 5, 0, 0}, {"B", 'N', 6, 2, 0}, {"D", 'D', 8, 0, 0}},
+                               xb::Format::Fox2, 0x03, err);
     ASSERT_TRUE(t) << err;
     EXPECT_EQ(t->version(), 0x03);
     for (int i = 0; i < 3; ++i) {
@@ -278,7 +278,7 @@ TEST(DbfWrite, HeaderCountDateAndEndMarkerStayRight) {
     EXPECT_EQ(bytes.back(), '\x1A');
     EXPECT_EQ(bytes.substr(headerLength, 20), " abcde  3.50        ");  // N(6,2): written with its decimals
     const std::time_t now = std::time(nullptr);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&now, &tm);
     EXPECT_EQ(uint8_t(bytes[1]), tm.tm_year);
     EXPECT_EQ(uint8_t(bytes[2]), tm.tm_mon + 1);
@@ -343,7 +343,8 @@ TEST(DbfWrite, CopyStructureAndAppendRecordFrom) {
     for (uint32_t r : {4u, 11u, 8u}) {
         ASSERT_TRUE(src->go(r));
         ASSERT_TRUE(copy->go(i++));
-        for (int f = 0; f < src->fieldCount(); ++f) EXPECT_EQ(copy->getText(f), src->getText(f)) << r << " " << f;
+        for (int f = 0; f < src->fieldCount(); ++f)
+            EXPECT_EQ(copy->getText(f), src->getText(f)) << r << " " << f;
         EXPECT_EQ(copy->deleted(), src->deleted());
     }
 }
@@ -352,8 +353,12 @@ TEST(DbfWrite, VisualFoxProNullsBinaryFieldsAndUnknownBytes) {
     TempDir dir;
     std::string err;
     auto t = xb::Table::create(dir.file("v"),
-                               {{"NAME", 'C', 10, 0, 0x02}, {"N", 'I', 4, 0, 0}, {"PRICE", 'Y', 8, 4, 0},
-                                {"X", 'B', 8, 0, 0}, {"WHEN", 'T', 8, 0, 0}, {"MEMO", 'M', 4, 0, 0}},
+                               {{"NAME", 'C', 10, 0, 0x02},
+                                {"N", 'I', 4, 0, 0},
+                                {"PRICE", 'Y', 8, 4, 0},
+                                {"X", 'B', 8, 0, 0},
+                                {"WHEN", 'T', 8, 0, 0},
+                                {"MEMO", 'M', 4, 0, 0}},
                                xb::Format::Vfp, 0xC8, err);
     ASSERT_TRUE(t) << err;
     EXPECT_EQ(t->version(), 0x30);
@@ -408,8 +413,8 @@ TEST(DbfWrite, VisualFoxProNullsBinaryFieldsAndUnknownBytes) {
 TEST(DbfWrite, VisualFoxProAutoincrementCountsAcrossHandles) {
     TempDir dir;
     std::string err;
-    auto t = xb::Table::create(dir.file("auto"), {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5, 0, 0}}, xb::Format::Vfp,
-                               0x03, err);
+    auto t = xb::Table::create(dir.file("auto"), {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5, 0, 0}},
+                               xb::Format::Vfp, 0x03, err);
     ASSERT_TRUE(t) << err;
     EXPECT_EQ(t->version(), 0x31);
     auto other = xb::Table::open(dir.file("auto"), err);
@@ -435,11 +440,11 @@ TEST(DbfWrite, VisualFoxProAutoincrementCountsAcrossHandles) {
 TEST(DbfWrite, AppendRecordFromConvertsTextBetweenCodepages) {
     TempDir dir;
     std::string err;
-    auto dos = xb::Table::create(dir.file("dos"), {{"NAME", 'C', 12, 0, 0}, {"QTY", 'N', 5, 0, 0}}, xb::Format::Fox2,
-                                 0x01, err);
+    auto dos = xb::Table::create(dir.file("dos"), {{"NAME", 'C', 12, 0, 0}, {"QTY", 'N', 5, 0, 0}},
+                                 xb::Format::Fox2, 0x01, err);
     ASSERT_TRUE(dos) << err;
-    auto win = xb::Table::create(dir.file("win"), {{"QTY", 'N', 8, 1, 0}, {"name", 'C', 12, 0, 0}}, xb::Format::Fox2,
-                                 0x03, err);
+    auto win = xb::Table::create(dir.file("win"), {{"QTY", 'N', 8, 1, 0}, {"name", 'C', 12, 0, 0}},
+                                 xb::Format::Fox2, 0x03, err);
     ASSERT_TRUE(win) << err;
     ASSERT_TRUE(dos->appendBlank());
     ASSERT_TRUE(dos->setText(0, xb::fromUtf8("Zürich ½", xb::Codepage::Cp437)));
@@ -455,8 +460,9 @@ TEST(DbfWrite, CodepagesConvertBothWays) {
         uint8_t byte;
         std::string utf8;
     };
-    for (const Case& c : {Case{xb::Codepage::Cp1252, 0x03, "Québec € œ ß"}, Case{xb::Codepage::Cp437, 0x01, "Zürich ½ ░"},
-                          Case{xb::Codepage::Cp850, 0x02, "São Tomé ø Ø"}, Case{xb::Codepage::Cp1250, 0xC8, "Łódź Žluť"}}) {
+    for (const Case& c :
+         {Case{xb::Codepage::Cp1252, 0x03, "Québec € œ ß"}, Case{xb::Codepage::Cp437, 0x01, "Zürich ½ ░"},
+          Case{xb::Codepage::Cp850, 0x02, "São Tomé ø Ø"}, Case{xb::Codepage::Cp1250, 0xC8, "Łódź Žluť"}}) {
         EXPECT_EQ(xb::codepageFromByte(c.byte), c.cp);
         EXPECT_EQ(xb::codepageByte(c.cp), c.byte);
         bool lossy = false;
@@ -498,21 +504,25 @@ TEST(DbfDamage, EachCorruptionGivesItsErrorAndLeavesTheFilesUnchanged) {
         s[at + 1] = char(v >> 8);
     };
     const std::vector<Case> cases = {
-        {"cut in the middle of the records", [](std::string& d, std::string&, std::string&) { d.resize(d.size() / 2); },
-         "fox_small.dbf", "truncated"},
-        {"shorter than a header", [](std::string& d, std::string&, std::string&) { d.resize(20); }, "fox_small.dbf",
+        {"cut in the middle of the records",
+         [](std::string& d, std::string&, std::string&) { d.resize(d.size() / 2); }, "fox_small.dbf",
          "truncated"},
+        {"shorter than a header", [](std::string& d, std::string&, std::string&) { d.resize(20); },
+         "fox_small.dbf", "truncated"},
         {"header length past the end", [&](std::string& d, std::string&, std::string&) { le16(d, 8, 60000); },
          "fox_small.dbf", "header length"},
         {"record length disagreeing with the fields",
-         [&](std::string& d, std::string&, std::string&) { le16(d, 10, 70); }, "fox_small.dbf", "record length"},
-        {"record count past the end",
-         [](std::string& d, std::string&, std::string&) { d[5] = char(0x7F); }, "fox_small.dbf", "truncated"},
-        {"field list without its end", [](std::string& d, std::string&, std::string&) { d[32 + 7 * 32] = 'X'; },
-         "fox_small.dbf", "field list"},
-        {"memo file cut to less than its header", [](std::string&, std::string& f, std::string&) { f.resize(100); },
-         "fox_small.fpt", "truncated"},
-        {"index cut short", [](std::string&, std::string&, std::string& c) { c.resize(1000); }, "fox_small.cdx", ""},
+         [&](std::string& d, std::string&, std::string&) { le16(d, 10, 70); }, "fox_small.dbf",
+         "record length"},
+        {"record count past the end", [](std::string& d, std::string&, std::string&) { d[5] = char(0x7F); },
+         "fox_small.dbf", "truncated"},
+        {"field list without its end",
+         [](std::string& d, std::string&, std::string&) { d[32 + 7 * 32] = 'X'; }, "fox_small.dbf",
+         "field list"},
+        {"memo file cut to less than its header",
+         [](std::string&, std::string& f, std::string&) { f.resize(100); }, "fox_small.fpt", "truncated"},
+        {"index cut short", [](std::string&, std::string&, std::string& c) { c.resize(1000); },
+         "fox_small.cdx", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -589,8 +599,8 @@ TEST(DbfDamage, AnIndexTheEngineCannotMaintainRefusesWrites) {
 // ---- Pack is crash-safe: stopped at any step, the next open finds the old or the new table whole ----
 
 TEST(DbfPack, StoppedAtAnyStepTheNextOpenFindsAWholeTable) {
-    const std::vector<std::string> steps = {"write", "sync", "commit", "rename-memo", "rename-table", "reopen",
-                                            "rebuild-index"};
+    const std::vector<std::string> steps = {"write",        "sync",   "commit",       "rename-memo",
+                                            "rename-table", "reopen", "rebuild-index"};
     const Expected e = loadExpected("fox_small");
     size_t live = 0;
     for (const auto& row : e.rows) live += row[7].empty() ? 1 : 0;
@@ -635,7 +645,8 @@ TEST(DbfPack, StoppedAtAnyStepTheNextOpenFindsAWholeTable) {
 TEST(DbfDamage, RandomByteDamageNeverCrashesAndReadingWritesNothing) {
     TempDir dir;
     copyFixture("fox_small", dir);
-    const std::string dbf0 = readBytes(dir.file("fox_small.dbf")), fpt0 = readBytes(dir.file("fox_small.fpt")),
+    const std::string dbf0 = readBytes(dir.file("fox_small.dbf")),
+                      fpt0 = readBytes(dir.file("fox_small.fpt")),
                       cdx0 = readBytes(dir.file("fox_small.cdx"));
     std::mt19937 rng(2026);
     int opened = 0, refused = 0;
@@ -735,7 +746,7 @@ TEST(DbfNavigation, TopBottomSkipAndEndsInRecordOrder) {
     EXPECT_TRUE(t->eof());
     EXPECT_EQ(t->recno(), 4u);
     EXPECT_EQ(t->getText(0), "   ");  // blank at the end
-    ASSERT_TRUE(t->skip(-1));  // back from the end to the last record
+    ASSERT_TRUE(t->skip(-1));         // back from the end to the last record
     EXPECT_EQ(t->recno(), 3u);
     EXPECT_FALSE(t->go(0));
     EXPECT_FALSE(t->go(4));

@@ -11,9 +11,13 @@
 
 namespace xb::io {
 
-File::~File() { close(); }
+File::~File() {
+    close();
+}
 
-File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -97,18 +101,26 @@ long long File::size() const {
     return static_cast<long long>(st.st_size);
 }
 
-bool File::truncate(uint64_t length) { return ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
+bool File::truncate(uint64_t length) {
+    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+}
 
-bool File::sync() { return ::fsync(fd_) == 0; }
+bool File::sync() {
+    return ::fsync(fd_) == 0;
+}
 
-std::string lastSystemError() { return std::strerror(errno); }
+std::string lastSystemError() {
+    return std::strerror(errno);
+}
 
 bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool syncFolderOf(const std::string& path) {
     const int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -9,7 +9,7 @@ namespace xb::io {
 
 // A file descriptor that closes itself.
 class File {
-public:
+  public:
     File() = default;
     ~File();
     File(File&& other) noexcept;
@@ -36,7 +36,7 @@ public:
     bool truncate(uint64_t length);
     bool sync();  // fdatasync/fsync: the data and the size reach the disk
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

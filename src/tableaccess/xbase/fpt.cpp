@@ -33,7 +33,8 @@ uint32_t blocksFor(uint64_t bytes, uint32_t blockSize) {
 
 }  // namespace
 
-std::unique_ptr<MemoFile> MemoFile::open(const std::string& path, Kind kind, bool readOnly, std::string& error) {
+std::unique_ptr<MemoFile> MemoFile::open(const std::string& path, Kind kind, bool readOnly,
+                                         std::string& error) {
     std::unique_ptr<MemoFile> m(new MemoFile);
     m->kind_ = kind;
     m->readOnly_ = readOnly;
@@ -76,8 +77,8 @@ std::unique_ptr<MemoFile> MemoFile::open(const std::string& path, Kind kind, boo
     return m;
 }
 
-std::unique_ptr<MemoFile> MemoFile::create(const std::string& path, Kind kind, uint32_t blockSize, bool replace,
-                                           std::string& error) {
+std::unique_ptr<MemoFile> MemoFile::create(const std::string& path, Kind kind, uint32_t blockSize,
+                                           bool replace, std::string& error) {
     std::unique_ptr<MemoFile> m(new MemoFile);
     m->kind_ = kind;
     m->blockSize_ = kind == Kind::Dbt ? 512 : std::clamp<uint32_t>(blockSize, 1, 65535);
@@ -155,8 +156,10 @@ bool MemoFile::read(uint32_t block, std::string& out, std::string& error) {
 
 bool MemoFile::writeHeader(std::string& error) {
     uint8_t h[4];
-    if (kind_ == Kind::Fpt) putBe32(h, nextFree_);
-    else putLe32(h, nextFree_);
+    if (kind_ == Kind::Fpt)
+        putBe32(h, nextFree_);
+    else
+        putLe32(h, nextFree_);
     if (!file_.writeAt(0, h, 4)) {
         error = path() + ": cannot write the memo file header (" + io::lastSystemError() + ")";
         return false;
@@ -232,6 +235,8 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
     return true;
 }
 
-bool MemoFile::sync() { return readOnly_ || file_.sync(); }
+bool MemoFile::sync() {
+    return readOnly_ || file_.sync();
+}
 
 }  // namespace xb

@@ -19,11 +19,12 @@
 namespace xb {
 
 class MemoFile {
-public:
+  public:
     enum class Kind { Fpt, Dbt };
 
     // Opens an existing memo file; checks its header against its size.
-    static std::unique_ptr<MemoFile> open(const std::string& path, Kind kind, bool readOnly, std::string& error);
+    static std::unique_ptr<MemoFile> open(const std::string& path, Kind kind, bool readOnly,
+                                          std::string& error);
     // Creates an empty memo file (fails when it exists unless replace), flushed to disk.
     static std::unique_ptr<MemoFile> create(const std::string& path, Kind kind, uint32_t blockSize,
                                             bool replace, std::string& error);
@@ -41,7 +42,7 @@ public:
     uint32_t blockSize() const { return blockSize_; }
     uint32_t nextFree() const { return nextFree_; }
 
-private:
+  private:
     MemoFile() = default;
     bool writeHeader(std::string& error);
     std::string where(uint32_t block) const;

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // A temporary folder removed at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (fs::temp_directory_path() / "xbtest-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
@@ -31,11 +31,13 @@ public:
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
-inline std::string fixture(const std::string& name) { return std::string(TARVIK_FIXTURES_DIR) + "/" + name; }
+inline std::string fixture(const std::string& name) {
+    return std::string(TARVIK_FIXTURES_DIR) + "/" + name;
+}
 
 // Copies the fixture set (dbf, fpt, cdx) into dir, writable.
 inline void copyFixture(const std::string& set, const TempDir& dir) {
@@ -118,7 +120,8 @@ inline std::string runPython(const TempDir& dir, const std::string& script, bool
     const std::string scriptPath = dir.file("script.py");
     const std::string outPath = dir.file("script.out");
     writeBytes(scriptPath, script);
-    const std::string cmd = "/usr/bin/python3 '" + scriptPath + "' > '" + outPath + "' 2> '" + outPath + ".err'";
+    const std::string cmd =
+        "/usr/bin/python3 '" + scriptPath + "' > '" + outPath + "' 2> '" + outPath + ".err'";
     ok = std::system(cmd.c_str()) == 0;
     if (!ok) ADD_FAILURE() << "python failed: " << readBytes(outPath + ".err");
     return readBytes(outPath);
