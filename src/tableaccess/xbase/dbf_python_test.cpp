@@ -99,7 +99,7 @@ def d(v): return v.strftime('%Y%m%d') if v else ''
 class PythonRoundTrip : public ::testing::TestWithParam<xb::Format> {};
 
 TEST_P(PythonRoundTrip, EngineTablesReadBackIdenticallyInPython) {
-    if (!pythonAvailable()) GTEST_SKIP() << "Debian python3-dbf / python3-dbfread are not installed";
+    ASSERT_TRUE(pythonAvailable()) << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
     TempDir dir;
     const xb::Format format = GetParam();
     const bool vfp = format == xb::Format::Vfp;
@@ -163,7 +163,7 @@ TEST_P(PythonRoundTrip, EngineTablesReadBackIdenticallyInPython) {
 }
 
 TEST_P(PythonRoundTrip, PythonTablesReadBackIdenticallyInTheEngine) {
-    if (!pythonAvailable()) GTEST_SKIP() << "Debian python3-dbf / python3-dbfread are not installed";
+    ASSERT_TRUE(pythonAvailable()) << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
     TempDir dir;
     const xb::Format format = GetParam();
     const bool vfp = format == xb::Format::Vfp;
