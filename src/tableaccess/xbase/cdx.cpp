@@ -608,6 +608,8 @@ std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, const std::vecto
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
+    for (const auto& fd : fields)
+        f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
     if (!f->load(error))
         return nullptr;
     return f;
@@ -943,9 +945,16 @@ bool CdxFile::insertKey(Tag& t, const char* key, uint32_t recno, std::string& er
 {
     const int kl = t.keyLen;
     if (t.unique()) {
+        // A unique tag holds each key once, with the lowest record number that has it.
         std::string err;
-        if (seekIn(t, key, err) != 0)
-            return true;  // a unique tag keeps one record of each key only
+        uint32_t holder = seekIn(t, key, err);
+        if (holder != 0) {
+            if (holder <= recno)
+                return true;
+            bool found = false;
+            if (!removeKey(t, key, holder, found, error))
+                return false;
+        }
     }
     std::vector<std::pair<Node*, int>> path;
     Node* n = node(t.root, t, error);
@@ -1138,6 +1147,23 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
         bool found = true;
         if (wasIn && !removeKey(*t, oldKey, recno, found, error))
             return false;
+        if (wasIn && found && t->unique() && records_) {
+            // The key may live on in another record: the lowest one takes its place.
+            std::vector<uint8_t> other;
+            char otherKey[256];
+            const uint32_t count = records_->recordCount();
+            for (uint32_t r = 1; r <= count; ++r) {
+                if (r == recno || !records_->readRecord(r, other) || other.size() < size_t(recordSize_) ||
+                    !t->holds(other.data()))
+                    continue;
+                t->expr->evaluate(other.data(), otherKey);
+                if (std::memcmp(otherKey, oldKey, size_t(t->keyLen)) == 0) {
+                    if (!insertKey(*t, oldKey, r, error))
+                        return false;
+                    break;
+                }
+            }
+        }
         if (isIn && !insertKey(*t, newKey, recno, error))
             return false;
         if (!found && !t->unique() && stale.empty())
@@ -1472,6 +1498,8 @@ std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, const std::vec
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
+    for (const auto& fd : fields)
+        f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
     if (tags.empty()) {
         error = f->fail("an index needs at least one tag");
         return nullptr;
@@ -1616,7 +1644,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
             }
             if (!t.expr)
                 continue;
-            if (!records.readRecord(r, rec)) {
+            if (!records.readRecord(r, rec) || rec.size() < recordSize_) {
                 fault(where + "cannot read record " + std::to_string(r));
                 continue;
             }
@@ -1633,7 +1661,8 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     } else if (!t.unique()) {
         size_t held = 0;
         for (uint32_t r = 1; r <= count; ++r) {
-            bool in = !t.filterExpr || (records.readRecord(r, rec) && t.holds(rec.data()));
+            bool in = !t.filterExpr ||
+                      (records.readRecord(r, rec) && rec.size() >= recordSize_ && t.holds(rec.data()));
             held += in;
             if (in && !seen[r])
                 fault(where + "record " + std::to_string(r) + " is missing");
@@ -1644,7 +1673,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
         // A unique tag holds each distinct key once.
         std::unordered_set<std::string> distinct;
         for (uint32_t r = 1; r <= count; ++r)
-            if (records.readRecord(r, rec) && t.holds(rec.data()))
+            if (records.readRecord(r, rec) && rec.size() >= recordSize_ && t.holds(rec.data()))
                 distinct.insert(t.expr->evaluate(rec.data()));
         if (distinct.size() != total)
             fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +

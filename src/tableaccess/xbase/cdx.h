@@ -86,6 +86,11 @@ public:
     bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
 
     bool flush(std::string& error);  // makes written changes durable (fsync)
+
+    // Records of the table, read when a unique tag loses the record that carried a key and another
+    // record with that key must take its place. Without it such a key leaves the tag until the next
+    // rebuild. The reader must outlive this object (or be reset to nullptr).
+    void setRecordSource(RecordReader* records) { records_ = records; }
     int keyLength(int tag) const;
     // The kind of the tag's keys; Character when its expression cannot be evaluated.
     KeyType keyType(int tag) const;
@@ -120,6 +125,8 @@ private:
     std::vector<uint32_t> newNodes_;    // allocated since the last write, written first
     std::vector<uint32_t> dirtyNodes_;  // existing nodes changed since the last write
     bool headersDirty_ = false;
+    RecordReader* records_ = nullptr;
+    uint32_t recordSize_ = 1;  // bytes a record buffer must have for the fields
     bool unsynced_ = false;
 };
 

@@ -987,5 +987,59 @@ TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
     EXPECT_NE(faults[0].find("filter leaves it out"), std::string::npos) << faults[0];
 }
 
+
+TEST(CdxMaintain, UniqueTagsFollowReplacesWithTheLowestRecordOfEachKey)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 4);
+    std::mt19937 rng(77);
+    auto randomCode = [&] { return "C" + std::to_string(rng() % 25); };
+    for (int i = 0; i < 120; ++i) {
+        auto rec = table.blank();
+        table.set(rec, "CODE", randomCode());
+        table.records.push_back(rec);
+    }
+    std::string path = dir.file("u.cdx"), err;
+    auto cdx = CdxFile::create(path, table.fields,
+                               {{"U", "CODE", "", true, false}, {"UD", "CODE", "", true, true}}, table, err);
+    ASSERT_TRUE(cdx) << err;
+    cdx->setRecordSource(&table);
+    auto expected = [&](bool descending) {
+        std::map<std::string, uint32_t> lowest;
+        for (uint32_t r = 1; r <= table.records.size(); ++r)
+            lowest.emplace(table.get(r, "CODE"), r);
+        Entries e(lowest.begin(), lowest.end());
+        if (descending)
+            std::reverse(e.begin(), e.end());
+        return e;
+    };
+    for (int op = 0; op < 1500; ++op) {
+        if (op % 4 == 0) {
+            auto rec = table.blank();
+            table.set(rec, "CODE", randomCode());
+            table.records.push_back(rec);
+            ASSERT_TRUE(cdx->insert(uint32_t(table.records.size()), rec.data(), err)) << err;
+        } else {
+            uint32_t r = uint32_t(rng() % table.records.size()) + 1;
+            auto old = table.records[r - 1];
+            table.set(table.records[r - 1], "CODE", randomCode());  // the record is written first
+            ASSERT_TRUE(cdx->update(r, old.data(), table.records[r - 1].data(), err)) << err;
+        }
+        if (op % 300 == 0) {
+            ASSERT_EQ(walkTag(*cdx, "U"), expected(false)) << op;
+            ASSERT_EQ(walkTag(*cdx, "UD"), expected(true)) << op;
+        }
+    }
+    auto again = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(again) << err;
+    EXPECT_EQ(walkTag(*again, "U"), expected(false));
+    EXPECT_EQ(walkTag(*again, "UD"), expected(true));
+    for (int t = 0; t < 2; ++t) {
+        std::vector<std::string> faults;
+        EXPECT_TRUE(again->check(t, table, faults)) << (faults.empty() ? "" : faults[0]);
+    }
+}
+
 }  // namespace
 }  // namespace xb
