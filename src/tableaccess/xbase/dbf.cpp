@@ -706,8 +706,19 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
     return true;
 }
 
-bool Table::loadCurrent(uint32_t recno) {
-    if (!readRecordRaw(recno, rec_.data())) return false;
+bool Table::loadCurrent(uint32_t recno, bool fresh) {
+    if (fresh && recno >= 1 && recno <= recCount_) {
+        // Random access reads the record itself, so that changes through other handles are seen.
+        const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
+        if (!file_->readAt(pos, rec_.data(), recordLength_))
+            return fail(path_ + ": record " + std::to_string(recno) +
+                        " cannot be read (the file is truncated)");
+        if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_)
+            std::memcpy(cache_.data() + size_t(recno - cacheFirst_) * recordLength_, rec_.data(),
+                        recordLength_);
+    } else if (!readRecordRaw(recno, rec_.data())) {
+        return false;
+    }
     recOld_ = rec_;
     recno_ = recno;
     eof_ = bof_ = false;
@@ -816,7 +827,7 @@ bool Table::go(uint32_t recno) {
         return fail(path_ + ": record " + std::to_string(recno) + " does not exist (the table has " +
                     std::to_string(recCount_) + ")");
     }
-    return loadCurrent(recno);
+    return loadCurrent(recno, true);
 }
 
 bool Table::ensureOrder() {
@@ -1491,7 +1502,7 @@ bool Table::seek(std::string_view key) {
         error_.clear();
         return false;
     }
-    return loadCurrent(r);
+    return loadCurrent(r, true);
 }
 
 bool Table::createIndex(const std::vector<TagSpec>& tags) {
@@ -1583,6 +1594,7 @@ bool Table::pack() {
     if (memo_) {
         memoOut = MemoFile::create(newMemo, memo_->kind(), memo_->blockSize(), true, err);
         if (!memoOut) return abandon(err);
+        memoOut->beginBulk();
     }
     io::File out;
     if (!out.create(newDbf, true, err)) return abandon(newDbf + ": cannot create (" + err + ")");
@@ -1638,6 +1650,7 @@ bool Table::pack() {
     putLe32(&header[4], kept);
     if (!out.writeAt(pos, buf.data(), buf.size()) || !out.writeAt(0, header.data(), header.size()))
         return abandon(newDbf + ": cannot write (" + io::lastSystemError() + ")");
+    if (memoOut && !memoOut->endBulk(err)) return abandon(err);
     if (!step("sync")) return fail("pack stopped before flushing");
     if (!out.sync() || (memoOut && !memoOut->sync()))
         return abandon(newDbf + ": cannot flush to disk (" + io::lastSystemError() + ")");

@@ -208,7 +208,7 @@ class Table {
     std::string name() const;  // the file name, for messages
     bool load(std::string& error, bool withoutIndex = false);
     bool readRecordRaw(uint32_t recno, uint8_t* out);
-    bool loadCurrent(uint32_t recno);
+    bool loadCurrent(uint32_t recno, bool fresh = false);  // fresh: from the file, not the cache
     bool writeCurrent();
     bool writeHeaderCount();
     bool checkWritable();

@@ -789,3 +789,28 @@ TEST(DbfIndex, EnsureTagsTakesOverAnIndexTheHeaderDoesNotFlag) {
     ASSERT_TRUE(t->seek("ZZZ999"));
     EXPECT_EQ(t->recno(), 1u);
 }
+
+TEST(DbfWrite, ASecondHandleSeesAppendsAndNewMemos) {
+    TempDir dir;
+    copyFixture("fox_small", dir);
+    std::string err;
+    auto reader = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(reader) << err;
+    auto writer = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(writer) << err;
+    const int note = writer->fieldIndex("note");
+    const std::string text(1000, 'm');
+    ASSERT_TRUE(writer->appendBlank());
+    ASSERT_TRUE(writer->setText(note, text));
+    ASSERT_TRUE(writer->flush());
+    ASSERT_TRUE(reader->go(301)) << reader->error();
+    EXPECT_EQ(reader->getText(note), text) << reader->error();
+    // and the reader's own memo goes after the writer's, not over it
+    ASSERT_TRUE(reader->go(1));
+    ASSERT_TRUE(reader->setText(note, "from the reader"));
+    ASSERT_TRUE(reader->flush());
+    ASSERT_TRUE(writer->go(301));
+    EXPECT_EQ(writer->getText(note), text);
+    ASSERT_TRUE(writer->go(1));
+    EXPECT_EQ(writer->getText(note), "from the reader");
+}

@@ -117,27 +117,44 @@ bool MemoFile::read(uint32_t block, std::string& out, std::string& error) {
         error = where(block) + " lies inside the memo file header";
         return false;
     }
+    // The file may have grown through another handle since it was opened.
+    const auto within = [&](uint64_t end) {
+        if (end <= fileSize_) return true;
+        const long long size = file_.size();
+        if (size > 0) fileSize_ = static_cast<uint64_t>(size);
+        return end <= fileSize_;
+    };
     if (kind_ == Kind::Fpt) {
-        uint8_t h[8];
-        if (pos + 8 > fileSize_ || !file_.readAt(pos, h, 8)) {
+        // One read for the block header and, usually, the whole text.
+        uint8_t first[512];
+        if (!within(pos + 8)) {
             error = where(block) + " is past the end of the memo file";
             return false;
         }
-        const uint32_t length = be32(h + 4);
-        if (pos + 8 + length > fileSize_) {
+        const uint64_t chunk = std::min<uint64_t>(sizeof first, fileSize_ - pos);
+        if (!file_.readAt(pos, first, chunk)) {
+            error = where(block) + " cannot be read (" + io::lastSystemError() + ")";
+            return false;
+        }
+        const uint32_t length = be32(first + 4);
+        if (!within(pos + 8 + uint64_t(length))) {
             error = where(block) + " has a length of " + std::to_string(length) +
                     " bytes, running past the end of the memo file";
             return false;
         }
+        if (8 + uint64_t(length) <= chunk) {
+            out.assign(reinterpret_cast<const char*>(first + 8), length);
+            return true;
+        }
         out.resize(length);
-        if (length && !file_.readAt(pos + 8, out.data(), length)) {
+        if (!file_.readAt(pos + 8, out.data(), length)) {
             error = where(block) + " cannot be read (" + io::lastSystemError() + ")";
             return false;
         }
         return true;
     }
     // DBT: read until 0x1A
-    if (pos >= fileSize_) {
+    if (!within(pos + 1)) {
         error = where(block) + " is past the end of the memo file";
         return false;
     }
@@ -184,6 +201,24 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
             nextFree_ = std::max(nextFree_, fromFile);
         }
         nextFree_ = std::max(nextFree_, blocksFor(fileSize_, blockSize_));
+    }
+    if (bulk_) {
+        const size_t at = bulkBuf_.size();
+        block = nextFree_;
+        if (kind_ == Kind::Dbt) {
+            bulkBuf_.append(data.data(), data.size());
+            bulkBuf_.append("\x1A\x1A", 2);
+        } else {
+            uint8_t h[8];
+            putBe32(h, 1);
+            putBe32(h + 4, static_cast<uint32_t>(data.size()));
+            bulkBuf_.append(reinterpret_cast<const char*>(h), 8);
+            bulkBuf_.append(data.data(), data.size());
+        }
+        const uint32_t blocks = blocksFor(bulkBuf_.size() - at, blockSize_);
+        bulkBuf_.resize(at + size_t(blocks) * blockSize_, '\0');
+        nextFree_ += blocks;
+        return bulkBuf_.size() < (1u << 20) || flushBulk(error);
     }
     if (kind_ == Kind::Dbt) {
         std::vector<uint8_t> buf(data.begin(), data.end());
@@ -237,6 +272,32 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
 
 bool MemoFile::sync() {
     return readOnly_ || file_.sync();
+}
+
+void MemoFile::beginBulk() {
+    bulk_ = true;
+    bulkBuf_.clear();
+    bulkStart_ = nextFree_;
+}
+
+bool MemoFile::flushBulk(std::string& error) {
+    if (!bulkBuf_.empty()) {
+        const uint64_t pos = uint64_t(bulkStart_) * blockSize_;
+        if (!file_.writeAt(pos, bulkBuf_.data(), bulkBuf_.size())) {
+            error = path() + ": cannot write memos (" + io::lastSystemError() + ")";
+            return false;
+        }
+        fileSize_ = std::max<uint64_t>(fileSize_, pos + bulkBuf_.size());
+        bulkBuf_.clear();
+    }
+    bulkStart_ = nextFree_;
+    return true;
+}
+
+bool MemoFile::endBulk(std::string& error) {
+    if (!bulk_) return true;
+    bulk_ = false;
+    return flushBulk(error) && writeHeader(error);
 }
 
 }  // namespace xb

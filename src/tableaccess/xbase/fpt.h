@@ -36,6 +36,10 @@ class MemoFile {
     // data is empty).
     bool write(uint32_t oldBlock, std::string_view data, uint32_t& block, std::string& error);
     bool sync();
+    // Bulk appending (a new file being filled, as pack does): memos are gathered in memory and written
+    // in large pieces, the header at endBulk. Reads of memos written in bulk wait for endBulk.
+    void beginBulk();
+    bool endBulk(std::string& error);
 
     const std::string& path() const { return file_.path(); }
     Kind kind() const { return kind_; }
@@ -45,6 +49,7 @@ class MemoFile {
   private:
     MemoFile() = default;
     bool writeHeader(std::string& error);
+    bool flushBulk(std::string& error);
     std::string where(uint32_t block) const;
 
     io::File file_;
@@ -54,6 +59,9 @@ class MemoFile {
     uint32_t blockSize_ = 64;
     uint32_t nextFree_ = 0;
     uint64_t fileSize_ = 0;
+    bool bulk_ = false;
+    std::string bulkBuf_;  // blocks from bulkStart_ on
+    uint32_t bulkStart_ = 0;
 };
 
 }  // namespace xb
