@@ -72,6 +72,16 @@ bool parseDateText(std::string_view s, int& y, int& m, int& d) {
     return validDate(y, m, d);
 }
 
+// 'text' for messages (built by appending: GCC 12 misreads literal + string concatenations).
+std::string quoted(std::string_view text) {
+    std::string q;
+    q.reserve(text.size() + 2);
+    q.push_back('\'');
+    q.append(text);
+    q.push_back('\'');
+    return q;
+}
+
 bool isMemoType(char type) { return type == 'M' || type == 'G' || type == 'P'; }
 
 }  // namespace
@@ -124,9 +134,9 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error) 
         case 'L': {
             const char c = raw.empty() ? ' ' : raw[0];
             if (std::strchr("TtYy", c) && c)
-                out = "T";
+                out.assign(1, 'T');
             else if (std::strchr("FfNn", c) && c)
-                out = "F";
+                out.assign(1, 'F');
             return true;
         }
         case 'D': {
@@ -190,22 +200,24 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error) 
 bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, std::string_view text,
                  FieldValue& out, std::string& error) {
     out = FieldValue{};
-    const std::string fieldDesc = std::string(1, f.type) + "(" + std::to_string(f.length) +
-                                  (f.decimals ? "," + std::to_string(f.decimals) : "") + ")";
+    std::string fieldDesc(1, f.type);
+    fieldDesc.append("(").append(std::to_string(f.length));
+    if (f.decimals) fieldDesc.append(",").append(std::to_string(f.decimals));
+    fieldDesc.append(")");
     switch (f.type) {
         case 'C':
         case 'M': {
             bool lossy = false;
             std::string bytes = xb::fromUtf8(text, cp, &lossy);
             if (lossy) {
-                error = "'" + std::string(text) + "' holds a character that codepage " +
+                error = quoted(text) + " holds a character that codepage " +
                         std::to_string(xb::codepageNumber(cp)) + " cannot hold";
                 return false;
             }
             if (f.type == 'C') {
                 while (!bytes.empty() && bytes.back() == ' ') bytes.pop_back();
                 if (bytes.size() > f.length) {
-                    error = "'" + std::string(text) + "' is " + std::to_string(bytes.size()) +
+                    error = quoted(text) + " is " + std::to_string(bytes.size()) +
                             " characters, longer than " + fieldDesc;
                     return false;
                 }
@@ -220,25 +232,33 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             std::string_view ip, fp;
             bool neg = false;
             if (!isDecimal(s, &ip, &fp, &neg)) {
-                error = "'" + std::string(text) + "' is not a number";
+                error = quoted(text) + " is not a number";
                 return false;
             }
+            // Extra decimals are allowed only when they are zeros: nothing is rounded away.
+            if (fp.size() > f.decimals) {
+                if (fp.substr(f.decimals).find_first_not_of('0') != std::string_view::npos) {
+                    error = quoted(text) + " has more decimals than " + fieldDesc + " keeps";
+                    return false;
+                }
+                fp = fp.substr(0, f.decimals);
+            }
             std::string formatted;
-            if (fp.size() <= f.decimals) {
-                // exact: pad the fraction with zeros
-                while (ip.size() > 1 && ip.front() == '0') ip.remove_prefix(1);
-                formatted = (neg ? "-" : "") + (ip.empty() ? std::string("0") : std::string(ip));
-                if (f.decimals) formatted += "." + std::string(fp) + std::string(f.decimals - fp.size(), '0');
-            } else {
-                // more decimals than the field keeps: rounded as xBase does
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%.*f", f.decimals, std::strtod(std::string(s).c_str(), nullptr));
-                formatted = buf;
+            while (ip.size() > 1 && ip.front() == '0') ip.remove_prefix(1);
+            if (neg) formatted.push_back('-');
+            if (ip.empty())
+                formatted.push_back('0');
+            else
+                formatted.append(ip);
+            if (f.decimals) {
+                formatted.push_back('.');
+                formatted.append(fp);
+                formatted.append(f.decimals - fp.size(), '0');
             }
             if (formatted == "-0" || formatted.find_first_not_of("-0.") == std::string::npos)
                 if (formatted[0] == '-') formatted.erase(0, 1);
             if (formatted.size() > f.length) {
-                error = "'" + std::string(text) + "' does not fit " + fieldDesc;
+                error = quoted(text) + " does not fit " + fieldDesc;
                 return false;
             }
             out.bytes = formatted;
@@ -255,7 +275,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 out.bytes = "F";
                 return true;
             }
-            error = "'" + std::string(text) + "' is not a logical (T, F, Y, N, ? or empty)";
+            error = quoted(text) + " is not a logical (T, F, Y, N, ? or empty)";
             return false;
         }
         case 'D': {
@@ -263,7 +283,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             if (s.empty()) return true;
             int y, m, d;
             if (!parseDateText(s, y, m, d)) {
-                error = "'" + std::string(text) + "' is not a date CCYYMMDD";
+                error = quoted(text) + " is not a date CCYYMMDD";
                 return false;
             }
             out.bytes = std::string(s);
@@ -276,7 +296,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 if (s.front() == '+') s.remove_prefix(1);
                 auto r = std::from_chars(s.data(), s.data() + s.size(), v);
                 if (r.ec != std::errc() || r.ptr != s.data() + s.size()) {
-                    error = "'" + std::string(text) + "' is not a whole number that fits I";
+                    error = quoted(text) + " is not a whole number that fits I";
                     return false;
                 }
             }
@@ -293,7 +313,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 char* end = nullptr;
                 v = std::strtod(str.c_str(), &end);
                 if (end != str.c_str() + str.size() || !std::isfinite(v)) {
-                    error = "'" + std::string(text) + "' is not a number";
+                    error = quoted(text) + " is not a number";
                     return false;
                 }
             }
@@ -301,7 +321,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             if (f.type == 'Y') {
                 const double scaled = std::round(v * 10000.0);
                 if (std::fabs(scaled) >= 9.2e18) {
-                    error = "'" + std::string(text) + "' does not fit Y";
+                    error = quoted(text) + " does not fit Y";
                     return false;
                 }
                 putLe64(out.bytes, static_cast<uint64_t>(static_cast<int64_t>(scaled)));
@@ -332,7 +352,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 }
             }
             if (!ok) {
-                error = "'" + std::string(text) + "' is not a date and time CCYYMMDD[hhmmss]";
+                error = quoted(text) + " is not a date and time CCYYMMDD[hhmmss]";
                 return false;
             }
             putLe32(out.bytes, static_cast<uint32_t>(julianDay(y, m, d)));

@@ -23,8 +23,9 @@ struct FieldValue {
 bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error);
 
 // Converts CSV text (UTF-8) for a field, checking that it fits: a character the codepage lacks, text
-// longer than the field, a number that does not fit or is no number, a logical other than T F Y N ? or
-// empty, an impossible date are errors (nothing is cut or guessed).
+// longer than the field, a number that does not fit, is no number or has more (non-zero) decimals than
+// the field keeps, a logical other than T F Y N ? or empty, an impossible date are errors (nothing is cut,
+// rounded or guessed).
 bool textToField(const xb::FieldDesc& field, xb::Codepage cp, uint8_t version, std::string_view text,
                  FieldValue& out, std::string& error);
 
