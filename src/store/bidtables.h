@@ -1,0 +1,79 @@
+// What storing, loading and the bid lifecycle share: the field names of the two bid tables, the way the
+// bid's controls are found in the main window, the progress window, and the sequential search of a bid's
+// records by local bid ID.
+//
+// The bid lives only in the main window's controls. Every control is found by its object name under the
+// main window; the three grids and the Primary? boxes through the public interface of their pages.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "pages/mainstate.h"
+
+namespace tarvik {
+
+class BidProfilePage;
+class CubePage;
+class MainPage;
+class ServicesPage;
+class ShipmentPage;
+class ShipperProfilePage;
+
+// ---- Field names shared by storing and loading ----
+// The six cube field prefixes, columns 1 to 6 of CubeGrid; each is followed by the row number 1 to 15.
+const QStringList& cubeFieldPrefixes();
+// The BidTail fields of ShipmentGrid's columns 1 to 12, in column order (column 4 is `from_post`).
+const QStringList& detailFieldNames();
+// The words stored in `comp_src` for the items 0 to 3 of cbxCustSource.
+const QStringList& competitorSourceWords();
+
+// ---- The main window ----
+// The control of that object name and type under window, or nullptr.
+template <typename T>
+T* bidControl(QWidget* window, const char* name) {
+    return window ? window->findChild<T*>(QLatin1String(name)) : nullptr;
+}
+
+// The six pages of the main window (any of them nullptr when the window has none).
+struct BidPages {
+    MainPage* main = nullptr;
+    ShipperProfilePage* shipper = nullptr;
+    ServicesPage* services = nullptr;
+    BidProfilePage* bidProfile = nullptr;
+    CubePage* cube = nullptr;
+    ShipmentPage* shipment = nullptr;
+    static BidPages of(QWidget* window);
+};
+
+// ---- Progress window ----
+// Makes and shows the small window "caption" / "text" over owner and lets it paint; the window goes away
+// when the returned object is destroyed. The application installs its progress window; without one
+// nothing is shown.
+using ProgressWindowFactory =
+    std::function<std::unique_ptr<QObject>(QWidget* owner, const QString& caption, const QString& text)>;
+void setProgressWindowFactory(ProgressWindowFactory factory);
+std::unique_ptr<QObject> showProgressWindow(QWidget* owner, const QString& caption, const QString& text);
+
+// ---- Finding a bid's records ----
+// The records of an open table whose `field`, trimmed, equals value, trimmed, in table order, deleted
+// records included: what a chain of LocateByField calls (from the top, then from the next record) finds.
+// anyDeleted tells whether any record of the table at all is marked deleted.
+struct RecordMatches {
+    std::vector<int> records;      // 1-based record numbers
+    std::vector<bool> deleted;     // per match: marked deleted
+    bool anyDeleted = false;
+};
+// One sequential pass over the table's file, read in large blocks beside the open handle (which must
+// have nothing unwritten). Falls back to LocateByField and d4deleted when the file cannot be read that
+// way (an unusual header, a value outside ASCII, a record count that differs from the handle's).
+RecordMatches findRecords(int table, const QString& tablePath, const QString& field, const QString& value);
+// The same search with LocateByField only (the fallback, and a yardstick for tests and benchmarks).
+RecordMatches findRecordsByLocate(int table, const QString& field, const QString& value);
+
+}  // namespace tarvik

@@ -1,0 +1,288 @@
+#include "store/storebid.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include "pages/bidprofilepage.h"
+#include "pages/choicegroups.h"
+#include "pages/conversions.h"
+#include "pages/servicespage.h"
+#include "pages/shipmentpage.h"
+#include "store/bidtables.h"
+#include "tableaccess/tableaccess.h"
+#include "widgets/seams.h"
+#include "widgets/stringgrid.h"
+
+namespace tarvik {
+
+namespace {
+
+QString text(QWidget* w, const char* name) {
+    if (auto* e = bidControl<QLineEdit>(w, name)) return e->text();
+    if (auto* c = bidControl<QComboBox>(w, name)) return c->currentText();
+    return {};
+}
+
+// The text of the selected list item; empty when none is selected.
+QString selectedItem(QWidget* w, const char* name) {
+    auto* c = bidControl<QComboBox>(w, name);
+    return c && c->currentIndex() >= 0 ? c->itemText(c->currentIndex()) : QString();
+}
+
+bool ticked(QWidget* w, const char* name) {
+    auto* b = bidControl<QCheckBox>(w, name);
+    return b && b->isChecked();
+}
+
+QString radioText(QWidget* w, const char* name) {
+    auto* g = bidControl<RadioGroup>(w, name);
+    return g ? g->selectedText() : QString();
+}
+
+// Fields 2 to 24: the Main and Shipper Profile pages.
+void writeMainAndShipper(QWidget* w, int bids, bool hasMob) {
+    const QString submitDate = text(w, "ebxSubmitDate");
+    if (submitDate.isEmpty()) {
+        ta::replace(bids, QStringLiteral("subm_date"), QString());
+    } else {
+        // Only dates the window itself showed are put there; a text that is not one leaves the stored date.
+        const QDate date = textToDate(submitDate.trimmed());
+        if (date.isValid()) ta::dtreplace(bids, QStringLiteral("subm_date"), date);
+    }
+    ta::replace(bids, QStringLiteral("loc_stat"), text(w, "ebxLocalStatus"));
+    ta::treplace(bids, QStringLiteral("portf_bid"), ticked(w, "chkPortfolio"));
+    ta::replace(bids, QStringLiteral("comp_name"), text(w, "ebxCompanyName1"));
+    ta::replace(bids, QStringLiteral("ae_name"), selectedItem(w, "cbxAccountName"));
+    ta::replace(bids, QStringLiteral("ssa_name"), text(w, "cbxSSA"));
+    ta::replace(bids, QStringLiteral("ssa_email"), text(w, "ebxSSAEmail"));
+    ta::replace(bids, QStringLiteral("asm_name"), text(w, "cbxASM"));
+    ta::replace(bids, QStringLiteral("district"), text(w, "cbxDistrict"));
+    ta::replace(bids, QStringLiteral("racf_id"), text(w, "ebxRACFID"));
+    ta::replace(bids, QStringLiteral("ship_num"), text(w, "ebxShipper"));
+    ta::replace(bids, QStringLiteral("address"), text(w, "ebxAddress"));
+    ta::replace(bids, QStringLiteral("city"), text(w, "ebxCity"));
+    ta::replace(bids, QStringLiteral("prov"), text(w, "ebxProv"));
+    if (hasMob) ta::treplace(bids, QStringLiteral("m_o_b"), ticked(w, "chbMOB"));
+    ta::replace(bids, QStringLiteral("postal"), StoredPostalCode(text(w, "ebxPostalCode")));
+    ta::replace(bids, QStringLiteral("perc_bus"), text(w, "ebxBusiness"));
+    ta::replace(bids, QStringLiteral("commod"), text(w, "ebxCommodity"));
+    ta::replace(bids, QStringLiteral("industry"), selectedItem(w, "cbxIndustry"));
+    ta::treplace(bids, QStringLiteral("resell_vyn"), ticked(w, "chbResellerYes"));
+    ta::ireplace(bids, QStringLiteral("val_duty"), TextToWhole(text(w, "ebxValueDutyPct")));
+    ta::treplace(bids, QStringLiteral("val_model"), ticked(w, "chbValueYes"));
+    ta::replace(bids, QStringLiteral("val_saving"), QString());
+}
+
+// Field 25: one volume triple per service row of IncentiveGrid, walking Services as the grid was laid
+// out. A row the grid (or its Primary? boxes) does not have is not read.
+void writeServiceVolumes(QWidget* w, const MainState& state, int bids) {
+    ServicesPage* page = BidPages::of(w).services;
+    StringGrid* grid = page ? page->incentiveGrid() : nullptr;
+    const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
+    if (services <= 0) return;
+    int row = 0;
+    if (ta::d4top(services) == 0) {
+        do {
+            const QString description = ta::fetch(services, QStringLiteral("service_d")).trimmed();
+            if (description.isEmpty()) continue;
+            if (description.startsWith(QLatin1Char('-'))) {
+                ++row;
+                continue;
+            }
+            const QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
+            if (stem.isEmpty()) continue;
+            if (grid && row < grid->rowCount()) {
+                ta::replace(bids, stem + QLatin1Char('1'), grid->cell(1, row));
+                ta::replace(bids, stem + QLatin1Char('2'), grid->cell(2, row));
+                QCheckBox* box = page->primaryBox(row);
+                ta::treplace(bids, stem + QLatin1Char('p'), box && box->isChecked());
+            }
+            ++row;
+        } while (ta::d4skip(services, 1) == 0);
+    }
+    ta::d4close(services);
+}
+
+// Fields 26 to 41: the Bid Profile page and the average cube.
+void writeBidProfile(QWidget* w, const MainState& state, int bids) {
+    ta::replace(bids, QStringLiteral("bid_type"), radioText(w, "rgBidType"));
+    ta::treplace(bids, QStringLiteral("mult_only"), ticked(w, "chbMultiOnly"));
+    ta::replace(bids, QStringLiteral("act_categ"), ticked(w, "chbRegain") ? QStringLiteral("Regain") : QString());
+
+    QString billing;
+    if (auto* g = bidControl<CheckGroup>(w, "cgBillingOption"))
+        for (int i = 0; i < g->count(); ++i)
+            if (g->isItemChecked(i)) billing += g->itemText(i).right(3);
+    ta::replace(bids, QStringLiteral("bill_opt"), billing);
+
+    const char* competitors[] = {"cbxCompetitorName", "cbxCompetitorName2", "cbxCompetitorName3"};
+    const QString competitorFields[] = {QStringLiteral("competr"), QStringLiteral("competr2"), QStringLiteral("competr3")};
+    for (int i = 0; i < 3; ++i) {
+        auto* c = bidControl<QComboBox>(w, competitors[i]);
+        ta::replace(bids, competitorFields[i], c ? BidProfilePage::competitorText(c) : QString());
+    }
+
+    auto* broker = bidControl<QCheckBox>(w, "chbBroker");
+    if (broker && !broker->isHidden())
+        ta::treplace(bids, QStringLiteral("broker"), broker->isChecked());
+    else
+        ta::replace(bids, QStringLiteral("brokerage"), selectedItem(w, "cbxBrokerage"));
+
+    ta::replace(bids, QStringLiteral("PLD_type"), selectedItem(w, "cbxPLDTypes"));
+    ta::replace(bids, QStringLiteral("associated"), text(w, "ebxAssociated"));
+
+    auto* custSource = bidControl<QComboBox>(w, "cbxCustSource");
+    const int source = custSource ? custSource->currentIndex() : -1;
+    ta::replace(bids, QStringLiteral("comp_src"),
+                source >= 0 && source < competitorSourceWords().size() ? competitorSourceWords()[source] : QString());
+
+    // The code of the distribution source is the one that belongs to the picker's text (the picker is
+    // sorted by name, the codes are kept in table order).
+    QString distCode;
+    const QString distText = selectedItem(w, "cbxSourceDist");
+    if (!distText.isEmpty()) {
+        const int i = state.FDistSourceTexts.indexOf(distText);
+        if (i >= 0 && i < state.FDistSourceValues.size()) distCode = state.FDistSourceValues[i];
+    }
+    ta::replace(bids, QStringLiteral("dist_src"), distCode);
+
+    QString strategyText;
+    if (auto* m = bidControl<QPlainTextEdit>(w, "mmoSalesStrategy")) {
+        strategyText = m->toPlainText();
+        strategyText.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    }
+    ta::replace(bids, QStringLiteral("sale_strat"), strategyText);
+
+    auto* strategy = bidControl<RadioGroup>(w, "rgStrategy");
+    QString word = strategy ? strategy->selectedText() : QString();
+    const int blank = word.indexOf(QLatin1Char(' '));
+    if (blank >= 0) word.truncate(blank);
+    ta::replace(bids, QStringLiteral("strategy"), word);
+    const bool beat = strategy && strategy->itemIndex() == 0;
+    ta::replace(bids, QStringLiteral("beat_by"), beat ? text(w, "ebxBeatPercent") : QString());
+
+    ta::replace(bids, QStringLiteral("avg_cube"), text(w, "ebxAverageCube"));
+}
+
+// Fields 42 to 46: the cube grid and the rest of the Cube Analysis page.
+void writeCube(QWidget* w, int bids) {
+    auto* grid = bidControl<StringGrid>(w, "CubeGrid");
+    const QStringList& prefixes = cubeFieldPrefixes();
+    for (int n = 1; n <= 15; ++n)
+        for (int c = 1; c <= prefixes.size(); ++c)
+            ta::replace(bids, prefixes[c - 1] + QString::number(n),
+                        grid && n < grid->rowCount() && c < grid->colCount() ? grid->cell(c, n) : QString());
+    ta::replace(bids, QStringLiteral("info_src"), radioText(w, "rgInfoSource"));
+    ta::replace(bids, QStringLiteral("ah_pct"), text(w, "ebxPercentAH"));
+    ta::replace(bids, QStringLiteral("ah_percent"), text(w, "ebxAHPctComment"));
+    ta::replace(bids, QStringLiteral("bill_wgt"), radioText(w, "rgBillWeight"));
+}
+
+// svc_code, svc_level, letter, market and daily_vol of a line from its Services record.
+void writeServiceFields(int tail, int services, int bids, const QString& service) {
+    if (services <= 0 || !ta::LocateByField(services, QStringLiteral("service"), false, service)) {
+        for (const char* f : {"svc_code", "svc_level", "letter", "market"}) ta::replace(tail, QLatin1String(f), QString());
+        ta::dreplace(tail, QStringLiteral("daily_vol"), 0.0);
+        return;
+    }
+    for (const char* f : {"svc_code", "svc_level", "letter", "market"})
+        ta::replace(tail, QLatin1String(f), ta::fetch(services, QLatin1String(f)));
+    QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
+    if (stem.isEmpty() && ta::d4skip(services, -1) == 0)  // a record without volumes takes those before it
+        stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
+    double daily = 0;
+    if (!stem.isEmpty())
+        daily = (ta::dfetch(bids, stem + QLatin1Char('1')) + ta::dfetch(bids, stem + QLatin1Char('2'))) / 5.0;
+    ta::dreplace(tail, QStringLiteral("daily_vol"), daily);
+}
+
+// Step 10 and 11: the shipment lines.
+void writeDetails(QWidget* w, const MainState& state, int bids, const QString& id) {
+    ShipmentPage* page = BidPages::of(w).shipment;
+    StringGrid* grid = page ? page->shipmentGrid() : bidControl<StringGrid>(w, "ShipmentGrid");
+    const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
+    const QString tailPath = state.tablePath(QStringLiteral("BidTail"));
+    const int tail = ta::mOpen(state.DataContext, tailPath);
+    if (tail > 0) {
+        const bool hasFromPost = ta::TableHasField(tail, QStringLiteral("from_post"));
+        // The bid's present detail records, in table order: reused one by one, then lines are appended.
+        const RecordMatches existing = findRecords(tail, tailPath, QStringLiteral("local_bid"), id);
+        size_t used = 0;
+        bool appending = false;
+        const QStringList& fields = detailFieldNames();
+        const int rows = grid ? grid->rowCount() : 0;
+        for (int r = 1; r < rows; ++r) {
+            const QString service = grid->cell(ShipmentPage::ColService, r);
+            if (service.isEmpty()) continue;
+            if (!appending && used < existing.records.size()) {
+                if (ta::d4go(tail, existing.records[used]) != 0) continue;
+                // A record of the bid marked deleted takes the line back: it must not be packed away.
+                if (existing.deleted[used]) ta::d4recall(tail);
+                ++used;
+            } else {
+                appending = true;
+                if (ta::d4appendBlank(tail) != 0) continue;
+                ta::replace(tail, QStringLiteral("local_bid"), id);
+            }
+            for (int c = 1; c <= fields.size(); ++c) {
+                if (c == 1) writeServiceFields(tail, services, bids, service);
+                if (c == ShipmentPage::ColFromPost && !hasFromPost) continue;
+                ta::replace(tail, fields[c - 1], grid->cell(c, r));
+            }
+        }
+        if (!appending) {
+            bool deletedNow = false;
+            for (size_t k = used; k < existing.records.size(); ++k) {
+                if (ta::d4go(tail, existing.records[k]) != 0) continue;
+                ta::d4delete(tail);
+                deletedNow = true;
+            }
+            // Packing a table without deleted records would only copy it.
+            if (deletedNow || existing.anyDeleted) ta::d4pack(tail);
+        }
+        ta::d4close(tail);
+    }
+    if (services > 0) ta::d4close(services);
+}
+
+}  // namespace
+
+QString StoredPostalCode(const QString& text) {
+    const QString code = text.trimmed().toUpper();
+    if (code.size() <= 5) return code;
+    return code.left(3).trimmed() + code.right(3).trimmed();
+}
+
+void StoreBid(QWidget* mainWindow, MainState& state) {
+    const QString id = text(mainWindow, "ebxLocalBidID");
+    if (id.trimmed().isEmpty()) return;
+    const std::unique_ptr<QObject> progress =
+        showProgressWindow(mainWindow, QStringLiteral("File Write"), QStringLiteral("Storing Bid Information..."));
+
+    const int bids = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Bids")));
+    if (bids <= 0) return;
+    const bool hasMob = ta::TableHasField(bids, QStringLiteral("m_o_b"));
+    const RecordMatches header =
+        findRecords(bids, state.tablePath(QStringLiteral("Bids")), QStringLiteral("local_bid"), id);
+    bool ready = false;
+    if (!header.records.empty()) {
+        ready = ta::d4go(bids, header.records.front()) == 0;
+        if (ready && header.deleted.front()) ta::d4recall(bids);  // the bid stored again is not a deleted one
+    } else if (ta::d4appendBlank(bids) == 0) {
+        ta::replace(bids, QStringLiteral("local_bid"), id);
+        // The new header goes to disk with its ID at once, so that an interrupted store leaves it findable.
+        ready = ta::d4go(bids, ta::d4recNo(bids)) == 0;
+    }
+    if (ready) {
+        writeMainAndShipper(mainWindow, bids, hasMob);
+        writeServiceVolumes(mainWindow, state, bids);
+        writeBidProfile(mainWindow, state, bids);
+        writeCube(mainWindow, bids);
+        writeDetails(mainWindow, state, bids, id);
+    }
+    ta::d4close(bids);
+}
+
+}  // namespace tarvik
