@@ -1072,7 +1072,11 @@ bool CdxFile::writeDirty(std::string& error)
         return true;
     };
     // New nodes first: until the nodes that link to them are written they are unreachable, so a crash
-    // in between leaves the old tree intact. Then the changed nodes, then the headers (root pointers).
+    // in between leaves the old tree intact. Then the changed nodes, parents before children (nodes
+    // are marked from the leaf upwards): a parent that already links a new sibling while its child
+    // still holds all of its keys loses no key. Then the headers (root pointers).
+    const bool any = !newNodes_.empty() || !dirtyNodes_.empty() || headersDirty_;
+    std::reverse(dirtyNodes_.begin(), dirtyNodes_.end());
     for (auto* list : {&newNodes_, &dirtyNodes_}) {
         for (uint32_t off : *list) {
             auto it = nodes_.find(off);
@@ -1091,7 +1095,30 @@ bool CdxFile::writeDirty(std::string& error)
         }
         headersDirty_ = false;
     }
+    if (any) {
+        // The change counter in the file header tells other readers of the file to read it again.
+        put32(image_.data() + 8, get32(image_.data() + 8) + 1);
+        if (!writeAll(fd_, image_.data() + 8, 4, 8)) {
+            error = fail(std::string("cannot write: ") + std::strerror(errno));
+            return false;
+        }
+    }
     return true;
+}
+
+bool CdxFile::refresh(std::string& error)
+{
+    struct stat onDisk {}, open {};
+    bool replaced = ::stat(path_.c_str(), &onDisk) != 0 || fd_ < 0 || ::fstat(fd_, &open) != 0 ||
+                    onDisk.st_ino != open.st_ino || onDisk.st_dev != open.st_dev;
+    if (!replaced) {
+        uint8_t head[12];
+        replaced = uint64_t(open.st_size) != image_.size() || ::pread(fd_, head, sizeof head, 0) != ssize_t(sizeof head) ||
+                   std::memcmp(head, image_.data(), sizeof head) != 0;
+    }
+    if (!replaced)
+        return true;
+    return load(error);
 }
 
 bool CdxFile::flush(std::string& error)
@@ -1113,6 +1140,8 @@ bool CdxFile::flush(std::string& error)
 
 bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
 {
+    if (!refresh(error))
+        return false;
     std::string why;
     if (!maintainable(why)) {
         error = why;
@@ -1131,6 +1160,8 @@ bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
 
 bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error)
 {
+    if (!refresh(error))
+        return false;
     std::string why;
     if (!maintainable(why)) {
         error = why;
@@ -1512,6 +1543,8 @@ std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, const std::vec
 
 bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& records, std::string& error)
 {
+    if (!refresh(error))
+        return false;
     std::vector<TagSpec> specs = tags();
     std::vector<int> keep;
     for (size_t i = 0; i < specs.size(); ++i)

@@ -86,6 +86,10 @@ public:
     bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
 
     bool flush(std::string& error);  // makes written changes durable (fsync)
+    // Reads the file again when another writer changed or replaced it since it was read (every
+    // change calls this first, so two objects on one file do not overwrite each other's nodes).
+    // False when the file can no longer be read; the object then must not be used for changes.
+    bool refresh(std::string& error);
 
     // Records of the table, read when a unique tag loses the record that carried a key and another
     // record with that key must take its place. Without it such a key leaves the tag until the next

@@ -1041,5 +1041,35 @@ TEST(CdxMaintain, UniqueTagsFollowReplacesWithTheLowestRecordOfEachKey)
     }
 }
 
+
+TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 8);
+    std::string path = dir.file("two.cdx"), err;
+    auto a = CdxFile::create(path, table.fields, {{"CODE", "CODE", "", false, false}}, table, err);
+    ASSERT_TRUE(a) << err;
+    auto b = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(b) << err;
+    auto append = [&](CdxFile& cdx, const std::string& code) {
+        auto rec = table.blank();
+        table.set(rec, "CODE", code);
+        table.records.push_back(rec);
+        ASSERT_TRUE(cdx.insert(uint32_t(table.records.size()), rec.data(), err)) << err;
+    };
+    for (int i = 0; i < 400; ++i)  // enough for splits on both sides
+        append(i % 2 ? *a : *b, "K" + std::to_string(i * 7919 % 1000));
+    // One of them replaces the file; the other one follows.
+    ASSERT_TRUE(a->rebuildAll(table, err)) << err;
+    append(*b, "LAST");
+    auto c = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(c) << err;
+    std::vector<std::string> faults;
+    EXPECT_TRUE(c->check(0, table, faults)) << (faults.empty() ? "" : faults[0]);
+    EXPECT_EQ(walkTag(*c, "CODE").size(), table.records.size());
+    EXPECT_EQ(c->seek(0, "LAST", err), uint32_t(table.records.size()));
+}
+
 }  // namespace
 }  // namespace xb
