@@ -66,7 +66,14 @@ class LinePlacer {
 public:
     LinePlacer(ShipmentPage& page, bool overwrite) : page_(page), grid_(page.shipmentGrid()) {
         if (overwrite) page_.setupGrid();
-        row_ = overwrite ? 1 : page_.firstEmptyLine();
+        if (overwrite) {
+            row_ = 1;
+        } else {
+            // The first empty line; in a grid without one the lines go after the last line rather than
+            // over line 1.
+            row_ = page_.firstEmptyLine();
+            if (!page_.lineIsEmpty(row_)) row_ = page_.lastLine() + 1;
+        }
         keepRows_ = grid_->rowCount();
     }
 
