@@ -321,7 +321,17 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
             fail(kError, "index: a tag name holds only letters, digits and underscores");
     if (!std::isalpha(static_cast<unsigned char>(spec.name[0]))) fail(kError, "index: a tag name starts with a letter");
 
-    auto t = openTable(pos[0], false);
+    // A table whose production index is missing or damaged does not open; it is then opened without it,
+    // and the new index holds this tag alone (the old one cannot be read).
+    std::string path = existingTable(pos[0]);
+    std::string error, lost;
+    auto t = xb::Table::open(path, error, false);
+    if (!t) {
+        lost = error;
+        error.clear();
+        t = xb::Table::open(path, error, false, true);
+        if (!t) fail(kError, error.empty() ? "cannot open table " + path : error);
+    }
     // The whole production index is written anew with the tags it had (this one replacing a tag of the
     // same name): the new file is built beside the old one and renamed into place.
     std::vector<xb::TagSpec> tags;
@@ -339,6 +349,7 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
         fail(kError, "index: the index of " + t->path() + " was written but does not hold tag " + spec.name);
     const std::string indexPath = t->index()->path();
     out << (replaced ? "rebuilt tag " : "created tag ") << spec.name << " in " << indexPath << "\n";
+    if (!lost.empty()) out << "the old index could not be opened (" << lost << "); the new one holds only this tag\n";
     return kOk;
 }
 

@@ -490,5 +490,37 @@ TEST(DbftoolIndex, CreatesRebuildsAndSeeksTags) {
     EXPECT_EQ(tool({"index", t, "TOO_LONG_TAG", "NAME"}).rc, 2);
 }
 
+// A table whose production index is lost or damaged does not open; `index` makes a new one.
+TEST(DbftoolIndex, ReplacesAMissingOrDamagedIndex) {
+    for (const bool remove : {true, false}) {
+        SCOPED_TRACE(remove ? "missing" : "damaged");
+        TempDir d;
+        const std::string t = copyFixture(d, "fox_small");
+        const std::string cdx = d / "fox_small.cdx";
+        if (remove) {
+            fs::remove(cdx);
+        } else {
+            std::string bytes = readFile(cdx);
+            bytes.resize(bytes.size() / 2);
+            writeFile(cdx, bytes);
+        }
+        EXPECT_EQ(tool({"info", t}).rc, 2);
+        RunResult r = tool({"index", t, "POSTAL", "POSTAL_COD"});
+        ASSERT_EQ(r.rc, 0) << r.err;
+        EXPECT_NE(r.out.find("holds only this tag"), std::string::npos) << r.out;
+        RunResult c = tool({"check", t});
+        EXPECT_EQ(c.rc, 0) << c.out << c.err;
+        const auto expected = loadExpected("fox_small");
+        uint32_t first = 1;
+        for (size_t i = 0; i < expected.size(); ++i)
+            if (expected[i].postal == expected[9].postal) {
+                first = static_cast<uint32_t>(i + 1);
+                break;
+            }
+        EXPECT_EQ(tool({"seek", t, "POSTAL", expected[9].postal}).out, std::to_string(first) + "\n");
+        EXPECT_EQ(tool({"seek", t, "TOWN", "OTTAWA"}).rc, 2) << "the other tags are gone";
+    }
+}
+
 }  // namespace
 }  // namespace dbftool::test
