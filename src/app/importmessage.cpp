@@ -46,8 +46,8 @@ void TImportMessage::showNow() {
 }
 
 void TImportMessage::FormDblClick() {
-    if (messageBox(QStringLiteral("Abort Import?"), QStringLiteral("Shipment Data Import"), PromptIcon::Question,
-                   Yes | No) == Yes)
+    if (messageBox(QStringLiteral("Abort Import?"), QStringLiteral("Shipment Data Import"),
+                   PromptIcon::Question, Yes | No) == Yes)
         state_.FImportAbort = true;
 }
 

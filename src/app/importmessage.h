@@ -19,7 +19,7 @@ namespace tarvik {
 
 class TImportMessage : public QDialog {
     Q_OBJECT
-public:
+  public:
     TImportMessage(MainState& state, QWidget* owner);
 
     QLabel* Label1 = nullptr;  // main text, larger font, word wrap
@@ -34,12 +34,12 @@ public:
     void FormDblClick();
     void Label1DblClick() { FormDblClick(); }
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;  // Escape does not close it: the caller frees it
 
-private:
+  private:
     MainState& state_;
 };
 

@@ -17,6 +17,8 @@ void showTableError(const QString& file, const QString& problem) {
 
 TableErrorReporter::TableErrorReporter() : previous_(ta::setErrorHandler(&showTableError)) {}
 
-TableErrorReporter::~TableErrorReporter() { ta::setErrorHandler(previous_); }
+TableErrorReporter::~TableErrorReporter() {
+    ta::setErrorHandler(previous_);
+}
 
 }  // namespace tarvik

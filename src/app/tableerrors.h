@@ -17,13 +17,13 @@ void showTableError(const QString& file, const QString& problem);
 // Installs showTableError as the table-access error handler for its lifetime and puts the previous
 // handler back when it ends.
 class TableErrorReporter {
-public:
+  public:
     TableErrorReporter();
     ~TableErrorReporter();
     TableErrorReporter(const TableErrorReporter&) = delete;
     TableErrorReporter& operator=(const TableErrorReporter&) = delete;
 
-private:
+  private:
     ta::ErrorHandler previous_;
 };
 

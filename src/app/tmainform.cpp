@@ -13,6 +13,7 @@
 #include <QTabWidget>
 
 #include "app/appstyle.h"
+#include "app/lookups.h"
 #include "app/tableerrors.h"
 #include "pages/bidprofilepage.h"
 #include "pages/cubepage.h"
@@ -21,10 +22,10 @@
 #include "pages/shipmentpage.h"
 #include "pages/shipperprofilepage.h"
 #include "shiptools/postalcodes.h"
-#include "widgets/stringgrid.h"
 #include "store/datafolder.h"
 #include "tableaccess/tableaccess.h"
 #include "widgets/seams.h"
+#include "widgets/stringgrid.h"
 
 namespace tarvik {
 
@@ -40,8 +41,8 @@ TMainForm::TMainForm(const QString& programFolder, StartupHooks hooks, QWidget* 
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tarvik v2012.1.0"));
     // System menu and minimise box, no maximise box.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setMinimumSize(kMinWidth, kMinHeight);
     // The flat look of the menus and controls (the application style sets the rest).
     setStyleSheet(QString::fromLatin1(flatStyleSheet()));
@@ -84,6 +85,7 @@ TMainForm::StartupHooks TMainForm::pageHooks() {
         f.tbsCubeAnalysis->setupCubeGrid();
         f.tbsShipmentData->setupGrid();
     };
+    h.loadReferenceLists = [](TMainForm& f) { LoadReferenceLists(&f, f.state()); };
     return h;
 }
 
@@ -116,7 +118,8 @@ void TMainForm::wirePages() {
         std::vector<ShipmentLineInfo> lines;
         const StringGrid* grid = tbsShipmentData->shipmentGrid();
         for (int r = 1; grid && r < grid->rowCount(); ++r)
-            lines.push_back({grid->cell(ShipmentPage::ColService, r), grid->cell(ShipmentPage::ColTotPcs, r)});
+            lines.push_back(
+                {grid->cell(ShipmentPage::ColService, r), grid->cell(ShipmentPage::ColTotPcs, r)});
         return lines;
     };
     // Postal and zip codes are checked against the reference tables as cells are left.
@@ -124,6 +127,9 @@ void TMainForm::wirePages() {
     checks.checkPostalCode = [this](const QString& code) { return CheckPostalCode(state_, code); };
     checks.checkZipCode = [this](const QString& code) { return CheckZipCode(state_, code); };
     tbsShipmentData->setCodeChecks(std::move(checks));
+    connect(tbsMain->btnNewBid, &QPushButton::clicked, this, [this] {
+        if (newBid) newBid();
+    });
 }
 
 void TMainForm::buildButtons() {
@@ -176,6 +182,10 @@ void TMainForm::buildMenus() {
     mnuSalesRefTable = item(mnuTools, "mnuSalesRefTable", QStringLiteral("&Sales Reference Table"));
     mnuFTPSetup = item(mnuTools, "mnuFTPSetup", QStringLiteral("&FTP Setup"));
     connect(mnuExit, &QAction::triggered, this, &TMainForm::mnuExitClick);
+    connect(mnuNewBid, &QAction::triggered, this, [this] {
+        if (newBid) newBid();
+    });
+    connect(mnuSalesRefTable, &QAction::triggered, this, [this] { mnuSalesRefTableClick(this, state_); });
 }
 
 void TMainForm::FormCreate() {
@@ -259,16 +269,18 @@ void TMainForm::FormResize() {
 
 bool TMainForm::FormCloseQuery() {
     if (!tbsMain->bidOpen()) {
-        return messageBox(QStringLiteral("Are you sure?"), QStringLiteral("Program Exit"), PromptIcon::Question,
-                          Yes | No) == Yes;
+        return messageBox(QStringLiteral("Are you sure?"), QStringLiteral("Program Exit"),
+                          PromptIcon::Question, Yes | No) == Yes;
     }
-    switch (messageBox(QStringLiteral("Save Bid Working on?"), QStringLiteral("File Write"), PromptIcon::Question,
-                       Yes | No | Cancel)) {
+    switch (messageBox(QStringLiteral("Save Bid Working on?"), QStringLiteral("File Write"),
+                       PromptIcon::Question, Yes | No | Cancel)) {
         case Yes:
             if (storeBid) storeBid();
             return true;
-        case No: return true;
-        default: return false;
+        case No:
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -27,7 +27,7 @@ class TableErrorReporter;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // Start-up steps supplied by other layers, run by the constructor in this order after the tables
     // have been prepared and the brokerage probe has run. Any of them may be empty.
     struct StartupHooks {
@@ -41,7 +41,8 @@ public:
 
     // programFolder: the folder of the program file (no trailing separator needed); the data folder is
     // its "data" subfolder. Runs the whole start-up (FormCreate).
-    explicit TMainForm(const QString& programFolder, StartupHooks hooks = pageHooks(), QWidget* parent = nullptr);
+    explicit TMainForm(const QString& programFolder, StartupHooks hooks = pageHooks(),
+                       QWidget* parent = nullptr);
     ~TMainForm() override;  // FormDestroy: closes the table context
 
     MainState& state() { return state_; }
@@ -69,11 +70,13 @@ public:
     QAction* mnuDeleteBid = nullptr;
     QAction* mnuSubmit = nullptr;
     QAction* mnuViewStatus = nullptr;
-    QAction* mnuUpdateStatus = nullptr;  // no action
-    QAction* mnuPrintStatus = nullptr;   // no action
-    QAction* mnuSalesRefTable = nullptr;
+    QAction* mnuUpdateStatus = nullptr;   // no action
+    QAction* mnuPrintStatus = nullptr;    // no action
+    QAction* mnuSalesRefTable = nullptr;  // the table editor on AELookup, then the pickers refilled
     QAction* mnuFTPSetup = nullptr;
 
+    // Starts a new bid: "&New Bid", "&New" and Yes to "Create new Bid?" after an account executive is chosen.
+    std::function<void()> newBid;
     // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes.
     std::function<void()> storeBid;
     // Run when the page becomes the active page (the pages' own handlers unless replaced).
@@ -94,11 +97,11 @@ public:
     // The closing questions; true when the window may close.
     bool FormCloseQuery();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void buildPages();
     void wirePages();
     void buildButtons();

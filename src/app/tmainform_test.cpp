@@ -30,7 +30,7 @@ namespace {
 using test::ScriptedPrompt;
 
 class MainFormTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(tmp_.isValid()); }
     std::unique_ptr<TMainForm> start(const test::DataFolderOptions& o = {},
                                      TMainForm::StartupHooks hooks = TMainForm::pageHooks()) {
@@ -40,8 +40,8 @@ protected:
     QTemporaryDir tmp_;
 };
 
-std::function<void(const PromptRequest&)> expectBox(const QString& text, const QString& caption, PromptIcon icon,
-                                                    int buttons) {
+std::function<void(const PromptRequest&)> expectBox(const QString& text, const QString& caption,
+                                                    PromptIcon icon, int buttons) {
     return [=](const PromptRequest& r) {
         EXPECT_EQ(r.text, text);
         EXPECT_EQ(r.caption, caption);
@@ -83,10 +83,10 @@ TEST_F(MainFormTest, StartUpShowsTheSixPagesWithMainFirst) {
 
     QTabWidget* tabs = form->findChild<QTabWidget*>("tabEntryPages");
     ASSERT_NE(tabs, nullptr);
-    const QStringList names = {"tbsMain", "tbsShipperProfile", "tbsServices",
-                               "tbsBidProfile", "tbsCubeAnalysis", "tbsShipmentData"};
-    const QStringList captions = {" Main ", "  Shipper Profile  ", "  Services  ", "  Bid Profile  ",
-                                  "Cube Analysis", "Shipment Data"};
+    const QStringList names = {"tbsMain",       "tbsShipperProfile", "tbsServices",
+                               "tbsBidProfile", "tbsCubeAnalysis",   "tbsShipmentData"};
+    const QStringList captions = {" Main ",          "  Shipper Profile  ", "  Services  ",
+                                  "  Bid Profile  ", "Cube Analysis",       "Shipment Data"};
     ASSERT_EQ(tabs->count(), 6);
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(tabs->widget(i)->objectName(), names[i]);
@@ -195,7 +195,8 @@ TEST_F(MainFormTest, MenuBarHoldsEveryItem) {
           {"mnuUpdateStatus", "&Update Status"},
           {"", ""},
           {"mnuPrintStatus", "&Print Status"}}},
-        {{"mnuTools", "&Tools"}, {{"mnuSalesRefTable", "&Sales Reference Table"}, {"mnuFTPSetup", "&FTP Setup"}}},
+        {{"mnuTools", "&Tools"},
+         {{"mnuSalesRefTable", "&Sales Reference Table"}, {"mnuFTPSetup", "&FTP Setup"}}},
     };
     const auto top = form->menuBar()->actions();
     ASSERT_EQ(top.size(), 3);
@@ -234,7 +235,8 @@ TEST_F(MainFormTest, MainPageControls) {
         bool readOnly;
     };
     const std::vector<Control> controls = {
-        {"cbxAccountName", "Account Executive Name", false}, {"ebxCompanyName1", "Company Name", false},
+        {"cbxAccountName", "Account Executive Name", false},
+        {"ebxCompanyName1", "Company Name", false},
         {"cbxSSA", "SSA", true},
         {"cbxASM", "ASM", true},
         {"cbxDistrict", "District", true},
@@ -265,8 +267,10 @@ TEST_F(MainFormTest, MainPageControls) {
     QStringList chain;
     QWidget* w = page->cbxAccountName;
     for (int guard = 0; guard < 200 && chain.size() < 5; ++guard, w = w->nextInFocusChain())
-        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled()) chain << w->objectName();
-    EXPECT_EQ(chain, QStringList({"cbxAccountName", "btnNewBid", "btnSelectBid", "ebxCompanyName1", "chkPortfolio"}));
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled())
+            chain << w->objectName();
+    EXPECT_EQ(chain, QStringList(
+                         {"cbxAccountName", "btnNewBid", "btnSelectBid", "ebxCompanyName1", "chkPortfolio"}));
 
     // Keys: Tab from the account executive reaches the buttons.
     form->show();
@@ -275,7 +279,7 @@ TEST_F(MainFormTest, MainPageControls) {
     page->cbxAccountName->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), page->cbxAccountName);
     for (QWidget* expected : std::initializer_list<QWidget*>{page->btnNewBid, page->btnSelectBid,
-                                                            page->ebxCompanyName1, page->chkPortfolio}) {
+                                                             page->ebxCompanyName1, page->chkPortfolio}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
     }
@@ -338,9 +342,10 @@ TEST_F(MainFormTest, BrokerageProbeWithoutTheFieldReportsNothing) {
 TEST_F(MainFormTest, StartUpUpgradesADeliveredLayout) {
     test::makeDataFolder(tmp_.path());
     const QString data = tmp_.path() + "/data";
-    ASSERT_TRUE(test::appendRows(data + "/Bids.dbf", {{"B1", "", "Draft"}}, {"local_bid", "subm_date", "loc_stat"}));
-    ASSERT_TRUE(test::writeTable(data + "/newBids.dbf",
-                                 {{"local_bid", 'C', 40}, {"loc_stat", 'C', 10}, {"brokerage", 'C', 60}}, {}));
+    ASSERT_TRUE(
+        test::appendRows(data + "/Bids.dbf", {{"B1", "", "Draft"}}, {"local_bid", "subm_date", "loc_stat"}));
+    ASSERT_TRUE(test::writeTable(
+        data + "/newBids.dbf", {{"local_bid", 'C', 40}, {"loc_stat", 'C', 10}, {"brokerage", 'C', 60}}, {}));
     TMainForm form(tmp_.path());
     EXPECT_EQ(test::readColumn(data + "/Bids.dbf", "local_bid"), QStringList({"B1"}));
     EXPECT_EQ(test::fieldNames(data + "/Bids.dbf").size(), 3);
@@ -361,6 +366,24 @@ TEST_F(MainFormTest, TableErrorsAreShownAsErrorBoxes) {
     EXPECT_EQ(tableErrorText("/x/Bids.dbf", "The file is damaged."),
               QStringLiteral("The file is damaged.\n\nFile: /x/Bids.dbf"));
     EXPECT_EQ(tableErrorText("", "Out of memory."), QStringLiteral("Out of memory."));
+}
+
+TEST_F(MainFormTest, PickersFilledAtStartUpAndNewBidCommands) {
+    auto form = start();
+    int newBids = 0;
+    form->newBid = [&] { ++newBids; };
+    MainPage* page = form->tbsMain;
+    // The pickers were filled at start-up, sorted, with nothing chosen.
+    ASSERT_EQ(page->cbxAccountName->count(), 3);
+    EXPECT_EQ(page->cbxAccountName->itemText(0), QStringLiteral("Anna Bell"));
+    EXPECT_EQ(page->cbxAccountName->currentIndex(), -1);
+    // "&New Bid" and "&New" start a new bid.
+    form->show();
+    QTest::mouseClick(page->btnNewBid, Qt::LeftButton);
+    EXPECT_EQ(newBids, 1);
+    form->mnuNewBid->trigger();
+    EXPECT_EQ(newBids, 2);
+    form->hide();
 }
 
 TEST_F(MainFormTest, StartsOnTheDemonstrationFolder) {

@@ -66,8 +66,9 @@ MainPage::MainPage(MainState& state, QWidget* parent) : QWidget(parent), state_(
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(6);
     int row = 0;
-    grid->addWidget(makeLabel(this, "lblAccountName", QStringLiteral("Account Executive Name"), cbxAccountName),
-                    row++, 0, 1, 2);
+    grid->addWidget(
+        makeLabel(this, "lblAccountName", QStringLiteral("Account Executive Name"), cbxAccountName), row++, 0,
+        1, 2);
     grid->addWidget(cbxAccountName, row++, 0, 1, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnNewBid);
@@ -106,6 +107,8 @@ MainPage::MainPage(MainState& state, QWidget* parent) : QWidget(parent), state_(
     setTabOrder(ebxCompanyName1, chkPortfolio);
 }
 
-bool MainPage::bidOpen() const { return !ebxLocalBidID->text().isEmpty(); }
+bool MainPage::bidOpen() const {
+    return !ebxLocalBidID->text().isEmpty();
+}
 
 }  // namespace tarvik

@@ -21,7 +21,7 @@ namespace tarvik {
 // by the program (the names cbxSSA, cbxASM and cbxDistrict are kept although they are plain edits).
 class MainPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     MainPage(MainState& state, QWidget* parent = nullptr);
 
     QComboBox* cbxAccountName = nullptr;  // drop-down list of account executives
@@ -42,7 +42,7 @@ public:
     // The bid on screen: a bid is open when the local bid ID is not empty.
     bool bidOpen() const;
 
-private:
+  private:
     MainState& state_;
 };
 

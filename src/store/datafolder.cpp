@@ -15,7 +15,9 @@ namespace {
 
 UpgradeInterruptHook gInterrupt;
 
-bool interrupted(UpgradeStep step) { return gInterrupt && gInterrupt(step); }
+bool interrupted(UpgradeStep step) {
+    return gInterrupt && gInterrupt(step);
+}
 
 // The real path of a file whose name matches without regard to case, or empty when there is none.
 QString existing(const QString& path) {
@@ -31,8 +33,9 @@ QString memoOf(const QString& tablePath) {
 }
 
 QString baseName(const QString& tableName) {
-    return tableName.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive) ? tableName.left(tableName.size() - 4)
-                                                                          : tableName;
+    return tableName.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive)
+               ? tableName.left(tableName.size() - 4)
+               : tableName;
 }
 
 void syncFile(const QString& path) {
@@ -42,7 +45,9 @@ void syncFile(const QString& path) {
     ::close(fd);
 }
 
-void syncFolder(const QString& path) { syncFile(QFileInfo(path).absolutePath()); }
+void syncFolder(const QString& path) {
+    syncFile(QFileInfo(path).absolutePath());
+}
 
 void removeFile(const QString& path) {
     const QString p = existing(path);
@@ -52,10 +57,10 @@ void removeFile(const QString& path) {
 }
 
 struct UpgradeFiles {
-    QString table, memo;        // current table and its memo file
+    QString table, memo;  // current table and its memo file
     QString delivered, deliveredMemo;
-    QString work, workMemo;     // the table being built
-    QString journal;            // exists once the work table is complete
+    QString work, workMemo;  // the table being built
+    QString journal;         // exists once the work table is complete
 };
 
 UpgradeFiles filesOf(const MainState& state, const QString& current, const QString& newName) {
@@ -139,7 +144,9 @@ void carryRecords(int from, int to) {
 
 }  // namespace
 
-void setUpgradeInterruptHook(UpgradeInterruptHook hook) { gInterrupt = std::move(hook); }
+void setUpgradeInterruptHook(UpgradeInterruptHook hook) {
+    gInterrupt = std::move(hook);
+}
 
 bool ReplaceFile(const QString& source, const QString& target) {
     if (source.trimmed().toUpper() == target.trimmed().toUpper()) return false;

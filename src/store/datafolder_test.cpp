@@ -17,7 +17,7 @@ using test::FieldSpec;
 
 // A data folder with a table context and a recorder of every table error reported.
 class DataFolderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(tmp_.isValid());
         state_.FProgramFolder = tmp_.path();
@@ -61,7 +61,8 @@ protected:
     }
     // The delivered layout: comp_name in another case and wider, OLDNAME renamed, a new logical field.
     void writeNewBids(const std::vector<QStringList>& rows = {}, bool memo = true) {
-        std::vector<FieldSpec> layout = {{"local_bid", 'C', 20}, {"comp_name", 'C', 40}, {"newname", 'C', 10}};
+        std::vector<FieldSpec> layout = {
+            {"local_bid", 'C', 20}, {"comp_name", 'C', 40}, {"newname", 'C', 10}};
         if (memo) layout.push_back({"sale_strat", 'M'});
         layout.push_back({"val_duty", 'N', 4});
         layout.push_back({"brokerage", 'C', 30});
@@ -210,7 +211,8 @@ TEST_F(DataFolderTest, UpgradeBidTailToo) {
 
 // Killed after each step of the upgrade: the next start must end with the upgraded table, every record
 // carried, and nothing left over; and at no point may a start find no table at all.
-class UpgradeCrashTest : public DataFolderTest, public ::testing::WithParamInterface<std::tuple<UpgradeStep, bool>> {};
+class UpgradeCrashTest : public DataFolderTest,
+                         public ::testing::WithParamInterface<std::tuple<UpgradeStep, bool>> {};
 
 TEST_P(UpgradeCrashTest, NextStartCompletesTheUpgrade) {
     const auto [step, memo] = GetParam();
@@ -235,12 +237,13 @@ TEST_P(UpgradeCrashTest, NextStartCompletesTheUpgrade) {
     EXPECT_TRUE(reports_.isEmpty()) << reports_.join('\n').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryStep, UpgradeCrashTest,
-                         ::testing::Combine(::testing::Values(UpgradeStep::WorkTableBuilt, UpgradeStep::JournalWritten,
-                                                              UpgradeStep::TableMovedToOld, UpgradeStep::MemoMovedToOld,
-                                                              UpgradeStep::TablePlaced, UpgradeStep::MemoPlaced,
-                                                              UpgradeStep::DeliveredRemoved),
-                                            ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, UpgradeCrashTest,
+    ::testing::Combine(::testing::Values(UpgradeStep::WorkTableBuilt, UpgradeStep::JournalWritten,
+                                         UpgradeStep::TableMovedToOld, UpgradeStep::MemoMovedToOld,
+                                         UpgradeStep::TablePlaced, UpgradeStep::MemoPlaced,
+                                         UpgradeStep::DeliveredRemoved),
+                       ::testing::Bool()));
 
 TEST_F(DataFolderTest, HalfWrittenWorkTableIsThrownAway) {
     writeOldBids();
@@ -272,7 +275,8 @@ TEST_F(DataFolderTest, ReplaceFileRules) {
     EXPECT_FALSE(exists("a.txt"));
 
     // Same name, trimmed and upper-cased: nothing happens.
-    EXPECT_FALSE(ReplaceFile(path("b.txt"), QStringLiteral(" ") + path("B.TXT").toLower() + QStringLiteral(" ")));
+    EXPECT_FALSE(
+        ReplaceFile(path("b.txt"), QStringLiteral(" ") + path("B.TXT").toLower() + QStringLiteral(" ")));
     EXPECT_EQ(read("b.txt"), QByteArray("A"));
 
     // A missing source leaves the target in place.
@@ -287,7 +291,7 @@ TEST_F(DataFolderTest, ReplaceFileRules) {
 }
 
 class PostalIndexTest : public DataFolderTest {
-protected:
+  protected:
     void SetUp() override {
         DataFolderTest::SetUp();
         test::makeDataFolder(tmp_.path());
@@ -318,7 +322,8 @@ TEST_F(PostalIndexTest, MissingIndexesAreCreatedWithTheirTags) {
 
 TEST_F(PostalIndexTest, ExistingIndexKeepsItsTagsAndGetsTheMissingOne) {
     // An index made elsewhere: a town tag only.
-    ASSERT_EQ(ta::CreateIndex(state_.DataContext, path("POSTAL"), {ta::TagInfo{"TOWN", "TOWN", "", 0, 0}}), 0);
+    ASSERT_EQ(ta::CreateIndex(state_.DataContext, path("POSTAL"), {ta::TagInfo{"TOWN", "TOWN", "", 0, 0}}),
+              0);
     CheckPostalIndexes(state_);
     EXPECT_EQ(seek("POSTAL", "TOWN", "MONTREAL"), 3);
     EXPECT_EQ(seek("POSTAL", "POSTAL", "V6B***"), 4);

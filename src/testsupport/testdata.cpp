@@ -58,8 +58,8 @@ QString makeDataFolder(const QString& dir, const DataFolderOptions& o) {
     QDir(data).removeRecursively();
     check(QDir().mkpath(data), data, QStringLiteral("cannot create the folder"));
 
-    table(data, QStringLiteral("Bids.dbf"), demo::bidsLayout(demo::stemsOf(testServices()), o.brokerage, o.mob),
-          {});
+    table(data, QStringLiteral("Bids.dbf"),
+          demo::bidsLayout(demo::stemsOf(testServices()), o.brokerage, o.mob), {});
     table(data, QStringLiteral("BidTail.dbf"), demo::bidTailLayout(o.fromPost), {});
     if (!o.referenceTables) return data;
 
@@ -75,7 +75,11 @@ QString makeDataFolder(const QString& dir, const DataFolderOptions& o) {
           {{"Catalogue", "CAT"}, {"Retail Store", "RET"}, {"Web Store", "WEB"}});
     table(data, QStringLiteral("PLDTypes.dbf"), demo::pldTypesLayout(), {{"Ground"}, {"Air"}, {"Courier"}});
     table(data, QStringLiteral("Country.dbf"), demo::countryLayout(),
-          {{"CA", "Canada"}, {"US", "United States"}, {"GB", "United Kingdom"}, {"FR", "France"}, {"MX", "Mexico"}});
+          {{"CA", "Canada"},
+           {"US", "United States"},
+           {"GB", "United Kingdom"},
+           {"FR", "France"},
+           {"MX", "Mexico"}});
     table(data, QStringLiteral("POSTAL.dbf"), demo::postalLayout(),
           {{"K1A***", "OTTAWA"}, {"M5V***", "TORONTO"}, {"H2X***", "MONTREAL"}, {"V6B***", "VANCOUVER"}});
     table(data, QStringLiteral("USZIP.dbf"), demo::usZipLayout(),

@@ -37,9 +37,9 @@
 namespace tarvik::test {
 
 struct DataFolderOptions {
-    bool brokerage = true;   // Bids has `brokerage`
-    bool mob = true;         // Bids has `m_o_b`
-    bool fromPost = true;    // BidTail has `from_post`
+    bool brokerage = true;        // Bids has `brokerage`
+    bool mob = true;              // Bids has `m_o_b`
+    bool fromPost = true;         // BidTail has `from_post`
     bool referenceTables = true;  // every reference table (false: only Bids and BidTail)
 };
 
@@ -55,8 +55,8 @@ const std::vector<QStringList>& testExecutives();
 // Shortcuts over demo:: for tests.
 using demo::appendRows;
 using demo::createTable;
-using demo::FieldSpec;
 using demo::fieldNames;
+using demo::FieldSpec;
 using demo::readColumn;
 using demo::recordCount;
 using demo::writeTable;

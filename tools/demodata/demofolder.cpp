@@ -96,7 +96,8 @@ namespace {
 const std::vector<QStringList>& demoExecutives() {
     // ae_name, SSA_Name, ssa_email, ASM_Name, District, racf_id
     static const std::vector<QStringList> rows = {
-        {"Amelia Tremblay", "Gordon Lavoie", "gordon.lavoie@vyn.example", "Hélène Gagnon", "Montreal", "ATREMB1"},
+        {"Amelia Tremblay", "Gordon Lavoie", "gordon.lavoie@vyn.example", "Hélène Gagnon", "Montreal",
+         "ATREMB1"},
         {"Benoit Roy", "Gordon Lavoie", "gordon.lavoie@vyn.example", "Hélène Gagnon", "Montreal", "BROY002"},
         {"Chloe Martin", "Priya Nair", "priya.nair@vyn.example", "Daniel Smith", "Toronto", "CMARTI3"},
         {"David O'Brien", "Priya Nair", "priya.nair@vyn.example", "Daniel Smith", "Toronto", "DOBRIE4"},
@@ -104,7 +105,8 @@ const std::vector<QStringList>& demoExecutives() {
         {"Farid Haddad", "Karen Walsh", "karen.walsh@vyn.example", "Daniel Smith", "Ottawa", "FHADDA6"},
         {"Grace MacLeod", "Ian Fraser", "ian.fraser@vyn.example", "Mary Johnston", "Halifax", "GMACLE7"},
         {"Harpreet Singh", "Tom Baker", "tom.baker@vyn.example", "Rachel Klein", "Calgary", "HSINGH8"},
-        {"Isabelle Cote", "Gordon Lavoie", "gordon.lavoie@vyn.example", "Hélène Gagnon", "Quebec City", "ICOTE09"},
+        {"Isabelle Cote", "Gordon Lavoie", "gordon.lavoie@vyn.example", "Hélène Gagnon", "Quebec City",
+         "ICOTE09"},
         {"Jacob Wilson", "Tom Baker", "tom.baker@vyn.example", "Rachel Klein", "Winnipeg", "JWILSO1"},
         {"Kelly Nguyen", "Linda Park", "linda.park@vyn.example", "Rachel Klein", "Vancouver", "KNGUYE2"},
         {"Liam Anderson", "Linda Park", "linda.park@vyn.example", "Rachel Klein", "Vancouver", "LANDER3"},
@@ -112,15 +114,20 @@ const std::vector<QStringList>& demoExecutives() {
     return rows;
 }
 
-bool isLetter(QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z'); }
-bool isVowel(QChar c) { return QStringLiteral("AEIOUY").contains(c); }
+bool isLetter(QChar c) {
+    return c >= QLatin1Char('A') && c <= QLatin1Char('Z');
+}
+bool isVowel(QChar c) {
+    return QStringLiteral("AEIOUY").contains(c);
+}
 
 }  // namespace
 
 QString repairTown(const QString& town) {
     // The source lost the accented capitals of some French place names (each became U+FFFD). Put back the
-    // letter the name calls for: I-circumflex in ILE, O-circumflex in COTE and JEROME, C-cedilla, A-circumflex
-    // in GRACE and CHATEAU, E-grave before a closing consonant and E (RIVIERE, THERESE, LAMEQUE), else E-acute.
+    // letter the name calls for: I-circumflex in ILE, O-circumflex in COTE and JEROME, C-cedilla,
+    // A-circumflex in GRACE and CHATEAU, E-grave before a closing consonant and E (RIVIERE, THERESE,
+    // LAMEQUE), else E-acute.
     const QChar lost(0xFFFD);
     if (!town.contains(lost)) return town;
     QString t = town;
@@ -197,7 +204,8 @@ bool buildDemoFolder(const QString& csvFolder, const QString& target, QString* e
 
     std::vector<QStringList> postal;
     postal.reserve(fsa.size());
-    for (const auto& r : fsa) postal.push_back({r[0].trimmed().toUpper() + QStringLiteral("***"), repairTown(r[1].trimmed())});
+    for (const auto& r : fsa)
+        postal.push_back({r[0].trimmed().toUpper() + QStringLiteral("***"), repairTown(r[1].trimmed())});
     std::vector<QStringList> country;
     for (const auto& r : countries) country.push_back({r[0].trimmed(), r[1].trimmed()});
     std::vector<QStringList> zip;
@@ -215,14 +223,15 @@ bool buildDemoFolder(const QString& csvFolder, const QString& target, QString* e
         {"Services.dbf", servicesLayout(), services},
         {"AELookUp.dbf", aeLookUpLayout(), demoExecutives()},
         {"District.dbf", districtLayout(),
-         oneColumn({"Calgary", "Edmonton", "Halifax", "Montreal", "Ottawa", "Quebec City", "Regina", "Toronto",
-                    "Vancouver", "Winnipeg"})},
+         oneColumn({"Calgary", "Edmonton", "Halifax", "Montreal", "Ottawa", "Quebec City", "Regina",
+                    "Toronto", "Vancouver", "Winnipeg"})},
         {"IndustryTypes.dbf", industryLayout(),
          oneColumn({"Apparel & Footwear", "Automotive Parts", "Books & Publishing", "Building Supplies",
                     "Chemicals", "Computers & Electronics", "Cosmetics", "Food & Beverage", "Furniture",
                     "Health Care & Pharmaceutical", "Industrial Machinery", "Printing", "Retail",
                     "Sporting Goods", "Telecommunications", "Toys & Games", "Wholesale Distribution"})},
-        {"DistributionSrc.dbf", distSourceLayout(),
+        {"DistributionSrc.dbf",
+         distSourceLayout(),
          {{"Catalogue / Mail Order", "CAT"},
           {"Direct to Consumer (Web Store)", "WEB"},
           {"Distributor / Wholesaler", "DIST"},

@@ -13,11 +13,12 @@ namespace {
 
 // The demonstration folder, built once for the suite from the reference CSVs of the repository.
 class DemoFolderTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         tmp_ = new QTemporaryDir;
         reports_ = new QStringList;
-        previous_ = ta::setErrorHandler([](const QString& f, const QString& p) { *reports_ << f + ": " + p; });
+        previous_ =
+            ta::setErrorHandler([](const QString& f, const QString& p) { *reports_ << f + ": " + p; });
         ctx_ = ta::OpenData();
         QString error;
         built_ = buildDemoFolder(QStringLiteral(TARVIK_SOURCE_DIR "/data/demo"), data(), &error);
@@ -62,9 +63,11 @@ TEST_F(DemoFolderTest, ServicesHoldEveryRuleShape) {
     EXPECT_TRUE(service.contains("Ground Multi") && service.contains("Ground Single"));
     // PAK and Pkg, letters, Economy, the three markets, codes 8, 20 and 68, auto_gen, a description
     // without volumes, and the world-wide express trio.
-    for (const char* s : {"Express PAK", "Express Pkg", "WW Express PAK", "WW Express Pkg", "WW Express Letter"})
+    for (const char* s :
+         {"Express PAK", "Express Pkg", "WW Express PAK", "WW Express Pkg", "WW Express Letter"})
         EXPECT_TRUE(service.contains(s)) << s;
-    EXPECT_TRUE(std::any_of(desc.begin(), desc.end(), [](const QString& d) { return d.contains("Economy"); }));
+    EXPECT_TRUE(
+        std::any_of(desc.begin(), desc.end(), [](const QString& d) { return d.contains("Economy"); }));
     for (const char* m : {"D", "I", "S"}) EXPECT_TRUE(market.contains(m)) << m;
     for (const char* c : {"8", "20", "68"}) EXPECT_TRUE(code.contains(c)) << c;
     EXPECT_TRUE(stem.contains("auto_gen"));
@@ -82,8 +85,8 @@ TEST_F(DemoFolderTest, BidTablesHoldEveryField) {
     for (const QString& s : stemsOf(demoServices()))
         for (const char* suffix : {"1", "2", "p"})
             EXPECT_TRUE(bids.contains(s + suffix, Qt::CaseInsensitive)) << (s + suffix).toStdString();
-    for (const char* f : {"local_bid", "subm_date", "brokerage", "broker", "m_o_b", "sale_strat", "No_Pkgs_15",
-                          "Tot_Cube15", "Length_1", "val_duty", "PLD_type"})
+    for (const char* f : {"local_bid", "subm_date", "brokerage", "broker", "m_o_b", "sale_strat",
+                          "No_Pkgs_15", "Tot_Cube15", "Length_1", "val_duty", "PLD_type"})
         EXPECT_TRUE(bids.contains(f, Qt::CaseInsensitive)) << f;
     // sale_strat is a memo, kept in Bids.fpt.
     const int t = ta::mOpen(ctx_, table("Bids"));
@@ -109,17 +112,21 @@ TEST_F(DemoFolderTest, ReferenceTables) {
     EXPECT_GT(recordCount(table("District")), 5);
 
     // Countries, postal areas and zip codes: every row of the CSVs, none invented.
-    EXPECT_EQ(recordCount(table("Country")), static_cast<int>(readCsv(TARVIK_SOURCE_DIR "/data/demo/countries.csv").size()));
+    EXPECT_EQ(recordCount(table("Country")),
+              static_cast<int>(readCsv(TARVIK_SOURCE_DIR "/data/demo/countries.csv").size()));
     EXPECT_TRUE(readColumn(table("Country"), "name").contains(QString::fromUtf8("Côte d'Ivoire")));
     const QStringList postal = readColumn(table("POSTAL"), "POSTAL_COD");
-    EXPECT_EQ(postal.size(), static_cast<qsizetype>(readCsv(TARVIK_SOURCE_DIR "/data/demo/ca_fsa.csv").size()));
+    EXPECT_EQ(postal.size(),
+              static_cast<qsizetype>(readCsv(TARVIK_SOURCE_DIR "/data/demo/ca_fsa.csv").size()));
     for (const QString& p : postal) {
         ASSERT_EQ(p.size(), 6) << p.toStdString();
         ASSERT_TRUE(p.endsWith("***")) << p.toStdString();
     }
-    EXPECT_EQ(recordCount(table("USZIP")), static_cast<int>(readCsv(TARVIK_SOURCE_DIR "/data/demo/us_zip.csv").size()));
+    EXPECT_EQ(recordCount(table("USZIP")),
+              static_cast<int>(readCsv(TARVIK_SOURCE_DIR "/data/demo/us_zip.csv").size()));
     // No town lost a letter to the codepage.
-    for (const QString& town : readColumn(table("POSTAL"), "town")) ASSERT_FALSE(town.contains('?')) << town.toStdString();
+    for (const QString& town : readColumn(table("POSTAL"), "town"))
+        ASSERT_FALSE(town.contains('?')) << town.toStdString();
 }
 
 TEST(DemoData, ReadCsvHandlesQuotesCommasAndCrLf) {

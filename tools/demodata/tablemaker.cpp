@@ -16,10 +16,14 @@ QString withDbf(const QString& path) {
 
 int byteLength(const FieldSpec& f) {
     switch (f.type) {
-        case 'L': return 1;
-        case 'D': return 8;
-        case 'M': return 10;
-        default: return f.length;
+        case 'L':
+            return 1;
+        case 'D':
+            return 8;
+        case 'M':
+            return 10;
+        default:
+            return f.length;
     }
 }
 
@@ -51,11 +55,21 @@ auto withContext(Fn fn) {
     return result;
 }
 
-FieldSpec C(const char* name, int len) { return FieldSpec{QLatin1String(name), 'C', len, 0}; }
-FieldSpec N(const char* name, int len, int dec = 0) { return FieldSpec{QLatin1String(name), 'N', len, dec}; }
-FieldSpec L(const char* name) { return FieldSpec{QLatin1String(name), 'L', 1, 0}; }
-FieldSpec D(const char* name) { return FieldSpec{QLatin1String(name), 'D', 8, 0}; }
-FieldSpec M(const char* name) { return FieldSpec{QLatin1String(name), 'M', 10, 0}; }
+FieldSpec C(const char* name, int len) {
+    return FieldSpec{QLatin1String(name), 'C', len, 0};
+}
+FieldSpec N(const char* name, int len, int dec = 0) {
+    return FieldSpec{QLatin1String(name), 'N', len, dec};
+}
+FieldSpec L(const char* name) {
+    return FieldSpec{QLatin1String(name), 'L', 1, 0};
+}
+FieldSpec D(const char* name) {
+    return FieldSpec{QLatin1String(name), 'D', 8, 0};
+}
+FieldSpec M(const char* name) {
+    return FieldSpec{QLatin1String(name), 'M', 10, 0};
+}
 
 }  // namespace
 
@@ -127,8 +141,9 @@ bool appendRows(const QString& path, const std::vector<QStringList>& rows, const
                 switch (typeOf(fields[i])) {
                     case 'L': {
                         const QString u = v.trimmed().toUpper();
-                        ta::treplace(t, fields[i], u == QLatin1String("T") || u == QLatin1String("Y") ||
-                                                       u == QLatin1String("1") || u == QLatin1String("TRUE"));
+                        ta::treplace(t, fields[i],
+                                     u == QLatin1String("T") || u == QLatin1String("Y") ||
+                                         u == QLatin1String("1") || u == QLatin1String("TRUE"));
                         break;
                     }
                     case 'D':
@@ -145,8 +160,8 @@ bool appendRows(const QString& path, const std::vector<QStringList>& rows, const
     });
 }
 
-bool writeTable(const QString& path, const std::vector<FieldSpec>& fields, const std::vector<QStringList>& rows,
-                QString* error) {
+bool writeTable(const QString& path, const std::vector<FieldSpec>& fields,
+                const std::vector<QStringList>& rows, QString* error) {
     if (!createTable(path, fields, error)) return false;
     if (rows.empty()) return true;
     if (!appendRows(path, rows)) {
@@ -195,13 +210,15 @@ int recordCount(const QString& path) {
 // ---- Layouts ----
 
 std::vector<FieldSpec> servicesLayout() {
-    return {C("service", 30), C("service_d", 50), C("dbf_field", 10), N("svc_code", 4),
-            C("svc_level", 10), L("letter"), C("market", 1)};
+    return {C("service", 30),   C("service_d", 50), C("dbf_field", 10), N("svc_code", 4),
+            C("svc_level", 10), L("letter"),        C("market", 1)};
 }
 
 QStringList serviceValues(const ServiceRow& s) {
-    return {s.service,  s.serviceD, s.dbfField, s.svcCode ? QString::number(s.svcCode) : QString(),
-            s.svcLevel, s.letter ? QStringLiteral("T") : QStringLiteral("F"), s.market};
+    return {s.service,  s.serviceD,
+            s.dbfField, s.svcCode ? QString::number(s.svcCode) : QString(),
+            s.svcLevel, s.letter ? QStringLiteral("T") : QStringLiteral("F"),
+            s.market};
 }
 
 QStringList stemsOf(const std::vector<ServiceRow>& services) {
@@ -215,27 +232,27 @@ QStringList stemsOf(const std::vector<ServiceRow>& services) {
 
 std::vector<FieldSpec> bidsLayout(const QStringList& stems, bool withBrokerage, bool withMob) {
     std::vector<FieldSpec> f = {
-        C("local_bid", 40), D("subm_date"),     C("loc_stat", 10),  L("portf_bid"),
-        C("comp_name", 60), C("ae_name", 40),   C("ssa_name", 40),  C("ssa_email", 60),
-        C("asm_name", 40),  C("district", 30),  C("racf_id", 20),   C("ship_num", 20),
-        C("address", 80),   C("city", 40),      C("prov", 2),       C("postal", 10),
-        C("perc_bus", 10),  C("commod", 60),    C("industry", 60),
+        C("local_bid", 40), D("subm_date"),    C("loc_stat", 10),  L("portf_bid"),    C("comp_name", 60),
+        C("ae_name", 40),   C("ssa_name", 40), C("ssa_email", 60), C("asm_name", 40), C("district", 30),
+        C("racf_id", 20),   C("ship_num", 20), C("address", 80),   C("city", 40),     C("prov", 2),
+        C("postal", 10),    C("perc_bus", 10), C("commod", 60),    C("industry", 60),
     };
     if (withMob) f.push_back(L("m_o_b"));
-    for (const auto& x : {L("resell_vyn"), N("val_duty", 4), L("val_model"), C("val_saving", 10)}) f.push_back(x);
+    for (const auto& x : {L("resell_vyn"), N("val_duty", 4), L("val_model"), C("val_saving", 10)})
+        f.push_back(x);
     for (const QString& s : stems) {
         f.push_back(FieldSpec{s + QLatin1Char('1'), 'N', 10, 0});
         f.push_back(FieldSpec{s + QLatin1Char('2'), 'N', 10, 0});
         f.push_back(FieldSpec{s + QLatin1Char('p'), 'L', 1, 0});
     }
-    for (const auto& x : {C("bid_type", 20), C("act_categ", 40), C("bill_opt", 40), C("competr", 40),
-                          C("competr2", 40), C("competr3", 40), C("PLD_type", 40), C("associated", 80),
-                          C("comp_src", 60), C("dist_src", 20), M("sale_strat"), C("strategy", 40),
-                          C("beat_by", 10), L("mult_only"), L("broker")})
+    for (const auto& x :
+         {C("bid_type", 20), C("act_categ", 40), C("bill_opt", 40), C("competr", 40), C("competr2", 40),
+          C("competr3", 40), C("PLD_type", 40), C("associated", 80), C("comp_src", 60), C("dist_src", 20),
+          M("sale_strat"), C("strategy", 40), C("beat_by", 10), L("mult_only"), L("broker")})
         f.push_back(x);
     if (withBrokerage) f.push_back(C("brokerage", 60));
-    for (const auto& x : {C("avg_cube", 14), C("info_src", 60), C("ah_pct", 10), C("ah_percent", 10),
-                          C("bill_wgt", 14)})
+    for (const auto& x :
+         {C("avg_cube", 14), C("info_src", 60), C("ah_pct", 10), C("ah_percent", 10), C("bill_wgt", 14)})
         f.push_back(x);
     for (int n = 1; n <= 15; ++n) {
         const QString k = QString::number(n);
@@ -250,25 +267,39 @@ std::vector<FieldSpec> bidsLayout(const QStringList& stems, bool withBrokerage, 
 }
 
 std::vector<FieldSpec> bidTailLayout(bool withFromPost) {
-    std::vector<FieldSpec> f = {C("local_bid", 40), C("svc_code", 5),   C("svc_level", 10), C("letter", 1),
-                                C("market", 1),     N("daily_vol", 12, 2), C("svc_desc", 30), C("tot_pcs", 10),
-                                C("tot_wgt", 10),   C("postal", 10),    C("ctry_code", 6),  C("comp_rate", 12),
-                                C("sch_pu", 12),    C("sch_forw", 12),  C("sch_other", 12), C("sch_name", 40),
-                                C("tot_crate", 12)};
+    std::vector<FieldSpec> f = {
+        C("local_bid", 40),    C("svc_code", 5),   C("svc_level", 10), C("letter", 1),    C("market", 1),
+        N("daily_vol", 12, 2), C("svc_desc", 30),  C("tot_pcs", 10),   C("tot_wgt", 10),  C("postal", 10),
+        C("ctry_code", 6),     C("comp_rate", 12), C("sch_pu", 12),    C("sch_forw", 12), C("sch_other", 12),
+        C("sch_name", 40),     C("tot_crate", 12)};
     if (withFromPost) f.push_back(C("from_post", 10));
     return f;
 }
 
 std::vector<FieldSpec> aeLookUpLayout() {
-    return {C("ae_name", 40), C("SSA_Name", 40), C("ssa_email", 60), C("ASM_Name", 40), C("District", 30),
-            C("racf_id", 20)};
+    return {C("ae_name", 40),  C("SSA_Name", 40), C("ssa_email", 60),
+            C("ASM_Name", 40), C("District", 30), C("racf_id", 20)};
 }
-std::vector<FieldSpec> districtLayout() { return {C("value", 30)}; }
-std::vector<FieldSpec> industryLayout() { return {C("industry", 60)}; }
-std::vector<FieldSpec> distSourceLayout() { return {C("dist_src", 60), C("value", 10)}; }
-std::vector<FieldSpec> pldTypesLayout() { return {C("pld_type", 40)}; }
-std::vector<FieldSpec> countryLayout() { return {C("code", 6), C("name", 60)}; }
-std::vector<FieldSpec> postalLayout() { return {C("POSTAL_COD", 6), C("town", 40)}; }
-std::vector<FieldSpec> usZipLayout() { return {C("ZIP_CODE", 5), C("city", 40), C("state", 2)}; }
+std::vector<FieldSpec> districtLayout() {
+    return {C("value", 30)};
+}
+std::vector<FieldSpec> industryLayout() {
+    return {C("industry", 60)};
+}
+std::vector<FieldSpec> distSourceLayout() {
+    return {C("dist_src", 60), C("value", 10)};
+}
+std::vector<FieldSpec> pldTypesLayout() {
+    return {C("pld_type", 40)};
+}
+std::vector<FieldSpec> countryLayout() {
+    return {C("code", 6), C("name", 60)};
+}
+std::vector<FieldSpec> postalLayout() {
+    return {C("POSTAL_COD", 6), C("town", 40)};
+}
+std::vector<FieldSpec> usZipLayout() {
+    return {C("ZIP_CODE", 5), C("city", 40), C("state", 2)};
+}
 
 }  // namespace tarvik::demo

@@ -25,11 +25,12 @@ bool createTable(const QString& path, const std::vector<FieldSpec>& fields, QStr
 // fields of the table in table order when empty). Values are text: logical "T"/"F" (also "Y"/"N",
 // "1"/"0"), dates "CCYYMMDD", anything else as written. Uses the run's table context, or opens one for
 // the call. False when the table cannot be opened.
-bool appendRows(const QString& path, const std::vector<QStringList>& rows, const QStringList& fieldNames = {});
+bool appendRows(const QString& path, const std::vector<QStringList>& rows,
+                const QStringList& fieldNames = {});
 
 // createTable, then appendRows.
-bool writeTable(const QString& path, const std::vector<FieldSpec>& fields, const std::vector<QStringList>& rows,
-                QString* error = nullptr);
+bool writeTable(const QString& path, const std::vector<FieldSpec>& fields,
+                const std::vector<QStringList>& rows, QString* error = nullptr);
 
 // Every value of one field, trimmed, in table order (deleted records included unless skipDeleted).
 QStringList readColumn(const QString& path, const QString& field, bool skipDeleted = false);
@@ -42,13 +43,13 @@ int recordCount(const QString& path);
 
 // One record of Services.
 struct ServiceRow {
-    QString service;    // short name of the shipment picker
-    QString serviceD;   // description; a leading "-" makes a heading row
-    QString dbfField;   // stem of the three Bids fields; empty: no volumes
+    QString service;   // short name of the shipment picker
+    QString serviceD;  // description; a leading "-" makes a heading row
+    QString dbfField;  // stem of the three Bids fields; empty: no volumes
     int svcCode = 0;
     QString svcLevel;
     bool letter = false;
-    QString market;     // D, I or S
+    QString market;  // D, I or S
 };
 std::vector<FieldSpec> servicesLayout();
 QStringList serviceValues(const ServiceRow& s);  // in servicesLayout() order
@@ -62,13 +63,13 @@ std::vector<FieldSpec> bidTailLayout(bool withFromPost = true);
 // The volume stems of a service list: every non-empty dbf_field, trimmed, in table order, once each.
 QStringList stemsOf(const std::vector<ServiceRow>& services);
 
-std::vector<FieldSpec> aeLookUpLayout();     // ae_name SSA_Name ssa_email ASM_Name District racf_id
-std::vector<FieldSpec> districtLayout();     // value
-std::vector<FieldSpec> industryLayout();     // industry
-std::vector<FieldSpec> distSourceLayout();   // dist_src value
-std::vector<FieldSpec> pldTypesLayout();     // pld_type
-std::vector<FieldSpec> countryLayout();      // code name
-std::vector<FieldSpec> postalLayout();       // POSTAL_COD town
-std::vector<FieldSpec> usZipLayout();        // ZIP_CODE city state
+std::vector<FieldSpec> aeLookUpLayout();    // ae_name SSA_Name ssa_email ASM_Name District racf_id
+std::vector<FieldSpec> districtLayout();    // value
+std::vector<FieldSpec> industryLayout();    // industry
+std::vector<FieldSpec> distSourceLayout();  // dist_src value
+std::vector<FieldSpec> pldTypesLayout();    // pld_type
+std::vector<FieldSpec> countryLayout();     // code name
+std::vector<FieldSpec> postalLayout();      // POSTAL_COD town
+std::vector<FieldSpec> usZipLayout();       // ZIP_CODE city state
 
 }  // namespace tarvik::demo
