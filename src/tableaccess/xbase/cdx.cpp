@@ -459,6 +459,7 @@ bool CdxFile::load(std::string& error)
     dirtyNodes_.clear();
     headersDirty_ = false;
     fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    readOnly_ = fd_ < 0;
     if (fd_ < 0)
         fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
@@ -1106,6 +1107,17 @@ bool CdxFile::writeDirty(std::string& error)
     return true;
 }
 
+bool CdxFile::writable(std::string& error)
+{
+    if (!refresh(error))
+        return false;
+    if (readOnly_) {
+        error = fail("cannot change the index: the file is read-only");
+        return false;
+    }
+    return true;
+}
+
 bool CdxFile::refresh(std::string& error)
 {
     struct stat onDisk {}, open {};
@@ -1140,7 +1152,7 @@ bool CdxFile::flush(std::string& error)
 
 bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
 {
-    if (!refresh(error))
+    if (!writable(error))
         return false;
     std::string why;
     if (!maintainable(why)) {
@@ -1160,7 +1172,7 @@ bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
 
 bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error)
 {
-    if (!refresh(error))
+    if (!writable(error))
         return false;
     std::string why;
     if (!maintainable(why)) {
@@ -1568,11 +1580,17 @@ bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& recor
     }
     if (!changed)
         return true;
+    if (readOnly_) {
+        error = fail("cannot add tags: the file is read-only");
+        return false;
+    }
     return rewrite(specs, keep, &records, error);
 }
 
 bool CdxFile::rebuildAll(RecordReader& records, std::string& error)
 {
+    if (!writable(error))
+        return false;
     std::vector<TagSpec> specs = tags();
     std::vector<int> keep(specs.size(), -1);
     return rewrite(specs, keep, &records, error);

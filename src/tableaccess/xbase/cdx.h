@@ -105,6 +105,7 @@ public:
 private:
     CdxFile();
     bool load(std::string& error);
+    bool writable(std::string& error);
     bool loadFromImage(std::string& error);
     bool validateTree(Tag& tag, std::string& error);
     Node* node(uint32_t offset, const Tag& tag, std::string& error);
@@ -129,6 +130,7 @@ private:
     std::vector<uint32_t> newNodes_;    // allocated since the last write, written first
     std::vector<uint32_t> dirtyNodes_;  // existing nodes changed since the last write
     bool headersDirty_ = false;
+    bool readOnly_ = false;
     RecordReader* records_ = nullptr;
     uint32_t recordSize_ = 1;  // bytes a record buffer must have for the fields
     bool unsynced_ = false;

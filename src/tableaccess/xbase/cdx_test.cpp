@@ -1071,5 +1071,6 @@ TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther)
     EXPECT_EQ(c->seek(0, "LAST", err), uint32_t(table.records.size()));
 }
 
+
 }  // namespace
 }  // namespace xb
