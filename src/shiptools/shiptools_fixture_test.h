@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
@@ -186,6 +187,8 @@ protected:
         layout->addWidget(page_);
         window_->resize(1000, 700);
         window_->show();
+        window_->activateWindow();
+        QApplication::setActiveWindow(window_.get());
         grid_ = page_->shipmentGrid();
 
         importer_ = std::make_unique<ShipmentImport>(state_, *page_, window_.get());
