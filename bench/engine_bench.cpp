@@ -12,9 +12,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -50,7 +50,7 @@ double threadCpuSeconds() {
 }
 
 class Stopwatch {
-public:
+  public:
     void start() {
         t0_ = std::chrono::steady_clock::now();
         c0_ = threadCpuSeconds();
@@ -61,7 +61,7 @@ public:
     }
     Timing per(double n) const { return Timing{wall_ / std::max(1.0, n), cpu_ / std::max(1.0, n)}; }
 
-private:
+  private:
     std::chrono::steady_clock::time_point t0_;
     double c0_ = 0;
     double wall_ = 0, cpu_ = 0;
@@ -82,14 +82,27 @@ std::string randomPostal(std::mt19937& rng) {
     return s;
 }
 
-const char* kTowns[] = {"HALIFAX", "QU\xC9" "BEC", "TROIS-RIVI\xC8RES", "OTTAWA", "ST. JOHN'S", "MONTR\xC9" "AL",
-                        "SEPT-\xCELES", "REGINA", "IQALUIT", "L\xC9VIS", "TORONTO", "SASKATOON", "WHITEHORSE"};
+const char* kTowns[] = {"HALIFAX",
+                        "QU\xC9"
+                        "BEC",
+                        "TROIS-RIVI\xC8RES",
+                        "OTTAWA",
+                        "ST. JOHN'S",
+                        "MONTR\xC9"
+                        "AL",
+                        "SEPT-\xCELES",
+                        "REGINA",
+                        "IQALUIT",
+                        "L\xC9VIS",
+                        "TORONTO",
+                        "SASKATOON",
+                        "WHITEHORSE"};
 
 // The benchmark data, made once: the postal table (written byte by byte as FoxPro 2.x without memo,
 // then indexed by the engine), its keys, and a pack template with memos.
 struct Data {
     std::string dir;
-    std::string postal;   // postal table .dbf
+    std::string postal;  // postal table .dbf
     std::vector<std::string> keys;
     std::string packTemplate;  // .dbf (with .fpt and .cdx beside it)
 
@@ -138,7 +151,8 @@ struct Data {
         {
             auto t = xb::Table::open(postal, error);
             if (!t || !t->createIndex({xb::TagSpec{"POSTAL", "POSTAL", "", false, false}})) {
-                std::fprintf(stderr, "cannot index %s: %s\n", postal.c_str(), t ? t->error().c_str() : error.c_str());
+                std::fprintf(stderr, "cannot index %s: %s\n", postal.c_str(),
+                             t ? t->error().c_str() : error.c_str());
                 std::exit(2);
             }
         }
@@ -186,8 +200,8 @@ void BM_BuildPostalTag(benchmark::State& state) {
     int64_t n = 0;
     for (auto _ : state) {
         sw.start();
-        auto cdx = xb::CdxFile::create(cdxPath, t->fields(), {xb::TagSpec{"POSTAL", "POSTAL", "", false, false}},
-                                       t->reader(), error);
+        auto cdx = xb::CdxFile::create(
+            cdxPath, t->fields(), {xb::TagSpec{"POSTAL", "POSTAL", "", false, false}}, t->reader(), error);
         sw.stop();
         if (!cdx) state.SkipWithError(error.c_str());
         benchmark::DoNotOptimize(cdx.get());
@@ -443,15 +457,15 @@ void printRatios() {
     std::printf("\nRatios, engine / baseline (wall clock; thread CPU time in brackets):\n");
     auto ratio = [&](const char* what, const char* a, const char* b, const char* goal) {
         if (!has(a) || !has(b)) return;
-        std::printf("  %s: %.2fx [%.2fx]  (%.1f ms vs %.1f ms [%.1f vs %.1f ms CPU])%s\n", what, t[a].wall / t[b].wall,
-                    t[b].cpu > 0 ? t[a].cpu / t[b].cpu : 0.0, t[a].wall * 1e3, t[b].wall * 1e3, t[a].cpu * 1e3,
-                    t[b].cpu * 1e3, goal);
+        std::printf("  %s: %.2fx [%.2fx]  (%.1f ms vs %.1f ms [%.1f vs %.1f ms CPU])%s\n", what,
+                    t[a].wall / t[b].wall, t[b].cpu > 0 ? t[a].cpu / t[b].cpu : 0.0, t[a].wall * 1e3,
+                    t[b].wall * 1e3, t[a].cpu * 1e3, t[b].cpu * 1e3, goal);
     };
     ratio("build POSTAL tag / std::sort of the keys", "build", "sort", "; goal <= 1.5x");
     for (const char* k : {"seek-index", "seek-table", "seek-facade"})
         if (has(k))
-            std::printf("  %-12s %.0f seeks/s [%.0f per CPU second]  (goal >= 1,000,000)\n", k, 1.0 / t[k].wall,
-                        t[k].cpu > 0 ? 1.0 / t[k].cpu : 0.0);
+            std::printf("  %-12s %.0f seeks/s [%.0f per CPU second]  (goal >= 1,000,000)\n", k,
+                        1.0 / t[k].wall, t[k].cpu > 0 ? 1.0 / t[k].cpu : 0.0);
     ratio("scan through ta::fetch / reading the file once", "scan-facade", "read", "; goal <= 3x");
     ratio("scan through xb::Table / reading the file once", "scan-engine", "read", "");
     ratio("opening the table with its index / reading the file once", "open", "read", "");

@@ -30,7 +30,9 @@ struct Failure {
     std::string message;
 };
 
-[[noreturn]] void fail(int code, std::string message) { throw Failure{code, std::move(message)}; }
+[[noreturn]] void fail(int code, std::string message) {
+    throw Failure{code, std::move(message)};
+}
 
 std::string upper(std::string_view s) {
     std::string r(s);
@@ -60,17 +62,26 @@ std::unique_ptr<xb::Table> openTable(const std::string& path, bool readOnly) {
     return t;
 }
 
-xb::Codepage tableCodepage(const xb::Table& t) { return xb::codepageFromByte(t.codepageByte()); }
+xb::Codepage tableCodepage(const xb::Table& t) {
+    return xb::codepageFromByte(t.codepageByte());
+}
 
 std::string versionName(uint8_t v) {
     switch (v) {
-        case 0x03: return "dBase III / FoxPro 2.x, no memo";
-        case 0x83: return "dBase III with DBT memo";
-        case 0xF5: return "FoxPro 2.x with FPT memo";
-        case 0x30: return "Visual FoxPro";
-        case 0x31: return "Visual FoxPro with autoincrement";
-        case 0x32: return "Visual FoxPro with varchar/varbinary";
-        default: return "unknown version";
+        case 0x03:
+            return "dBase III / FoxPro 2.x, no memo";
+        case 0x83:
+            return "dBase III with DBT memo";
+        case 0xF5:
+            return "FoxPro 2.x with FPT memo";
+        case 0x30:
+            return "Visual FoxPro";
+        case 0x31:
+            return "Visual FoxPro with autoincrement";
+        case 0x32:
+            return "Visual FoxPro with varchar/varbinary";
+        default:
+            return "unknown version";
     }
 }
 
@@ -90,8 +101,8 @@ int cmdInfo(const std::vector<std::string>& a, std::ostream& out) {
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", d.year, d.month, d.day);
     out << "Table:        " << t->path() << "\n";
     out << "Version:      " << hexByte(t->version()) << " (" << versionName(t->version()) << ")\n";
-    out << "Codepage:     cp" << xb::codepageNumber(tableCodepage(*t)) << " (byte " << hexByte(t->codepageByte())
-        << ")\n";
+    out << "Codepage:     cp" << xb::codepageNumber(tableCodepage(*t)) << " (byte "
+        << hexByte(t->codepageByte()) << ")\n";
     out << "Last update:  " << date << "\n";
     out << "Records:      " << t->recordCount() << " (" << deleted << " deleted)\n";
     out << "Header bytes: " << t->headerLength() << ", record bytes: " << t->recordLength() << "\n";
@@ -142,8 +153,9 @@ int cmdDump(const std::vector<std::string>& a, std::ostream& out) {
     out << text;
     std::string error;
     for (uint32_t r = 1; r <= t->recordCount(); ++r) {
-        if (!t->go(r)) fail(kError, t->error().empty() ? t->path() + ": cannot read record " + std::to_string(r)
-                                                        : t->error());
+        if (!t->go(r))
+            fail(kError,
+                 t->error().empty() ? t->path() + ": cannot read record " + std::to_string(r) : t->error());
         const bool del = t->deleted();
         if (del && !withDeleted) continue;
         row.clear();
@@ -277,7 +289,8 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             }
             FieldValue v;
             if (!textToField(t->fields()[target[c]], cp, t->version(), row[c], v, error))
-                fail(kError, a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " + error);
+                fail(kError,
+                     a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " + error);
             p.values.emplace_back(target[c], std::move(v));
         }
         prepared.push_back(std::move(p));
@@ -286,11 +299,12 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     uint32_t added = 0;
     for (const auto& p : prepared) {
         bool ok = t->appendBlank();
-        for (size_t i = 0; ok && i < p.values.size(); ++i) ok = storeField(*t, p.values[i].first, p.values[i].second);
+        for (size_t i = 0; ok && i < p.values.size(); ++i)
+            ok = storeField(*t, p.values[i].first, p.values[i].second);
         if (ok && p.deleted) ok = t->deleteRecord();
         if (!ok)
-            fail(kError, t->error() + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
-                             " rows were added)");
+            fail(kError, t->error() + " (stopped at row " + std::to_string(added + 1) + "; " +
+                             std::to_string(added) + " rows were added)");
         ++added;
     }
     if (!t->flush()) fail(kError, t->error());
@@ -319,7 +333,8 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
     for (char c : spec.name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
             fail(kError, "index: a tag name holds only letters, digits and underscores");
-    if (!std::isalpha(static_cast<unsigned char>(spec.name[0]))) fail(kError, "index: a tag name starts with a letter");
+    if (!std::isalpha(static_cast<unsigned char>(spec.name[0])))
+        fail(kError, "index: a tag name starts with a letter");
 
     // A table whose production index is missing or damaged does not open; it is then opened without it,
     // and the new index holds this tag alone (the old one cannot be read).
@@ -344,12 +359,14 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
         }
     }
     if (!replaced) tags.push_back(spec);
-    if (!t->createIndex(tags)) fail(kError, t->error().empty() ? "index: cannot build the index" : t->error());
+    if (!t->createIndex(tags))
+        fail(kError, t->error().empty() ? "index: cannot build the index" : t->error());
     if (!t->index() || t->index()->findTag(spec.name) < 0)
         fail(kError, "index: the index of " + t->path() + " was written but does not hold tag " + spec.name);
     const std::string indexPath = t->index()->path();
     out << (replaced ? "rebuilt tag " : "created tag ") << spec.name << " in " << indexPath << "\n";
-    if (!lost.empty()) out << "the old index could not be opened (" << lost << "); the new one holds only this tag\n";
+    if (!lost.empty())
+        out << "the old index could not be opened (" << lost << "); the new one holds only this tag\n";
     return kOk;
 }
 
@@ -398,8 +415,8 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
     }
     for (const auto& f : faults) out << f << "\n";
     if (!faults.empty()) {
-        err << "check failed: " << faults.size() << (faults.size() == 1 ? " fault" : " faults") << " in " << path
-            << "\n";
+        err << "check failed: " << faults.size() << (faults.size() == 1 ? " fault" : " faults") << " in "
+            << path << "\n";
         return kCheckFailed;
     }
     out << path << ": " << t->recordCount() << " records, " << tagCount << " tags, no faults\n";
@@ -412,8 +429,8 @@ int cmdPack(const std::vector<std::string>& a, std::ostream& out) {
     auto t = openTable(a[0], false);
     const uint32_t before = t->recordCount();
     if (!t->pack()) fail(kError, t->error().empty() ? t->path() + ": pack failed" : t->error());
-    out << "packed " << t->path() << ": " << t->recordCount() << " records remain, " << (before - t->recordCount())
-        << " removed\n";
+    out << "packed " << t->path() << ": " << t->recordCount() << " records remain, "
+        << (before - t->recordCount()) << " removed\n";
     return kOk;
 }
 

@@ -90,7 +90,8 @@ t.close()
 // What dbftool loads: every field kind, accents, quotes, commas, line ends, long memos, empty values.
 std::string sourceCsv(bool vfp) {
     std::string longMemo;
-    for (int i = 0; i < 30; ++i) longMemo += "ligne " + std::to_string(i) + " : Hôtel-Dieu, Lévis, Sept-Îles\r\n";
+    for (int i = 0; i < 30; ++i)
+        longMemo += "ligne " + std::to_string(i) + " : Hôtel-Dieu, Lévis, Sept-Îles\r\n";
     std::string csv = "NAME,AMOUNT,COUNT,FLAG,DAY,NOTES";
     if (vfp) csv += ",ID,PRICE,RATIO,WHEN";
     csv += "\r\n";
@@ -101,9 +102,9 @@ std::string sourceCsv(bool vfp) {
         "  lead,1234567.89,999999,T,20000229,Ça coûte 5 €",
         "Zoë,0.00,0,F,,x",
     };
-    const std::vector<std::string> extra = {",7,12.3400,1.5,20240102030405", ",-2147483647,-922.5000,-0.125,19991231235959",
-                                            ",0,0.0000,0,", ",2147483646,1000000.0000,6.02e+23,19700101120000",
-                                            ",1,0.0001,3.25,20000229000000"};
+    const std::vector<std::string> extra = {
+        ",7,12.3400,1.5,20240102030405", ",-2147483647,-922.5000,-0.125,19991231235959", ",0,0.0000,0,",
+        ",2147483646,1000000.0000,6.02e+23,19700101120000", ",1,0.0001,3.25,20000229000000"};
     for (size_t i = 0; i < rows.size(); ++i) csv += rows[i] + (vfp ? extra[i] : "") + "\r\n";
     return csv;
 }
@@ -113,7 +114,8 @@ const char* kSchemaBase = "NAME:C:20,AMOUNT:N:10:2,COUNT:N:6,FLAG:L,DAY:D,NOTES:
 // Text that a codepage lacks is left out of the sample for that codepage.
 std::string forCodepage(std::string csv, const std::string& codepage) {
     auto replaceAll = [&](const std::string& from, const std::string& to) {
-        for (size_t at = 0; (at = csv.find(from, at)) != std::string::npos; at += to.size()) csv.replace(at, from.size(), to);
+        for (size_t at = 0; (at = csv.find(from, at)) != std::string::npos; at += to.size())
+            csv.replace(at, from.size(), to);
     };
     if (codepage != "1252") replaceAll("€", "E");
     if (codepage == "437") replaceAll("Î", "I");

@@ -1,7 +1,8 @@
 // The CSV reader/writer and the schema parser of dbftool.
+#include "csv.h"
+
 #include <gtest/gtest.h>
 
-#include "csv.h"
 #include "schema.h"
 
 namespace dbftool {
@@ -49,7 +50,8 @@ TEST(Csv, RejectsMalformedQuotingWithTheLine) {
 TEST(Schema, ParsesEveryKindWithLengths) {
     std::vector<xb::NewField> f;
     std::string error;
-    ASSERT_TRUE(parseSchema("name:C:20,Amount:N:10:2,FLAG:L,DAY:D,NOTES:M,RATE:F:12:4", xb::Format::Fox2, f, error))
+    ASSERT_TRUE(
+        parseSchema("name:C:20,Amount:N:10:2,FLAG:L,DAY:D,NOTES:M,RATE:F:12:4", xb::Format::Fox2, f, error))
         << error;
     ASSERT_EQ(f.size(), 6u);
     EXPECT_EQ(f[0].name, "NAME");
@@ -71,22 +73,10 @@ TEST(Schema, ParsesEveryKindWithLengths) {
 TEST(Schema, RejectsBadEntriesNamingThem) {
     std::vector<xb::NewField> f;
     std::string error;
-    const char* bad[] = {"",
-                         "NAME",
-                         "NAME:C",
-                         "NAME:C:0",
-                         "NAME:C:255",
-                         "NAME:C:10:2",
-                         "TOOLONGNAME1:C:5",
-                         "1ST:C:5",
-                         "A-B:C:5",
-                         "A:C:5,a:N:3",
-                         "AMT:N:25",
-                         "AMT:N:5:4",
-                         "FLAG:L:1",
-                         "X:Q:4",
-                         "ID:I",
-                         "AMT:N:x"};
+    const char* bad[] = {
+        "",        "NAME",    "NAME:C",      "NAME:C:0", "NAME:C:255", "NAME:C:10:2", "TOOLONGNAME1:C:5",
+        "1ST:C:5", "A-B:C:5", "A:C:5,a:N:3", "AMT:N:25", "AMT:N:5:4",  "FLAG:L:1",    "X:Q:4",
+        "ID:I",    "AMT:N:x"};
     for (const char* s : bad) {
         EXPECT_FALSE(parseSchema(s, xb::Format::Fox2, f, error)) << s;
         EXPECT_FALSE(error.empty()) << s;

@@ -7,8 +7,8 @@
 #include <map>
 #include <set>
 
-#include "testkit_test.h"
 #include "tableaccess/xbase/codepage.h"
+#include "testkit_test.h"
 
 namespace dbftool::test {
 namespace {
@@ -27,7 +27,8 @@ std::vector<ExpectedRecord> loadExpected(const std::string& base) {
         const auto& r = rows[i];
         EXPECT_EQ(r.size(), 9u) << "line " << i;
         if (r.size() < 9) continue;
-        ExpectedRecord e{r[1], r[2], r[3], r[4], r[5], r[6], r[7] == "*", static_cast<size_t>(std::stoul(r[8]))};
+        ExpectedRecord e{r[1], r[2], r[3],        r[4],
+                         r[5], r[6], r[7] == "*", static_cast<size_t>(std::stoul(r[8]))};
         out.push_back(e);
     }
     return out;
@@ -98,11 +99,13 @@ TEST(DbftoolFixtures, InfoDescribesTheTable) {
     const std::string records =
         "Records:      " + std::to_string(expected.size()) + " (" + std::to_string(deleted) + " deleted)";
     EXPECT_NE(r.out.find(records), std::string::npos) << r.out;
-    for (const char* f : {"POSTAL_COD C    6", "TOWN       C   30", "POP        N    9", "AREA       N   10  3",
-                          "ACTIVE     L    1", "OPENED     D    8", "NOTE       M   10"})
+    for (const char* f :
+         {"POSTAL_COD C    6", "TOWN       C   30", "POP        N    9", "AREA       N   10  3",
+          "ACTIVE     L    1", "OPENED     D    8", "NOTE       M   10"})
         EXPECT_NE(r.out.find(f), std::string::npos) << f << "\n" << r.out;
     EXPECT_NE(r.out.find("POSTAL: POSTAL_COD ascending"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("TOWN: UPPER( TOWN ) ascending"), std::string::npos) << r.out;  // as the peer stored it
+    EXPECT_NE(r.out.find("TOWN: UPPER( TOWN ) ascending"), std::string::npos)
+        << r.out;  // as the peer stored it
     EXPECT_NE(r.out.find("POP: POP descending"), std::string::npos) << r.out;
     // the name is matched without regard to case, with or without ".dbf"
     RunResult r2 = tool({"info", d / "FOX_SMALL"});
@@ -122,8 +125,8 @@ TEST(DbftoolFixtures, DumpMatchesTheExpectedRecords) {
         ASSERT_EQ(r.rc, 0) << r.err;
         auto rows = parseCsv(r.out);
         ASSERT_EQ(rows.size(), expected.size() + 1);
-        EXPECT_EQ(rows[0], (std::vector<std::string>{"_deleted", "POSTAL_COD", "TOWN", "POP", "AREA", "ACTIVE",
-                                                     "OPENED", "NOTE"}));
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"_deleted", "POSTAL_COD", "TOWN", "POP", "AREA",
+                                                     "ACTIVE", "OPENED", "NOTE"}));
         for (size_t i = 0; i < expected.size(); ++i) {
             const auto& e = expected[i];
             const auto& row = rows[i + 1];
@@ -141,7 +144,8 @@ TEST(DbftoolFixtures, DumpMatchesTheExpectedRecords) {
         RunResult live = tool({"dump", t});
         ASSERT_EQ(live.rc, 0) << live.err;
         auto liveRows = parseCsv(live.out);
-        const size_t liveCount = std::count_if(expected.begin(), expected.end(), [](auto& e) { return !e.deleted; });
+        const size_t liveCount =
+            std::count_if(expected.begin(), expected.end(), [](auto& e) { return !e.deleted; });
         ASSERT_EQ(liveRows.size(), liveCount + 1);
         EXPECT_EQ(liveRows[0][0], "POSTAL_COD");
         size_t k = 1;
@@ -220,11 +224,11 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
     };
     // header of fox_small: header length at 8, record length at 10
     auto hdr16 = [](const std::string& dbf, int at) {
-        return static_cast<int>(static_cast<unsigned char>(dbf[at]) | static_cast<unsigned char>(dbf[at + 1]) << 8);
+        return static_cast<int>(static_cast<unsigned char>(dbf[at]) | static_cast<unsigned char>(dbf[at + 1])
+                                                                          << 8);
     };
     const std::vector<Damage> damages = {
-        {"bad deletion flag",
-         [&](std::string& dbf, std::string&, std::string&) { dbf[hdr16(dbf, 8)] = 'X'; },
+        {"bad deletion flag", [&](std::string& dbf, std::string&, std::string&) { dbf[hdr16(dbf, 8)] = 'X'; },
          "record 1: deletion flag"},
         {"postal code changed behind the index",
          [&](std::string& dbf, std::string&, std::string&) {
@@ -240,7 +244,8 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
          "record 3: field POP"},
         {"memo pointer past the end of the memo file",
          [&](std::string& dbf, std::string&, std::string&) {
-             const int at = hdr16(dbf, 8) + hdr16(dbf, 10) * 3 + 1 + 6 + 30 + 9 + 10 + 1 + 8;  // record 4, NOTE
+             const int at =
+                 hdr16(dbf, 8) + hdr16(dbf, 10) * 3 + 1 + 6 + 30 + 9 + 10 + 1 + 8;  // record 4, NOTE
              dbf.replace(at, 10, "    999999");
          },
          "record 4: field NOTE"},
@@ -249,7 +254,8 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
         SCOPED_TRACE(dmg.name);
         TempDir d;
         const std::string t = copyFixture(d, "fox_small");
-        std::string dbf = readFile(t), fpt = readFile(d / "fox_small.fpt"), cdx = readFile(d / "fox_small.cdx");
+        std::string dbf = readFile(t), fpt = readFile(d / "fox_small.fpt"),
+                    cdx = readFile(d / "fox_small.cdx");
         dmg.apply(dbf, fpt, cdx);
         writeFile(t, dbf);
         writeFile(d / "fox_small.fpt", fpt);
@@ -373,7 +379,10 @@ TEST(DbftoolCreateLoad, CodepageIsWrittenAndUsed) {
     writeFile(d / "in.csv", "NAME\r\nÇa\r\n");
     ASSERT_EQ(tool({"load", t, d / "in.csv"}).rc, 0);
     const std::string bytes = readFile(t);
-    EXPECT_NE(bytes.find("\x80" "a"), std::string::npos) << "Ç is 0x80 in cp437";
+    EXPECT_NE(bytes.find("\x80"
+                         "a"),
+              std::string::npos)
+        << "Ç is 0x80 in cp437";
     RunResult dump = tool({"dump", t});
     EXPECT_EQ(dump.out, "NAME\r\nÇa\r\n");
     // a character cp437 lacks is refused, not turned into '?'
@@ -430,7 +439,9 @@ TEST(DbftoolCreateLoad, DeletedFlagsSurviveDumpAndLoad) {
     ASSERT_EQ(dump.rc, 0);
     writeFile(d / "all.csv", dump.out);
     const std::string copy = d / "copy.dbf";
-    ASSERT_EQ(tool({"create", copy, "POSTAL_COD:C:6,TOWN:C:30,POP:N:9,AREA:N:10:3,ACTIVE:L,OPENED:D,NOTE:M"}).rc, 0);
+    ASSERT_EQ(
+        tool({"create", copy, "POSTAL_COD:C:6,TOWN:C:30,POP:N:9,AREA:N:10:3,ACTIVE:L,OPENED:D,NOTE:M"}).rc,
+        0);
     RunResult l = tool({"load", copy, d / "all.csv"});
     ASSERT_EQ(l.rc, 0) << l.err;
     RunResult back = tool({"dump", copy, "--deleted"});
@@ -457,7 +468,8 @@ TEST(DbftoolIndex, CreatesRebuildsAndSeeksTags) {
     EXPECT_NE(info.out.find("NAME: UPPER(NAME) ascending"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("AGE: AGE descending"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("CITY: CITY ascending unique"), std::string::npos) << info.out;
-    EXPECT_EQ(static_cast<unsigned char>(readFile(t)[28]) & 0x01, 0x01) << "the header flags the production index";
+    EXPECT_EQ(static_cast<unsigned char>(readFile(t)[28]) & 0x01, 0x01)
+        << "the header flags the production index";
     EXPECT_EQ(tool({"seek", t, "NAME", "SMITH"}).out, "1\n");
     EXPECT_EQ(tool({"seek", t, "NAME", "smith"}).rc, 1) << "keys are upper case";
     EXPECT_EQ(tool({"seek", t, "CITY", "Oslo"}).out, "1\n");

@@ -22,8 +22,18 @@ std::string randomPostal(std::mt19937& rng) {
     return s;
 }
 
-const std::vector<std::string> kTowns = {"Halifax", "Qu\xE9" "bec", "Trois-Rivi\xE8res", "ottawa", "St. John's",
-                                         "Montr\xE9" "al", "Sept-\xCEles", "Regina", "iqaluit", "L\xE9vis"};
+const std::vector<std::string> kTowns = {"Halifax",
+                                         "Qu\xE9"
+                                         "bec",
+                                         "Trois-Rivi\xE8res",
+                                         "ottawa",
+                                         "St. John's",
+                                         "Montr\xE9"
+                                         "al",
+                                         "Sept-\xCEles",
+                                         "Regina",
+                                         "iqaluit",
+                                         "L\xE9vis"};
 
 // What a linear scan finds: per tag, the record numbers holding each key, in record order.
 struct ScanResult {
@@ -117,8 +127,8 @@ void randomChanges(const std::string& base, int steps, unsigned seed) {
         auto t = xb::Table::open(path, error);
         ASSERT_TRUE(t) << error;
         ASSERT_NE(t->index(), nullptr);
-        const int fPostal = t->fieldIndex("POSTAL_COD"), fTown = t->fieldIndex("TOWN"), fPop = t->fieldIndex("POP"),
-                  fNote = t->fieldIndex("NOTE");
+        const int fPostal = t->fieldIndex("POSTAL_COD"), fTown = t->fieldIndex("TOWN"),
+                  fPop = t->fieldIndex("POP"), fNote = t->fieldIndex("NOTE");
         ASSERT_GE(fPostal, 0);
         ASSERT_GE(fTown, 0);
         ASSERT_GE(fPop, 0);
@@ -130,7 +140,8 @@ void randomChanges(const std::string& base, int steps, unsigned seed) {
             const uint32_t count = t->recordCount();
             if (op < 3) {
                 ASSERT_TRUE(t->appendBlank()) << t->error();
-                std::string postal = (!used.empty() && rng() % 4 == 0) ? used[rng() % used.size()] : randomPostal(rng);
+                std::string postal =
+                    (!used.empty() && rng() % 4 == 0) ? used[rng() % used.size()] : randomPostal(rng);
                 ASSERT_TRUE(t->setText(fPostal, postal)) << t->error();
                 ASSERT_TRUE(t->setText(fTown, kTowns[rng() % kTowns.size()])) << t->error();
                 ASSERT_TRUE(t->setInt(fPop, static_cast<int64_t>(rng() % 1000000))) << t->error();
@@ -193,10 +204,14 @@ void randomChanges(const std::string& base, int steps, unsigned seed) {
     verifySeeks(path, removed, "after pack");
 }
 
-TEST(IndexMaintenance, RandomChangesAndPackOnTheSmallFixture) { randomChanges("fox_small", 800, 2012); }
+TEST(IndexMaintenance, RandomChangesAndPackOnTheSmallFixture) {
+    randomChanges("fox_small", 800, 2012);
+}
 
 // The large fixture's tags have interior nodes: changes split and merge them.
-TEST(IndexMaintenance, RandomChangesAndPackOnTheLargeFixture) { randomChanges("fox_large", 4000, 71); }
+TEST(IndexMaintenance, RandomChangesAndPackOnTheLargeFixture) {
+    randomChanges("fox_large", 4000, 71);
+}
 
 }  // namespace
 }  // namespace dbftool::test

@@ -26,7 +26,7 @@ inline const std::string kPython = SYSTEM_PYTHON;
 
 // A temporary folder removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (fs::temp_directory_path() / "dbftool-test-XXXXXX").string();
         char* p = mkdtemp(tmpl.data());
@@ -42,7 +42,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -131,7 +131,8 @@ inline size_t utf8Length(const std::string& s) {
 }
 
 inline bool sameNumber(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) return a.empty() == b.empty() || std::strtod((a.empty() ? b : a).c_str(), nullptr) == 0;
+    if (a.empty() || b.empty())
+        return a.empty() == b.empty() || std::strtod((a.empty() ? b : a).c_str(), nullptr) == 0;
     const double x = std::strtod(a.c_str(), nullptr), y = std::strtod(b.c_str(), nullptr);
     return std::fabs(x - y) <= 1e-9 * std::max(1.0, std::fabs(x));
 }
@@ -153,10 +154,11 @@ inline void expectSameTable(const std::vector<std::vector<std::string>>& expecte
                 EXPECT_EQ(a, b) << what << ": header column " << c;
             } else if (t == 'N' || t == 'F' || t == 'I' || t == 'B' || t == 'Y') {
                 EXPECT_TRUE(sameNumber(expected[r][c], actual[r][c]))
-                    << what << ": row " << r << " column " << expected[0][c] << ": expected '" << expected[r][c]
-                    << "', got '" << actual[r][c] << "'";
+                    << what << ": row " << r << " column " << expected[0][c] << ": expected '"
+                    << expected[r][c] << "', got '" << actual[r][c] << "'";
             } else {
-                EXPECT_EQ(expected[r][c], actual[r][c]) << what << ": row " << r << " column " << expected[0][c];
+                EXPECT_EQ(expected[r][c], actual[r][c])
+                    << what << ": row " << r << " column " << expected[0][c];
             }
         }
     }

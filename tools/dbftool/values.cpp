@@ -23,7 +23,9 @@ uint32_t le32(const char* p) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
     return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
 }
-uint64_t le64(const char* p) { return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32; }
+uint64_t le64(const char* p) {
+    return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
+}
 void putLe32(std::string& s, uint32_t v) {
     for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
@@ -82,7 +84,9 @@ std::string quoted(std::string_view text) {
     return q;
 }
 
-bool isMemoType(char type) { return type == 'M' || type == 'G' || type == 'P'; }
+bool isMemoType(char type) {
+    return type == 'M' || type == 'G' || type == 'P';
+}
 
 }  // namespace
 
@@ -174,8 +178,8 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error) 
                 fromJulianDay(jd, y, m, d);
                 const uint32_t secs = ms / 1000;
                 char buf[32];
-                std::snprintf(buf, sizeof buf, "%04d%02d%02d%02u%02u%02u", y, m, d, secs / 3600, secs / 60 % 60,
-                              secs % 60);
+                std::snprintf(buf, sizeof buf, "%04d%02d%02d%02u%02u%02u", y, m, d, secs / 3600,
+                              secs / 60 % 60, secs % 60);
                 out = buf;
             }
             return true;
@@ -382,17 +386,15 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
             return;
         }
         const long long size = file.size();
-        const long long expected =
-            static_cast<long long>(table.headerLength()) + static_cast<long long>(table.recordCount()) *
-                                                               table.recordLength();
+        const long long expected = static_cast<long long>(table.headerLength()) +
+                                   static_cast<long long>(table.recordCount()) * table.recordLength();
         if (size < expected)
-            faults.push_back(path + ": the file holds " + std::to_string(size) + " bytes, the header promises " +
-                             std::to_string(expected));
+            faults.push_back(path + ": the file holds " + std::to_string(size) +
+                             " bytes, the header promises " + std::to_string(expected));
     }
     uint32_t end = 1;
     for (const auto& f : table.fields()) {
-        if (f.offset < end)
-            faults.push_back(path + ": field " + f.name + " overlaps the field before it");
+        if (f.offset < end) faults.push_back(path + ": field " + f.name + " overlaps the field before it");
         end = f.offset + f.length;
     }
     if (end > table.recordLength())
@@ -430,7 +432,8 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
             add(where + ": cannot be read");
             continue;
         }
-        if (rec[0] != ' ' && rec[0] != '*') add(where + ": deletion flag " + std::to_string(rec[0]) + " is neither blank nor *");
+        if (rec[0] != ' ' && rec[0] != '*')
+            add(where + ": deletion flag " + std::to_string(rec[0]) + " is neither blank nor *");
         for (const auto& f : table.fields()) {
             if (f.offset + f.length > rec.size()) continue;
             std::string_view v(reinterpret_cast<const char*>(rec.data()) + f.offset, f.length);
@@ -439,21 +442,24 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                 case 'N':
                 case 'F': {
                     std::string_view s = trimBlanks(v);
-                    if (!s.empty() && !isDecimal(s) && !(nullable && s.find_first_not_of('\0') == std::string_view::npos))
+                    if (!s.empty() && !isDecimal(s) &&
+                        !(nullable && s.find_first_not_of('\0') == std::string_view::npos))
                         add(where + ": field " + f.name + " holds '" + std::string(s) + "', not a number");
                     break;
                 }
                 case 'D': {
                     std::string_view s = trimBlanks(v);
                     int y, m, d;
-                    if (!s.empty() && s.find_first_not_of('0') != std::string_view::npos && !parseDateText(s, y, m, d))
+                    if (!s.empty() && s.find_first_not_of('0') != std::string_view::npos &&
+                        !parseDateText(s, y, m, d))
                         add(where + ": field " + f.name + " holds '" + std::string(s) + "', not a date");
                     break;
                 }
                 case 'L':
                     if (!std::strchr("TtFfYyNn? ", v[0]) || v[0] == '\0')
                         if (!(nullable && v[0] == '\0'))
-                            add(where + ": field " + f.name + " holds '" + std::string(v) + "', not a logical");
+                            add(where + ": field " + f.name + " holds '" + std::string(v) +
+                                "', not a logical");
                     break;
                 case 'M':
                 case 'G':
@@ -464,15 +470,21 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                     } else {
                         std::string_view s = trimBlanks(v);
                         if (!s.empty() && s.find_first_not_of("0123456789") != std::string_view::npos) {
-                            add(where + ": field " + f.name + " holds '" + std::string(s) + "', not a memo pointer");
+                            add(where + ": field " + f.name + " holds '" + std::string(s) +
+                                "', not a memo pointer");
                             break;
                         }
-                        block = s.empty() ? 0 : static_cast<uint32_t>(std::strtoul(std::string(s).c_str(), nullptr, 10));
+                        block =
+                            s.empty()
+                                ? 0
+                                : static_cast<uint32_t>(std::strtoul(std::string(s).c_str(), nullptr, 10));
                     }
                     if (block == 0 || !memo) break;
                     error.clear();
                     if (!memo->read(block, memoText, error))
-                        add(where + ": field " + f.name + ": " + (error.empty() ? "memo block " + std::to_string(block) + " cannot be read" : error));
+                        add(where + ": field " + f.name + ": " +
+                            (error.empty() ? "memo block " + std::to_string(block) + " cannot be read"
+                                           : error));
                     break;
                 }
                 default:
