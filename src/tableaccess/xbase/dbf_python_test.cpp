@@ -99,7 +99,8 @@ def d(v): return v.strftime('%Y%m%d') if v else ''
 class PythonRoundTrip : public ::testing::TestWithParam<xb::Format> {};
 
 TEST_P(PythonRoundTrip, EngineTablesReadBackIdenticallyInPython) {
-    ASSERT_TRUE(pythonAvailable()) << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
+    ASSERT_TRUE(pythonAvailable())
+        << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
     TempDir dir;
     const xb::Format format = GetParam();
     const bool vfp = format == xb::Format::Vfp;
@@ -163,7 +164,8 @@ TEST_P(PythonRoundTrip, EngineTablesReadBackIdenticallyInPython) {
 }
 
 TEST_P(PythonRoundTrip, PythonTablesReadBackIdenticallyInTheEngine) {
-    ASSERT_TRUE(pythonAvailable()) << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
+    ASSERT_TRUE(pythonAvailable())
+        << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
     TempDir dir;
     const xb::Format format = GetParam();
     const bool vfp = format == xb::Format::Vfp;
@@ -231,6 +233,57 @@ TEST_P(PythonRoundTrip, PythonTablesReadBackIdenticallyInTheEngine) {
     size_t live = 0;
     for (const Row& r : rows) live += r.deleted ? 0 : 1;
     EXPECT_EQ(check, std::to_string(live + 1) + "\n700\nappended by the engine\n");
+}
+
+TEST(PythonCrossCheck, VisualFoxProBinaryNullableAndAutoincrementFieldsReadInPython) {
+    ASSERT_TRUE(pythonAvailable())
+        << "Debian python3-dbf and python3-dbfread are needed (scripts/packages.txt)";
+    TempDir dir;
+    std::string err;
+    auto t = xb::Table::create(dir.file("v"),
+                               {{"NAME", 'C', 10, 0, 0x02},
+                                {"N", 'I', 4, 0, 0},
+                                {"PRICE", 'Y', 8, 4, 0},
+                                {"X", 'B', 8, 0, 0},
+                                {"WHEN", 'T', 8, 0, 0},
+                                {"MEMO", 'M', 4, 0, 0},
+                                {"AMT", 'N', 8, 2, 0x02},
+                                {"ID", 'I', 4, 0, 0x0C}},
+                               xb::Format::Vfp, 0x03, err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_TRUE(t->appendBlank());
+    ASSERT_TRUE(t->setText(0, "abc"));
+    ASSERT_TRUE(t->setInt(1, -5));
+    ASSERT_TRUE(t->setDouble(2, 12.3456));
+    ASSERT_TRUE(t->setDouble(3, 2.5));
+    ASSERT_TRUE(t->setDate(4, "20240229"));
+    ASSERT_TRUE(t->setText(5, "memo text"));
+    ASSERT_TRUE(t->setDouble(6, 3.25));
+    ASSERT_TRUE(t->appendBlank());
+    ASSERT_TRUE(t->setInt(1, 7));
+    ASSERT_TRUE(t->flush());
+    t.reset();
+    bool ok = false;
+    const std::string out =
+        runPython(dir,
+                  "import dbf\nfrom dbfread import DBF\n"
+                  "t = dbf.Table('" +
+                      dir.file("v.dbf") +
+                      "')\nt.open(dbf.READ_ONLY)\n"
+                      "for r in t: print(repr([r[f] for f in t.field_names]))\n"
+                      "for r in DBF('" +
+                      dir.file("v.dbf") +
+                      "'):\n"
+                      "    r = dict(r); r.pop('_NullFlags', None); print(repr(list(r.values())))\n",
+                  ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(
+        out,
+        "['abc       ', -5, Decimal('12.3456'), 2.5, datetime.datetime(2024, 2, 29, 0, 0), 'memo text', "
+        "3.25, 1]\n"
+        "['          ', 7, Decimal('0.0000'), 0.0, None, '', None, 2]\n"
+        "['abc', -5, Decimal('12.3456'), 2.5, datetime.datetime(2024, 2, 29, 0, 0), 'memo text', 3.25, 1]\n"
+        "['', 7, Decimal('0'), 0.0, None, None, None, 2]\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PythonRoundTrip,
