@@ -426,6 +426,47 @@ TEST_F(StoreBidTest, ReusingADeletedDetailRecordTakesItBack) {
     EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColTotPcs, 3), "9") << "no line lost to a deleted record";
 }
 
+// Services grown after the grid was laid out: the walk stops at the grid's last row.
+TEST_F(StoreBidTest, ServicesWalkNeverGoesPastTheGridsRows) {
+    main->ebxLocalBidID->setText(QStringLiteral("Walk1"));
+    volumeGrid()->setCell(1, volumeRow("exp"), QStringLiteral("12"));
+    services->primaryBox(volumeRow("exp"))->setChecked(true);
+    const int rows = volumeGrid()->rowCount();
+    const int boxes = static_cast<int>(services->FPrimaryBoxes().size());
+    // Two more service rows reusing a stem the table has, after every row of the grid.
+    ASSERT_TRUE(test::appendRows(state_.tablePath("Services.dbf"),
+                                 {{"Extra One", "Extra One", "exp", "1", "EXP", "F", "D"},
+                                  {"Extra Two", "Extra Two", "exp", "1", "EXP", "F", "D"}}));
+    StoreBid(w(), state_);
+    const int bids = open("Bids");
+    ta::d4go(bids, 1);
+    EXPECT_EQ(field(bids, "exp1").trimmed(), "12") << "rows the grid lacks are not read";
+    EXPECT_TRUE(ta::tfetch(bids, "expp"));
+    ta::d4close(bids);
+
+    ClearBidWindow(w(), state_);
+    LoadBid(w(), state_, 1);
+    EXPECT_EQ(volumeGrid()->rowCount(), rows);
+    EXPECT_EQ(static_cast<int>(services->FPrimaryBoxes().size()), boxes);
+    EXPECT_EQ(volumeGrid()->cell(1, volumeRow("exp")), "12");
+    EXPECT_TRUE(services->primaryBox(volumeRow("exp"))->isChecked());
+}
+
+// An ID with a letter outside ASCII (an executive named Zoé) is found by the table's own search.
+TEST_F(StoreBidTest, IdWithAnAccentedLetter) {
+    main->ebxLocalBidID->setText(QStringLiteral("Zo\u00e93652625000"));
+    for (int r = 1; r <= 3; ++r) setLine(r, QStringLiteral("Express"), r);
+    StoreBid(w(), state_);
+    shipGrid()->setCell(ShipmentPage::ColService, 3, QString());
+    StoreBid(w(), state_);
+    EXPECT_EQ(column("Bids", "local_bid"), QStringList{QStringLiteral("Zo\u00e93652625000")});
+    EXPECT_EQ(column("BidTail", "tot_pcs"), (QStringList{"1", "2"}));
+    ClearBidWindow(w(), state_);
+    LoadBid(w(), state_, 1);
+    EXPECT_EQ(main->ebxLocalBidID->text(), QStringLiteral("Zo\u00e93652625000"));
+    EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColTotPcs, 2), "2");
+}
+
 // The tables a store writes, read back by another program.
 TEST_F(StoreBidTest, TablesReadBackWithPythonDbfread) {
     if (!QFile::exists(QStringLiteral("/usr/bin/python3"))) GTEST_SKIP() << "no /usr/bin/python3";
