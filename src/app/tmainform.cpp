@@ -13,6 +13,7 @@
 #include <QTabWidget>
 
 #include "app/appstyle.h"
+#include "app/importmessage.h"
 #include "app/lookups.h"
 #include "app/tableerrors.h"
 #include "pages/bidprofilepage.h"
@@ -21,6 +22,7 @@
 #include "pages/servicespage.h"
 #include "pages/shipmentpage.h"
 #include "pages/shipperprofilepage.h"
+#include "shiptools/importdata.h"
 #include "shiptools/postalcodes.h"
 #include "store/datafolder.h"
 #include "tableaccess/tableaccess.h"
@@ -127,6 +129,10 @@ void TMainForm::wirePages() {
     checks.checkPostalCode = [this](const QString& code) { return CheckPostalCode(state_, code); };
     checks.checkZipCode = [this](const QString& code) { return CheckZipCode(state_, code); };
     tbsShipmentData->setCodeChecks(std::move(checks));
+    // The Shipment Data page's tools: import (with the progress window), copy, clear, find/replace.
+    wireShipmentTools(*tbsShipmentData, state_, [this](QWidget* owner) {
+        return std::unique_ptr<QDialog>(new TImportMessage(state_, owner));
+    });
     connect(tbsMain->btnNewBid, &QPushButton::clicked, this, [this] {
         if (newBid) newBid();
     });
