@@ -1072,5 +1072,52 @@ TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther)
 }
 
 
+
+TEST(CdxMaintain, EmptiedLeavesAndAnEmptiedTreeStaySound)
+{
+    TempDir dir;
+    MemTable table;
+    table.addField("CODE", 'C', 10);
+    for (int i = 0; i < 3000; ++i) {
+        auto rec = table.blank();
+        char code[16];
+        std::snprintf(code, sizeof code, "A%05d", i);
+        table.set(rec, "CODE", code);
+        table.records.push_back(rec);
+    }
+    std::string path = dir.file("e.cdx"), err;
+    auto cdx = CdxFile::create(path, table.fields,
+                               {{"CODE", "CODE", "", false, false}, {"LIVE", "CODE", "!DELETED()", false, true}}, table,
+                               err);
+    ASSERT_TRUE(cdx) << err;
+    auto verify = [&](const char* when) {
+        auto again = CdxFile::open(path, table.fields, err);
+        ASSERT_TRUE(again) << when << ": " << err;
+        for (int t = 0; t < 2; ++t) {
+            std::vector<std::string> faults;
+            EXPECT_TRUE(again->check(t, table, faults)) << when << ": " << (faults.empty() ? "" : faults[0]);
+        }
+    };
+    // Every key moves to the other end of the order: each old leaf empties in turn.
+    for (uint32_t r = 1; r <= table.records.size(); ++r) {
+        auto old = table.records[r - 1];
+        table.set(table.records[r - 1], "CODE", "Z" + table.get(r, "CODE").substr(1));
+        ASSERT_TRUE(cdx->update(r, old.data(), table.records[r - 1].data(), err)) << err;
+    }
+    verify("moved");
+    // Deleting every record empties the filtered tag completely; recalling fills it again.
+    for (char flag : {'*', ' '}) {
+        for (uint32_t r = 1; r <= table.records.size(); ++r) {
+            auto old = table.records[r - 1];
+            table.records[r - 1][0] = uint8_t(flag);
+            ASSERT_TRUE(cdx->update(r, old.data(), table.records[r - 1].data(), err)) << err;
+        }
+        Entries live = walkTag(*cdx, "LIVE");
+        EXPECT_EQ(live.size(), flag == '*' ? 0u : table.records.size());
+        EXPECT_EQ(cdx->seek(cdx->findTag("LIVE"), "Z00001", err), flag == '*' ? 0u : 2u);
+        verify(flag == '*' ? "all deleted" : "all recalled");
+    }
+}
+
 }  // namespace
 }  // namespace xb
