@@ -100,6 +100,15 @@ TEST_F(MainFormTest, StartUpShowsTheSixPagesWithMainFirst) {
     EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
 }
 
+TEST_F(MainFormTest, ProgramFolderWithTrailingSeparator) {
+    test::makeDataFolder(tmp_.path());
+    TMainForm form(tmp_.path() + "/");
+    const MainState& s = form.state();
+    EXPECT_FALSE(s.FProgramFolder.endsWith('/'));
+    EXPECT_EQ(s.tablePath("Bids"), QDir::cleanPath(tmp_.path()) + "/data/Bids");
+    EXPECT_FALSE(s.tablePath("Bids").contains("//"));
+}
+
 TEST_F(MainFormTest, BackAndNextWrapAround) {
     auto form = start();
     int servicesShown = 0, cubeShown = 0, shipmentShown = 0;

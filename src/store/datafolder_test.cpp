@@ -1,6 +1,9 @@
 #include "store/datafolder.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -237,6 +240,29 @@ TEST_P(UpgradeCrashTest, NextStartCompletesTheUpgrade) {
     EXPECT_TRUE(reports_.isEmpty()) << reports_.join('\n').toStdString();
 }
 
+// The same with a real kill: a child process runs the upgrade and is killed with SIGKILL at the step.
+TEST_P(UpgradeCrashTest, KilledProcessLeavesARecoverableFolder) {
+    const auto [step, memo] = GetParam();
+    writeOldBids();
+    writeNewBids({}, memo);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setUpgradeInterruptHook([step = step](UpgradeStep s) {
+            if (s == step) ::kill(::getpid(), SIGKILL);
+            return false;
+        });
+        UpgradeBidTables(state_);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was not killed at the step";
+    UpgradeBidTables(state_);  // the next start
+    expectUpgraded(memo);
+    EXPECT_TRUE(reports_.isEmpty()) << reports_.join('\n').toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, UpgradeCrashTest,
     ::testing::Combine(::testing::Values(UpgradeStep::WorkTableBuilt, UpgradeStep::JournalWritten,
@@ -255,6 +281,22 @@ TEST_F(DataFolderTest, HalfWrittenWorkTableIsThrownAway) {
     junk.close();
     UpgradeBidTables(state_);
     expectUpgraded();
+}
+
+TEST_F(DataFolderTest, DamagedTableIsNotReplacedBlindly) {
+    // A table that cannot be opened is reported and kept; the delivered layout waits for the next start.
+    QFile damaged(path("Bids.dbf"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\xF5\x7A\x0C\x07 not a table");
+    damaged.close();
+    const QByteArray before = bytes("Bids.dbf");
+    writeNewBids();
+    UpgradeBidTables(state_);
+    EXPECT_FALSE(reports_.isEmpty());
+    EXPECT_EQ(bytes("Bids.dbf"), before);
+    EXPECT_TRUE(exists("newBids.dbf"));
+    EXPECT_FALSE(exists("Bids.dbf.old"));
+    for (const QString& f : files()) EXPECT_FALSE(f.startsWith(QLatin1String("upg"))) << f.toStdString();
 }
 
 TEST_F(DataFolderTest, ReplaceFileRules) {
