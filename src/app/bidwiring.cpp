@@ -1,0 +1,90 @@
+#include "app/bidwiring.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <memory>
+
+#include "app/importmessage.h"
+#include "app/lookups.h"
+#include "app/tmainform.h"
+#include "pages/mainpage.h"
+#include "pages/shipmentpage.h"
+#include "pages/shipperprofilepage.h"
+#include "store/bidtables.h"
+#include "store/lifecycle.h"
+#include "store/storebid.h"
+#include "submit/submission.h"
+
+namespace tarvik {
+
+void wireBidStore(TMainForm& form) {
+    const QPointer<TMainForm> window(&form);
+
+    // Storing and loading show the progress window over the main window.
+    setProgressWindowFactory([window](QWidget* owner, const QString& caption, const QString& text) {
+        std::unique_ptr<QObject> none;
+        if (!window) return none;
+        auto message = std::make_unique<TImportMessage>(window->state(), owner ? owner : window.data());
+        message->setWindowTitle(caption);
+        message->Label1->setText(text);
+        message->showNow();
+        return std::unique_ptr<QObject>(std::move(message));
+    });
+    // A new bid runs the account executive change, which asks nothing while the new bid is started.
+    LifecycleHooks hooks;
+    hooks.accountNameChange = [window] {
+        if (window) cbxAccountNameChange(window, window->state(), {});
+    };
+    setLifecycleHooks(hooks);
+
+    // The account executive chosen by the user fills the sales team and, with no bid open, offers a new bid.
+    QObject::connect(form.tbsMain->cbxAccountName, &QComboBox::activated, &form, [window] {
+        if (window) cbxAccountNameChange(window, window->state(), [window] {
+            if (window && window->newBid) window->newBid();
+        });
+    });
+    form.storeBid = [window] {
+        if (window) StoreBid(window, window->state());
+    };
+    form.newBid = [window] {
+        if (window) NewBid(window, window->state());
+    };
+    QObject::connect(form.mnuSelect, &QAction::triggered, &form, [window] {
+        if (window) SelectBid(window, window->state());
+    });
+    QObject::connect(form.tbsMain->btnSelectBid, &QPushButton::clicked, &form, [window] {
+        if (window) SelectBid(window, window->state());
+    });
+    QObject::connect(form.mnuDeleteBid, &QAction::triggered, &form, [window] {
+        if (window) DeleteBid(window, window->state());
+    });
+
+    // The MOB switch shows or hides the shipment grid's From Post. column.
+    QObject::connect(form.tbsShipperProfile, &ShipperProfilePage::fromPostColumnWidthChanged, form.tbsShipmentData,
+                     [window](int width) {
+                         if (window) window->tbsShipmentData->showFromPostColumn(width > 0);
+                     });
+
+    // Submission stores the bid and clears the window through the store's operations.
+    auto submission = std::make_shared<Submission>(form.state(), &form);
+    SubmitHooks submitHooks;
+    submitHooks.StoreBid = [window] {
+        if (window) StoreBid(window, window->state());
+    };
+    submitHooks.ClearBidWindow = [window] {
+        if (window) ClearBidWindow(window, window->state());
+    };
+    submission->setHooks(std::move(submitHooks));
+    auto submit = [submission] { submission->SubmitBid(); };
+    QObject::connect(form.mnuSubmit, &QAction::triggered, &form, submit);
+    if (auto* button = form.findChild<QPushButton*>(QStringLiteral("btnSubmitBid")))
+        QObject::connect(button, &QPushButton::clicked, &form, submit);
+    QObject::connect(form.mnuViewStatus, &QAction::triggered, &form, [submission] { submission->mnuViewStatusClick(); });
+    QObject::connect(form.mnuFTPSetup, &QAction::triggered, &form, [submission] { submission->mnuFTPSetupClick(); });
+}
+
+}  // namespace tarvik

@@ -1,0 +1,153 @@
+#include "app/bidwiring.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/tmainform.h"
+#include "pages/mainpage.h"
+#include "pages/shipmentpage.h"
+#include "pages/shipperprofilepage.h"
+#include "tableedit/dbeditform.h"
+#include "testsupport/scriptedprompt.h"
+#include "testsupport/testdata.h"
+#include "widgets/stringgrid.h"
+
+namespace tarvik {
+namespace {
+
+using test::ScriptedPrompt;
+
+// The real main window over a test data folder, wired as the program wires it.
+class BidWiringTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        test::makeDataFolder(tmp_.path());
+        clock_ = std::make_unique<test::FixedClock>(QDateTime(QDate(2000, 1, 1), QTime(6, 0)));
+        form_ = std::make_unique<TMainForm>(tmp_.path());
+        wireBidStore(*form_);
+    }
+    void TearDown() override {
+        form_.reset();
+        clock_.reset();
+    }
+    QStringList column(const QString& table, const QString& field) {
+        return test::readColumn(form_->state().tablePath(table), field);
+    }
+    // Chooses an account executive the way the user does (the combo's activation).
+    void chooseExecutive(int index) {
+        QComboBox* c = form_->tbsMain->cbxAccountName;
+        c->setCurrentIndex(index);
+        emit c->activated(index);
+    }
+
+    QTemporaryDir tmp_;
+    std::unique_ptr<test::FixedClock> clock_;
+    std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(BidWiringTest, ExecutiveQuestionStartsABidAndTheCloseQuestionStoresIt) {
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Create new Bid?"); });
+        chooseExecutive(0);
+    }
+    EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), "AnnaBell3652625000");
+    EXPECT_EQ(form_->tbsMain->ebxLocalStatus->text(), "Draft");
+    EXPECT_EQ(form_->tbsMain->cbxSSA->text(), "Sam Price") << "the sales team of the executive";
+    EXPECT_FALSE(form_->state().FNewBidGuard);
+
+    chooseExecutive(2);  // a bid is open: no question, no new bid
+    EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), "AnnaBell3652625000");
+
+    form_->tbsMain->ebxCompanyName1->setText(QStringLiteral("Closing Co"));
+    StringGrid* grid = form_->tbsShipmentData->shipmentGrid();
+    grid->setCell(ShipmentPage::ColService, 1, QStringLiteral("Express"));
+    grid->setCell(ShipmentPage::ColTotPcs, 1, QStringLiteral("3"));
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [](const PromptRequest& r) {
+            EXPECT_EQ(r.text, "Save Bid Working on?");
+            EXPECT_EQ(r.caption, "File Write");
+        });
+        EXPECT_TRUE(form_->FormCloseQuery());
+    }
+    EXPECT_EQ(column("Bids", "local_bid"), QStringList{"AnnaBell3652625000"});
+    EXPECT_EQ(column("Bids", "comp_name"), QStringList{"Closing Co"});
+    EXPECT_EQ(column("BidTail", "tot_pcs"), QStringList{"3"});
+}
+
+// Picks the record with that number in the next record picker (0: Cancel).
+void pickNext(int record) {
+    test::whenModalShown([record](QWidget* modal) {
+        auto* picker = qobject_cast<TDBeditForm*>(modal);
+        ASSERT_NE(picker, nullptr);
+        if (record == 0) {
+            QTest::mouseClick(picker->findChild<QPushButton*>("btnExit"), Qt::LeftButton);
+            return;
+        }
+        StringGrid* g = picker->grid();
+        for (int r = 1; r < g->rowCount(); ++r)
+            if (g->cell(0, r) == QString::number(record)) g->setCurrentCell(1, r, true);
+        QTest::mouseClick(picker->findChild<QPushButton*>("btnOpen"), Qt::LeftButton);
+    });
+}
+
+TEST_F(BidWiringTest, NewSelectDeleteAndMobCommands) {
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(No);  // "Create new Bid?"
+        chooseExecutive(1);
+    }
+    EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), "");
+    QTest::mouseClick(form_->tbsMain->btnNewBid, Qt::LeftButton);
+    const QString id = form_->tbsMain->ebxLocalBidID->text();
+    EXPECT_EQ(id, "CarlONeil3652625000");
+    form_->storeBid();
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Cancel, [](const PromptRequest& r) {
+            EXPECT_EQ(r.text, "Save Bid Working on?");
+            EXPECT_EQ(r.caption, applicationTitle()) << "the new-bid form of the question";
+        });
+        form_->mnuNewBid->trigger();
+    }
+    EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), id);
+
+    form_->tbsShipperProfile->chbMOB()->setChecked(true);
+    EXPECT_FALSE(form_->tbsShipmentData->shipmentGrid()->isColHiddenInGrid(ShipmentPage::ColFromPost));
+    form_->tbsShipperProfile->chbMOB()->setChecked(false);
+    EXPECT_TRUE(form_->tbsShipmentData->shipmentGrid()->isColHiddenInGrid(ShipmentPage::ColFromPost));
+
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(No, [](const PromptRequest& r) { EXPECT_EQ(r.caption, "File Write"); });
+        pickNext(1);
+        form_->mnuSelect->trigger();
+    }
+    EXPECT_EQ(form_->state().FBidRecNo, 1);
+    EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), id);
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [&](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: " + id); });
+        pickNext(0);
+        form_->mnuDeleteBid->trigger();
+    }
+    EXPECT_TRUE(column("Bids", "local_bid").isEmpty());
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(No);  // the bid still on screen
+        pickNext(0);
+        QTest::mouseClick(form_->tbsMain->btnSelectBid, Qt::LeftButton);
+    }
+}
+
+}  // namespace
+}  // namespace tarvik
