@@ -403,12 +403,15 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
     }
     checkTable(*t, faults);
     size_t tagCount = 0;
+    // The tags are checked against the records as the file holds them, read one by one in tag order.
+    FileRecordReader records(*t, error);
+    if (!records.ok()) fail(kError, error.empty() ? path + ": cannot be read" : error);
     if (xb::CdxFile* cdx = t->index()) {
         auto tags = cdx->tags();
         tagCount = tags.size();
         for (size_t i = 0; i < tags.size(); ++i) {
             std::vector<std::string> tagFaults;
-            const bool ok = cdx->check(static_cast<int>(i), t->reader(), tagFaults);
+            const bool ok = cdx->check(static_cast<int>(i), records, tagFaults);
             for (auto& f : tagFaults) faults.push_back("tag " + tags[i].name + ": " + f);
             if (!ok && tagFaults.empty()) faults.push_back("tag " + tags[i].name + ": check failed");
         }

@@ -272,11 +272,11 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             std::string_view s = trimBlanks(text);
             if (s.empty() || s == "?") return true;
             if (s.size() == 1 && std::strchr("TtYy", s[0])) {
-                out.bytes = "T";
+                out.bytes.assign(1, 'T');
                 return true;
             }
             if (s.size() == 1 && std::strchr("FfNn", s[0])) {
-                out.bytes = "F";
+                out.bytes.assign(1, 'F');
                 return true;
             }
             error = quoted(text) + " is not a logical (T, F, Y, N, ? or empty)";
@@ -372,6 +372,19 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
 bool storeField(xb::Table& table, int i, const FieldValue& value) {
     if (value.raw) return table.setRawField(i, value.bytes);
     return table.setText(i, value.bytes);
+}
+
+// ---------------------------------------------------------------------------------------------------
+FileRecordReader::FileRecordReader(const xb::Table& table, std::string& error)
+    : count_(table.recordCount()), headerLength_(table.headerLength()), recordLength_(table.recordLength()) {
+    file_.open(table.path(), false, error);
+}
+
+bool FileRecordReader::readRecord(uint32_t recno, std::vector<uint8_t>& out) {
+    if (recno < 1 || recno > count_ || !file_.isOpen()) return false;
+    out.resize(recordLength_);
+    return file_.readAt(uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_, out.data(),
+                        recordLength_);
 }
 
 // ---------------------------------------------------------------------------------------------------
