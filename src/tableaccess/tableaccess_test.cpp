@@ -63,7 +63,8 @@ class Facade : public ::testing::Test {
 };
 
 TEST_F(Facade, WalksAFixtureWithTheReturnCodesOfTheLibrary) {
-    const int t = mOpen(ctx, QStringLiteral(TARVIK_FIXTURES_DIR "/FOX_SMALL"));
+    copyFixture(QStringLiteral("fox_small"));
+    const int t = mOpen(ctx, dir.filePath(QStringLiteral("FOX_SMALL")));  // any case, no extension
     ASSERT_GT(t, 0);
     EXPECT_EQ(d4recCountDo(t), 300);
     EXPECT_EQ(d4numFields(t), 7);
@@ -107,7 +108,7 @@ TEST_F(Facade, EveryFixtureRecordReadsBackThroughTheFacade) {
         ASSERT_TRUE(csv.open(QIODevice::ReadOnly | QIODevice::Text));
         QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         lines.removeFirst();
-        const int t = mOpen(ctx, QStringLiteral(TARVIK_FIXTURES_DIR "/") + set);
+        const int t = mOpen(ctx, copyFixture(set));
         ASSERT_GT(t, 0);
         ASSERT_EQ(d4recCountDo(t), lines.size());
         int i = 0;
@@ -387,6 +388,34 @@ TEST_F(Facade, CheckForTagRebuildsAMissingIndexAndCreateIndexReplacesADamagedOne
     EXPECT_EQ(d4seek(t, QStringLiteral("90210")), 0);
     EXPECT_EQ(d4recNo(t), 1);
     EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Facade, StructureCallsAndTheEndsOfTheTable) {
+    const int t = mOpen(ctx, copyFixture(QStringLiteral("fox_small")));
+    ASSERT_GT(t, 0);
+    const Field4 area = d4fieldJ(t, 4);
+    ASSERT_TRUE(area);
+    EXPECT_EQ(f4name(area), QStringLiteral("AREA"));
+    EXPECT_EQ(f4type(area), 'N');
+    EXPECT_EQ(f4len(area), 10);
+    EXPECT_EQ(f4decimals(area), 3);
+    EXPECT_EQ(d4fieldNumber(t, QStringLiteral("area")), 4);
+    EXPECT_FALSE(d4fieldJ(t, 8));
+    EXPECT_FALSE(d4fieldJ(t, 0));
+    EXPECT_EQ(reports.size(), 2u);
+    reports.clear();
+    ASSERT_EQ(d4bottom(t), 0);
+    EXPECT_EQ(d4recNo(t), 300);
+    EXPECT_NE(d4skip(t, 1), 0);   // past the end
+    EXPECT_EQ(d4skip(t, -1), 0);  // and back to the last record
+    EXPECT_EQ(d4recNo(t), 300);
+    ASSERT_EQ(d4top(t), 0);
+    EXPECT_NE(d4skip(t, -1), 0);  // before the first
+    EXPECT_EQ(d4recNo(t), 1);
+    EXPECT_NE(d4seek(t, QStringLiteral("A1A1A1")), 0);  // no tag selected: reported
+    EXPECT_EQ(reports.size(), 1u);
+    reports.clear();
+    EXPECT_EQ(d4close(t), 0);
 }
 
 TEST(FacadeText, CopyLeftRightIsNumberIsAlpha) {

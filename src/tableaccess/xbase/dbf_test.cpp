@@ -80,6 +80,28 @@ TEST(DbfFixtures, EveryRecordReadsBackAsExpected) {
     }
 }
 
+TEST(DbfFixtures, AFileMarkedReadOnlyIsNeverWritten) {
+    TempDir dir;
+    copyFixture("fox_small", dir);
+    for (const char* ext : {".dbf", ".fpt", ".cdx"})
+        std::filesystem::permissions(dir.file(std::string("fox_small") + ext),
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read,
+                                     std::filesystem::perm_options::replace);
+    const std::string before = readBytes(dir.file("fox_small.dbf")) + readBytes(dir.file("fox_small.cdx"));
+    std::string err;
+    auto t = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(t) << err;
+    EXPECT_TRUE(t->readOnly());
+    ASSERT_TRUE(t->go(1));
+    EXPECT_FALSE(t->setText(1, "X"));
+    EXPECT_NE(t->error().find("reading only"), std::string::npos) << t->error();
+    EXPECT_FALSE(t->appendBlank());
+    EXPECT_FALSE(t->pack());
+    t.reset();
+    EXPECT_EQ(readBytes(dir.file("fox_small.dbf")) + readBytes(dir.file("fox_small.cdx")), before);
+}
+
 TEST(DbfFixtures, OpensByNameWithoutExtensionInAnyCase) {
     TempDir dir;
     copyFixture("fox_small", dir);

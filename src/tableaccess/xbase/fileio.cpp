@@ -42,6 +42,12 @@ bool File::open(const std::string& path, bool write, std::string& error) {
         error = "it is a folder";
         return false;
     }
+    if (write && (st.st_mode & 0222) == 0) {
+        // A file marked read-only stays unwritten, also for a user whom the system would let write.
+        close();
+        error = "the file is marked read-only";
+        return false;
+    }
     path_ = path;
     return true;
 }

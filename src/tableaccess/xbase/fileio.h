@@ -17,7 +17,8 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Opens an existing file for reading (and writing when write is true).
+    // Opens an existing file for reading (and writing when write is true; a file without any write
+    // permission bit is refused for writing even where the system would allow it).
     bool open(const std::string& path, bool write, std::string& error);
     // Creates a new file for reading and writing; fails when it exists unless replace is true.
     bool create(const std::string& path, bool replace, std::string& error);
