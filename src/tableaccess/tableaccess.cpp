@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <cstdio>
 #include <memory>
 #include <unordered_map>
@@ -23,8 +22,7 @@ constexpr int kError = -1;    // failure (reported)
 }  // namespace
 
 struct DataContextImpl {
-    int reportFieldNames = 1;
-    bool closed = false;
+    int reportFieldNames = 1;  // code4errFieldName
 };
 
 namespace {
