@@ -116,7 +116,7 @@ private:
 // Whatever way the import ends, the main window is enabled again and the progress window goes.
 class ImportSession {
 public:
-    ImportSession(const ProgressWindowFactory& make, QWidget* owner) {
+    ImportSession(const ImportProgressFactory& make, QWidget* owner) {
         if (make) window_ = make(owner);
         if (window_) {
             window_->setWindowTitle(QStringLiteral("File Import"));
@@ -519,7 +519,7 @@ bool ShipmentImport::ImportTextFile(const QString& fileName, bool overwrite) {
 
 // ---- Wiring ----
 
-void wireShipmentTools(ShipmentPage& page, MainState& state, ProgressWindowFactory makeProgressWindow,
+void wireShipmentTools(ShipmentPage& page, MainState& state, ImportProgressFactory makeProgressWindow,
                        std::function<void(QWidget*)> applyLook) {
     auto importer = std::make_shared<ShipmentImport>(state, page);
     importer->makeProgressWindow = std::move(makeProgressWindow);

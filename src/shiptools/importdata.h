@@ -19,7 +19,7 @@ namespace tarvik {
 
 class ShipmentPage;
 
-using ProgressWindowFactory = std::function<std::unique_ptr<QDialog>(QWidget* owner)>;
+using ImportProgressFactory = std::function<std::unique_ptr<QDialog>(QWidget* owner)>;
 
 // The highest sheet row the spreadsheet import reads, and so the most lines one import brings.
 constexpr int kLastImportRow = 65535;
@@ -43,7 +43,7 @@ public:
     ShipmentImport(MainState& state, ShipmentPage& page, QWidget* mainWindow = nullptr);
 
     // Makes the progress window; without one the imports show none.
-    ProgressWindowFactory makeProgressWindow;
+    ImportProgressFactory makeProgressWindow;
 
     // The "&Import Data" command: bid ID check, file choice, overwrite or append, the import, the code
     // validation, the pickers and the empty last line.
@@ -72,7 +72,7 @@ private:
 
 // Connects btnImport, btnCopyLine, btnClearShipGrid and btnFindRepl of the page to their handlers.
 // applyLook: the control look given to the find/replace window before it is shown (may be empty).
-void wireShipmentTools(ShipmentPage& page, MainState& state, ProgressWindowFactory makeProgressWindow,
+void wireShipmentTools(ShipmentPage& page, MainState& state, ImportProgressFactory makeProgressWindow,
                        std::function<void(QWidget*)> applyLook = {});
 
 }  // namespace tarvik
