@@ -1,13 +1,14 @@
 #include "tableaccess/xbase/cdx.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_set>
 
 namespace xb {
@@ -28,44 +29,50 @@ constexpr uint8_t kOptCompact = 0x20;
 constexpr uint8_t kOptCompound = 0x40;
 constexpr uint8_t kOptDirectory = 0x80;
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-uint32_t get32be(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]); }
-void put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
-void put32be(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i)); }
+uint16_t get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+uint32_t get32be(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+void put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void put32be(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
+}
 
-int bitsFor(uint64_t v)
-{
+int bitsFor(uint64_t v) {
     int b = 1;
-    while (b < 64 && (v >> b) != 0)
-        ++b;
+    while (b < 64 && (v >> b) != 0) ++b;
     return b;
 }
 
-std::string hex(uint32_t v)
-{
+std::string hex(uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%X", v);
     return buf;
 }
 
-std::string upper(std::string_view s)
-{
+std::string upper(std::string_view s) {
     std::string r(s);
     for (auto& c : r)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 32);
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
     return r;
 }
 
 // Canonical form of an expression for comparing definitions: upper case, no blanks.
-std::string canonical(std::string_view s)
-{
+std::string canonical(std::string_view s) {
     std::string r;
     for (char c : upper(s))
-        if (c != ' ' && c != '\t')
-            r += c;
+        if (c != ' ' && c != '\t') r += c;
     return r;
 }
 
@@ -74,8 +81,7 @@ struct LeafLayout {
     int rb = 0, db = 0, tb = 0;
 };
 
-LeafLayout leafLayout(uint32_t maxRec, int kl)
-{
+LeafLayout leafLayout(uint32_t maxRec, int kl) {
     LeafLayout l;
     l.db = l.tb = bitsFor(uint64_t(kl));
     int need = bitsFor(maxRec) + l.db + l.tb;
@@ -84,36 +90,29 @@ LeafLayout leafLayout(uint32_t maxRec, int kl)
     return l;
 }
 
-int trailingPad(const char* key, int kl, char pad)
-{
+int trailingPad(const char* key, int kl, char pad) {
     int t = 0;
-    while (t < kl && key[kl - 1 - t] == pad)
-        ++t;
+    while (t < kl && key[kl - 1 - t] == pad) ++t;
     return t;
 }
 
-int sharedPrefix(const char* a, const char* b, int kl)
-{
+int sharedPrefix(const char* a, const char* b, int kl) {
     int d = 0;
-    while (d < kl && a[d] == b[d])
-        ++d;
+    while (d < kl && a[d] == b[d]) ++d;
     return d;
 }
 
 // Stored bytes of entry i of a run of keys, given the key before it (nullptr for the first).
-int storedLength(const char* prev, const char* key, int kl, char pad)
-{
+int storedLength(const char* prev, const char* key, int kl, char pad) {
     int trail = trailingPad(key, kl, pad);
     int dup = prev ? std::min(sharedPrefix(prev, key, kl), kl - trail) : 0;
     return kl - dup - trail;
 }
 
 // Bytes a leaf holding these entries needs (entries plus keys); compare with kLeafRoom.
-int leafUsed(const char* keys, const uint32_t* recs, size_t n, int kl, char pad)
-{
+int leafUsed(const char* keys, const uint32_t* recs, size_t n, int kl, char pad) {
     uint32_t maxRec = 0;
-    for (size_t i = 0; i < n; ++i)
-        maxRec = std::max(maxRec, recs[i]);
+    for (size_t i = 0; i < n; ++i) maxRec = std::max(maxRec, recs[i]);
     LeafLayout l = leafLayout(maxRec, kl);
     int used = int(n) * l.nb;
     for (size_t i = 0; i < n; ++i)
@@ -121,13 +120,11 @@ int leafUsed(const char* keys, const uint32_t* recs, size_t n, int kl, char pad)
     return used;
 }
 
-bool encodeLeaf(const char* keys, const uint32_t* recs, size_t n, int kl, char pad, uint16_t attr, uint32_t left,
-                uint32_t right, uint8_t* out)
-{
+bool encodeLeaf(const char* keys, const uint32_t* recs, size_t n, int kl, char pad, uint16_t attr,
+                uint32_t left, uint32_t right, uint8_t* out) {
     std::memset(out, 0, kNodeSize);
     uint32_t maxRec = 0;
-    for (size_t i = 0; i < n; ++i)
-        maxRec = std::max(maxRec, recs[i]);
+    for (size_t i = 0; i < n; ++i) maxRec = std::max(maxRec, recs[i]);
     LeafLayout l = leafLayout(maxRec, kl);
     put16(out, attr);
     put16(out + 2, uint16_t(n));
@@ -148,20 +145,17 @@ bool encodeLeaf(const char* keys, const uint32_t* recs, size_t n, int kl, char p
         int dup = i ? std::min(sharedPrefix(key - kl, key, kl), kl - trail) : 0;
         int len = kl - dup - trail;
         keyPos -= len;
-        if (keyPos < entryEnd)
-            return false;
+        if (keyPos < entryEnd) return false;
         std::memcpy(out + keyPos, key + dup, size_t(len));
         uint64_t v = uint64_t(recs[i]) | (uint64_t(dup) << l.rb) | (uint64_t(trail) << (l.rb + l.db));
-        for (int b = 0; b < l.nb; ++b)
-            out[24 + i * l.nb + b] = uint8_t(v >> (8 * b));
+        for (int b = 0; b < l.nb; ++b) out[24 + i * l.nb + b] = uint8_t(v >> (8 * b));
     }
     put16(out + 12, uint16_t(keyPos - entryEnd));
     return true;
 }
 
 void encodeInterior(const char* keys, const uint32_t* recs, const uint32_t* children, size_t n, int kl,
-                    uint16_t attr, uint32_t left, uint32_t right, uint8_t* out)
-{
+                    uint16_t attr, uint32_t left, uint32_t right, uint8_t* out) {
     std::memset(out, 0, kNodeSize);
     put16(out, attr);
     put16(out + 2, uint16_t(n));
@@ -176,35 +170,53 @@ void encodeInterior(const char* keys, const uint32_t* recs, const uint32_t* chil
     }
 }
 
-int interiorCapacity(int kl) { return kInteriorRoom / (kl + 8); }
+int interiorCapacity(int kl) {
+    return kInteriorRoom / (kl + 8);
+}
 
 // Character keys are ordered as the peer xBase library orders them for Windows ANSI text: accented
 // letters sort with their base letter (ÎLE before MONTRÉAL), and keys equal that way fall back to
 // their bytes. Keys of plain ASCII sort by their bytes either way.
 struct Collation {
     uint8_t weight[256];
-    Collation()
-    {
-        for (int i = 0; i < 256; ++i)
-            weight[i] = uint8_t(i);
+    Collation() {
+        for (int i = 0; i < 256; ++i) weight[i] = uint8_t(i);
         auto map = [&](int from, int to, char base) {
-            for (int c = from; c <= to; ++c)
-                weight[c] = uint8_t(base);
+            for (int c = from; c <= to; ++c) weight[c] = uint8_t(base);
         };
-        map(0x8A, 0x8A, 'S'); map(0x8C, 0x8C, 'O'); map(0x8E, 0x8E, 'Z');
-        map(0x9A, 0x9A, 's'); map(0x9C, 0x9C, 'o'); map(0x9E, 0x9E, 'z'); map(0x9F, 0x9F, 'Y');
-        map(0xC0, 0xC5, 'A'); map(0xC7, 0xC7, 'C'); map(0xC8, 0xCB, 'E'); map(0xCC, 0xCF, 'I');
-        map(0xD0, 0xD0, 'D'); map(0xD1, 0xD1, 'N'); map(0xD2, 0xD6, 'O'); map(0xD8, 0xD8, 'O');
-        map(0xD9, 0xDC, 'U'); map(0xDD, 0xDD, 'Y');
-        map(0xE0, 0xE5, 'a'); map(0xE7, 0xE7, 'c'); map(0xE8, 0xEB, 'e'); map(0xEC, 0xEF, 'i');
-        map(0xF0, 0xF0, 'd'); map(0xF1, 0xF1, 'n'); map(0xF2, 0xF6, 'o'); map(0xF8, 0xF8, 'o');
-        map(0xF9, 0xFC, 'u'); map(0xFD, 0xFD, 'y'); map(0xFF, 0xFF, 'y');
+        map(0x8A, 0x8A, 'S');
+        map(0x8C, 0x8C, 'O');
+        map(0x8E, 0x8E, 'Z');
+        map(0x9A, 0x9A, 's');
+        map(0x9C, 0x9C, 'o');
+        map(0x9E, 0x9E, 'z');
+        map(0x9F, 0x9F, 'Y');
+        map(0xC0, 0xC5, 'A');
+        map(0xC7, 0xC7, 'C');
+        map(0xC8, 0xCB, 'E');
+        map(0xCC, 0xCF, 'I');
+        map(0xD0, 0xD0, 'D');
+        map(0xD1, 0xD1, 'N');
+        map(0xD2, 0xD6, 'O');
+        map(0xD8, 0xD8, 'O');
+        map(0xD9, 0xDC, 'U');
+        map(0xDD, 0xDD, 'Y');
+        map(0xE0, 0xE5, 'a');
+        map(0xE7, 0xE7, 'c');
+        map(0xE8, 0xEB, 'e');
+        map(0xEC, 0xEF, 'i');
+        map(0xF0, 0xF0, 'd');
+        map(0xF1, 0xF1, 'n');
+        map(0xF2, 0xF6, 'o');
+        map(0xF8, 0xF8, 'o');
+        map(0xF9, 0xFC, 'u');
+        map(0xFD, 0xFD, 'y');
+        map(0xFF, 0xFF, 'y');
     }
 };
 const Collation kCollation;
 
-inline int compareKeys(const char* a, const char* b, int kl, bool collated)
-{
+inline int compareKeys(const char* a, const char* b, int kl, bool collated) {
     const auto* x = reinterpret_cast<const unsigned char*>(a);
     const auto* y = reinterpret_cast<const unsigned char*>(b);
     // The first differing byte, eight bytes at a time.
@@ -217,43 +229,34 @@ inline int compareKeys(const char* a, const char* b, int kl, bool collated)
             if constexpr (std::endian::native == std::endian::little) {
                 i += __builtin_ctzll(u ^ v) / 8;
             } else {
-                while (x[i] == y[i])
-                    ++i;
+                while (x[i] == y[i]) ++i;
             }
             goto differ;
         }
     }
-    while (i < kl && x[i] == y[i])
-        ++i;
-    if (i == kl)
-        return 0;
+    while (i < kl && x[i] == y[i]) ++i;
+    if (i == kl) return 0;
 differ:
-    if (!collated)
-        return int(x[i]) - int(y[i]);
+    if (!collated) return int(x[i]) - int(y[i]);
     for (int j = i; j < kl; ++j) {
         int d = int(kCollation.weight[x[j]]) - int(kCollation.weight[y[j]]);
-        if (d != 0)
-            return d;
+        if (d != 0) return d;
     }
     return int(x[i]) - int(y[i]);
 }
 
 // Compares (key, recno) pairs in stored order.
-int compareEntry(const char* a, uint32_t ra, const char* b, uint32_t rb, int kl, bool collated)
-{
+int compareEntry(const char* a, uint32_t ra, const char* b, uint32_t rb, int kl, bool collated) {
     int c = compareKeys(a, b, kl, collated);
-    if (c != 0)
-        return c;
+    if (c != 0) return c;
     return ra < rb ? -1 : (ra > rb ? 1 : 0);
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset)
-{
+bool writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
     while (size > 0) {
         ssize_t w = ::pwrite(fd, data, size, off_t(offset));
         if (w < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         data += w;
@@ -263,11 +266,9 @@ bool writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset)
     return true;
 }
 
-std::string dirOf(const std::string& path)
-{
+std::string dirOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
+    if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -282,7 +283,7 @@ struct CdxFile::Node {
     bool leaf = false;
     NodeState state = NodeState::Clean;
     const Tag* tag = nullptr;  // the tag whose tree holds this node
-    std::vector<char> keys;  // count() * key length
+    std::vector<char> keys;    // count() * key length
     std::vector<uint32_t> recs;
     std::vector<uint32_t> children;  // interior nodes only
     std::vector<Node*> kids;         // the children once looked up; cleared when children change
@@ -299,7 +300,7 @@ struct CdxFile::Tag {
     std::string expression, filter;
     std::unique_ptr<KeyExpr> expr;
     std::unique_ptr<KeyExpr> filterExpr;  // records the tag holds; none: every record
-    std::string why;  // why the tag cannot be maintained; empty when it can
+    std::string why;                      // why the tag cannot be maintained; empty when it can
     char pad = ' ';
     bool collated = false;  // character keys in the accent-folding order (see Collation)
     bool unique() const { return options & kOptUnique; }
@@ -312,18 +313,17 @@ using Tag = CdxFile::Tag;
 
 CdxFile::CdxFile() = default;
 
-CdxFile::~CdxFile()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
+CdxFile::~CdxFile() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
-std::string CdxFile::fail(const std::string& problem) const { return path_ + ": " + problem; }
+std::string CdxFile::fail(const std::string& problem) const {
+    return path_ + ": " + problem;
+}
 
 // ---------------------------------------------------------------- reading
 
-bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const
-{
+bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const {
     const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
     if (offset == kNone || offset < kNodeSize || uint64_t(offset) + kNodeSize > image_.size()) {
         error = fail(where + "node pointer " + hex(offset) + " outside the file (size " +
@@ -347,7 +347,8 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     }
     if (!out.leaf) {
         if (n == 0 || n > size_t(interiorCapacity(kl))) {
-            error = fail(where + "interior node at " + hex(offset) + " holds a bad key count " + std::to_string(n));
+            error = fail(where + "interior node at " + hex(offset) + " holds a bad key count " +
+                         std::to_string(n));
             return false;
         }
         out.keys.resize(n * size_t(kl));
@@ -375,8 +376,7 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     const int entryEnd = 24 + int(n) * nb;
     for (size_t i = 0; i < n; ++i) {
         uint64_t v = 0;
-        for (int b = nb - 1; b >= 0; --b)
-            v = (v << 8) | p[24 + i * nb + b];
+        for (int b = nb - 1; b >= 0; --b) v = (v << 8) | p[24 + i * nb + b];
         uint32_t rec = uint32_t(v) & recMask;
         int dup = int(v >> rb) & dupMask;
         int trail = int(v >> (rb + db)) & trailMask;
@@ -391,8 +391,7 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
             return false;
         }
         char* k = out.keys.data() + i * kl;
-        if (dup > 0)
-            std::memcpy(k, k - kl, size_t(dup));
+        if (dup > 0) std::memcpy(k, k - kl, size_t(dup));
         std::memcpy(k + dup, p + keyPos, size_t(len));
         std::memset(k + dup + len, tag.pad, size_t(trail));
         out.recs[i] = rec;
@@ -400,14 +399,11 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     return true;
 }
 
-Node* CdxFile::node(uint32_t offset, const Tag& tag, std::string& error)
-{
+Node* CdxFile::node(uint32_t offset, const Tag& tag, std::string& error) {
     auto it = nodes_.find(offset);
-    if (it != nodes_.end())
-        return it->second.get();
+    if (it != nodes_.end()) return it->second.get();
     auto n = std::make_unique<Node>();
-    if (!decodeNode(offset, tag, *n, error))
-        return nullptr;
+    if (!decodeNode(offset, tag, *n, error)) return nullptr;
     n->tag = &tag;
     Node* raw = n.get();
     nodes_.emplace(offset, std::move(n));
@@ -416,8 +412,7 @@ Node* CdxFile::node(uint32_t offset, const Tag& tag, std::string& error)
 
 // Visits every node of a tag once: pointers inside the file, no node reached twice, leaves all at one
 // depth. Decoded nodes stay in the cache.
-bool CdxFile::validateTree(Tag& tag, std::string& error)
-{
+bool CdxFile::validateTree(Tag& tag, std::string& error) {
     const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
     std::vector<std::pair<uint32_t, int>> stack{{tag.root, 0}};
     int leafDepth = -1;
@@ -433,8 +428,7 @@ bool CdxFile::validateTree(Tag& tag, std::string& error)
             return false;
         }
         Node* n = node(off, tag, error);
-        if (!n)
-            return false;
+        if (!n) return false;
         if (n->leaf) {
             if (leafDepth >= 0 && depth != leafDepth) {
                 error = fail(where + "leaves at different depths");
@@ -442,17 +436,14 @@ bool CdxFile::validateTree(Tag& tag, std::string& error)
             }
             leafDepth = depth;
         } else {
-            for (size_t i = n->count(); i-- > 0;)
-                stack.emplace_back(n->children[i], depth + 1);
+            for (size_t i = n->count(); i-- > 0;) stack.emplace_back(n->children[i], depth + 1);
         }
     }
     return true;
 }
 
-bool CdxFile::load(std::string& error)
-{
-    if (fd_ >= 0)
-        ::close(fd_);
+bool CdxFile::load(std::string& error) {
+    if (fd_ >= 0) ::close(fd_);
     tags_.clear();
     nodes_.clear();
     newNodes_.clear();
@@ -460,8 +451,7 @@ bool CdxFile::load(std::string& error)
     headersDirty_ = false;
     fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
     readOnly_ = fd_ < 0;
-    if (fd_ < 0)
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         error = fail(std::string("cannot open: ") + std::strerror(errno));
         return false;
@@ -475,8 +465,7 @@ bool CdxFile::load(std::string& error)
     size_t got = 0;
     while (got < image_.size()) {
         ssize_t r = ::pread(fd_, image_.data() + got, image_.size() - got, off_t(got));
-        if (r < 0 && errno == EINTR)
-            continue;
+        if (r < 0 && errno == EINTR) continue;
         if (r <= 0) {
             error = fail(std::string("cannot read: ") + (r < 0 ? std::strerror(errno) : "file shrank"));
             return false;
@@ -486,8 +475,7 @@ bool CdxFile::load(std::string& error)
     return loadFromImage(error);
 }
 
-bool CdxFile::loadFromImage(std::string& error)
-{
+bool CdxFile::loadFromImage(std::string& error) {
     if (image_.size() < kHeaderSize + kNodeSize) {
         error = fail("file too short for a compound index (" + std::to_string(image_.size()) + " bytes)");
         return false;
@@ -502,8 +490,7 @@ bool CdxFile::loadFromImage(std::string& error)
         return false;
     }
     std::unordered_set<uint32_t> seen;
-    if (!validateTree(dir, error))
-        return false;
+    if (!validateTree(dir, error)) return false;
     // Tag names in directory order.
     std::vector<std::pair<std::string, uint32_t>> entries;
     {
@@ -515,14 +502,12 @@ bool CdxFile::loadFromImage(std::string& error)
             if (n->leaf)
                 leaves.push_back(n);
             else
-                for (size_t i = n->count(); i-- > 0;)
-                    stack.push_back(n->children[i]);
+                for (size_t i = n->count(); i-- > 0;) stack.push_back(n->children[i]);
         }
         for (Node* n : leaves)
             for (size_t i = 0; i < n->count(); ++i) {
                 std::string name(n->keys.data() + i * dir.keyLen, size_t(dir.keyLen));
-                while (!name.empty() && (name.back() == ' ' || name.back() == '\0'))
-                    name.pop_back();
+                while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
                 entries.emplace_back(name, n->recs[i]);
             }
     }
@@ -548,23 +533,22 @@ bool CdxFile::loadFromImage(std::string& error)
         const char* pool = reinterpret_cast<const char*>(th + 512);
         size_t exprLen = strnlen(pool, 512);
         t->expression.assign(pool, exprLen);
-        if (exprLen < 511)
-            t->filter.assign(pool + exprLen + 1, strnlen(pool + exprLen + 1, 511 - exprLen));
+        if (exprLen < 511) t->filter.assign(pool + exprLen + 1, strnlen(pool + exprLen + 1, 511 - exprLen));
         std::string err;
         t->expr = KeyExpr::compile(t->expression, fields_, err);
         if (!t->expr) {
             t->why = "index tag " + name + ": " + err;
         } else if (t->expr->keyLength() != t->keyLen) {
             t->why = "index tag " + name + ": key expression \"" + t->expression + "\" gives keys of " +
-                     std::to_string(t->expr->keyLength()) + " bytes, the tag holds " + std::to_string(t->keyLen);
+                     std::to_string(t->expr->keyLength()) + " bytes, the tag holds " +
+                     std::to_string(t->keyLen);
             t->expr.reset();
         } else {
             t->pad = t->expr->padByte();
         }
         if (!t->filter.empty()) {
             t->filterExpr = KeyExpr::compile(t->filter, fields_, err);
-            if (t->filterExpr && t->filterExpr->type() != KeyType::Logical)
-                t->filterExpr.reset();
+            if (t->filterExpr && t->filterExpr->type() != KeyType::Logical) t->filterExpr.reset();
             if (!t->filterExpr && t->why.empty())
                 t->why = "index tag " + name + ": cannot evaluate filter \"" + t->filter + "\"";
         }
@@ -576,14 +560,12 @@ bool CdxFile::loadFromImage(std::string& error)
                 error = fail("tag " + t->name + ": shares its header with tag " + other->name);
                 return false;
             }
-        if (!validateTree(*t, error))
-            return false;
+        if (!validateTree(*t, error)) return false;
         if (t->pad == ' ') {
             // Which order do the stored character keys follow? Plain bytes or the collation (both
             // when the keys are plain ASCII, then the collation is taken).
             std::vector<Node*> leaves;
-            if (!walkStored(*t, leaves, error))
-                return false;
+            if (!walkStored(*t, leaves, error)) return false;
             size_t rawBad = 0, colBad = 0;
             const char* prev = nullptr;
             uint32_t prevRec = 0;
@@ -604,53 +586,40 @@ bool CdxFile::loadFromImage(std::string& error)
 }
 
 std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, const std::vector<FieldDesc>& fields,
-                                       std::string& error)
-{
+                                       std::string& error) {
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
-    for (const auto& fd : fields)
-        f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
-    if (!f->load(error))
-        return nullptr;
+    for (const auto& fd : fields) f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
+    if (!f->load(error)) return nullptr;
     return f;
 }
 
-std::vector<TagSpec> CdxFile::tags() const
-{
+std::vector<TagSpec> CdxFile::tags() const {
     std::vector<TagSpec> r;
-    for (auto& t : tags_)
-        r.push_back(TagSpec{t->name, t->expression, t->filter, t->unique(), t->descending});
+    for (auto& t : tags_) r.push_back(TagSpec{t->name, t->expression, t->filter, t->unique(), t->descending});
     return r;
 }
 
-int CdxFile::findTag(std::string_view name) const
-{
+int CdxFile::findTag(std::string_view name) const {
     std::string u = upper(name);
-    while (!u.empty() && u.back() == ' ')
-        u.pop_back();
+    while (!u.empty() && u.back() == ' ') u.pop_back();
     for (size_t i = 0; i < tags_.size(); ++i)
-        if (upper(tags_[i]->name) == u)
-            return int(i);
+        if (upper(tags_[i]->name) == u) return int(i);
     return -1;
 }
 
-int CdxFile::keyLength(int tag) const
-{
-    if (tag < 0 || tag >= int(tags_.size()))
-        return 0;
+int CdxFile::keyLength(int tag) const {
+    if (tag < 0 || tag >= int(tags_.size())) return 0;
     return tags_[size_t(tag)]->keyLen;
 }
 
-KeyType CdxFile::keyType(int tag) const
-{
-    if (tag < 0 || tag >= int(tags_.size()) || !tags_[size_t(tag)]->expr)
-        return KeyType::Character;
+KeyType CdxFile::keyType(int tag) const {
+    if (tag < 0 || tag >= int(tags_.size()) || !tags_[size_t(tag)]->expr) return KeyType::Character;
     return tags_[size_t(tag)]->expr->type();
 }
 
-bool CdxFile::maintainable(std::string& why) const
-{
+bool CdxFile::maintainable(std::string& why) const {
     for (auto& t : tags_)
         if (!t->why.empty()) {
             why = path_ + ": " + t->why;
@@ -661,37 +630,29 @@ bool CdxFile::maintainable(std::string& why) const
 
 // ---------------------------------------------------------------- seek and walk
 
-uint32_t CdxFile::seek(int tag, std::string_view key, std::string& error)
-{
-    if (tag < 0 || tag >= int(tags_.size()) || key.empty())
-        return 0;
+uint32_t CdxFile::seek(int tag, std::string_view key, std::string& error) {
+    if (tag < 0 || tag >= int(tags_.size()) || key.empty()) return 0;
     Tag& t = *tags_[size_t(tag)];
     if (t.expr && t.expr->type() != KeyType::Character) {
         std::string stored;
-        if (!t.expr->keyFromText(key, stored) || int(stored.size()) != t.keyLen)
-            return 0;
+        if (!t.expr->keyFromText(key, stored) || int(stored.size()) != t.keyLen) return 0;
         return seekStored(tag, stored, error);
     }
-    if (int(key.size()) > t.keyLen)
-        return 0;
+    if (int(key.size()) > t.keyLen) return 0;
     char buf[256];
     std::memcpy(buf, key.data(), key.size());
     std::memset(buf + key.size(), ' ', size_t(t.keyLen) - key.size());
     return seekStored(tag, std::string_view(buf, size_t(t.keyLen)), error);
 }
 
-uint32_t CdxFile::seekStored(int tag, std::string_view k, std::string& error)
-{
-    if (tag < 0 || tag >= int(tags_.size()))
-        return 0;
+uint32_t CdxFile::seekStored(int tag, std::string_view k, std::string& error) {
+    if (tag < 0 || tag >= int(tags_.size())) return 0;
     Tag& t = *tags_[size_t(tag)];
-    if (int(k.size()) != t.keyLen)
-        return 0;
+    if (int(k.size()) != t.keyLen) return 0;
     return seekIn(t, k.data(), error);
 }
 
-uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error)
-{
+uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error) {
     const int kl = t.keyLen;
     Node* n = node(t.root, t, error);
     int depth = 0;
@@ -725,28 +686,22 @@ uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error)
         }
         size_t i = t.descending ? firstGreater(*n) : firstNotLess(*n);
         if (i == n->count()) {
-            if (!t.descending)
-                return 0;
+            if (!t.descending) return 0;
             i = n->count() - 1;
         }
-        if (n->kids.size() != n->children.size())
-            n->kids.assign(n->children.size(), nullptr);
+        if (n->kids.size() != n->children.size()) n->kids.assign(n->children.size(), nullptr);
         Node*& kid = n->kids[i];
-        if (!kid)
-            kid = node(n->children[i], t, error);
+        if (!kid) kid = node(n->children[i], t, error);
         n = kid;
     }
-    if (!n)
-        return 0;
+    if (!n) return 0;
     if (!t.descending) {
         size_t i = firstNotLess(*n);
         int hops = 0;
         while (i == n->count()) {  // only when an interior key is not its child's last key
-            if (n->right == kNone || ++hops > kMaxDepth)
-                return 0;
+            if (n->right == kNone || ++hops > kMaxDepth) return 0;
             n = node(n->right, t, error);
-            if (!n)
-                return 0;
+            if (!n) return 0;
             i = firstNotLess(*n);
         }
         return std::memcmp(t.key(*n, i), key, size_t(kl)) == 0 ? n->recs[i] : 0;
@@ -754,11 +709,9 @@ uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error)
     size_t i = firstGreater(*n);
     int hops = 0;
     while (i == 0) {
-        if (n->left == kNone || ++hops > kMaxDepth)
-            return 0;
+        if (n->left == kNone || ++hops > kMaxDepth) return 0;
         n = node(n->left, t, error);
-        if (!n)
-            return 0;
+        if (!n) return 0;
         i = n->count();
     }
     --i;
@@ -766,8 +719,7 @@ uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error)
 }
 
 // The leaves of a tag in stored order, reached depth first over the tree.
-bool CdxFile::walkStored(Tag& t, std::vector<Node*>& leaves, std::string& error)
-{
+bool CdxFile::walkStored(Tag& t, std::vector<Node*>& leaves, std::string& error) {
     leaves.clear();
     std::vector<std::pair<uint32_t, int>> stack{{t.root, 0}};
     while (!stack.empty()) {
@@ -778,19 +730,16 @@ bool CdxFile::walkStored(Tag& t, std::vector<Node*>& leaves, std::string& error)
             return false;
         }
         Node* n = node(off, t, error);
-        if (!n)
-            return false;
+        if (!n) return false;
         if (n->leaf)
             leaves.push_back(n);
         else
-            for (size_t i = n->count(); i-- > 0;)
-                stack.emplace_back(n->children[i], depth + 1);
+            for (size_t i = n->count(); i-- > 0;) stack.emplace_back(n->children[i], depth + 1);
     }
     return true;
 }
 
-bool CdxFile::walk(int tag, std::vector<std::pair<std::string, uint32_t>>& out, std::string& error)
-{
+bool CdxFile::walk(int tag, std::vector<std::pair<std::string, uint32_t>>& out, std::string& error) {
     out.clear();
     if (tag < 0 || tag >= int(tags_.size())) {
         error = fail("no tag number " + std::to_string(tag));
@@ -798,20 +747,17 @@ bool CdxFile::walk(int tag, std::vector<std::pair<std::string, uint32_t>>& out, 
     }
     Tag& t = *tags_[size_t(tag)];
     std::vector<Node*> leaves;
-    if (!walkStored(t, leaves, error))
-        return false;
+    if (!walkStored(t, leaves, error)) return false;
     for (Node* n : leaves)
         for (size_t i = 0; i < n->count(); ++i)
             out.emplace_back(std::string(t.key(*n, i), size_t(t.keyLen)), n->recs[i]);
-    if (t.descending)
-        std::reverse(out.begin(), out.end());
+    if (t.descending) std::reverse(out.begin(), out.end());
     return true;
 }
 
 // ---------------------------------------------------------------- maintenance
 
-Node* CdxFile::newNode(Tag& tag, bool leaf)
-{
+Node* CdxFile::newNode(Tag& tag, bool leaf) {
     auto n = std::make_unique<Node>();
     n->tag = &tag;
     n->offset = uint32_t(image_.size());
@@ -826,8 +772,7 @@ Node* CdxFile::newNode(Tag& tag, bool leaf)
 }
 
 namespace {
-void markDirty(Node* n, std::vector<uint32_t>& dirty)
-{
+void markDirty(Node* n, std::vector<uint32_t>& dirty) {
     if (n->state == NodeState::Clean) {
         n->state = NodeState::Dirty;
         dirty.push_back(n->offset);
@@ -835,8 +780,7 @@ void markDirty(Node* n, std::vector<uint32_t>& dirty)
 }
 
 // Index of the first entry not less than (key, rec); count() when there is none.
-size_t lowerBound(const Node& n, const char* key, uint32_t rec, int kl, bool collated)
-{
+size_t lowerBound(const Node& n, const char* key, uint32_t rec, int kl, bool collated) {
     size_t lo = 0, hi = n.count();
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
@@ -848,18 +792,15 @@ size_t lowerBound(const Node& n, const char* key, uint32_t rec, int kl, bool col
     return lo;
 }
 
-bool fits(const Node& n, int kl, char pad)
-{
-    if (n.leaf)
-        return leafUsed(n.keys.data(), n.recs.data(), n.count(), kl, pad) <= kLeafRoom;
+bool fits(const Node& n, int kl, char pad) {
+    if (n.leaf) return leafUsed(n.keys.data(), n.recs.data(), n.count(), kl, pad) <= kLeafRoom;
     return int(n.count()) <= interiorCapacity(kl);
 }
 }  // namespace
 
 // After a change at the bottom of path, splits every node that no longer fits, from the leaf up, and
 // keeps each parent's entry equal to its child's last key.
-bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::string& error)
-{
+bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::string& error) {
     const int kl = t.keyLen;
     for (int level = int(path.size()) - 1; level >= 0; --level) {
         Node* x = path[size_t(level)].first;
@@ -874,27 +815,23 @@ bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::s
                 int acc = 0;
                 for (cut = 0; cut < n - 1; ++cut) {
                     acc += 4 + storedLength(cut ? t.key(*x, cut - 1) : nullptr, t.key(*x, cut), kl, t.pad);
-                    if (acc * 2 >= total)
-                        break;
+                    if (acc * 2 >= total) break;
                 }
                 cut = std::max<size_t>(cut, 1);
             }
             y = newNode(t, x->leaf);
             y->keys.assign(x->keys.begin() + long(cut * kl), x->keys.end());
             y->recs.assign(x->recs.begin() + long(cut), x->recs.end());
-            if (!x->leaf)
-                y->children.assign(x->children.begin() + long(cut), x->children.end());
+            if (!x->leaf) y->children.assign(x->children.begin() + long(cut), x->children.end());
             x->kids.clear();
             x->keys.resize(cut * kl);
             x->recs.resize(cut);
-            if (!x->leaf)
-                x->children.resize(cut);
+            if (!x->leaf) x->children.resize(cut);
             y->left = x->offset;
             y->right = x->right;
             if (x->right != kNone) {
                 Node* r = node(x->right, t, error);
-                if (!r)
-                    return false;
+                if (!r) return false;
                 r->left = y->offset;
                 markDirty(r, dirtyNodes_);
             }
@@ -924,8 +861,8 @@ bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::s
         }
         Node* p = path[size_t(level) - 1].first;
         size_t idx = size_t(path[size_t(level) - 1].second);
-        if (x->count() > 0 &&
-            (std::memcmp(t.key(*p, idx), t.key(*x, x->count() - 1), size_t(kl)) != 0 || p->recs[idx] != x->recs.back())) {
+        if (x->count() > 0 && (std::memcmp(t.key(*p, idx), t.key(*x, x->count() - 1), size_t(kl)) != 0 ||
+                               p->recs[idx] != x->recs.back())) {
             std::memcpy(p->keys.data() + idx * kl, t.key(*x, x->count() - 1), size_t(kl));
             p->recs[idx] = x->recs.back();
             markDirty(p, dirtyNodes_);
@@ -942,19 +879,16 @@ bool CdxFile::fixSplits(Tag& t, std::vector<std::pair<Node*, int>>& path, std::s
     return true;
 }
 
-bool CdxFile::insertKey(Tag& t, const char* key, uint32_t recno, std::string& error)
-{
+bool CdxFile::insertKey(Tag& t, const char* key, uint32_t recno, std::string& error) {
     const int kl = t.keyLen;
     if (t.unique()) {
         // A unique tag holds each key once, with the lowest record number that has it.
         std::string err;
         uint32_t holder = seekIn(t, key, err);
         if (holder != 0) {
-            if (holder <= recno)
-                return true;
+            if (holder <= recno) return true;
             bool found = false;
-            if (!removeKey(t, key, holder, found, error))
-                return false;
+            if (!removeKey(t, key, holder, found, error)) return false;
         }
     }
     std::vector<std::pair<Node*, int>> path;
@@ -965,13 +899,11 @@ bool CdxFile::insertKey(Tag& t, const char* key, uint32_t recno, std::string& er
             return false;
         }
         size_t i = lowerBound(*n, key, recno, kl, t.collated);
-        if (i == n->count())
-            i = n->count() - 1;
+        if (i == n->count()) i = n->count() - 1;
         path.emplace_back(n, int(i));
         n = node(n->children[i], t, error);
     }
-    if (!n)
-        return false;
+    if (!n) return false;
     size_t pos = lowerBound(*n, key, recno, kl, t.collated);
     if (pos < n->count() && compareEntry(t.key(*n, pos), n->recs[pos], key, recno, kl, t.collated) == 0)
         return true;  // already there
@@ -982,8 +914,7 @@ bool CdxFile::insertKey(Tag& t, const char* key, uint32_t recno, std::string& er
     return fixSplits(t, path, error);
 }
 
-bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, std::string& error)
-{
+bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, std::string& error) {
     const int kl = t.keyLen;
     found = false;
     std::vector<std::pair<Node*, int>> path;
@@ -994,13 +925,11 @@ bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, st
             return false;
         }
         size_t i = lowerBound(*n, key, recno, kl, t.collated);
-        if (i == n->count())
-            return true;
+        if (i == n->count()) return true;
         path.emplace_back(n, int(i));
         n = node(n->children[i], t, error);
     }
-    if (!n)
-        return false;
+    if (!n) return false;
     size_t pos = lowerBound(*n, key, recno, kl, t.collated);
     if (pos == n->count() || compareEntry(t.key(*n, pos), n->recs[pos], key, recno, kl, t.collated) != 0)
         return true;
@@ -1014,11 +943,9 @@ bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, st
     while (level > 0 && path[size_t(level)].first->count() == 0) {
         Node* e = path[size_t(level)].first;
         for (uint32_t side : {e->left, e->right}) {
-            if (side == kNone)
-                continue;
+            if (side == kNone) continue;
             Node* s = node(side, t, error);
-            if (!s)
-                return false;
+            if (!s) return false;
             if (side == e->left)
                 s->right = e->right;
             else
@@ -1048,21 +975,20 @@ bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, st
     return fixSplits(t, path, error);
 }
 
-bool CdxFile::writeDirty(std::string& error)
-{
+bool CdxFile::writeDirty(std::string& error) {
     auto writeNode = [&](Node& n) {
-        if (n.state == NodeState::Clean)
-            return true;
+        if (n.state == NodeState::Clean) return true;
         const Tag& t = *n.tag;
         uint8_t* out = image_.data() + n.offset;
         if (n.leaf) {
-            if (!encodeLeaf(n.keys.data(), n.recs.data(), n.count(), t.keyLen, t.pad, n.attr, n.left, n.right, out)) {
+            if (!encodeLeaf(n.keys.data(), n.recs.data(), n.count(), t.keyLen, t.pad, n.attr, n.left, n.right,
+                            out)) {
                 error = fail("tag " + t.name + ": node at " + hex(n.offset) + " does not fit");
                 return false;
             }
         } else {
-            encodeInterior(n.keys.data(), n.recs.data(), n.children.data(), n.count(), t.keyLen, n.attr, n.left,
-                           n.right, out);
+            encodeInterior(n.keys.data(), n.recs.data(), n.children.data(), n.count(), t.keyLen, n.attr,
+                           n.left, n.right, out);
         }
         unsynced_ = true;
         if (fd_ < 0 || !writeAll(fd_, out, kNodeSize, n.offset)) {
@@ -1081,8 +1007,7 @@ bool CdxFile::writeDirty(std::string& error)
     for (auto* list : {&newNodes_, &dirtyNodes_}) {
         for (uint32_t off : *list) {
             auto it = nodes_.find(off);
-            if (it != nodes_.end() && !writeNode(*it->second))
-                return false;
+            if (it != nodes_.end() && !writeNode(*it->second)) return false;
         }
         list->clear();
     }
@@ -1107,10 +1032,8 @@ bool CdxFile::writeDirty(std::string& error)
     return true;
 }
 
-bool CdxFile::writable(std::string& error)
-{
-    if (!refresh(error))
-        return false;
+bool CdxFile::writable(std::string& error) {
+    if (!refresh(error)) return false;
     if (readOnly_) {
         error = fail("cannot change the index: the file is read-only");
         return false;
@@ -1118,25 +1041,23 @@ bool CdxFile::writable(std::string& error)
     return true;
 }
 
-bool CdxFile::refresh(std::string& error)
-{
-    struct stat onDisk {}, open {};
+bool CdxFile::refresh(std::string& error) {
+    struct stat onDisk {
+    }, open{};
     bool replaced = ::stat(path_.c_str(), &onDisk) != 0 || fd_ < 0 || ::fstat(fd_, &open) != 0 ||
                     onDisk.st_ino != open.st_ino || onDisk.st_dev != open.st_dev;
     if (!replaced) {
         uint8_t head[12];
-        replaced = uint64_t(open.st_size) != image_.size() || ::pread(fd_, head, sizeof head, 0) != ssize_t(sizeof head) ||
+        replaced = uint64_t(open.st_size) != image_.size() ||
+                   ::pread(fd_, head, sizeof head, 0) != ssize_t(sizeof head) ||
                    std::memcmp(head, image_.data(), sizeof head) != 0;
     }
-    if (!replaced)
-        return true;
+    if (!replaced) return true;
     return load(error);
 }
 
-bool CdxFile::flush(std::string& error)
-{
-    if (!writeDirty(error))
-        return false;
+bool CdxFile::flush(std::string& error) {
+    if (!writeDirty(error)) return false;
     if (unsynced_ && fd_ >= 0) {
         if (::fsync(fd_) != 0) {
             error = fail(std::string("cannot flush: ") + std::strerror(errno));
@@ -1147,13 +1068,10 @@ bool CdxFile::flush(std::string& error)
     return true;
 }
 
-
 // ---------------------------------------------------------------- changes from the table
 
-bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
-{
-    if (!writable(error))
-        return false;
+bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error) {
+    if (!writable(error)) return false;
     std::string why;
     if (!maintainable(why)) {
         error = why;
@@ -1161,19 +1079,15 @@ bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error)
     }
     char key[256];
     for (auto& t : tags_) {
-        if (!t->holds(record))
-            continue;
+        if (!t->holds(record)) continue;
         t->expr->evaluate(record, key);
-        if (!insertKey(*t, key, recno, error))
-            return false;
+        if (!insertKey(*t, key, recno, error)) return false;
     }
     return writeDirty(error);
 }
 
-bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error)
-{
-    if (!writable(error))
-        return false;
+bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error) {
+    if (!writable(error)) return false;
     std::string why;
     if (!maintainable(why)) {
         error = why;
@@ -1185,11 +1099,9 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
         const bool wasIn = t->holds(oldRecord), isIn = t->holds(newRecord);
         t->expr->evaluate(oldRecord, oldKey);
         t->expr->evaluate(newRecord, newKey);
-        if (wasIn == isIn && std::memcmp(oldKey, newKey, size_t(t->keyLen)) == 0)
-            continue;
+        if (wasIn == isIn && std::memcmp(oldKey, newKey, size_t(t->keyLen)) == 0) continue;
         bool found = true;
-        if (wasIn && !removeKey(*t, oldKey, recno, found, error))
-            return false;
+        if (wasIn && !removeKey(*t, oldKey, recno, found, error)) return false;
         if (wasIn && found && t->unique() && records_) {
             // The key may live on in another record: the lowest one takes its place.
             std::vector<uint8_t> other;
@@ -1201,19 +1113,15 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
                     continue;
                 t->expr->evaluate(other.data(), otherKey);
                 if (std::memcmp(otherKey, oldKey, size_t(t->keyLen)) == 0) {
-                    if (!insertKey(*t, oldKey, r, error))
-                        return false;
+                    if (!insertKey(*t, oldKey, r, error)) return false;
                     break;
                 }
             }
         }
-        if (isIn && !insertKey(*t, newKey, recno, error))
-            return false;
-        if (!found && !t->unique() && stale.empty())
-            stale = t->name;
+        if (isIn && !insertKey(*t, newKey, recno, error)) return false;
+        if (!found && !t->unique() && stale.empty()) stale = t->name;
     }
-    if (!writeDirty(error))
-        return false;
+    if (!writeDirty(error)) return false;
     if (!stale.empty()) {
         error = fail("tag " + stale + " did not hold the old key of record " + std::to_string(recno) +
                      "; the index is out of date and should be rebuilt");
@@ -1239,8 +1147,7 @@ struct BuildTag {
 };
 
 // Sorts entries by (key, recno): a 64-bit prefix of the key decides most comparisons.
-void sortEntries(BuildTag& b, bool unique)
-{
+void sortEntries(BuildTag& b, bool unique) {
     const int kl = b.keyLen;
     const size_t n = b.recs.size();
     // Collated keys with bytes outside ASCII sort on their weights followed by their bytes.
@@ -1253,8 +1160,7 @@ void sortEntries(BuildTag& b, bool unique)
         for (size_t i = 0; i < n; ++i) {
             const char* k = b.keys.data() + i * kl;
             char* w = weighted.data() + i * skl;
-            for (int j = 0; j < kl; ++j)
-                w[j] = char(kCollation.weight[static_cast<unsigned char>(k[j])]);
+            for (int j = 0; j < kl; ++j) w[j] = char(kCollation.weight[static_cast<unsigned char>(k[j])]);
             std::memcpy(w + kl, k, size_t(kl));
         }
         skeys = weighted.data();
@@ -1269,8 +1175,7 @@ void sortEntries(BuildTag& b, bool unique)
     for (size_t i = 0; i < n; ++i) {
         const unsigned char* k = reinterpret_cast<const unsigned char*>(skeys + i * skl);
         uint64_t p = 0;
-        for (int j = 0; j < 8; ++j)
-            p = (p << 8) | (j < plen ? k[j] : 0);
+        for (int j = 0; j < 8; ++j) p = (p << 8) | (j < plen ? k[j] : 0);
         es[i] = E{p, b.recs[i], uint32_t(i)};
     }
     if (skl <= 8) {
@@ -1279,9 +1184,9 @@ void sortEntries(BuildTag& b, bool unique)
         });
     } else {
         std::sort(es.begin(), es.end(), [skeys, skl](const E& a, const E& c) {
-            if (a.prefix != c.prefix)
-                return a.prefix < c.prefix;
-            int r = std::memcmp(skeys + size_t(a.idx) * skl + 8, skeys + size_t(c.idx) * skl + 8, size_t(skl - 8));
+            if (a.prefix != c.prefix) return a.prefix < c.prefix;
+            int r = std::memcmp(skeys + size_t(a.idx) * skl + 8, skeys + size_t(c.idx) * skl + 8,
+                                size_t(skl - 8));
             return r != 0 ? r < 0 : a.rec < c.rec;
         });
     }
@@ -1303,11 +1208,10 @@ void sortEntries(BuildTag& b, bool unique)
 }
 
 // Appends the nodes of a tree over sorted entries to out; returns the root's offset.
-uint32_t buildTree(std::vector<uint8_t>& out, const char* keys, const uint32_t* recs, size_t n, int kl, char pad)
-{
+uint32_t buildTree(std::vector<uint8_t>& out, const char* keys, const uint32_t* recs, size_t n, int kl,
+                   char pad) {
     uint32_t maxRec = 0;
-    for (size_t i = 0; i < n; ++i)
-        maxRec = std::max(maxRec, recs[i]);
+    for (size_t i = 0; i < n; ++i) maxRec = std::max(maxRec, recs[i]);
     const LeafLayout layout = leafLayout(maxRec, kl);
     // Leaves filled greedily.
     std::vector<std::pair<size_t, size_t>> ranges;  // [begin, end)
@@ -1360,7 +1264,8 @@ uint32_t buildTree(std::vector<uint8_t>& out, const char* keys, const uint32_t* 
             }
             uint32_t off = lbase + uint32_t(g * kNodeSize);
             encodeInterior(ikeys.data(), irecs.data(), ichildren.data(), e - b, kl, count == 1 ? 1 : 0,
-                           g ? off - kNodeSize : kNone, g + 1 < count ? off + kNodeSize : kNone, out.data() + off);
+                           g ? off - kNodeSize : kNone, g + 1 < count ? off + kNodeSize : kNone,
+                           out.data() + off);
             up.push_back(Level{off, level[e - 1].last});
         }
         level = std::move(up);
@@ -1368,9 +1273,8 @@ uint32_t buildTree(std::vector<uint8_t>& out, const char* keys, const uint32_t* 
     return level[0].offset;
 }
 
-void putHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool descending, const std::string& expr,
-               const std::string& filter)
-{
+void putHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool descending,
+               const std::string& expr, const std::string& filter) {
     std::memset(h, 0, kHeaderSize);
     put32(h, root);
     put16(h + 12, uint16_t(keyLen));
@@ -1384,21 +1288,17 @@ void putHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool desc
     std::memcpy(h + 512 + expr.size() + 1, filter.data(), filter.size());
 }
 
-bool validTagName(const std::string& name)
-{
-    if (name.empty() || name.size() > size_t(kDirKeyLength))
-        return false;
+bool validTagName(const std::string& name) {
+    if (name.empty() || name.size() > size_t(kDirKeyLength)) return false;
     for (char c : name)
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
-            return false;
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
     return !(name[0] >= '0' && name[0] <= '9');
 }
 
 }  // namespace
 
-bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>& keepFrom, RecordReader* records,
-                      std::string& error)
-{
+bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>& keepFrom,
+                      RecordReader* records, std::string& error) {
     std::vector<BuildTag> builds(specs.size());
     bool needRecords = false;
     for (size_t i = 0; i < specs.size(); ++i) {
@@ -1423,8 +1323,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
             b.keyLen = t.keyLen;
             b.pad = t.pad;
             std::vector<Node*> leaves;
-            if (!walkStored(t, leaves, error))
-                return false;
+            if (!walkStored(t, leaves, error)) return false;
             for (Node* n : leaves) {
                 b.keys.insert(b.keys.end(), n->keys.begin(), n->keys.end());
                 b.recs.insert(b.recs.end(), n->recs.begin(), n->recs.end());
@@ -1444,7 +1343,8 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
                 err = "the filter is not a logical expression";
             }
             if (!b.filter) {
-                error = fail("tag " + b.spec.name + ": cannot evaluate filter \"" + b.spec.filter + "\": " + err);
+                error =
+                    fail("tag " + b.spec.name + ": cannot evaluate filter \"" + b.spec.filter + "\": " + err);
                 return false;
             }
         }
@@ -1459,8 +1359,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
             return false;
         }
         uint32_t minSize = 1;
-        for (const auto& f : fields_)
-            minSize = std::max<uint32_t>(minSize, f.offset + f.length);
+        for (const auto& f : fields_) minSize = std::max<uint32_t>(minSize, f.offset + f.length);
         const uint32_t count = records->recordCount();
         for (auto& b : builds)
             if (b.expr) {
@@ -1495,7 +1394,8 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
         uint32_t root = buildTree(out, b.keys.data(), b.recs.data(), b.recs.size(), b.keyLen, b.pad);
         uint8_t options = kOptCompact | kOptCompound | (b.spec.unique ? kOptUnique : 0) |
                           (b.spec.filter.empty() ? 0 : kOptFilter);
-        putHeader(out.data() + hdr, root, b.keyLen, options, b.spec.descending, b.spec.expression, b.spec.filter);
+        putHeader(out.data() + hdr, root, b.keyLen, options, b.spec.descending, b.spec.expression,
+                  b.spec.filter);
         std::string name = b.spec.name;
         name.resize(size_t(kDirKeyLength), ' ');
         dir.emplace_back(name, hdr);
@@ -1521,8 +1421,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
     int saved = errno;
     ::close(fd);
     if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-        if (ok)
-            saved = errno;
+        if (ok) saved = errno;
         ::unlink(tmp.c_str());
         error = fail(std::string("cannot write the index: ") + std::strerror(saved));
         return false;
@@ -1536,31 +1435,26 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
 }
 
 std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, const std::vector<FieldDesc>& fields,
-                                         const std::vector<TagSpec>& tags, RecordReader& records, std::string& error)
-{
+                                         const std::vector<TagSpec>& tags, RecordReader& records,
+                                         std::string& error) {
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
-    for (const auto& fd : fields)
-        f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
+    for (const auto& fd : fields) f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
     if (tags.empty()) {
         error = f->fail("an index needs at least one tag");
         return nullptr;
     }
     std::vector<int> keep(tags.size(), -1);
-    if (!f->rewrite(tags, keep, &records, error))
-        return nullptr;
+    if (!f->rewrite(tags, keep, &records, error)) return nullptr;
     return f;
 }
 
-bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& records, std::string& error)
-{
-    if (!refresh(error))
-        return false;
+bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& records, std::string& error) {
+    if (!refresh(error)) return false;
     std::vector<TagSpec> specs = tags();
     std::vector<int> keep;
-    for (size_t i = 0; i < specs.size(); ++i)
-        keep.push_back(int(i));
+    for (size_t i = 0; i < specs.size(); ++i) keep.push_back(int(i));
     bool changed = false;
     for (const auto& w : wanted) {
         int i = findTag(w.name);
@@ -1571,15 +1465,15 @@ bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& recor
             continue;
         }
         const TagSpec& have = specs[size_t(i)];
-        if (canonical(have.expression) != canonical(w.expression) || canonical(have.filter) != canonical(w.filter) ||
-            have.unique != w.unique || have.descending != w.descending) {
+        if (canonical(have.expression) != canonical(w.expression) ||
+            canonical(have.filter) != canonical(w.filter) || have.unique != w.unique ||
+            have.descending != w.descending) {
             specs[size_t(i)] = w;
             keep[size_t(i)] = -1;
             changed = true;
         }
     }
-    if (!changed)
-        return true;
+    if (!changed) return true;
     if (readOnly_) {
         error = fail("cannot add tags: the file is read-only");
         return false;
@@ -1587,10 +1481,8 @@ bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& recor
     return rewrite(specs, keep, &records, error);
 }
 
-bool CdxFile::rebuildAll(RecordReader& records, std::string& error)
-{
-    if (!writable(error))
-        return false;
+bool CdxFile::rebuildAll(RecordReader& records, std::string& error) {
+    if (!writable(error)) return false;
     std::vector<TagSpec> specs = tags();
     std::vector<int> keep(specs.size(), -1);
     return rewrite(specs, keep, &records, error);
@@ -1598,8 +1490,7 @@ bool CdxFile::rebuildAll(RecordReader& records, std::string& error)
 
 // ---------------------------------------------------------------- check
 
-bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& faults)
-{
+bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& faults) {
     const size_t before = faults.size();
     constexpr size_t kMaxFaults = 20;
     size_t dropped = 0;
@@ -1623,8 +1514,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
             return std::string(buf);
         }
         s.assign(key, size_t(t.keyLen));
-        while (!s.empty() && s.back() == ' ')
-            s.pop_back();
+        while (!s.empty() && s.back() == ' ') s.pop_back();
         return "\"" + s + "\"";
     };
     std::string error;
@@ -1649,14 +1539,13 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
         while (!stack.empty() && !reported) {
             Node* n = node(stack.back(), t, error);
             stack.pop_back();
-            if (!n || n->leaf)
-                continue;
+            if (!n || n->leaf) continue;
             for (size_t i = 0; i < n->count() && !reported; ++i) {
                 Node* c = node(n->children[i], t, error);
-                if (!c)
-                    break;
+                if (!c) break;
                 stack.push_back(c->offset);
-                if (c->count() == 0 || std::memcmp(t.key(*n, i), t.key(*c, c->count() - 1), size_t(t.keyLen)) != 0 ||
+                if (c->count() == 0 ||
+                    std::memcmp(t.key(*n, i), t.key(*c, c->count() - 1), size_t(t.keyLen)) != 0 ||
                     n->recs[i] != c->recs.back()) {
                     fault(where + "interior node " + hex(n->offset) + " entry " + std::to_string(i + 1) +
                           " does not match the last key of its child");
@@ -1680,7 +1569,8 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
             if (prevKey) {
                 int c = compareEntry(prevKey, prevRec, key, r, kl, t.collated);
                 if (c >= 0 || (t.unique() && std::memcmp(prevKey, key, size_t(kl)) == 0))
-                    fault(where + "key " + show(key) + " of record " + std::to_string(r) + " is out of order");
+                    fault(where + "key " + show(key) + " of record " + std::to_string(r) +
+                          " is out of order");
             }
             prevKey = key;
             prevRec = r;
@@ -1693,8 +1583,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
                 fault(where + "record " + std::to_string(r) + " is in the tag more than once");
                 continue;
             }
-            if (!t.expr)
-                continue;
+            if (!t.expr) continue;
             if (!records.readRecord(r, rec) || rec.size() < recordSize_) {
                 fault(where + "cannot read record " + std::to_string(r));
                 continue;
@@ -1703,8 +1592,8 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
                 fault(where + "record " + std::to_string(r) + " is in the tag but its filter leaves it out");
             expect = t.expr->evaluate(rec.data());
             if (std::memcmp(expect.data(), key, size_t(kl)) != 0)
-                fault(where + "key of record " + std::to_string(r) + " is " + show(key) + ", its record gives " +
-                      show(expect.data()));
+                fault(where + "key of record " + std::to_string(r) + " is " + show(key) +
+                      ", its record gives " + show(expect.data()));
         }
     }
     if (!t.why.empty()) {
@@ -1715,11 +1604,11 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
             bool in = !t.filterExpr ||
                       (records.readRecord(r, rec) && rec.size() >= recordSize_ && t.holds(rec.data()));
             held += in;
-            if (in && !seen[r])
-                fault(where + "record " + std::to_string(r) + " is missing");
+            if (in && !seen[r]) fault(where + "record " + std::to_string(r) + " is missing");
         }
         if (total != held)
-            fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(held) + " records");
+            fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(held) +
+                  " records");
     } else {
         // A unique tag holds each distinct key once.
         std::unordered_set<std::string> distinct;
@@ -1730,8 +1619,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
             fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +
                   " distinct keys");
     }
-    if (dropped)
-        faults.push_back(where + std::to_string(dropped) + " more faults");
+    if (dropped) faults.push_back(where + std::to_string(dropped) + " more faults");
     return faults.size() == before;
 }
 

@@ -16,9 +16,6 @@
 // The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
 // rebuilds write a complete new file beside the old one and rename it into place.
-#include "tableaccess/xbase/fields.h"
-#include "tableaccess/xbase/keyexpr.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,6 +23,9 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "tableaccess/xbase/fields.h"
+#include "tableaccess/xbase/keyexpr.h"
 
 namespace xb {
 
@@ -35,7 +35,7 @@ struct TagSpec {
 };
 
 class CdxFile {
-public:
+  public:
     ~CdxFile();
     CdxFile(const CdxFile&) = delete;
     CdxFile& operator=(const CdxFile&) = delete;
@@ -102,7 +102,7 @@ public:
     struct Node;
     struct Tag;
 
-private:
+  private:
     CdxFile();
     bool load(std::string& error);
     bool writable(std::string& error);

@@ -18,22 +18,19 @@ namespace {
 
 const std::string kFixtures = TARVIK_FIXTURES_DIR;
 
-std::vector<uint8_t> readBytes(const std::string& path)
-{
+std::vector<uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 struct TempDir {
     fs::path path;
-    TempDir()
-    {
+    TempDir() {
         char tmpl[] = "/tmp/cdxtestXXXXXX";
         path = ::mkdtemp(tmpl);
     }
@@ -43,41 +40,33 @@ struct TempDir {
 
 // Records of a table held in memory; the layout is a list of fields after the deletion flag.
 class MemTable : public RecordReader {
-public:
+  public:
     std::vector<FieldDesc> fields;
     std::vector<std::vector<uint8_t>> records;
     uint32_t size = 1;
 
-    void addField(const std::string& name, char type, uint16_t len, uint8_t dec = 0)
-    {
+    void addField(const std::string& name, char type, uint16_t len, uint8_t dec = 0) {
         fields.push_back(FieldDesc{name, type, size, len, dec, 0});
         size += len;
     }
     uint32_t recordCount() const override { return uint32_t(records.size()); }
-    bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override
-    {
-        if (recno < 1 || recno > records.size())
-            return false;
+    bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override {
+        if (recno < 1 || recno > records.size()) return false;
         out = records[recno - 1];
         return true;
     }
-    const FieldDesc& field(const std::string& name) const
-    {
+    const FieldDesc& field(const std::string& name) const {
         for (auto& f : fields)
-            if (f.name == name)
-                return f;
+            if (f.name == name) return f;
         throw std::runtime_error("no field " + name);
     }
-    std::string get(uint32_t recno, const std::string& name) const
-    {
+    std::string get(uint32_t recno, const std::string& name) const {
         const FieldDesc& f = field(name);
         return std::string(reinterpret_cast<const char*>(records[recno - 1].data() + f.offset), f.length);
     }
-    void set(std::vector<uint8_t>& rec, const std::string& name, std::string v, bool right = false) const
-    {
+    void set(std::vector<uint8_t>& rec, const std::string& name, std::string v, bool right = false) const {
         const FieldDesc& f = field(name);
-        if (right && v.size() < f.length)
-            v = std::string(f.length - v.size(), ' ') + v;
+        if (right && v.size() < f.length) v = std::string(f.length - v.size(), ' ') + v;
         v.resize(f.length, ' ');
         std::memcpy(rec.data() + f.offset, v.data(), f.length);
     }
@@ -86,8 +75,7 @@ public:
 
 // A DBF file read with a few lines of its own: header length at 8, record length at 10, field
 // descriptors of 32 bytes from offset 32 up to 0x0D.
-MemTable loadDbf(const std::string& path)
-{
+MemTable loadDbf(const std::string& path) {
     MemTable t;
     std::vector<uint8_t> d = readBytes(path);
     EXPECT_GT(d.size(), 32u);
@@ -95,7 +83,8 @@ MemTable loadDbf(const std::string& path)
     uint32_t headerLen = uint32_t(d[8] | d[9] << 8);
     uint32_t recLen = uint32_t(d[10] | d[11] << 8);
     for (size_t p = 32; p + 32 <= headerLen && d[p] != 0x0D; p += 32) {
-        std::string name(reinterpret_cast<const char*>(&d[p]), strnlen(reinterpret_cast<const char*>(&d[p]), 11));
+        std::string name(reinterpret_cast<const char*>(&d[p]),
+                         strnlen(reinterpret_cast<const char*>(&d[p]), 11));
         t.addField(name, char(d[p + 11]), d[p + 16], d[p + 17]);
     }
     EXPECT_EQ(t.size, recLen);
@@ -106,8 +95,7 @@ MemTable loadDbf(const std::string& path)
     return t;
 }
 
-std::string toCp1252(const std::string& utf8)
-{
+std::string toCp1252(const std::string& utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size();) {
         unsigned char c = utf8[i];
@@ -130,8 +118,7 @@ struct Row {
     std::string opened, active;
 };
 
-std::vector<Row> loadExpected(const std::string& path)
-{
+std::vector<Row> loadExpected(const std::string& path) {
     std::ifstream in(path);
     std::string line;
     std::getline(in, line);
@@ -144,24 +131,21 @@ std::vector<Row> loadExpected(const std::string& path)
             cols.push_back(line.substr(b, e - b));
         cols.push_back(line.substr(b));
         EXPECT_EQ(cols.size(), 9u) << line;
-        rows.push_back(Row{uint32_t(std::stoul(cols[0])), toCp1252(cols[1]), toCp1252(cols[2]), std::stod(cols[3]),
-                           cols[6], cols[5]});
+        rows.push_back(Row{uint32_t(std::stoul(cols[0])), toCp1252(cols[1]), toCp1252(cols[2]),
+                           std::stod(cols[3]), cols[6], cols[5]});
     }
     return rows;
 }
 
-std::string pad(std::string s, size_t n)
-{
+std::string pad(std::string s, size_t n) {
     s.resize(n, ' ');
     return s;
 }
 
-std::string upperCp1252(std::string s)
-{
+std::string upperCp1252(std::string s) {
     for (auto& ch : s) {
         unsigned char c = static_cast<unsigned char>(ch);
-        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-            ch = char(c - 32);
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) ch = char(c - 32);
     }
     return s;
 }
@@ -169,30 +153,24 @@ std::string upperCp1252(std::string s)
 using Entries = std::vector<std::pair<std::string, uint32_t>>;
 
 // Character tags order accented letters with their base letter: ÎLE-PERROT comes before MONTRÉAL.
-std::string foldAccents(std::string s)
-{
+std::string foldAccents(std::string s) {
     static const std::map<unsigned char, char> base{{0xC9, 'E'}, {0xC8, 'E'}, {0xCA, 'E'}, {0xCE, 'I'},
                                                     {0xC0, 'A'}, {0xC7, 'C'}, {0xD4, 'O'}, {0xDB, 'U'}};
     for (auto& c : s) {
         auto it = base.find(static_cast<unsigned char>(c));
-        if (it != base.end())
-            c = it->second;
+        if (it != base.end()) c = it->second;
     }
     return s;
 }
 
-void sortCollated(Entries& e)
-{
+void sortCollated(Entries& e) {
     std::vector<std::tuple<std::string, std::string, uint32_t>> keyed;
-    for (auto& [k, r] : e)
-        keyed.emplace_back(foldAccents(k), k, r);
+    for (auto& [k, r] : e) keyed.emplace_back(foldAccents(k), k, r);
     std::sort(keyed.begin(), keyed.end());
-    for (size_t i = 0; i < e.size(); ++i)
-        e[i] = {std::get<1>(keyed[i]), std::get<2>(keyed[i])};
+    for (size_t i = 0; i < e.size(); ++i) e[i] = {std::get<1>(keyed[i]), std::get<2>(keyed[i])};
 }
 
-Entries walkTag(CdxFile& cdx, const std::string& name)
-{
+Entries walkTag(CdxFile& cdx, const std::string& name) {
     Entries out;
     std::string err;
     int tag = cdx.findTag(name);
@@ -201,8 +179,7 @@ Entries walkTag(CdxFile& cdx, const std::string& name)
     return out;
 }
 
-std::string numKey(double v)
-{
+std::string numKey(double v) {
     std::string k(8, '\0');
     encodeNumericKey(v, k.data());
     return k;
@@ -210,8 +187,7 @@ std::string numKey(double v)
 
 class FixtureSet : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(FixtureSet, TagsAreReadWithTheirDefinitions)
-{
+TEST_P(FixtureSet, TagsAreReadWithTheirDefinitions) {
     std::string base = kFixtures + "/" + GetParam();
     MemTable table = loadDbf(base + ".dbf");
     std::string err;
@@ -220,8 +196,7 @@ TEST_P(FixtureSet, TagsAreReadWithTheirDefinitions)
     auto tags = cdx->tags();
     ASSERT_EQ(tags.size(), 3u);
     std::map<std::string, TagSpec> byName;
-    for (auto& t : tags)
-        byName[t.name] = t;
+    for (auto& t : tags) byName[t.name] = t;
     EXPECT_EQ(byName["POSTAL"].expression, "POSTAL_COD");
     EXPECT_EQ(byName["TOWN"].expression, "UPPER( TOWN )");
     EXPECT_EQ(byName["POP"].expression, "POP");
@@ -237,8 +212,7 @@ TEST_P(FixtureSet, TagsAreReadWithTheirDefinitions)
     EXPECT_TRUE(cdx->maintainable(why)) << why;
 }
 
-TEST_P(FixtureSet, EveryTagWalksInTheExpectedOrder)
-{
+TEST_P(FixtureSet, EveryTagWalksInTheExpectedOrder) {
     std::string base = kFixtures + "/" + GetParam();
     MemTable table = loadDbf(base + ".dbf");
     std::vector<Row> rows = loadExpected(base + "_expected.csv");
@@ -270,8 +244,7 @@ TEST_P(FixtureSet, EveryTagWalksInTheExpectedOrder)
     }
 }
 
-TEST_P(FixtureSet, EveryKeyIsFoundBySeek)
-{
+TEST_P(FixtureSet, EveryKeyIsFoundBySeek) {
     std::string base = kFixtures + "/" + GetParam();
     MemTable table = loadDbf(base + ".dbf");
     std::vector<Row> rows = loadExpected(base + "_expected.csv");
@@ -287,10 +260,8 @@ TEST_P(FixtureSet, EveryKeyIsFoundBySeek)
         firstTown.emplace(upperCp1252(r.town), r.recno);
         firstPop[r.pop] = std::max(firstPop[r.pop], r.recno);
     }
-    for (auto& [k, rec] : firstPostal)
-        ASSERT_EQ(cdx->seek(tPostal, k, err), rec) << k;
-    for (auto& [k, rec] : firstTown)
-        ASSERT_EQ(cdx->seek(tTown, k, err), rec) << k;
+    for (auto& [k, rec] : firstPostal) ASSERT_EQ(cdx->seek(tPostal, k, err), rec) << k;
+    for (auto& [k, rec] : firstTown) ASSERT_EQ(cdx->seek(tTown, k, err), rec) << k;
     for (auto& [v, rec] : firstPop) {
         char text[32];
         std::snprintf(text, sizeof text, "%.0f", v);
@@ -311,8 +282,7 @@ TEST_P(FixtureSet, EveryKeyIsFoundBySeek)
     EXPECT_EQ(cdx->seek(tPop, "99999999999", err), 0u);
 }
 
-TEST_P(FixtureSet, CheckPassesAndFindsChangedRecords)
-{
+TEST_P(FixtureSet, CheckPassesAndFindsChangedRecords) {
     std::string base = kFixtures + "/" + GetParam();
     MemTable table = loadDbf(base + ".dbf");
     std::string err;
@@ -330,11 +300,11 @@ TEST_P(FixtureSet, CheckPassesAndFindsChangedRecords)
     EXPECT_FALSE(cdx->check(cdx->findTag("POSTAL"), table, faults));
     ASSERT_GE(faults.size(), 2u);
     std::string all;
-    for (auto& f : faults)
-        all += f + "\n";
+    for (auto& f : faults) all += f + "\n";
     EXPECT_NE(all.find("record 5"), std::string::npos) << all;
     EXPECT_NE(all.find("Q9Q9Q9"), std::string::npos) << all;
-    EXPECT_NE(all.find("record " + std::to_string(table.records.size()) + " is missing"), std::string::npos) << all;
+    EXPECT_NE(all.find("record " + std::to_string(table.records.size()) + " is missing"), std::string::npos)
+        << all;
     EXPECT_NE(all.find(base + ".cdx"), std::string::npos) << all;
 }
 
@@ -342,8 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Cdx, FixtureSet, ::testing::Values("fox_small", "fox_la
 
 // ------------------------------------------------------------------ creating
 
-TEST(CdxCreate, RebuildsTheFixtureTagsIdentically)
-{
+TEST(CdxCreate, RebuildsTheFixtureTagsIdentically) {
     TempDir dir;
     for (const char* set : {"fox_small", "fox_large"}) {
         std::string base = kFixtures + "/" + set;
@@ -372,8 +341,7 @@ TEST(CdxCreate, RebuildsTheFixtureTagsIdentically)
     }
 }
 
-TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags)
-{
+TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags) {
     TempDir dir;
     std::string base = kFixtures + "/fox_small";
     MemTable table = loadDbf(base + ".dbf");
@@ -400,8 +368,9 @@ TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags)
     }
     std::sort(areaPop.begin(), areaPop.end());
     // Unique: the first record of each key only.
-    areaPop.erase(std::unique(areaPop.begin(), areaPop.end(), [](auto& a, auto& b) { return a.first == b.first; }),
-                  areaPop.end());
+    areaPop.erase(
+        std::unique(areaPop.begin(), areaPop.end(), [](auto& a, auto& b) { return a.first == b.first; }),
+        areaPop.end());
     std::sort(opened.begin(), opened.end(), [](auto& a, auto& b) { return a > b; });
     std::sort(active.begin(), active.end());
     std::sort(day.begin(), day.end());
@@ -420,10 +389,10 @@ TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags)
         EXPECT_TRUE(cdx->check(t, table, faults)) << (faults.empty() ? "" : faults[0]);
     }
     // Seeks by typed text in each kind.
-    EXPECT_EQ(cdx->seek(cdx->findTag("ACTIVE"), "T", err), active[std::lower_bound(active.begin(), active.end(),
-                                                                                   std::make_pair(std::string("T"), 0u)) -
-                                                                  active.begin()]
-                                                               .second);
+    EXPECT_EQ(cdx->seek(cdx->findTag("ACTIVE"), "T", err),
+              active[std::lower_bound(active.begin(), active.end(), std::make_pair(std::string("T"), 0u)) -
+                     active.begin()]
+                  .second);
     const Row& some = rows[2];
     ASSERT_FALSE(some.opened.empty());
     uint32_t firstDay = 0;
@@ -436,8 +405,7 @@ TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags)
     EXPECT_EQ(cdx->seek(cdx->findTag("DAY"), "20231332", err), 0u);
 }
 
-TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers)
-{
+TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers) {
     TempDir dir;
     std::string base = kFixtures + "/fox_small";
     MemTable table = loadDbf(base + ".dbf");
@@ -447,20 +415,19 @@ TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers)
     auto cdx = CdxFile::open(path, table.fields, err);
     ASSERT_TRUE(cdx) << err;
     std::map<std::string, Entries> before;
-    for (auto& t : cdx->tags())
-        before[t.name] = walkTag(*cdx, t.name);
+    for (auto& t : cdx->tags()) before[t.name] = walkTag(*cdx, t.name);
 
     // Nothing missing: the file is not touched.
     auto bytes = readBytes(path);
     ASSERT_TRUE(cdx->ensureTags({{"postal", "postal_cod", "", false, false}}, table, err)) << err;
     EXPECT_EQ(readBytes(path), bytes);
 
-    ASSERT_TRUE(cdx->ensureTags({{"POSTAL", "POSTAL_COD", "", false, false}, {"CODE3", "LEFT(POSTAL_COD,3)", "", false, false}},
-                                table, err))
+    ASSERT_TRUE(cdx->ensureTags(
+        {{"POSTAL", "POSTAL_COD", "", false, false}, {"CODE3", "LEFT(POSTAL_COD,3)", "", false, false}},
+        table, err))
         << err;
     EXPECT_EQ(cdx->tagCount(), 4);
-    for (auto& [name, entries] : before)
-        EXPECT_EQ(walkTag(*cdx, name), entries) << name;
+    for (auto& [name, entries] : before) EXPECT_EQ(walkTag(*cdx, name), entries) << name;
     auto reopened = CdxFile::open(path, table.fields, err);
     ASSERT_TRUE(reopened) << err;
     EXPECT_EQ(reopened->tagCount(), 4);
@@ -479,12 +446,10 @@ TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers)
 
     // Rebuild all gives the same tags back.
     ASSERT_TRUE(reopened->rebuildAll(table, err)) << err;
-    for (auto& [name, entries] : before)
-        EXPECT_EQ(walkTag(*reopened, name), entries) << name;
+    for (auto& [name, entries] : before) EXPECT_EQ(walkTag(*reopened, name), entries) << name;
 }
 
-TEST(CdxCreate, RejectsBadDefinitionsWithoutWriting)
-{
+TEST(CdxCreate, RejectsBadDefinitionsWithoutWriting) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 6);
@@ -511,43 +476,40 @@ struct Model {
     MemTable table;
     std::mt19937 rng{12345};
 
-    Model()
-    {
+    Model() {
         table.addField("CODE", 'C', 6);
         table.addField("NAME", 'C', 40);
         table.addField("POP", 'N', 9);
         table.addField("DAY", 'D', 8);
     }
-    std::string randomCode()
-    {
+    std::string randomCode() {
         // A small alphabet: many duplicate keys.
         static const char letters[] = "ABCDE";
         std::string s;
-        for (int i = 0; i < 4; ++i)
-            s += letters[rng() % 5];
+        for (int i = 0; i < 4; ++i) s += letters[rng() % 5];
         return s;
     }
-    std::vector<uint8_t> randomRecord()
-    {
+    std::vector<uint8_t> randomRecord() {
         auto rec = table.blank();
         table.set(rec, "CODE", randomCode());
         std::string name = "town " + std::to_string(rng() % 100000);
         name += std::string(rng() % 20, 'x');
         table.set(rec, "NAME", name);
         table.set(rec, "POP", std::to_string(int(rng() % 2000) - 1000), true);
-        table.set(rec, "DAY", rng() % 5 ? "2024" + std::string(1, char('1' + rng() % 9)) + "0" + "1" + std::to_string(rng() % 9 + 1) : "");
+        table.set(rec, "DAY",
+                  rng() % 5 ? "2024" + std::string(1, char('1' + rng() % 9)) + "0" + "1" +
+                                  std::to_string(rng() % 9 + 1)
+                            : "");
         return rec;
     }
-    static std::vector<TagSpec> specs()
-    {
+    static std::vector<TagSpec> specs() {
         return {{"CODE", "CODE", "", false, false},
                 {"NAME", "UPPER(NAME)", "", false, false},
                 {"POPD", "POP", "", false, true},
                 {"DAY", "DTOS(DAY)+CODE", "", false, false}};
     }
     // What each tag should hold, by evaluating the expressions over the records in the model.
-    Entries expected(const TagSpec& spec) const
-    {
+    Entries expected(const TagSpec& spec) const {
         std::string err;
         auto expr = KeyExpr::compile(spec.expression, table.fields, err);
         EXPECT_TRUE(expr) << err;
@@ -555,14 +517,12 @@ struct Model {
         for (uint32_t r = 1; r <= table.records.size(); ++r)
             e.emplace_back(expr->evaluate(table.records[r - 1].data()), r);
         std::sort(e.begin(), e.end());
-        if (spec.descending)
-            std::reverse(e.begin(), e.end());
+        if (spec.descending) std::reverse(e.begin(), e.end());
         return e;
     }
 };
 
-void verify(CdxFile& cdx, Model& m, const char* when)
-{
+void verify(CdxFile& cdx, Model& m, const char* when) {
     std::string err;
     for (auto& spec : Model::specs()) {
         Entries want = m.expected(spec);
@@ -573,8 +533,7 @@ void verify(CdxFile& cdx, Model& m, const char* when)
         // Seeks against a linear scan of the records.
         for (int i = 0; i < 60 && !want.empty(); ++i) {
             std::string key = want[m.rng() % want.size()].first;
-            if (i % 4 == 0)
-                key[key.size() - 1] ^= 1;  // often absent
+            if (i % 4 == 0) key[key.size() - 1] ^= 1;  // often absent
             uint32_t scan = 0;
             for (auto& [k, r] : want)
                 if (k == key) {
@@ -586,12 +545,10 @@ void verify(CdxFile& cdx, Model& m, const char* when)
     }
 }
 
-TEST(CdxMaintain, RandomAppendsAndReplacesMatchTheRecords)
-{
+TEST(CdxMaintain, RandomAppendsAndReplacesMatchTheRecords) {
     TempDir dir;
     Model m;
-    for (int i = 0; i < 40; ++i)
-        m.table.records.push_back(m.randomRecord());
+    for (int i = 0; i < 40; ++i) m.table.records.push_back(m.randomRecord());
     std::string path = dir.file("m.cdx");
     std::string err;
     auto cdx = CdxFile::create(path, m.table.fields, Model::specs(), m.table, err);
@@ -606,10 +563,18 @@ TEST(CdxMaintain, RandomAppendsAndReplacesMatchTheRecords)
             auto old = m.table.records[recno - 1];
             auto rec = old;
             switch (m.rng() % 4) {
-            case 0: m.table.set(rec, "CODE", m.randomCode()); break;
-            case 1: rec = m.randomRecord(); break;
-            case 2: rec[0] = rec[0] == '*' ? ' ' : '*'; break;  // delete or recall: no key changes
-            default: m.table.set(rec, "POP", std::to_string(int(m.rng() % 50)), true); break;
+                case 0:
+                    m.table.set(rec, "CODE", m.randomCode());
+                    break;
+                case 1:
+                    rec = m.randomRecord();
+                    break;
+                case 2:
+                    rec[0] = rec[0] == '*' ? ' ' : '*';
+                    break;  // delete or recall: no key changes
+                default:
+                    m.table.set(rec, "POP", std::to_string(int(m.rng() % 50)), true);
+                    break;
             }
             m.table.records[recno - 1] = rec;
             ASSERT_TRUE(cdx->update(recno, old.data(), rec.data(), err)) << err;
@@ -625,8 +590,7 @@ TEST(CdxMaintain, RandomAppendsAndReplacesMatchTheRecords)
     }
 }
 
-TEST(CdxMaintain, ManyInsertsGrowTheTreeSeveralLevels)
-{
+TEST(CdxMaintain, ManyInsertsGrowTheTreeSeveralLevels) {
     TempDir dir;
     MemTable table;
     table.addField("KEY", 'C', 120);
@@ -653,8 +617,7 @@ TEST(CdxMaintain, ManyInsertsGrowTheTreeSeveralLevels)
     EXPECT_GT(fs::file_size(path), 3000u * 120 / 512 * 512);
 }
 
-TEST(CdxMaintain, UniqueTagKeepsOneRecordPerKey)
-{
+TEST(CdxMaintain, UniqueTagKeepsOneRecordPerKey) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 4);
@@ -673,8 +636,7 @@ TEST(CdxMaintain, UniqueTagKeepsOneRecordPerKey)
     EXPECT_TRUE(cdx->check(0, table, faults)) << (faults.empty() ? "" : faults[0]);
 }
 
-TEST(CdxMaintain, UnmaintainableTagRefusesChangesAndStillReads)
-{
+TEST(CdxMaintain, UnmaintainableTagRefusesChangesAndStillReads) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 6);
@@ -685,7 +647,8 @@ TEST(CdxMaintain, UnmaintainableTagRefusesChangesAndStillReads)
         table.records.push_back(rec);
     }
     std::string path = dir.file("t.cdx"), err;
-    ASSERT_TRUE(CdxFile::create(path, table.fields, {{"CODE", "CODE", "", false, false}, {"G", "UPPER(GONE)", "", false, false}},
+    ASSERT_TRUE(CdxFile::create(path, table.fields,
+                                {{"CODE", "CODE", "", false, false}, {"G", "UPPER(GONE)", "", false, false}},
                                 table, err))
         << err;
     // The table no longer has the field the tag needs.
@@ -707,8 +670,7 @@ TEST(CdxMaintain, UnmaintainableTagRefusesChangesAndStillReads)
     EXPECT_EQ(readBytes(path), bytes);
 }
 
-TEST(CdxMaintain, ChangesAreOnDiskBeforeFlush)
-{
+TEST(CdxMaintain, ChangesAreOnDiskBeforeFlush) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 6);
@@ -732,27 +694,20 @@ struct Damage {
     std::function<void(std::vector<uint8_t>&)> apply;
 };
 
-void put32le(std::vector<uint8_t>& d, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        d[at + i] = uint8_t(v >> (8 * i));
+void put32le(std::vector<uint8_t>& d, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) d[at + i] = uint8_t(v >> (8 * i));
 }
-void put32be(std::vector<uint8_t>& d, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        d[at + i] = uint8_t(v >> (24 - 8 * i));
+void put32be(std::vector<uint8_t>& d, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) d[at + i] = uint8_t(v >> (24 - 8 * i));
 }
-uint32_t get32le(const std::vector<uint8_t>& d, size_t at)
-{
+uint32_t get32le(const std::vector<uint8_t>& d, size_t at) {
     return uint32_t(d[at] | d[at + 1] << 8 | d[at + 2] << 16 | uint32_t(d[at + 3]) << 24);
 }
-uint32_t get32be(const std::vector<uint8_t>& d, size_t at)
-{
+uint32_t get32be(const std::vector<uint8_t>& d, size_t at) {
     return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
 }
 
-TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged)
-{
+TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
     // In fox_small.cdx the POSTAL tag's header is at 0x600; its root is an interior node.
     const std::vector<Damage> damages{
         {"root pointer past the end", "outside the file", [](auto& d) { put32le(d, 0x600, 0x7FFFFE00); }},
@@ -771,9 +726,12 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged)
              uint32_t root = get32le(d, 0x600);
              put32be(d, root + 12 + 6 + 4, 0);
          }},
-        {"bad directory header", "bad header", [](auto& d) { d[12] = 0; d[13] = 0; }},
-        {"tag header past the end", "outside the file",
-         [](auto& d) { d.resize(0x700); }},
+        {"bad directory header", "bad header",
+         [](auto& d) {
+             d[12] = 0;
+             d[13] = 0;
+         }},
+        {"tag header past the end", "outside the file", [](auto& d) { d.resize(0x700); }},
         {"truncated", "too short", [](auto& d) { d.resize(700); }},
         {"leaf with a bad layout", "bad layout",
          [](auto& d) {
@@ -804,8 +762,7 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged)
     }
 }
 
-TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen)
-{
+TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen) {
     TempDir dir;
     MemTable table = loadDbf(kFixtures + "/fox_large.dbf");
     auto bytes = readBytes(kFixtures + "/fox_large.cdx");
@@ -822,8 +779,7 @@ TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen)
             // Key length 6 (POSTAL) or 8 (POP): try both, keep the one whose child pointers look right.
             for (int kl : {6, 8, 30}) {
                 size_t last = off + 12 + size_t(n - 1) * (kl + 8) + kl + 4;
-                if (last + 4 > off + 512)
-                    continue;
+                if (last + 4 > off + 512) continue;
                 uint32_t child = get32be(bytes, last);
                 if (child % 512 == 0 && child > 1024 && child < bytes.size()) {
                     put32be(bytes, last, uint32_t(bytes.size()) + 4096);
@@ -841,9 +797,7 @@ TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen)
     EXPECT_EQ(readBytes(path), bytes);
 }
 
-
-TEST(CdxDamage, CheckReportsBrokenLinksAndInteriorKeys)
-{
+TEST(CdxDamage, CheckReportsBrokenLinksAndInteriorKeys) {
     TempDir dir;
     MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
     const auto original = readBytes(kFixtures + "/fox_small.cdx");
@@ -867,15 +821,13 @@ TEST(CdxDamage, CheckReportsBrokenLinksAndInteriorKeys)
         std::vector<std::string> faults;
         EXPECT_FALSE(cdx->check(cdx->findTag("POSTAL"), table, faults));
         std::string all;
-        for (auto& f : faults)
-            all += f + "\n";
+        for (auto& f : faults) all += f + "\n";
         EXPECT_NE(all.find(c.expect), std::string::npos) << all;
         EXPECT_EQ(readBytes(path), bytes);
     }
 }
 
-TEST(CdxDamage, RandomCorruptionNeverCrashes)
-{
+TEST(CdxDamage, RandomCorruptionNeverCrashes) {
     TempDir dir;
     MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
     const auto original = readBytes(kFixtures + "/fox_small.cdx");
@@ -904,8 +856,7 @@ TEST(CdxDamage, RandomCorruptionNeverCrashes)
             cdx->walk(t, out, err);
             std::vector<std::string> faults;
             cdx->check(t, table, faults);
-            for (size_t i = 0; i < out.size(); i += 13)
-                cdx->seekStored(t, out[i].first, err);
+            for (size_t i = 0; i < out.size(); i += 13) cdx->seekStored(t, out[i].first, err);
             cdx->seek(t, "A1B2C3", err);
         }
         std::string why;
@@ -919,21 +870,19 @@ TEST(CdxDamage, RandomCorruptionNeverCrashes)
     EXPECT_GT(opened, 0);
 }
 
-
-TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
-{
+TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 6);
     for (int i = 0; i < 300; ++i) {
         auto rec = table.blank();
         table.set(rec, "CODE", "K" + std::to_string(i % 37));
-        if (i % 5 == 0)
-            rec[0] = '*';
+        if (i % 5 == 0) rec[0] = '*';
         table.records.push_back(rec);
     }
     std::string path = dir.file("f.cdx"), err;
-    auto cdx = CdxFile::create(path, table.fields, {{"LIVE", "CODE", "!DELETED()", false, false}}, table, err);
+    auto cdx =
+        CdxFile::create(path, table.fields, {{"LIVE", "CODE", "!DELETED()", false, false}}, table, err);
     ASSERT_TRUE(cdx) << err;
     std::string why;
     EXPECT_TRUE(cdx->maintainable(why)) << why;
@@ -941,8 +890,7 @@ TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
     auto expected = [&] {
         Entries e;
         for (uint32_t r = 1; r <= table.records.size(); ++r)
-            if (table.records[r - 1][0] != '*')
-                e.emplace_back(table.get(r, "CODE"), r);
+            if (table.records[r - 1][0] != '*') e.emplace_back(table.get(r, "CODE"), r);
         std::sort(e.begin(), e.end());
         return e;
     };
@@ -960,8 +908,7 @@ TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
         if (op % 3 == 0) {
             auto added = table.blank();
             table.set(added, "CODE", "N" + std::to_string(rng() % 50));
-            if (op % 2)
-                added[0] = '*';
+            if (op % 2) added[0] = '*';
             table.records.push_back(added);
             ASSERT_TRUE(cdx->insert(uint32_t(table.records.size()), added.data(), err)) << err;
         }
@@ -974,11 +921,9 @@ TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
     // A record the filter leaves out never matches a seek.
     uint32_t gone = 0;
     for (uint32_t r = 1; r <= table.records.size() && !gone; ++r)
-        if (table.records[r - 1][0] == '*')
-            gone = r;
+        if (table.records[r - 1][0] == '*') gone = r;
     ASSERT_GT(gone, 0u);
-    for (auto& [k, r] : walkTag(*again, "LIVE"))
-        EXPECT_NE(r, gone);
+    for (auto& [k, r] : walkTag(*again, "LIVE")) EXPECT_NE(r, gone);
     // The check notices a record the filter no longer lets in.
     table.records[walkTag(*again, "LIVE")[0].second - 1][0] = '*';
     faults.clear();
@@ -987,9 +932,7 @@ TEST(CdxMaintain, FilteredTagHoldsOnlyTheRecordsItsFilterLetsIn)
     EXPECT_NE(faults[0].find("filter leaves it out"), std::string::npos) << faults[0];
 }
 
-
-TEST(CdxMaintain, UniqueTagsFollowReplacesWithTheLowestRecordOfEachKey)
-{
+TEST(CdxMaintain, UniqueTagsFollowReplacesWithTheLowestRecordOfEachKey) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 4);
@@ -1007,11 +950,9 @@ TEST(CdxMaintain, UniqueTagsFollowReplacesWithTheLowestRecordOfEachKey)
     cdx->setRecordSource(&table);
     auto expected = [&](bool descending) {
         std::map<std::string, uint32_t> lowest;
-        for (uint32_t r = 1; r <= table.records.size(); ++r)
-            lowest.emplace(table.get(r, "CODE"), r);
+        for (uint32_t r = 1; r <= table.records.size(); ++r) lowest.emplace(table.get(r, "CODE"), r);
         Entries e(lowest.begin(), lowest.end());
-        if (descending)
-            std::reverse(e.begin(), e.end());
+        if (descending) std::reverse(e.begin(), e.end());
         return e;
     };
     for (int op = 0; op < 1500; ++op) {
@@ -1041,9 +982,7 @@ TEST(CdxMaintain, UniqueTagsFollowReplacesWithTheLowestRecordOfEachKey)
     }
 }
 
-
-TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther)
-{
+TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 8);
@@ -1071,10 +1010,7 @@ TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther)
     EXPECT_EQ(c->seek(0, "LAST", err), uint32_t(table.records.size()));
 }
 
-
-
-TEST(CdxMaintain, EmptiedLeavesAndAnEmptiedTreeStaySound)
-{
+TEST(CdxMaintain, EmptiedLeavesAndAnEmptiedTreeStaySound) {
     TempDir dir;
     MemTable table;
     table.addField("CODE", 'C', 10);
@@ -1086,9 +1022,9 @@ TEST(CdxMaintain, EmptiedLeavesAndAnEmptiedTreeStaySound)
         table.records.push_back(rec);
     }
     std::string path = dir.file("e.cdx"), err;
-    auto cdx = CdxFile::create(path, table.fields,
-                               {{"CODE", "CODE", "", false, false}, {"LIVE", "CODE", "!DELETED()", false, true}}, table,
-                               err);
+    auto cdx = CdxFile::create(
+        path, table.fields, {{"CODE", "CODE", "", false, false}, {"LIVE", "CODE", "!DELETED()", false, true}},
+        table, err);
     ASSERT_TRUE(cdx) << err;
     auto verify = [&](const char* when) {
         auto again = CdxFile::open(path, table.fields, err);

@@ -15,86 +15,73 @@ namespace {
 constexpr int kMaxTextWidth = 1024;
 constexpr int kMaxKeyLength = 240;
 
-unsigned char upperByte(unsigned char c)
-{
+unsigned char upperByte(unsigned char c) {
     // ASCII plus the Windows ANSI (cp1252) letters, the codepage of the tables this program keeps.
-    if (c >= 'a' && c <= 'z')
-        return static_cast<unsigned char>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return static_cast<unsigned char>(c - 32);
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
     switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
+        case 0x9A:
+            return 0x8A;
+        case 0x9C:
+            return 0x8C;
+        case 0x9E:
+            return 0x8E;
+        case 0xFF:
+            return 0x9F;
+        default:
+            return c;
     }
 }
 
-double parseNumberBytes(const uint8_t* p, size_t n)
-{
+double parseNumberBytes(const uint8_t* p, size_t n) {
     char buf[64];
     size_t len = 0;
     for (size_t i = 0; i < n && len < sizeof buf - 1; ++i) {
         char c = static_cast<char>(p[i]);
-        if (c == ' ' || c == '\0')
-            continue;
-        if (c == ',')
-            c = '.';
+        if (c == ' ' || c == '\0') continue;
+        if (c == ',') c = '.';
         buf[len++] = c;
     }
-    if (len == 0)
-        return 0.0;
+    if (len == 0) return 0.0;
     buf[len] = '\0';
     return std::strtod(buf, nullptr);
 }
 
-std::string upperName(std::string_view s)
-{
+std::string upperName(std::string_view s) {
     std::string r(s);
-    for (auto& c : r)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return r;
 }
 
 }  // namespace
 
-int64_t julianDay(int year, int month, int day)
-{
+int64_t julianDay(int year, int month, int day) {
     static const int mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
-        return 0;
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return 0;
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     int maxDay = mdays[month - 1] + (month == 2 && leap ? 1 : 0);
-    if (day > maxDay)
-        return 0;
+    if (day > maxDay) return 0;
     int64_t a = (14 - month) / 12;
     int64_t y = year + 4800 - a;
     int64_t m = month + 12 * a - 3;
     return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
 }
 
-int64_t julianDayOfText(std::string_view t)
-{
-    if (t.size() != 8)
-        return 0;
+int64_t julianDayOfText(std::string_view t) {
+    if (t.size() != 8) return 0;
     for (char c : t)
-        if (c < '0' || c > '9')
-            return 0;
+        if (c < '0' || c > '9') return 0;
     auto num = [&](size_t pos, size_t len) {
         int v = 0;
-        for (size_t i = pos; i < pos + len; ++i)
-            v = v * 10 + (t[i] - '0');
+        for (size_t i = pos; i < pos + len; ++i) v = v * 10 + (t[i] - '0');
         return v;
     };
     return julianDay(num(0, 4), num(4, 2), num(6, 2));
 }
 
-void encodeNumericKey(double value, char* out)
-{
+void encodeNumericKey(double value, char* out) {
     uint64_t bits = 0;
-    if (value != 0.0 && !std::isnan(value))
-        std::memcpy(&bits, &value, 8);
+    if (value != 0.0 && !std::isnan(value)) std::memcpy(&bits, &value, 8);
     if (bits >> 63)
         bits = ~bits;
     else
@@ -105,11 +92,9 @@ void encodeNumericKey(double value, char* out)
     }
 }
 
-double decodeNumericKey(const char* in)
-{
+double decodeNumericKey(const char* in) {
     uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i)
-        bits = (bits << 8) | static_cast<unsigned char>(in[i]);
+    for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<unsigned char>(in[i]);
     if (bits >> 63)
         bits &= ~(uint64_t(1) << 63);
     else
@@ -141,7 +126,10 @@ using NodePtr = std::unique_ptr<ExprNode>;
 
 struct CharField : ExprNode {
     uint32_t offset;
-    CharField(uint32_t off, int w) : offset(off) { type = KeyType::Character; width = w; }
+    CharField(uint32_t off, int w) : offset(off) {
+        type = KeyType::Character;
+        width = w;
+    }
     void text(const uint8_t* r, char* out) const override { std::memcpy(out, r + offset, size_t(width)); }
 };
 
@@ -149,28 +137,29 @@ struct NumField : ExprNode {
     uint32_t offset;
     uint16_t length;
     char kind;
-    NumField(uint32_t off, uint16_t len, char k) : offset(off), length(len), kind(k) { type = KeyType::Numeric; }
-    double number(const uint8_t* r) const override
-    {
+    NumField(uint32_t off, uint16_t len, char k) : offset(off), length(len), kind(k) {
+        type = KeyType::Numeric;
+    }
+    double number(const uint8_t* r) const override {
         const uint8_t* p = r + offset;
         switch (kind) {
-        case 'I': {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-        case 'B': {
-            double v;
-            std::memcpy(&v, p, 8);
-            return v;
-        }
-        case 'Y': {
-            int64_t v;
-            std::memcpy(&v, p, 8);
-            return double(v) / 10000.0;
-        }
-        default:
-            return parseNumberBytes(p, length);
+            case 'I': {
+                int32_t v;
+                std::memcpy(&v, p, 4);
+                return v;
+            }
+            case 'B': {
+                double v;
+                std::memcpy(&v, p, 8);
+                return v;
+            }
+            case 'Y': {
+                int64_t v;
+                std::memcpy(&v, p, 8);
+                return double(v) / 10000.0;
+            }
+            default:
+                return parseNumberBytes(p, length);
         }
     }
 };
@@ -178,15 +167,13 @@ struct NumField : ExprNode {
 struct DateField : ExprNode {
     uint32_t offset;
     explicit DateField(uint32_t off) : offset(off) { type = KeyType::Date; }
-    void text(const uint8_t* r, char* out) const override
-    {
+    void text(const uint8_t* r, char* out) const override {
         if (julianDayOfText(std::string_view(reinterpret_cast<const char*>(r + offset), 8)) == 0)
             std::memset(out, ' ', 8);
         else
             std::memcpy(out, r + offset, 8);
     }
-    double number(const uint8_t* r) const override
-    {
+    double number(const uint8_t* r) const override {
         return double(julianDayOfText(std::string_view(reinterpret_cast<const char*>(r + offset), 8)));
     }
 };
@@ -194,8 +181,7 @@ struct DateField : ExprNode {
 struct LogicalField : ExprNode {
     uint32_t offset;
     explicit LogicalField(uint32_t off) : offset(off) { type = KeyType::Logical; }
-    bool logical(const uint8_t* r) const override
-    {
+    bool logical(const uint8_t* r) const override {
         char c = static_cast<char>(r[offset]);
         return c == 'T' || c == 't' || c == 'Y' || c == 'y';
     }
@@ -203,7 +189,10 @@ struct LogicalField : ExprNode {
 
 struct TextLiteral : ExprNode {
     std::string value;
-    explicit TextLiteral(std::string v) : value(std::move(v)) { type = KeyType::Character; width = int(value.size()); }
+    explicit TextLiteral(std::string v) : value(std::move(v)) {
+        type = KeyType::Character;
+        width = int(value.size());
+    }
     void text(const uint8_t*, char* out) const override { std::memcpy(out, value.data(), value.size()); }
 };
 
@@ -215,9 +204,11 @@ struct NumLiteral : ExprNode {
 
 struct Upper : ExprNode {
     NodePtr arg;
-    explicit Upper(NodePtr a) : arg(std::move(a)) { type = KeyType::Character; width = arg->width; }
-    void text(const uint8_t* r, char* out) const override
-    {
+    explicit Upper(NodePtr a) : arg(std::move(a)) {
+        type = KeyType::Character;
+        width = arg->width;
+    }
+    void text(const uint8_t* r, char* out) const override {
         arg->text(r, out);
         for (int i = 0; i < width; ++i)
             out[i] = static_cast<char>(upperByte(static_cast<unsigned char>(out[i])));
@@ -226,16 +217,21 @@ struct Upper : ExprNode {
 
 struct Dtos : ExprNode {
     NodePtr arg;
-    explicit Dtos(NodePtr a) : arg(std::move(a)) { type = KeyType::Character; width = 8; }
+    explicit Dtos(NodePtr a) : arg(std::move(a)) {
+        type = KeyType::Character;
+        width = 8;
+    }
     void text(const uint8_t* r, char* out) const override { arg->text(r, out); }
 };
 
 struct Substr : ExprNode {
     NodePtr arg;
     int start;  // from 0
-    Substr(NodePtr a, int s, int n) : arg(std::move(a)), start(s) { type = KeyType::Character; width = n; }
-    void text(const uint8_t* r, char* out) const override
-    {
+    Substr(NodePtr a, int s, int n) : arg(std::move(a)), start(s) {
+        type = KeyType::Character;
+        width = n;
+    }
+    void text(const uint8_t* r, char* out) const override {
         char buf[kMaxTextWidth];
         arg->text(r, buf);
         std::memcpy(out, buf + start, size_t(width));
@@ -244,9 +240,11 @@ struct Substr : ExprNode {
 
 struct Concat : ExprNode {
     NodePtr a, b;
-    Concat(NodePtr x, NodePtr y) : a(std::move(x)), b(std::move(y)) { type = KeyType::Character; width = a->width + b->width; }
-    void text(const uint8_t* r, char* out) const override
-    {
+    Concat(NodePtr x, NodePtr y) : a(std::move(x)), b(std::move(y)) {
+        type = KeyType::Character;
+        width = a->width + b->width;
+    }
+    void text(const uint8_t* r, char* out) const override {
         a->text(r, out);
         b->text(r, out + a->width);
     }
@@ -261,9 +259,11 @@ struct Sum : ExprNode {
 struct Str : ExprNode {
     NodePtr arg;
     int decimals;
-    Str(NodePtr a, int len, int dec) : arg(std::move(a)), decimals(dec) { type = KeyType::Character; width = len; }
-    void text(const uint8_t* r, char* out) const override
-    {
+    Str(NodePtr a, int len, int dec) : arg(std::move(a)), decimals(dec) {
+        type = KeyType::Character;
+        width = len;
+    }
+    void text(const uint8_t* r, char* out) const override {
         double v = arg->number(r);
         char buf[400];
         int n = -1;
@@ -272,8 +272,7 @@ struct Str : ExprNode {
             double scale = std::pow(10.0, dec);
             double rounded = std::round(v * scale) / scale;
             n = std::snprintf(buf, sizeof buf, "%.*f", dec, rounded);
-            if (n >= 0 && n <= width)
-                break;
+            if (n >= 0 && n <= width) break;
             n = -1;
         }
         if (n < 0) {
@@ -305,8 +304,12 @@ struct Not : ExprNode {
 struct AndOr : ExprNode {
     NodePtr a, b;
     bool isAnd;
-    AndOr(NodePtr x, NodePtr y, bool both) : a(std::move(x)), b(std::move(y)), isAnd(both) { type = KeyType::Logical; }
-    bool logical(const uint8_t* r) const override { return isAnd ? a->logical(r) && b->logical(r) : a->logical(r) || b->logical(r); }
+    AndOr(NodePtr x, NodePtr y, bool both) : a(std::move(x)), b(std::move(y)), isAnd(both) {
+        type = KeyType::Logical;
+    }
+    bool logical(const uint8_t* r) const override {
+        return isAnd ? a->logical(r) && b->logical(r) : a->logical(r) || b->logical(r);
+    }
 };
 
 // ----- parser -----
@@ -319,13 +322,10 @@ struct Parser {
 
     Parser(std::string_view text, const std::vector<FieldDesc>& f) : s(text), fields(f) {}
 
-    void skipSpace()
-    {
-        while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos])))
-            ++pos;
+    void skipSpace() {
+        while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos]))) ++pos;
     }
-    bool accept(char c)
-    {
+    bool accept(char c) {
         skipSpace();
         if (pos < s.size() && s[pos] == c) {
             ++pos;
@@ -333,86 +333,69 @@ struct Parser {
         }
         return false;
     }
-    bool fail(std::string msg)
-    {
-        if (error.empty())
-            error = std::move(msg);
+    bool fail(std::string msg) {
+        if (error.empty()) error = std::move(msg);
         return false;
     }
-    std::string identifier()
-    {
+    std::string identifier() {
         skipSpace();
         size_t b = pos;
-        while (pos < s.size() && (std::isalnum(static_cast<unsigned char>(s[pos])) || s[pos] == '_'))
-            ++pos;
+        while (pos < s.size() && (std::isalnum(static_cast<unsigned char>(s[pos])) || s[pos] == '_')) ++pos;
         return std::string(s.substr(b, pos - b));
     }
 
     // Case-insensitive keyword; words of letters must not run on into a name.
-    bool acceptWord(std::string_view w)
-    {
+    bool acceptWord(std::string_view w) {
         skipSpace();
-        if (s.size() - pos < w.size() || upperName(s.substr(pos, w.size())) != w)
-            return false;
+        if (s.size() - pos < w.size() || upperName(s.substr(pos, w.size())) != w) return false;
         if (std::isalpha(static_cast<unsigned char>(w.back())) && pos + w.size() < s.size()) {
             unsigned char next = static_cast<unsigned char>(s[pos + w.size()]);
-            if (std::isalnum(next) || next == '_')
-                return false;
+            if (std::isalnum(next) || next == '_') return false;
         }
         pos += w.size();
         return true;
     }
 
-    bool isLogical(const NodePtr& n, const char* op)
-    {
-        if (n && n->type != KeyType::Logical)
-            return fail(std::string(op) + " needs logical values");
+    bool isLogical(const NodePtr& n, const char* op) {
+        if (n && n->type != KeyType::Logical) return fail(std::string(op) + " needs logical values");
         return n != nullptr;
     }
 
     // expression: conjunctions joined by .OR.; conjunction: negations joined by .AND.
-    NodePtr expression()
-    {
+    NodePtr expression() {
         NodePtr left = conjunction();
         while (left && (acceptWord(".OR.") || acceptWord("OR"))) {
             NodePtr right = conjunction();
-            if (!isLogical(left, ".OR.") || !isLogical(right, ".OR."))
-                return nullptr;
+            if (!isLogical(left, ".OR.") || !isLogical(right, ".OR.")) return nullptr;
             left = std::make_unique<AndOr>(std::move(left), std::move(right), false);
         }
         return left;
     }
 
-    NodePtr conjunction()
-    {
+    NodePtr conjunction() {
         NodePtr left = negation();
         while (left && (acceptWord(".AND.") || acceptWord("AND"))) {
             NodePtr right = negation();
-            if (!isLogical(left, ".AND.") || !isLogical(right, ".AND."))
-                return nullptr;
+            if (!isLogical(left, ".AND.") || !isLogical(right, ".AND.")) return nullptr;
             left = std::make_unique<AndOr>(std::move(left), std::move(right), true);
         }
         return left;
     }
 
-    NodePtr negation()
-    {
+    NodePtr negation() {
         if (acceptWord(".NOT.") || acceptWord("NOT") || accept('!')) {
             NodePtr arg = negation();
-            if (!isLogical(arg, ".NOT."))
-                return nullptr;
+            if (!isLogical(arg, ".NOT.")) return nullptr;
             return std::make_unique<Not>(std::move(arg));
         }
         return sum();
     }
 
-    NodePtr sum()
-    {
+    NodePtr sum() {
         NodePtr left = term();
         while (left && accept('+')) {
             NodePtr right = term();
-            if (!right)
-                return nullptr;
+            if (!right) return nullptr;
             if (left->type == KeyType::Character && right->type == KeyType::Character) {
                 if (left->width + right->width > kMaxTextWidth) {
                     fail("text too long");
@@ -429,22 +412,17 @@ struct Parser {
         return left;
     }
 
-    bool integerArg(int& out)
-    {
+    bool integerArg(int& out) {
         skipSpace();
         size_t b = pos;
-        if (pos < s.size() && s[pos] == '-')
-            ++pos;
-        while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos])))
-            ++pos;
-        if (b == pos)
-            return fail("a whole number was expected at position " + std::to_string(b + 1));
+        if (pos < s.size() && s[pos] == '-') ++pos;
+        while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) ++pos;
+        if (b == pos) return fail("a whole number was expected at position " + std::to_string(b + 1));
         out = std::atoi(std::string(s.substr(b, pos - b)).c_str());
         return true;
     }
 
-    NodePtr function(const std::string& name)
-    {
+    NodePtr function(const std::string& name) {
         auto close = [&](NodePtr n) -> NodePtr {
             if (!accept(')')) {
                 fail("\")\" expected after the arguments of " + name);
@@ -452,110 +430,87 @@ struct Parser {
             }
             return n;
         };
-        if (name == "DELETED")
-            return close(std::make_unique<Deleted>());
+        if (name == "DELETED") return close(std::make_unique<Deleted>());
         NodePtr arg = expression();
-        if (!arg)
-            return nullptr;
+        if (!arg) return nullptr;
         if (name == "UPPER") {
-            if (arg->type != KeyType::Character)
-                return fail("UPPER needs text"), nullptr;
+            if (arg->type != KeyType::Character) return fail("UPPER needs text"), nullptr;
             return close(std::make_unique<Upper>(std::move(arg)));
         }
         if (name == "DTOS") {
-            if (arg->type != KeyType::Date)
-                return fail("DTOS needs a date"), nullptr;
+            if (arg->type != KeyType::Date) return fail("DTOS needs a date"), nullptr;
             return close(std::make_unique<Dtos>(std::move(arg)));
         }
         if (name == "STR") {
-            if (arg->type != KeyType::Numeric)
-                return fail("STR needs a number"), nullptr;
+            if (arg->type != KeyType::Numeric) return fail("STR needs a number"), nullptr;
             int len = 10, dec = 0;
             if (accept(',')) {
-                if (!integerArg(len))
-                    return nullptr;
-                if (accept(',') && !integerArg(dec))
-                    return nullptr;
+                if (!integerArg(len)) return nullptr;
+                if (accept(',') && !integerArg(dec)) return nullptr;
             }
             if (len < 1 || len > kMaxKeyLength || dec < 0 || dec >= len)
                 return fail("STR length or decimals out of range"), nullptr;
             return close(std::make_unique<Str>(std::move(arg), len, dec));
         }
         if (name == "LEFT" || name == "RIGHT") {
-            if (arg->type != KeyType::Character)
-                return fail(name + " needs text"), nullptr;
+            if (arg->type != KeyType::Character) return fail(name + " needs text"), nullptr;
             int n = 0;
-            if (!accept(',') || !integerArg(n))
-                return fail(name + " needs a length"), nullptr;
+            if (!accept(',') || !integerArg(n)) return fail(name + " needs a length"), nullptr;
             n = std::clamp(n, 0, arg->width);
-            if (n == 0)
-                return fail(name + " gives empty text"), nullptr;
+            if (n == 0) return fail(name + " gives empty text"), nullptr;
             int start = name == "LEFT" ? 0 : arg->width - n;
             return close(std::make_unique<Substr>(std::move(arg), start, n));
         }
         if (name == "SUBSTR") {
-            if (arg->type != KeyType::Character)
-                return fail("SUBSTR needs text"), nullptr;
+            if (arg->type != KeyType::Character) return fail("SUBSTR needs text"), nullptr;
             int start = 0;
-            if (!accept(',') || !integerArg(start))
-                return fail("SUBSTR needs a start"), nullptr;
-            if (start < 1 || start > arg->width)
-                return fail("SUBSTR start out of range"), nullptr;
+            if (!accept(',') || !integerArg(start)) return fail("SUBSTR needs a start"), nullptr;
+            if (start < 1 || start > arg->width) return fail("SUBSTR start out of range"), nullptr;
             int n = arg->width - start + 1;
             if (accept(',')) {
-                if (!integerArg(n))
-                    return nullptr;
+                if (!integerArg(n)) return nullptr;
                 n = std::clamp(n, 0, arg->width - start + 1);
             }
-            if (n == 0)
-                return fail("SUBSTR gives empty text"), nullptr;
+            if (n == 0) return fail("SUBSTR gives empty text"), nullptr;
             return close(std::make_unique<Substr>(std::move(arg), start - 1, n));
         }
         return fail("unknown function " + name + "()"), nullptr;
     }
 
-    NodePtr term()
-    {
+    NodePtr term() {
         skipSpace();
-        if (pos >= s.size())
-            return fail("expression ends too early"), nullptr;
-        if (acceptWord(".T."))
-            return std::make_unique<LogicalLiteral>(true);
-        if (acceptWord(".F."))
-            return std::make_unique<LogicalLiteral>(false);
+        if (pos >= s.size()) return fail("expression ends too early"), nullptr;
+        if (acceptWord(".T.")) return std::make_unique<LogicalLiteral>(true);
+        if (acceptWord(".F.")) return std::make_unique<LogicalLiteral>(false);
         char c = s[pos];
         if (c == '(') {
             ++pos;
             NodePtr n = expression();
-            if (n && !accept(')'))
-                return fail("\")\" expected"), nullptr;
+            if (n && !accept(')')) return fail("\")\" expected"), nullptr;
             return n;
         }
         if (c == '"' || c == '\'' || c == '[') {
             char closing = c == '[' ? ']' : c;
             size_t end = s.find(closing, pos + 1);
-            if (end == std::string_view::npos)
-                return fail("unterminated text"), nullptr;
+            if (end == std::string_view::npos) return fail("unterminated text"), nullptr;
             std::string v(s.substr(pos + 1, end - pos - 1));
             pos = end + 1;
-            if (v.empty())
-                return fail("empty text literal"), nullptr;
+            if (v.empty()) return fail("empty text literal"), nullptr;
             return std::make_unique<TextLiteral>(std::move(v));
         }
         if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-') {
             char* endp = nullptr;
             std::string rest(s.substr(pos));
             double v = std::strtod(rest.c_str(), &endp);
-            if (endp == rest.c_str())
-                return fail("unexpected \"" + std::string(1, c) + "\""), nullptr;
+            if (endp == rest.c_str()) return fail("unexpected \"" + std::string(1, c) + "\""), nullptr;
             pos += size_t(endp - rest.c_str());
             return std::make_unique<NumLiteral>(v);
         }
         std::string name = upperName(identifier());
         if (name.empty())
-            return fail("unexpected \"" + std::string(1, c) + "\" at position " + std::to_string(pos + 1)), nullptr;
-        if (accept('('))
-            return function(name);
+            return fail("unexpected \"" + std::string(1, c) + "\" at position " + std::to_string(pos + 1)),
+                   nullptr;
+        if (accept('(')) return function(name);
         skipSpace();
         if (s.substr(pos, 2) == "->") {
             // alias->FIELD: the alias is the table itself.
@@ -565,29 +520,27 @@ struct Parser {
         return field(name);
     }
 
-    NodePtr field(const std::string& name)
-    {
+    NodePtr field(const std::string& name) {
         for (const auto& f : fields) {
-            if (upperName(f.name) != name)
-                continue;
+            if (upperName(f.name) != name) continue;
             switch (f.type) {
-            case 'C':
-                if (f.length > kMaxTextWidth)
-                    return fail("field " + name + " too long"), nullptr;
-                return std::make_unique<CharField>(f.offset, f.length);
-            case 'N':
-            case 'F':
-            case 'I':
-            case 'B':
-            case 'Y':
-                return std::make_unique<NumField>(f.offset, f.length, f.type);
-            case 'D':
-                return std::make_unique<DateField>(f.offset);
-            case 'L':
-                return std::make_unique<LogicalField>(f.offset);
-            default:
-                return fail("field " + name + " of type " + std::string(1, f.type) + " cannot be part of a key"),
-                       nullptr;
+                case 'C':
+                    if (f.length > kMaxTextWidth) return fail("field " + name + " too long"), nullptr;
+                    return std::make_unique<CharField>(f.offset, f.length);
+                case 'N':
+                case 'F':
+                case 'I':
+                case 'B':
+                case 'Y':
+                    return std::make_unique<NumField>(f.offset, f.length, f.type);
+                case 'D':
+                    return std::make_unique<DateField>(f.offset);
+                case 'L':
+                    return std::make_unique<LogicalField>(f.offset);
+                default:
+                    return fail("field " + name + " of type " + std::string(1, f.type) +
+                                " cannot be part of a key"),
+                           nullptr;
             }
         }
         return fail("unknown field " + name), nullptr;
@@ -599,8 +552,7 @@ struct Parser {
 KeyExpr::~KeyExpr() = default;
 
 std::unique_ptr<KeyExpr> KeyExpr::compile(std::string_view text, const std::vector<FieldDesc>& fields,
-                                          std::string& error)
-{
+                                          std::string& error) {
     Parser p(text, fields);
     NodePtr root = p.expression();
     if (root) {
@@ -618,96 +570,88 @@ std::unique_ptr<KeyExpr> KeyExpr::compile(std::string_view text, const std::vect
     std::unique_ptr<KeyExpr> k(new KeyExpr);
     k->type_ = root->type;
     switch (root->type) {
-    case KeyType::Character:
-        if (root->width > kMaxKeyLength) {
-            error = "key expression \"" + std::string(text) + "\" gives keys longer than 240 bytes";
-            return nullptr;
-        }
-        k->keyLength_ = root->width;
-        break;
-    case KeyType::Numeric:
-    case KeyType::Date:
-        k->keyLength_ = 8;
-        break;
-    case KeyType::Logical:
-        k->keyLength_ = 1;
-        break;
+        case KeyType::Character:
+            if (root->width > kMaxKeyLength) {
+                error = "key expression \"" + std::string(text) + "\" gives keys longer than 240 bytes";
+                return nullptr;
+            }
+            k->keyLength_ = root->width;
+            break;
+        case KeyType::Numeric:
+        case KeyType::Date:
+            k->keyLength_ = 8;
+            break;
+        case KeyType::Logical:
+            k->keyLength_ = 1;
+            break;
     }
     k->root_ = std::move(root);
     return k;
 }
 
-void KeyExpr::evaluate(const uint8_t* record, char* out) const
-{
+void KeyExpr::evaluate(const uint8_t* record, char* out) const {
     switch (type_) {
-    case KeyType::Character:
-        root_->text(record, out);
-        break;
-    case KeyType::Numeric:
-    case KeyType::Date:
-        encodeNumericKey(root_->number(record), out);
-        break;
-    case KeyType::Logical:
-        out[0] = root_->logical(record) ? 'T' : 'F';
-        break;
+        case KeyType::Character:
+            root_->text(record, out);
+            break;
+        case KeyType::Numeric:
+        case KeyType::Date:
+            encodeNumericKey(root_->number(record), out);
+            break;
+        case KeyType::Logical:
+            out[0] = root_->logical(record) ? 'T' : 'F';
+            break;
     }
 }
 
-std::string KeyExpr::evaluate(const uint8_t* record) const
-{
+std::string KeyExpr::evaluate(const uint8_t* record) const {
     std::string k(size_t(keyLength_), '\0');
     evaluate(record, k.data());
     return k;
 }
 
-bool KeyExpr::test(const uint8_t* record) const
-{
+bool KeyExpr::test(const uint8_t* record) const {
     return type_ == KeyType::Logical && root_->logical(record);
 }
 
-bool KeyExpr::keyFromText(std::string_view text, std::string& key) const
-{
+bool KeyExpr::keyFromText(std::string_view text, std::string& key) const {
     auto trimmed = [&] {
         size_t b = text.find_first_not_of(' ');
-        if (b == std::string_view::npos)
-            return std::string();
+        if (b == std::string_view::npos) return std::string();
         size_t e = text.find_last_not_of(' ');
         return std::string(text.substr(b, e - b + 1));
     };
     switch (type_) {
-    case KeyType::Character:
-        key.assign(text);
-        return true;
-    case KeyType::Numeric: {
-        std::string t = trimmed();
-        if (t.empty())
-            return false;
-        char* end = nullptr;
-        double v = std::strtod(t.c_str(), &end);
-        if (*end != '\0')
-            return false;
-        key.resize(8);
-        encodeNumericKey(v, key.data());
-        return true;
-    }
-    case KeyType::Date: {
-        int64_t j = julianDayOfText(trimmed());
-        if (j == 0)
-            return false;
-        key.resize(8);
-        encodeNumericKey(double(j), key.data());
-        return true;
-    }
-    case KeyType::Logical: {
-        std::string t = upperName(trimmed());
-        if (t == "T" || t == "Y" || t == ".T.")
-            key = "T";
-        else if (t == "F" || t == "N" || t == ".F.")
-            key = "F";
-        else
-            return false;
-        return true;
-    }
+        case KeyType::Character:
+            key.assign(text);
+            return true;
+        case KeyType::Numeric: {
+            std::string t = trimmed();
+            if (t.empty()) return false;
+            char* end = nullptr;
+            double v = std::strtod(t.c_str(), &end);
+            if (*end != '\0') return false;
+            key.resize(8);
+            encodeNumericKey(v, key.data());
+            return true;
+        }
+        case KeyType::Date: {
+            int64_t j = julianDayOfText(trimmed());
+            if (j == 0) return false;
+            key.resize(8);
+            encodeNumericKey(double(j), key.data());
+            return true;
+        }
+        case KeyType::Logical: {
+            std::string t = upperName(trimmed());
+            if (t == "T" || t == "Y" || t == ".T.")
+                key = "T";
+            else if (t == "F" || t == "N" || t == ".F.")
+                key = "F";
+            else
+                return false;
+            return true;
+        }
     }
     return false;
 }

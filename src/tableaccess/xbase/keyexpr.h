@@ -11,13 +11,13 @@
 //    values, all bits inverted for negative ones);
 //  - date keys are the julian day number encoded like a numeric key (0 for an empty date);
 //  - logical keys are one byte, 'T' or 'F'.
-#include "tableaccess/xbase/fields.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tableaccess/xbase/fields.h"
 
 namespace xb {
 
@@ -28,7 +28,7 @@ struct ExprNode;
 }
 
 class KeyExpr {
-public:
+  public:
     ~KeyExpr();
     KeyExpr(const KeyExpr&) = delete;
     KeyExpr& operator=(const KeyExpr&) = delete;
@@ -55,7 +55,7 @@ public:
     // False when the text is not a value of that kind.
     bool keyFromText(std::string_view text, std::string& key) const;
 
-private:
+  private:
     KeyExpr() = default;
     std::unique_ptr<detail::ExprNode> root_;
     KeyType type_ = KeyType::Character;

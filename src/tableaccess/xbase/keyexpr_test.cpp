@@ -11,8 +11,7 @@ namespace {
 
 // A record layout: deletion flag, CODE C(6), TOWN C(12), POP N(9,0), AREA N(8,2), DAY D, FLAG L,
 // NOTE M, COUNT I.
-std::vector<FieldDesc> layout()
-{
+std::vector<FieldDesc> layout() {
     std::vector<FieldDesc> f;
     uint32_t off = 1;
     auto add = [&](const char* name, char type, uint16_t len, uint8_t dec = 0) {
@@ -32,20 +31,17 @@ std::vector<FieldDesc> layout()
 
 struct Rec {
     std::vector<uint8_t> bytes;
-    explicit Rec(const std::vector<FieldDesc>& fields)
-    {
+    explicit Rec(const std::vector<FieldDesc>& fields) {
         uint32_t size = 1;
-        for (auto& f : fields)
-            size = std::max<uint32_t>(size, f.offset + f.length);
+        for (auto& f : fields) size = std::max<uint32_t>(size, f.offset + f.length);
         bytes.assign(size, ' ');
     }
-    Rec& set(const std::vector<FieldDesc>& fields, const std::string& name, const std::string& text, bool right = false)
-    {
+    Rec& set(const std::vector<FieldDesc>& fields, const std::string& name, const std::string& text,
+             bool right = false) {
         for (auto& f : fields)
             if (f.name == name) {
                 std::string v = text;
-                if (right && v.size() < f.length)
-                    v = std::string(f.length - v.size(), ' ') + v;
+                if (right && v.size() < f.length) v = std::string(f.length - v.size(), ' ') + v;
                 v.resize(f.length, ' ');
                 std::memcpy(bytes.data() + f.offset, v.data(), f.length);
                 return *this;
@@ -55,44 +51,39 @@ struct Rec {
     }
 };
 
-std::string eval(const std::string& expr, const Rec& r, KeyType* type = nullptr)
-{
+std::string eval(const std::string& expr, const Rec& r, KeyType* type = nullptr) {
     std::string err;
     auto k = KeyExpr::compile(expr, layout(), err);
     EXPECT_TRUE(k) << expr << ": " << err;
-    if (!k)
-        return "<error>";
-    if (type)
-        *type = k->type();
+    if (!k) return "<error>";
+    if (type) *type = k->type();
     std::string out = k->evaluate(r.bytes.data());
     EXPECT_EQ(int(out.size()), k->keyLength());
     return out;
 }
 
-Rec sample()
-{
+Rec sample() {
     auto f = layout();
     Rec r(f);
     r.set(f, "CODE", "a1b2c3")
-        .set(f, "TOWN", "qu\xE9" "bec")
+        .set(f, "TOWN",
+             "qu\xE9"
+             "bec")
         .set(f, "POP", "604830", true)
         .set(f, "AREA", "78.75", true)
         .set(f, "DAY", "20240229")
         .set(f, "FLAG", "T");
     int32_t count = -12;
     for (auto& fd : f)
-        if (fd.name == "COUNT")
-            std::memcpy(r.bytes.data() + fd.offset, &count, 4);
+        if (fd.name == "COUNT") std::memcpy(r.bytes.data() + fd.offset, &count, 4);
     return r;
 }
 
-TEST(KeyEncoding, NumericKeysSortLikeTheirValues)
-{
+TEST(KeyEncoding, NumericKeysSortLikeTheirValues) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> dist(-1e9, 1e9);
     std::vector<double> values{0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1e-300, -1e-300, 604830, 604831};
-    for (int i = 0; i < 2000; ++i)
-        values.push_back(std::round(dist(rng) * (i % 3 == 0 ? 1e-6 : 1.0)));
+    for (int i = 0; i < 2000; ++i) values.push_back(std::round(dist(rng) * (i % 3 == 0 ? 1e-6 : 1.0)));
     for (size_t i = 0; i < values.size(); ++i) {
         char a[8];
         encodeNumericKey(values[i], a);
@@ -115,8 +106,7 @@ TEST(KeyEncoding, NumericKeysSortLikeTheirValues)
     EXPECT_EQ(static_cast<unsigned char>(k[7]), 0x00);
 }
 
-TEST(KeyEncoding, JulianDays)
-{
+TEST(KeyEncoding, JulianDays) {
     EXPECT_EQ(julianDay(2000, 1, 1), 2451545);
     EXPECT_EQ(julianDay(1970, 1, 1), 2440588);
     EXPECT_EQ(julianDay(2024, 3, 1) - julianDay(2024, 2, 28), 2);  // leap year
@@ -129,14 +119,15 @@ TEST(KeyEncoding, JulianDays)
     EXPECT_EQ(julianDayOfText("2000O101"), 0);
 }
 
-TEST(KeyExpr, CharacterFunctions)
-{
+TEST(KeyExpr, CharacterFunctions) {
     Rec r = sample();
     KeyType type{};
     EXPECT_EQ(eval("CODE", r, &type), "a1b2c3");
     EXPECT_EQ(type, KeyType::Character);
     EXPECT_EQ(eval("upper( code )", r), "A1B2C3");
-    EXPECT_EQ(eval("UPPER(TOWN)", r), "QU\xC9" "BEC      ");
+    EXPECT_EQ(eval("UPPER(TOWN)", r),
+              "QU\xC9"
+              "BEC      ");
     EXPECT_EQ(eval("LEFT(CODE,3)", r), "a1b");
     EXPECT_EQ(eval("RIGHT(CODE, 2)", r), "c3");
     EXPECT_EQ(eval("SUBSTR(CODE,2,3)", r), "1b2");
@@ -147,21 +138,19 @@ TEST(KeyExpr, CharacterFunctions)
     EXPECT_EQ(eval("T->CODE", r), "a1b2c3");
 }
 
-TEST(KeyExpr, StrFormatsNumbers)
-{
+TEST(KeyExpr, StrFormatsNumbers) {
     Rec r = sample();
     EXPECT_EQ(eval("STR(POP)", r), "    604830");
     EXPECT_EQ(eval("STR(POP,9)", r), "   604830");
     EXPECT_EQ(eval("STR(AREA,8,1)", r), "    78.8");  // rounds half away from zero
     EXPECT_EQ(eval("STR(AREA,5,2)", r), "78.75");
-    EXPECT_EQ(eval("STR(AREA,3,2)", r), " 79");      // drops decimals before overflowing
-    EXPECT_EQ(eval("STR(POP,4)", r), "****");       // too wide
+    EXPECT_EQ(eval("STR(AREA,3,2)", r), " 79");  // drops decimals before overflowing
+    EXPECT_EQ(eval("STR(POP,4)", r), "****");    // too wide
     EXPECT_EQ(eval("STR(COUNT,5)", r), "  -12");
     EXPECT_EQ(eval("LEFT(CODE,2)+STR(POP,7)", r), "a1 604830");
 }
 
-TEST(KeyExpr, NumericDateAndLogicalKeys)
-{
+TEST(KeyExpr, NumericDateAndLogicalKeys) {
     Rec r = sample();
     KeyType type{};
     std::string k = eval("POP", r, &type);
@@ -184,11 +173,10 @@ TEST(KeyExpr, NumericDateAndLogicalKeys)
     EXPECT_EQ(decodeNumericKey(eval("POP", blank).data()), 0.0);
 }
 
-TEST(KeyExpr, RejectsWhatItCannotEvaluate)
-{
-    const char* bad[] = {"NOSUCH",   "UPPER(POP)", "DTOS(CODE)",   "STR(CODE)",  "NOTE",      "CODE+POP",
-                         "TRIM(CODE)", "UPPER(CODE", "CODE)",      "",           "LEFT(CODE)", "SUBSTR(CODE,9)",
-                         "STR(POP,0)", "CODE CODE",  "'unterminated"};
+TEST(KeyExpr, RejectsWhatItCannotEvaluate) {
+    const char* bad[] = {"NOSUCH",     "UPPER(POP)",     "DTOS(CODE)", "STR(CODE)", "NOTE",
+                         "CODE+POP",   "TRIM(CODE)",     "UPPER(CODE", "CODE)",     "",
+                         "LEFT(CODE)", "SUBSTR(CODE,9)", "STR(POP,0)", "CODE CODE", "'unterminated"};
     for (const char* text : bad) {
         std::string err;
         EXPECT_FALSE(KeyExpr::compile(text, layout(), err)) << text;
@@ -203,8 +191,7 @@ TEST(KeyExpr, RejectsWhatItCannotEvaluate)
     EXPECT_FALSE(KeyExpr::compile("BIG+BIG", wide, err));
 }
 
-TEST(KeyExpr, KeysFromTypedText)
-{
+TEST(KeyExpr, KeysFromTypedText) {
     std::string err, key;
     auto num = KeyExpr::compile("POP", layout(), err);
     ASSERT_TRUE(num);
@@ -224,9 +211,7 @@ TEST(KeyExpr, KeysFromTypedText)
     EXPECT_FALSE(flag->keyFromText("maybe", key));
 }
 
-
-TEST(KeyExpr, FiltersAreLogicalExpressions)
-{
+TEST(KeyExpr, FiltersAreLogicalExpressions) {
     auto f = layout();
     Rec r = sample();  // FLAG is T, not deleted
     std::string err;
