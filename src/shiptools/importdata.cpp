@@ -286,7 +286,7 @@ public:
     int lastDataRow() const {
         for (int r = std::min<int>(static_cast<int>(rows_), kLastImportRow); r >= 1; --r) {
             const QString a = text(r, 1);
-            if (r == 1) return a.trimmed().isEmpty() ? 0 : 1;
+            if (r == 1) return trimBlanks(a).isEmpty() ? 0 : 1;
             if (!a.isEmpty()) return r;
         }
         return 0;
@@ -460,7 +460,7 @@ bool ShipmentImport::ImportSpreadsheet(const QString& fileName, bool overwrite) 
         LinePlacer place(page_, overwrite);
         state_.FImportAbort = false;
         for (int r = firstRow; r <= last; ++r) {
-            if (book.text(r, 1).trimmed().isEmpty()) continue;
+            if (trimBlanks(book.text(r, 1)).isEmpty()) continue;
             if (r % 7 == 0) {
                 if (QLabel* l2 = session.label2()) l2->setText(QString::number(r));
                 QApplication::processEvents();
