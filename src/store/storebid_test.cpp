@@ -467,6 +467,28 @@ TEST_F(StoreBidTest, IdWithAnAccentedLetter) {
     EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColTotPcs, 2), "2");
 }
 
+TEST_F(StoreBidTest, LoadingChangesNeitherTableAndAnEmptyBillingCodeTicksNothing) {
+    main->ebxLocalBidID->setText(QStringLiteral("NoBill"));
+    profile->cgBillingOption()->clearChecks();
+    for (int r = 1; r <= 2; ++r) setLine(r, QStringLiteral("Express"), r);
+    StoreBid(w(), state_);
+    auto bytes = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray bids = bytes(bidsPath());
+    const QByteArray tail = bytes(tailPath());
+
+    ClearBidWindow(w(), state_);
+    ASSERT_TRUE(profile->cgBillingOption()->isItemChecked(0)) << "a fresh bid ticks Pre Paid";
+    LoadBid(w(), state_, 1);
+    for (int i = 0; i < profile->cgBillingOption()->count(); ++i)
+        EXPECT_FALSE(profile->cgBillingOption()->isItemChecked(i)) << "the default tick does not apply " << i;
+    EXPECT_EQ(main->ebxLocalBidID->text(), "NoBill");
+    EXPECT_EQ(bytes(bidsPath()), bids);
+    EXPECT_EQ(bytes(tailPath()), tail);
+}
+
 // The tables a store writes, read back by another program.
 TEST_F(StoreBidTest, TablesReadBackWithPythonDbfread) {
     if (!QFile::exists(QStringLiteral("/usr/bin/python3"))) GTEST_SKIP() << "no /usr/bin/python3";
