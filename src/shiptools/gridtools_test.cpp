@@ -372,5 +372,40 @@ TEST_F(FindReplaceTest, WindowIsFilledByAGradientPanel) {
     EXPECT_EQ(labels, (QStringList{"Find Postal/Zip", "From Postal", "To Postal", "and Replace ALL with"}));
 }
 
+class ToolButtonsTest : public ShipToolsTest {};
+
+TEST_F(ToolButtonsTest, ButtonsCarryTheirHintsAndRunTheirHandlers) {
+    wireShipmentTools(*page_, state_, {});
+    auto button = [this](const char* name) { return page_->findChild<QPushButton*>(QLatin1String(name)); };
+    EXPECT_EQ(button("btnImport")->toolTip(), "Reads in Comma Seperated Data from Export.txt");
+    EXPECT_EQ(button("btnCopyLine")->toolTip(), "Copy the Current Line Multiple times...");
+    EXPECT_EQ(button("btnClearShipGrid")->toolTip(), "Clear out ALL entered Shipment Information");
+    EXPECT_EQ(button("btnFindRepl")->toolTip(), "Find and Replace Postal Codes Mutiple times...");
+
+    ScriptedPrompt prompt;
+    bidId_->clear();
+    prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Need to have a Local Bid ID first..."); });
+    QTest::mouseClick(button("btnImport"), Qt::LeftButton);
+    grid_->setCurrentCell(P::ColService, 1, true);
+    prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Current Line is Empty!"); });
+    QTest::mouseClick(button("btnCopyLine"), Qt::LeftButton);
+
+    QStringList titles;
+    whenModalShown([&](QWidget* w) {
+        titles << w->windowTitle();
+        QTest::mouseClick(w->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+    });
+    QTest::mouseClick(button("btnClearShipGrid"), Qt::LeftButton);
+    bool findShown = false;
+    whenModalShown([&](QWidget* w) {
+        findShown = w->findChild<GradientPanel*>() != nullptr;
+        QTest::mouseClick(w->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+    });
+    QTest::mouseClick(button("btnFindRepl"), Qt::LeftButton);
+    EXPECT_EQ(titles, QStringList{"Clear Shipment Entries"});
+    EXPECT_TRUE(findShown);
+    EXPECT_EQ(prompt.pending(), 0);
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -526,6 +526,13 @@ void wireShipmentTools(ShipmentPage& page, MainState& state, ImportProgressFacto
     auto button = [&page](const char* name) { return page.findChild<QPushButton*>(QLatin1String(name)); };
     if (auto* b = button("btnImport"))
         QObject::connect(b, &QAbstractButton::clicked, &page, [importer] { importer->btnImportClick(); });
+    const std::pair<const char*, const char*> hints[] = {
+        {"btnCopyLine", "Copy the Current Line Multiple times..."},
+        {"btnClearShipGrid", "Clear out ALL entered Shipment Information"},
+        {"btnFindRepl", "Find and Replace Postal Codes Mutiple times..."},
+    };
+    for (const auto& [name, hint] : hints)
+        if (auto* b = button(name); b && b->toolTip().isEmpty()) b->setToolTip(QString::fromLatin1(hint));
     if (auto* b = button("btnCopyLine"))
         QObject::connect(b, &QAbstractButton::clicked, &page, [&page] { btnCopyLineClick(page); });
     if (auto* b = button("btnClearShipGrid"))
