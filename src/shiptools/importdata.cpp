@@ -186,6 +186,10 @@ bool readFileBytes(const QString& fileName, QByteArray& bytes, QString& reason) 
         reason = f.errorString();
         return false;
     }
+    if (f.size() > kMaxImportTextBytes) {
+        reason = QStringLiteral("it is larger than %1 MB").arg(kMaxImportTextBytes / (1024 * 1024));
+        return false;
+    }
     bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) {
         reason = f.errorString();
@@ -490,8 +494,10 @@ bool ShipmentImport::ImportTextFile(const QString& fileName, bool overwrite) {
         showImportError(fileName, reason);
         return false;
     }
-    const QStringList lines = SplitImportLines(DecodeImportText(bytes));
+    QStringList lines = SplitImportLines(DecodeImportText(bytes));
     bytes.clear();
+    const bool cut = lines.size() > kLastImportRow;
+    if (cut) lines.resize(kLastImportRow);
 
     const std::vector<int> cols = targetColumns(mobChecked());
     StringGrid* grid = page_.shipmentGrid();
@@ -514,6 +520,12 @@ bool ShipmentImport::ImportTextFile(const QString& fileName, bool overwrite) {
         grid->endUpdate();
     }
     page_.notifyLinesChanged();
+    session.end();
+    if (cut)
+        messageBox(QStringLiteral("Only the first %1 lines of %2 were imported.")
+                       .arg(kLastImportRow)
+                       .arg(QDir::toNativeSeparators(fileName)),
+                   QStringLiteral("File Import"), PromptIcon::Warning, Ok);
     return true;
 }
 

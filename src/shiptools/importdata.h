@@ -23,6 +23,8 @@ using ImportProgressFactory = std::function<std::unique_ptr<QDialog>(QWidget* ow
 
 // The highest sheet row the spreadsheet import reads, and so the most lines one import brings.
 constexpr int kLastImportRow = 65535;
+// A text file brings at most as many lines as a sheet, and is refused when it is larger than this.
+constexpr qint64 kMaxImportTextBytes = 64 * 1024 * 1024;
 
 // The text of a file line cut into fields as the text import cuts it: separator a tab when the line
 // holds one, else a comma; at most `maxFields` fields; each field unquoted and trimmed.
@@ -50,7 +52,8 @@ public:
     void btnImportClick();
 
     // Both return false (after an error box naming the file and the reason) when the file cannot be
-    // read; the grid is then exactly as it was.
+    // read; the grid is then exactly as it was. A text file larger than kMaxImportTextBytes counts as
+    // unreadable; of a longer one, the first kLastImportRow lines are imported and a warning says so.
     bool ImportSpreadsheet(const QString& fileName, bool overwrite);
     bool ImportTextFile(const QString& fileName, bool overwrite);
 

@@ -223,6 +223,46 @@ TEST_F(TextImportTest, PickersShowTheCurrentLine) {
     EXPECT_EQ(page_->countryPicker()->currentText(), "US    United States");
 }
 
+TEST_F(TextImportTest, AtMost65535LinesAndAtMost64MB) {
+    QByteArray many;
+    for (int i = 1; i <= kLastImportRow + 2; ++i) many += "Ground," + QByteArray::number(i) + "\n";
+    writeBytes(path("many.txt"), many);
+    {
+        QFile big(path("big.txt"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize(kMaxImportTextBytes + 1));
+    }
+    setLine(1, {"Express", "1"});
+    const auto before = snapshot();
+    {
+        ScriptedFileChooser files;
+        files.next(path("big.txt"));
+        ScriptedPrompt prompt;
+        prompt.answer(Yes);
+        prompt.answer(Ok, [this](const PromptRequest& r) {
+            EXPECT_EQ(r.icon, PromptIcon::Error);
+            EXPECT_TRUE(r.text.contains(QDir::toNativeSeparators(path("big.txt"))));
+            EXPECT_TRUE(r.text.contains("larger than 64 MB")) << r.text.toStdString();
+        });
+        importer_->btnImportClick();
+        EXPECT_EQ(snapshot(), before);
+    }
+    ScriptedFileChooser files;
+    files.next(path("many.txt"));
+    ScriptedPrompt prompt;
+    prompt.answer(Yes);
+    prompt.answer(Ok, [this](const PromptRequest& r) {
+        EXPECT_EQ(r.icon, PromptIcon::Warning);
+        EXPECT_EQ(r.text, "Only the first 65535 lines of " + QDir::toNativeSeparators(path("many.txt")) +
+                              " were imported.");
+        EXPECT_TRUE(progress_.isNull());
+    });
+    importer_->btnImportClick();
+    EXPECT_EQ(grid_->cell(P::ColTotPcs, kLastImportRow), QString::number(kLastImportRow));
+    EXPECT_EQ(page_->lastLine(), kLastImportRow + 1);
+    EXPECT_TRUE(page_->lineIsEmpty(kLastImportRow + 1));
+}
+
 // ---- The command's checks ----
 
 class ImportCommandTest : public ShipToolsTest {};
