@@ -216,8 +216,8 @@ TEST_F(MainFormTest, MenuBarHoldsEveryItem) {
         EXPECT_EQ(menu->title(), QString::fromUtf8(menus[m].first.caption));
         const auto items = menu->actions();
         ASSERT_EQ(items.size(), static_cast<qsizetype>(menus[m].second.size())) << menus[m].first.name;
-        for (size_t i = 0; i < items.size(); ++i) {
-            const Item& want = menus[m].second[i];
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            const Item& want = menus[m].second[static_cast<size_t>(i)];
             if (!*want.name) {
                 EXPECT_TRUE(items[i]->isSeparator());
                 continue;
@@ -264,7 +264,9 @@ TEST_F(MainFormTest, MainPageControls) {
             if (l->buddy() == w) label = l;
         ASSERT_NE(label, nullptr) << c.name;
         EXPECT_EQ(label->text(), QString::fromUtf8(c.label));
-        if (auto* e = qobject_cast<QLineEdit*>(w)) EXPECT_EQ(e->isReadOnly(), c.readOnly) << c.name;
+        if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            EXPECT_EQ(e->isReadOnly(), c.readOnly) << c.name;
+        }
         EXPECT_EQ(bool(w->focusPolicy() & Qt::TabFocus), !c.readOnly) << c.name;
     }
     EXPECT_FALSE(page->cbxAccountName->isEditable());

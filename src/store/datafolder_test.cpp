@@ -88,9 +88,10 @@ class DataFolderTest : public ::testing::Test {
         EXPECT_EQ(test::readColumn(path("Bids.dbf"), "COMP_NAME"), QStringList({"First Co", "Third Co"}));
         EXPECT_EQ(test::readColumn(path("Bids.dbf"), "newname"), QStringList({"", ""}));
         EXPECT_EQ(test::readColumn(path("Bids.dbf"), "val_duty"), QStringList({"10", "30"}));
-        if (memo)
+        if (memo) {
             EXPECT_EQ(test::readColumn(path("Bids.dbf"), "sale_strat"),
                       QStringList({"strategy one", "strategy three"}));
+        }
         // The former files, byte for byte.
         EXPECT_EQ(bytes("Bids.dbf.old"), oldDbf_);
         EXPECT_EQ(bytes("Bids.fpt.old"), oldFpt_);

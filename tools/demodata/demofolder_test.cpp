@@ -76,7 +76,9 @@ TEST_F(DemoFolderTest, ServicesHoldEveryRuleShape) {
         descriptionWithoutStem |= !desc[i].isEmpty() && !desc[i].startsWith('-') && stem[i].isEmpty();
     EXPECT_TRUE(descriptionWithoutStem);
     for (qsizetype i = 0; i < service.size(); ++i)
-        if (service[i].endsWith("Letter")) EXPECT_EQ(letter[i], "T") << service[i].toStdString();
+        if (service[i].endsWith("Letter")) {
+            EXPECT_EQ(letter[i], "T") << service[i].toStdString();
+        }
 }
 
 TEST_F(DemoFolderTest, BidTablesHoldEveryField) {
