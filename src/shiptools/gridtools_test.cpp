@@ -140,6 +140,9 @@ protected:
             clearTo_ = to->text();
             clearToEnabled_ = to->isEnabled();
             clearFromShown_ = w->findChild<QLineEdit*>("ebxClearFrom")->text();
+            texts_.clear();
+            for (auto* l : w->findChildren<QLabel*>()) texts_ << l->text();
+            for (auto* b : w->findChildren<QPushButton*>()) texts_ << b->text();
             typeAndClick(w, "ebxClearFrom", from, button);
         });
         btnClearShipGridClick(*page_, state_);
@@ -148,6 +151,7 @@ protected:
         for (int r = 1; r <= lines; ++r) setLine(r, lineOf("Express", r));
     }
     QString dialogTitle_, clearTo_, clearFromShown_;
+    QStringList texts_;
     bool clearToEnabled_ = true;
 };
 
@@ -159,6 +163,8 @@ TEST_F(ClearTest, FromRowOneLeavesThirtyEmptyLines) {
     clear("1");
     EXPECT_EQ(dialogTitle_, "Clear Shipment Entries");
     EXPECT_EQ(clearFromShown_, "1");
+    texts_.sort();
+    EXPECT_EQ(texts_, (QStringList{"&Cancel", "&Ok", "Clear out Shipment Entries -", "Ending at Row:", "Starting at Row:"}));
     EXPECT_EQ(clearTo_, "40");
     EXPECT_FALSE(clearToEnabled_);
     EXPECT_EQ(page_->lastLine(), 30);
