@@ -129,6 +129,9 @@ void TMainForm::wirePages() {
     checks.checkPostalCode = [this](const QString& code) { return CheckPostalCode(state_, code); };
     checks.checkZipCode = [this](const QString& code) { return CheckZipCode(state_, code); };
     tbsShipmentData->setCodeChecks(std::move(checks));
+    // The shipper's postal code fills city and province when it is left.
+    connect(tbsShipperProfile, &ShipperProfilePage::ebxPostalCodeExit, this,
+            [this] { tarvik::ebxPostalCodeExit(state_, tbsShipperProfile); });
     // The Shipment Data page's tools: import (with the progress window), copy, clear, find/replace.
     wireShipmentTools(*tbsShipmentData, state_, [this](QWidget* owner) {
         return std::unique_ptr<QDialog>(new TImportMessage(state_, owner));

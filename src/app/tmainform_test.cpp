@@ -417,5 +417,23 @@ TEST_F(MainFormTest, StartsOnTheDemonstrationFolder) {
     ta::d4close(postal);
 }
 
+TEST_F(MainFormTest, LeavingTheShipperPostalCodeFillsCityAndProvince) {
+    auto form = start();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->tabEntryPages->setCurrentIndex(1);
+    auto* postal = form->findChild<QLineEdit*>(QStringLiteral("ebxPostalCode"));
+    auto* city = form->findChild<QLineEdit*>(QStringLiteral("ebxCity"));
+    auto* prov = form->findChild<QLineEdit*>(QStringLiteral("ebxProv"));
+    ASSERT_TRUE(postal && city && prov);
+    postal->setFocus();
+    QTest::keyClicks(postal, QStringLiteral("k1a0b1"));
+    QTest::keyClick(postal, Qt::Key_Tab);
+    EXPECT_EQ(postal->text(), QStringLiteral("K1A 0B1"));
+    EXPECT_EQ(city->text(), QStringLiteral("Ottawa"));
+    EXPECT_EQ(prov->text(), QStringLiteral("ON"));
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -1,5 +1,7 @@
 #include "pages/shipperprofilepage.h"
 
+#include <QFocusEvent>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -164,7 +166,11 @@ ShipperProfilePage::ShipperProfilePage(MainState& state, QWidget* parent) : QWid
 }
 
 bool ShipperProfilePage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ebxPostalCode_ && event->type() == QEvent::FocusOut) emit ebxPostalCodeExit();
+    if (watched == ebxPostalCode_ && event->type() == QEvent::FocusOut) {
+        // Leaving the edit, not the window: switching to another program or opening a menu is no exit.
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) emit ebxPostalCodeExit();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
