@@ -174,8 +174,8 @@ int interiorCapacity(int kl) {
     return kInteriorRoom / (kl + 8);
 }
 
-// Character keys are ordered as the peer xBase library orders them for Windows ANSI text: accented
-// letters sort with their base letter (ÎLE before MONTRÉAL), and keys equal that way fall back to
+// Character keys are ordered as the xBase library that wrote the tables orders them for Windows ANSI text:
+// accented letters sort with their base letter (ÎLE before MONTRÉAL), and keys equal that way fall back to
 // their bytes. Keys of plain ASCII sort by their bytes either way.
 struct Collation {
     uint8_t weight[256];
@@ -1135,7 +1135,7 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
 namespace {
 
 struct BuildTag {
-    TagSpec spec;
+    TagSpec def;
     int keyLen = 0;
     char pad = ' ';
     bool collated = false;
@@ -1297,25 +1297,25 @@ bool validTagName(const std::string& name) {
 
 }  // namespace
 
-bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>& keepFrom,
+bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& keepFrom,
                       RecordReader* records, std::string& error) {
-    std::vector<BuildTag> builds(specs.size());
+    std::vector<BuildTag> builds(defs.size());
     bool needRecords = false;
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < defs.size(); ++i) {
         BuildTag& b = builds[i];
-        b.spec = specs[i];
-        b.spec.name = upper(b.spec.name);
-        if (!validTagName(b.spec.name)) {
-            error = fail("bad tag name \"" + specs[i].name + "\" (letters, digits and _, at most 10)");
+        b.def = defs[i];
+        b.def.name = upper(b.def.name);
+        if (!validTagName(b.def.name)) {
+            error = fail("bad tag name \"" + defs[i].name + "\" (letters, digits and _, at most 10)");
             return false;
         }
         for (size_t j = 0; j < i; ++j)
-            if (builds[j].spec.name == b.spec.name) {
-                error = fail("tag " + b.spec.name + " is given twice");
+            if (builds[j].def.name == b.def.name) {
+                error = fail("tag " + b.def.name + " is given twice");
                 return false;
             }
-        if (b.spec.expression.size() + b.spec.filter.size() > 500) {
-            error = fail("tag " + b.spec.name + ": expression too long");
+        if (b.def.expression.size() + b.def.filter.size() > 500) {
+            error = fail("tag " + b.def.name + ": expression too long");
             return false;
         }
         if (keepFrom[i] >= 0) {
@@ -1331,20 +1331,20 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
             continue;
         }
         std::string err;
-        b.expr = KeyExpr::compile(b.spec.expression, fields_, err);
+        b.expr = KeyExpr::compile(b.def.expression, fields_, err);
         if (!b.expr) {
-            error = fail("tag " + b.spec.name + ": " + err);
+            error = fail("tag " + b.def.name + ": " + err);
             return false;
         }
-        if (!b.spec.filter.empty()) {
-            b.filter = KeyExpr::compile(b.spec.filter, fields_, err);
+        if (!b.def.filter.empty()) {
+            b.filter = KeyExpr::compile(b.def.filter, fields_, err);
             if (b.filter && b.filter->type() != KeyType::Logical) {
                 b.filter.reset();
                 err = "the filter is not a logical expression";
             }
             if (!b.filter) {
                 error =
-                    fail("tag " + b.spec.name + ": cannot evaluate filter \"" + b.spec.filter + "\": " + err);
+                    fail("tag " + b.def.name + ": cannot evaluate filter \"" + b.def.filter + "\": " + err);
                 return false;
             }
         }
@@ -1382,7 +1382,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
             if (b.expr) {
                 b.keys.resize(b.used * b.keyLen);
                 b.recs.resize(b.used);
-                sortEntries(b, b.spec.unique);
+                sortEntries(b, b.def.unique);
             }
     }
     // Layout: directory header, then each tag's header and tree, then the directory's tree.
@@ -1392,11 +1392,11 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& specs, const std::vector<int>&
         uint32_t hdr = uint32_t(out.size());
         out.resize(out.size() + kHeaderSize);
         uint32_t root = buildTree(out, b.keys.data(), b.recs.data(), b.recs.size(), b.keyLen, b.pad);
-        uint8_t options = kOptCompact | kOptCompound | (b.spec.unique ? kOptUnique : 0) |
-                          (b.spec.filter.empty() ? 0 : kOptFilter);
-        putHeader(out.data() + hdr, root, b.keyLen, options, b.spec.descending, b.spec.expression,
-                  b.spec.filter);
-        std::string name = b.spec.name;
+        uint8_t options = kOptCompact | kOptCompound | (b.def.unique ? kOptUnique : 0) |
+                          (b.def.filter.empty() ? 0 : kOptFilter);
+        putHeader(out.data() + hdr, root, b.keyLen, options, b.def.descending, b.def.expression,
+                  b.def.filter);
+        std::string name = b.def.name;
         name.resize(size_t(kDirKeyLength), ' ');
         dir.emplace_back(name, hdr);
     }
@@ -1452,23 +1452,23 @@ std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, const std::vec
 
 bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& records, std::string& error) {
     if (!refresh(error)) return false;
-    std::vector<TagSpec> specs = tags();
+    std::vector<TagSpec> defs = tags();
     std::vector<int> keep;
-    for (size_t i = 0; i < specs.size(); ++i) keep.push_back(int(i));
+    for (size_t i = 0; i < defs.size(); ++i) keep.push_back(int(i));
     bool changed = false;
     for (const auto& w : wanted) {
         int i = findTag(w.name);
         if (i < 0) {
-            specs.push_back(w);
+            defs.push_back(w);
             keep.push_back(-1);
             changed = true;
             continue;
         }
-        const TagSpec& have = specs[size_t(i)];
+        const TagSpec& have = defs[size_t(i)];
         if (canonical(have.expression) != canonical(w.expression) ||
             canonical(have.filter) != canonical(w.filter) || have.unique != w.unique ||
             have.descending != w.descending) {
-            specs[size_t(i)] = w;
+            defs[size_t(i)] = w;
             keep[size_t(i)] = -1;
             changed = true;
         }
@@ -1478,14 +1478,14 @@ bool CdxFile::ensureTags(const std::vector<TagSpec>& wanted, RecordReader& recor
         error = fail("cannot add tags: the file is read-only");
         return false;
     }
-    return rewrite(specs, keep, &records, error);
+    return rewrite(defs, keep, &records, error);
 }
 
 bool CdxFile::rebuildAll(RecordReader& records, std::string& error) {
     if (!writable(error)) return false;
-    std::vector<TagSpec> specs = tags();
-    std::vector<int> keep(specs.size(), -1);
-    return rewrite(specs, keep, &records, error);
+    std::vector<TagSpec> defs = tags();
+    std::vector<int> keep(defs.size(), -1);
+    return rewrite(defs, keep, &records, error);
 }
 
 // ---------------------------------------------------------------- check

@@ -11,7 +11,11 @@
 //  - leaf nodes: compact entries (record number, count of bytes shared with the previous key, count of
 //    trailing pad bytes dropped) bit-packed after a 24-byte header, the remaining key bytes packed
 //    backwards from the node's end.
-// Keys are kept in ascending byte order (then by record number); a descending tag is read backwards.
+// Keys are kept in ascending order (then by record number); a descending tag is read backwards.
+// Numeric, date and logical keys order by their bytes. Character keys order as the tables' own xBase
+// library wrote them: accented letters of Windows ANSI text with their base letter (ÎLE-PERROT before
+// MONTRÉAL), keys equal that way by their bytes; a file whose character keys follow plain byte order
+// is recognised when it is opened and kept in that order.
 //
 // The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
@@ -117,7 +121,7 @@ class CdxFile {
     bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
     Node* newNode(Tag& tag, bool leaf);
     bool writeDirty(std::string& error);
-    bool rewrite(const std::vector<TagSpec>& specs, const std::vector<int>& keepFrom, RecordReader* records,
+    bool rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& keepFrom, RecordReader* records,
                  std::string& error);
     std::string fail(const std::string& problem) const;
 

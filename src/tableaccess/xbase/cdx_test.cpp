@@ -326,16 +326,16 @@ TEST(CdxCreate, RebuildsTheFixtureTagsIdentically) {
         EXPECT_FALSE(fs::exists(target + ".tmp"));
         auto reopened = CdxFile::open(target, table.fields, err);
         ASSERT_TRUE(reopened) << err;
-        for (auto& spec : peer->tags()) {
-            Entries want = walkTag(*peer, spec.name);
-            EXPECT_EQ(walkTag(*mine, spec.name), want) << set << " " << spec.name;
-            EXPECT_EQ(walkTag(*reopened, spec.name), want) << set << " " << spec.name;
-            int t = reopened->findTag(spec.name);
-            EXPECT_EQ(reopened->tags()[size_t(t)].descending, spec.descending);
+        for (auto& def : peer->tags()) {
+            Entries want = walkTag(*peer, def.name);
+            EXPECT_EQ(walkTag(*mine, def.name), want) << set << " " << def.name;
+            EXPECT_EQ(walkTag(*reopened, def.name), want) << set << " " << def.name;
+            int t = reopened->findTag(def.name);
+            EXPECT_EQ(reopened->tags()[size_t(t)].descending, def.descending);
             std::vector<std::string> faults;
             EXPECT_TRUE(reopened->check(t, table, faults)) << (faults.empty() ? "" : faults[0]);
             for (size_t i = 0; i < want.size(); i += 7)
-                ASSERT_EQ(peer->seekStored(peer->findTag(spec.name), want[i].first, err),
+                ASSERT_EQ(peer->seekStored(peer->findTag(def.name), want[i].first, err),
                           reopened->seekStored(t, want[i].first, err));
         }
     }
@@ -346,14 +346,14 @@ TEST(CdxCreate, BuildsCompoundUniqueDateAndLogicalTags) {
     std::string base = kFixtures + "/fox_small";
     MemTable table = loadDbf(base + ".dbf");
     std::vector<Row> rows = loadExpected(base + "_expected.csv");
-    std::vector<TagSpec> specs{
+    std::vector<TagSpec> defs{
         {"AREAPOP", "LEFT(POSTAL_COD,1)+STR(POP,9)", "", true, false},
         {"OPENED", "DTOS(OPENED)", "", false, true},
         {"DAY", "OPENED", "", false, false},
         {"ACTIVE", "ACTIVE", "", false, false},
     };
     std::string err;
-    auto cdx = CdxFile::create(dir.file("x.cdx"), table.fields, specs, table, err);
+    auto cdx = CdxFile::create(dir.file("x.cdx"), table.fields, defs, table, err);
     ASSERT_TRUE(cdx) << err;
 
     Entries areaPop, opened, active;
@@ -462,9 +462,9 @@ TEST(CdxCreate, RejectsBadDefinitionsWithoutWriting) {
         {{"A", "CODE", "", false, false}, {"a", "CODE", "", false, false}},
         {},
     };
-    for (auto& specs : bad) {
+    for (auto& defs : bad) {
         err.clear();
-        EXPECT_FALSE(CdxFile::create(dir.file("bad.cdx"), table.fields, specs, table, err));
+        EXPECT_FALSE(CdxFile::create(dir.file("bad.cdx"), table.fields, defs, table, err));
         EXPECT_NE(err.find(dir.file("bad.cdx")), std::string::npos) << err;
         EXPECT_FALSE(fs::exists(dir.file("bad.cdx")));
     }
@@ -502,32 +502,32 @@ struct Model {
                             : "");
         return rec;
     }
-    static std::vector<TagSpec> specs() {
+    static std::vector<TagSpec> defs() {
         return {{"CODE", "CODE", "", false, false},
                 {"NAME", "UPPER(NAME)", "", false, false},
                 {"POPD", "POP", "", false, true},
                 {"DAY", "DTOS(DAY)+CODE", "", false, false}};
     }
     // What each tag should hold, by evaluating the expressions over the records in the model.
-    Entries expected(const TagSpec& spec) const {
+    Entries expected(const TagSpec& def) const {
         std::string err;
-        auto expr = KeyExpr::compile(spec.expression, table.fields, err);
+        auto expr = KeyExpr::compile(def.expression, table.fields, err);
         EXPECT_TRUE(expr) << err;
         Entries e;
         for (uint32_t r = 1; r <= table.records.size(); ++r)
             e.emplace_back(expr->evaluate(table.records[r - 1].data()), r);
         std::sort(e.begin(), e.end());
-        if (spec.descending) std::reverse(e.begin(), e.end());
+        if (def.descending) std::reverse(e.begin(), e.end());
         return e;
     }
 };
 
 void verify(CdxFile& cdx, Model& m, const char* when) {
     std::string err;
-    for (auto& spec : Model::specs()) {
-        Entries want = m.expected(spec);
-        ASSERT_EQ(walkTag(cdx, spec.name), want) << when << " " << spec.name;
-        int t = cdx.findTag(spec.name);
+    for (auto& def : Model::defs()) {
+        Entries want = m.expected(def);
+        ASSERT_EQ(walkTag(cdx, def.name), want) << when << " " << def.name;
+        int t = cdx.findTag(def.name);
         std::vector<std::string> faults;
         ASSERT_TRUE(cdx.check(t, m.table, faults)) << when << " " << faults[0];
         // Seeks against a linear scan of the records.
@@ -540,7 +540,7 @@ void verify(CdxFile& cdx, Model& m, const char* when) {
                     scan = r;
                     break;
                 }
-            ASSERT_EQ(cdx.seekStored(t, key, err), scan) << when << " " << spec.name;
+            ASSERT_EQ(cdx.seekStored(t, key, err), scan) << when << " " << def.name;
         }
     }
 }
@@ -551,7 +551,7 @@ TEST(CdxMaintain, RandomAppendsAndReplacesMatchTheRecords) {
     for (int i = 0; i < 40; ++i) m.table.records.push_back(m.randomRecord());
     std::string path = dir.file("m.cdx");
     std::string err;
-    auto cdx = CdxFile::create(path, m.table.fields, Model::specs(), m.table, err);
+    auto cdx = CdxFile::create(path, m.table.fields, Model::defs(), m.table, err);
     ASSERT_TRUE(cdx) << err;
     for (int op = 1; op <= 6000; ++op) {
         if (m.table.records.empty() || m.rng() % 10 < 6) {
