@@ -303,6 +303,7 @@ struct CdxFile::Tag {
     std::string why;                      // why the tag cannot be maintained; empty when it can
     char pad = ' ';
     bool collated = false;  // character keys in the accent-folding order (see Collation)
+    Node* rootNode = nullptr;  // the root once looked up
     bool unique() const { return options & kOptUnique; }
     bool holds(const uint8_t* record) const { return !filterExpr || filterExpr->test(record); }
     const char* key(const Node& n, size_t i) const { return n.keys.data() + i * size_t(keyLen); }
@@ -654,7 +655,9 @@ uint32_t CdxFile::seekStored(int tag, std::string_view k, std::string& error) {
 
 uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error) {
     const int kl = t.keyLen;
-    Node* n = node(t.root, t, error);
+    if (!t.rootNode || t.rootNode->offset != t.root)
+        t.rootNode = node(t.root, t, error);
+    Node* n = t.rootNode;
     int depth = 0;
     // Ascending: the first entry with this key. Descending: the last one in stored order.
     auto firstNotLess = [&](const Node& nd) {
