@@ -578,8 +578,10 @@ void TDBeditForm::WriteChanges() {
         for (int j = 0; j < fields; ++j) {
             const ta::FieldInfo& f = FFieldInfo[j];
             const QString text = dbfGrid->cell(j + 2, r);
-            // Cells the user did not change keep the stored value exactly as it is.
-            if (recNo >= 1 && known && j < FLoadedTexts[recNo].size() && FLoadedTexts[recNo][j] == text) continue;
+            // Logical fields are always written as "T" or "F" (a stored "?" or blank becomes "F"); any other
+            // cell the user did not change keeps the stored value exactly as it is.
+            if (f.type != 'L' && recNo >= 1 && known && j < FLoadedTexts[recNo].size() && FLoadedTexts[recNo][j] == text)
+                continue;
             if (f.type == 'L') {
                 ta::replace(FTable, f.name, (text == QLatin1String("Y") || text == QLatin1String("T"))
                                                 ? QStringLiteral("T")

@@ -418,6 +418,37 @@ TEST_F(EditorTest, LogicalNumericAndLengthFilters) {
     EXPECT_DOUBLE_EQ(qty[5].toDouble(), 6.0);
 }
 
+TEST_F(EditorTest, StoredLogicalValuesAreWrittenAsTrueOrFalseWithAnyChange) {
+    ASSERT_TRUE(test::writeTable(tablePath("Marks"), {{"name", 'C', 5}, {"flag", 'L', 1}},
+                                 {{"a", "T"}, {"b", "T"}, {"c", "T"}, {"d", "F"}}));
+    // Stored as other programs leave them: a blank and a "?" (patched into the records' bytes).
+    {
+        QFile file(tablePath("Marks.dbf"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        const QByteArray head = file.read(12);
+        const int headerLength = quint8(head[8]) | quint8(head[9]) << 8;
+        const int recordLength = quint8(head[10]) | quint8(head[11]) << 8;
+        ASSERT_TRUE(file.seek(headerLength + 6));  // record 1: mark, name(5), flag
+        file.write(" ");
+        ASSERT_TRUE(file.seek(headerLength + recordLength + 6));
+        file.write("?");
+    }
+    auto f = open("Marks");
+    StringGrid* g = f->grid();
+    EXPECT_EQ(column(g, 3).mid(0, 4), (QStringList{"", "?", "T", "F"}));
+    // One change elsewhere makes the grid written; the untouched logical cells go through the rule too.
+    ASSERT_TRUE(g->setCurrentCell(2, rowOf(g, 4)));
+    key(g, Qt::Key_F2);
+    key(g, Qt::Key_End);
+    type(g, "x");
+    key(g, Qt::Key_Return);
+    ScriptedPrompt prompt;
+    prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Write changes to .DBF?"); });
+    f->close();
+    EXPECT_EQ(test::readColumn(tablePath("Marks"), "flag"), (QStringList{"F", "F", "T", "F"}));
+    EXPECT_EQ(test::readColumn(tablePath("Marks"), "name"), (QStringList{"a", "b", "c", "dx"}));
+}
+
 TEST_F(EditorTest, OpenAnyTableWithMemoDateAndNumbersAndUnchangedValuesKept) {
     ASSERT_TRUE(test::writeTable(tablePath("Notes"),
                                  {{"title", 'C', 12}, {"when", 'D', 8}, {"amount", 'N', 8, 2}, {"body", 'M', 10}},
