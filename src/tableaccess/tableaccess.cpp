@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -30,11 +32,16 @@ namespace {
 struct Entry {
     std::unique_ptr<xb::Table> table;
     xb::Codepage codepage = xb::Codepage::Cp1252;
+    const char16_t* chars = nullptr;  // the codepage's characters by byte
     DataContext ctx = nullptr;
     QString path;
-    // the last field looked up by name
+    // the last field looked up by name (as a QString, and as the bytes of a C string)
     QString lastName;
     int lastIndex = -1;
+    std::string lastKey;
+    int lastKeyIndex = -1;
+    // the text fetch returned last; its buffer is reused once the caller has let go of it
+    QString fetched;
 };
 
 struct Registry {
@@ -43,6 +50,18 @@ struct Registry {
     std::vector<std::unique_ptr<DataContextImpl>> contexts;
     DataContext current = nullptr;
     ErrorHandler handler;
+    // the entry found last (a scan asks for the same handle again and again)
+    int lastHandle = 0;
+    Entry* lastEntry = nullptr;
+
+    // Removes a table; returns the iterator after it.
+    std::unordered_map<int, Entry>::iterator erase(std::unordered_map<int, Entry>::iterator it) {
+        if (it->first == lastHandle) {
+            lastHandle = 0;
+            lastEntry = nullptr;
+        }
+        return tables.erase(it);
+    }
 };
 
 Registry& registry() {
@@ -55,10 +74,13 @@ void defaultHandler(const QString& file, const QString& problem) {
     std::fprintf(stderr, "%s\n", text.constData());
 }
 
+// A handler may run anything while it reports (the program shows a message box, whose event loop may
+// close tables or put another handler in place). So it runs from a copy of itself, and a call that goes
+// on after a report finds its table again (found()) instead of keeping a pointer across the report.
 void report(const QString& file, const QString& problem) {
-    auto& r = registry();
-    if (r.handler)
-        r.handler(file, problem);
+    const ErrorHandler handler = registry().handler;
+    if (handler)
+        handler(file, problem);
     else
         defaultHandler(file, problem);
 }
@@ -85,13 +107,24 @@ void reportEngine(const std::string& message, const QString& fallbackFile = QStr
     }
 }
 
+// The entry of a handle without a report, or nullptr.
+Entry* found(int table) {
+    auto& r = registry();
+    if (table == r.lastHandle && r.lastEntry) return r.lastEntry;
+    const auto it = r.tables.find(table);
+    return it == r.tables.end() ? nullptr : &it->second;
+}
+
 Entry* entry(int table) {
     auto& r = registry();
+    if (table == r.lastHandle && r.lastEntry) return r.lastEntry;
     const auto it = r.tables.find(table);
     if (it == r.tables.end()) {
         report(QString(), QStringLiteral("there is no open table with handle %1").arg(table));
         return nullptr;
     }
+    r.lastHandle = table;
+    r.lastEntry = &it->second;
     return &it->second;
 }
 
@@ -104,6 +137,28 @@ QString decode(std::string_view bytes, xb::Codepage cp, bool trimRight = false) 
     QChar* d = out.data();
     for (size_t i = 0; i < n; ++i) d[i] = QChar(t[static_cast<uint8_t>(bytes[i])]);
     return out;
+}
+
+// The field's text without trailing blanks, decoded into the entry's fetch buffer. The result shares
+// that buffer; when the caller has let go of the previous result the buffer is written again in place
+// (no allocation), and a result the caller still holds is never touched: a shared buffer is replaced,
+// not written.
+QString decodeFetched(Entry& e, std::string_view bytes) {
+    size_t n = bytes.size();
+    while (n > 0 && (bytes[n - 1] == ' ' || bytes[n - 1] == '\0')) --n;
+    if (n == 0) return QString(0, Qt::Uninitialized);
+    QString& buf = e.fetched;
+    const auto size = static_cast<qsizetype>(n);
+    if (!buf.isDetached())
+        buf = QString(size, Qt::Uninitialized);  // exact: the caller may keep it
+    else if (buf.capacity() < size)
+        buf.reserve(std::max<qsizetype>(size, static_cast<qsizetype>(bytes.size())));
+    if (buf.size() != size) buf.resize(size);
+    char16_t* d = reinterpret_cast<char16_t*>(buf.data());
+    const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+    const char16_t* t = e.chars;
+    for (size_t i = 0; i < n; ++i) d[i] = t[in[i]];
+    return buf;
 }
 
 // Text to the table's bytes; a character the codepage lacks is reported (it is stored as '?').
@@ -127,7 +182,9 @@ bool reportFieldNames(const Entry& e) {
 
 // The field's position, or -1 (reported unless reports of unknown names are off).
 int fieldOf(Entry& e, const QString& name, bool reportMissing = true) {
-    if (name == e.lastName && e.lastIndex >= 0) return e.lastIndex;
+    if (e.lastIndex >= 0 && name.size() == e.lastName.size() &&
+        (name.constData() == e.lastName.constData() || name == e.lastName))
+        return e.lastIndex;
     const int i = e.table->fieldIndex(toLocal(name.trimmed()));
     if (i < 0) {
         if (reportMissing && reportFieldNames(e))
@@ -136,6 +193,19 @@ int fieldOf(Entry& e, const QString& name, bool reportMissing = true) {
     }
     e.lastName = name;
     e.lastIndex = i;
+    return i;
+}
+
+// The same for a name given as a C string (UTF-8), without making a QString while it names the field
+// asked for last.
+int fieldOf(Entry& e, const char* name) {
+    if (!name) name = "";
+    if (e.lastKeyIndex >= 0 && std::strcmp(name, e.lastKey.c_str()) == 0) return e.lastKeyIndex;
+    const int i = fieldOf(e, QString::fromUtf8(name));
+    if (i >= 0) {
+        e.lastKey = name;
+        e.lastKeyIndex = i;
+    }
     return i;
 }
 
@@ -195,10 +265,12 @@ DataContext OpenData() {
 void CloseData(DataContext ctx) {
     auto& r = registry();
     if (!ctx) return;
+    // The tables are closed first and their failures reported after, when the registry is settled.
+    std::vector<std::pair<std::string, QString>> failures;
     for (auto it = r.tables.begin(); it != r.tables.end();) {
         if (it->second.ctx == ctx) {
-            if (!it->second.table->flush()) reportEngine(it->second.table->error(), it->second.path);
-            it = r.tables.erase(it);
+            if (!it->second.table->flush()) failures.emplace_back(it->second.table->error(), it->second.path);
+            it = r.erase(it);
         } else {
             ++it;
         }
@@ -210,6 +282,7 @@ void CloseData(DataContext ctx) {
         }
     }
     if (r.current == ctx) r.current = r.contexts.empty() ? nullptr : r.contexts.back().get();
+    for (const auto& [error, path] : failures) reportEngine(error, path);
 }
 
 DataContext currentContext() {
@@ -231,6 +304,7 @@ int mOpen(DataContext ctx, const QString& path, const QString& tag) {
     const int handle = r.nextHandle++;
     Entry e;
     e.codepage = xb::codepageFromByte(t->codepageByte());
+    e.chars = xb::codepageTable(e.codepage);
     e.path = fromLocal(t->path());
     e.table = std::move(t);
     e.ctx = ctx ? ctx : r.current;
@@ -241,10 +315,15 @@ int mOpen(DataContext ctx, const QString& path, const QString& tag) {
 int d4close(int table) {
     Entry* e = entry(table);
     if (!e) return kError;
-    int rc = 0;
-    if (!e->table->flush()) rc = fail(*e);
-    registry().tables.erase(table);
-    return rc;
+    // Closed first, reported after: the handler sees the table gone.
+    const bool flushed = e->table->flush();
+    const std::string error = flushed ? std::string() : e->table->error();
+    const QString path = e->path;
+    auto& r = registry();
+    r.erase(r.tables.find(table));
+    if (flushed) return 0;
+    reportEngine(error, path);
+    return kError;
 }
 
 // ---- Position ----
@@ -304,23 +383,37 @@ int d4seek(int table, const QString& key) {
 
 // ---- Fields by name ----
 
+namespace {
+QString fetchField(Entry& e, int i) {
+    const char type = e.table->fields()[i].type;
+    if (type == 'C' || type == 'N' || type == 'F' || type == 'L') {
+        // the common case, straight from the record buffer
+        if (e.table->isNull(i)) return {};
+        return decodeFetched(e, e.table->rawView(i));
+    }
+    std::string bytes = type == 'D' || type == 'T' ? e.table->getDate(i) : e.table->getText(i);
+    if (!e.table->error().empty()) {
+        fail(e);
+        return {};
+    }
+    return decode(bytes, e.codepage, true);
+}
+}  // namespace
+
 QString fetch(int table, const QString& field) {
     Entry* e = entry(table);
     if (!e) return {};
     const int i = fieldOf(*e, field);
     if (i < 0) return {};
-    const char type = e->table->fields()[i].type;
-    if (type == 'C' || type == 'N' || type == 'F' || type == 'L') {
-        // the common case, straight from the record buffer
-        if (e->table->isNull(i)) return {};
-        return decode(e->table->rawView(i), e->codepage, true);
-    }
-    std::string bytes = type == 'D' || type == 'T' ? e->table->getDate(i) : e->table->getText(i);
-    if (!e->table->error().empty()) {
-        fail(*e);
-        return {};
-    }
-    return decode(bytes, e->codepage, true);
+    return fetchField(*e, i);
+}
+
+QString fetch(int table, const char* field) {
+    Entry* e = entry(table);
+    if (!e) return {};
+    const int i = fieldOf(*e, field);
+    if (i < 0) return {};
+    return fetchField(*e, i);
 }
 
 int replace(int table, const QString& field, const QString& text) {
@@ -328,7 +421,10 @@ int replace(int table, const QString& field, const QString& text) {
     if (!e) return kError;
     const int i = fieldOf(*e, field);
     if (i < 0) return kError;
-    return checked(*e, e->table->setText(i, encode(*e, text, field)));
+    const std::string bytes = encode(*e, text, field);
+    e = found(table);  // the report of a lossy text may have closed it
+    if (!e) return kError;
+    return checked(*e, e->table->setText(i, bytes));
 }
 
 int ifetch(int table, const QString& field) {
@@ -546,7 +642,10 @@ QString f4memoStr(Field4 f) {
 int f4assign(Field4 f, const QString& text) {
     Entry* e = fieldEntry(f);
     if (!e) return kError;
-    return checked(*e, e->table->setText(f.index, encode(*e, text, f4name(f))));
+    const std::string bytes = encode(*e, text, f4name(f));
+    e = found(f.table);  // the report of a lossy text may have closed it
+    if (!e) return kError;
+    return checked(*e, e->table->setText(f.index, bytes));
 }
 
 int f4memoAssign(Field4 f, const QString& text) {
@@ -652,11 +751,11 @@ bool IsAlpha(const QString& oneChar) {
 // ---- Shared helpers ----
 
 bool LocateByField(int table, const QString& field, bool fromNext, const QString& value) {
-    Entry* e = entry(table);
-    if (!e) return false;
+    if (!entry(table)) return false;
     if ((fromNext ? d4skip(table, 1) : d4top(table)) != 0) return false;
     const QString want = value.trimmed();
-    if (fieldOf(*e, field) < 0) return false;
+    Entry* e = found(table);
+    if (!e || fieldOf(*e, field) < 0) return false;
     do {
         if (fetch(table, field).trimmed() == want) return true;
     } while (d4skip(table, 1) == 0);

@@ -73,6 +73,7 @@ int d4seek(int table, const QString& key);
 
 // ---- Fields of the current record, by name (case-insensitive) ----
 QString fetch(int table, const QString& field);  // text without trailing blanks; empty date -> ""
+QString fetch(int table, const char* field);     // the same, the name given as UTF-8 (as a literal)
 int replace(int table, const QString& field, const QString& text);
 int ifetch(int table, const QString& field);
 int ireplace(int table, const QString& field, int value);

@@ -418,6 +418,52 @@ TEST_F(Facade, StructureCallsAndTheEndsOfTheTable) {
     EXPECT_EQ(d4close(t), 0);
 }
 
+// A report may run anything (the program shows a message box, whose event loop may close tables or put
+// another handler in place); the call that reported must not touch the table afterwards.
+TEST_F(Facade, AHandlerThatClosesTheTableWhileAReportRunsIsSurvived) {
+    int t = mOpen(ctx, copyFixture(QStringLiteral("fox_small")));
+    ASSERT_GT(t, 0);
+    ASSERT_EQ(d4go(t, 3), 0);
+    const QString before = fetch(t, QStringLiteral("town"));
+    int closedBy = 0;
+    setErrorHandler([&](const QString& f, const QString& p) {
+        reports.push_back({f, p});
+        if (t > 0 && d4close(t) == 0) closedBy = int(reports.size());
+        t = 0;
+    });
+    // The text holds a character cp1252 lacks: reported while the value is being converted, and the
+    // table is gone when the report returns.
+    const int handle = t;
+    EXPECT_NE(replace(handle, QStringLiteral("town"), QStringLiteral("Ω")), 0);
+    EXPECT_EQ(closedBy, 1);
+    EXPECT_EQ(t, 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("cp1252")) ||
+                reports[0].problem.contains(QStringLiteral("1252")))
+        << reports[0].problem.toStdString();
+    // The record was not written: the table reads as before.
+    const int again = mOpen(ctx, dir.filePath(QStringLiteral("fox_small")));
+    ASSERT_GT(again, 0);
+    ASSERT_EQ(d4go(again, 3), 0);
+    EXPECT_EQ(fetch(again, QStringLiteral("town")), before);
+
+    // The same through a field handle, and a handler that puts another handler in place while it runs.
+    int replaced = 0;
+    t = again;
+    setErrorHandler([&](const QString& f, const QString& p) {
+        reports.push_back({f, p});
+        if (t > 0) d4close(t);
+        t = 0;
+        setErrorHandler([&](const QString&, const QString&) { ++replaced; });
+    });
+    reports.clear();
+    EXPECT_NE(f4assign(d4field(again, QStringLiteral("town")), QStringLiteral("Ω")), 0);
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(t, 0);
+    EXPECT_NE(d4close(again), 0);  // closed by the handler: reported to the handler now in place
+    EXPECT_EQ(replaced, 1);
+}
+
 TEST(FacadeText, CopyLeftRightIsNumberIsAlpha) {
     EXPECT_EQ(CopyLeft(QStringLiteral("K1A0B1"), 3), QStringLiteral("K1A"));
     EXPECT_EQ(CopyLeft(QStringLiteral("K1"), 3), QStringLiteral("K1"));

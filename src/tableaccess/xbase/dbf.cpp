@@ -17,7 +17,8 @@
 namespace xb {
 namespace {
 
-constexpr size_t kCacheBytes = 256 * 1024;
+constexpr size_t kCacheBytes = 256 * 1024;  // read-ahead of sequential record reads
+constexpr size_t kJumpBytes = 4 * 1024;     // read around a record reached by a jump
 constexpr const char* kPackSuffix = ".pack~";     // new files of a pack, beside the old ones
 constexpr const char* kPackMarker = ".packing~";  // present while a committed pack is being put in place
 constexpr const char* kCreateSuffix = ".new~";
@@ -688,10 +689,16 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
         std::memcpy(out, cache_.data() + size_t(recno - cacheFirst_) * recordLength_, recordLength_);
         return true;
     }
-    const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(kCacheBytes / recordLength_));
+    // Sequential reading (forwards from the record after the cached ones, backwards from the one before
+    // them, or from the first record) fills the cache in large pieces; a jump elsewhere (tag order, go)
+    // reads a small piece, so that walking a tag does not read a large piece for every record.
+    const bool forward = cacheCount_ > 0 ? recno == cacheFirst_ + cacheCount_ : recno == 1;
+    const bool backward = cacheCount_ > 0 && recno + 1 == cacheFirst_;
+    const size_t bytes = forward || backward ? kCacheBytes : kJumpBytes;
+    const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(bytes / recordLength_));
     uint32_t first = recno;
     // Reading backwards (skip -1) fills the cache with the records before this one.
-    if (cacheCount_ > 0 && recno + 1 == cacheFirst_) first = recno >= per ? recno - per + 1 : 1;
+    if (backward) first = recno >= per ? recno - per + 1 : 1;
     const uint32_t count = std::min<uint32_t>(per, recCount_ - first + 1);
     cache_.resize(size_t(count) * recordLength_);
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
@@ -893,6 +900,19 @@ bool Table::bottom() {
 }
 
 bool Table::skip(int n) {
+    // The common step of a scan: the next record in record order, already read ahead into the cache.
+    if (n == 1 && tag_ < 0 && !dirty_ && !eof_ && recno_ >= 1 && recno_ < recCount_) {
+        const uint32_t next = recno_ + 1;
+        if (next >= cacheFirst_ && next < cacheFirst_ + cacheCount_) {
+            const uint8_t* src = cache_.data() + size_t(next - cacheFirst_) * recordLength_;
+            std::memcpy(rec_.data(), src, recordLength_);
+            std::memcpy(recOld_.data(), src, recordLength_);
+            recno_ = next;
+            bof_ = false;
+            if (!error_.empty()) error_.clear();
+            return true;
+        }
+    }
     if (!writeCurrent()) return false;
     error_.clear();
     if (n == 0) return !eof_;
@@ -1100,12 +1120,6 @@ int Table::nullBit(int field) const {
     return field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1;
 }
 
-bool Table::isNull(int field) {
-    const int b = nullBit(field);
-    if (b < 0) return false;
-    return (rec_[nullFlagsOffset_ + b / 8] >> (b % 8)) & 1;
-}
-
 void Table::setNull(int field, bool null) {
     const int b = nullBit(field);
     if (b < 0) return;
@@ -1120,12 +1134,6 @@ std::string Table::rawField(int field) const {
     if (field < 0 || field >= fieldCount()) return {};
     const FieldDesc& f = fields_[field];
     return std::string(reinterpret_cast<const char*>(&rec_[f.offset]), f.length);
-}
-
-std::string_view Table::rawView(int field) const {
-    if (field < 0 || field >= fieldCount()) return {};
-    const FieldDesc& f = fields_[field];
-    return std::string_view(reinterpret_cast<const char*>(&rec_[f.offset]), f.length);
 }
 
 bool Table::setRawField(int field, std::string_view bytes) {

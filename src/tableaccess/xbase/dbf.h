@@ -165,11 +165,19 @@ class Table {
     bool setDouble(int field, double value);
     bool setLogical(int field, bool value);
     bool setDate(int field, std::string_view ccyymmdd);  // empty clears
-    bool isNull(int field);                              // Visual FoxPro null flag (false for other versions)
+    // Visual FoxPro null flag (false for other versions)
+    bool isNull(int field) const {
+        const int b = field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1;
+        return b >= 0 && ((rec_[size_t(nullFlagsOffset_) + size_t(b / 8)] >> (b % 8)) & 1);
+    }
     // The raw bytes of the field in the record buffer (memo: the pointer).
     std::string rawField(int field) const;
     // The same without a copy; valid until the table moves or the field is written. Empty for a bad field.
-    std::string_view rawView(int field) const;
+    std::string_view rawView(int field) const {
+        if (field < 0 || field >= fieldCount()) return {};
+        const FieldDesc& f = fields_[field];
+        return std::string_view(reinterpret_cast<const char*>(rec_.data() + f.offset), f.length);
+    }
     bool setRawField(int field, std::string_view bytes);  // exactly the field's length
     // The whole record buffer of the current record (deletion flag first).
     const std::vector<uint8_t>& recordBuffer() const { return rec_; }
