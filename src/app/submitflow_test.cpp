@@ -16,6 +16,7 @@
 
 #include "app/bidwiring.h"
 #include "app/tmainform.h"
+#include "demodata/demofolder.h"
 #include "pages/choicegroups.h"
 #include "pages/mainpage.h"
 #include "pages/servicespage.h"
@@ -159,6 +160,74 @@ TEST_F(SubmitFlowTest, AnIncompleteBidShowsTheEntryErrorAndStartsNothing) {
     EXPECT_EQ(form_->tabEntryPages->currentIndex(), 1);
     EXPECT_FALSE(QDir(tmp_.path() + QStringLiteral("/Send")).exists());
     EXPECT_EQ(get<QLineEdit>("ebxLocalStatus")->text(), "Draft");
+}
+
+// The demonstration data folder as the program ships it: services chosen from the picker's own items,
+// a postal code of the delivered postal table; the bid reaches the send folder.
+TEST(SubmitFlowOnDemoData, ABidOfTheDemonstrationFolderReachesTheSendFolder) {
+    QTemporaryDir tmp;
+    QString error;
+    ASSERT_TRUE(demo::buildDemoFolder(QStringLiteral(TARVIK_SOURCE_DIR "/data/demo"), tmp.path() + "/data", &error))
+        << error.toStdString();
+    test::FixedClock clock(QDateTime(QDate(2026, 5, 4), QTime(14, 15)));
+    test::RecordingLauncher launcher;
+    TMainForm form(tmp.path());
+    wireBidStore(form);
+    form.show();
+    auto* executive = form.findChild<QComboBox*>("cbxAccountName");
+    ASSERT_TRUE(executive && executive->count() > 0);
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes);  // "Create new Bid?"
+        executive->setCurrentIndex(2);
+        emit executive->activated(2);
+    }
+    const QString id = form.findChild<QLineEdit*>("ebxLocalBidID")->text();
+    ASSERT_FALSE(id.isEmpty());
+
+    form.findChild<QLineEdit*>("ebxBusiness")->setText("60");
+    for (const char* name : {"cbxIndustry", "cbxCompetitorName", "cbxBrokerage", "cbxPLDTypes", "cbxCustSource",
+                             "cbxSourceDist"}) {
+        auto* c = form.findChild<QComboBox*>(name);
+        ASSERT_NE(c, nullptr) << name;
+        ASSERT_GT(c->count(), 1) << name << " is filled";
+        c->setCurrentIndex(1);
+    }
+    for (const char* name : {"rgBidType", "rgStrategy", "rgInfoSource", "rgBillWeight"})
+        form.findChild<RadioGroup*>(name)->setItemIndex(0);
+    form.findChild<QCheckBox*>("chbValueNo")->setChecked(true);
+    form.findChild<QCheckBox*>("chbResellerYes")->setChecked(true);
+
+    // Services as the picker lists them, with weekly volume on their rows of the Services page.
+    auto* picker = form.findChild<QComboBox*>("cbxServices");
+    ASSERT_NE(picker, nullptr);
+    const QStringList chosen{"Express", "Expedited", "TB Express"};
+    for (const QString& s : chosen) ASSERT_GE(picker->findText(s), 0) << s.toStdString();
+    const QString postal = test::readColumn(tmp.path() + "/data/POSTAL", "POSTAL_COD").value(0).left(3) + "1A1";
+    StringGrid* lines = form.tbsShipmentData->shipmentGrid();
+    for (int n = 1; n <= chosen.size(); ++n) {
+        lines->setCell(ShipmentPage::ColService, n, chosen[n - 1]);
+        lines->setCell(ShipmentPage::ColTotPcs, n, "2");
+        lines->setCell(ShipmentPage::ColTotWgt, n, "15");
+        lines->setCell(ShipmentPage::ColPostal, n, postal);
+        lines->setCell(ShipmentPage::ColCountry, n, "CA");
+    }
+    StringGrid* volumes = form.tbsServices->incentiveGrid();
+    for (int r = 1; r < volumes->rowCount(); ++r) {
+        const QString label = volumes->cell(0, r).trimmed();
+        if (label == "Express (end of day)" || label == "Expedited (2 days)" || label == "TB Express")
+            volumes->setCell(2, r, "20");
+    }
+    {
+        ScriptedPrompt prompt;
+        QTest::mouseClick(form.findChild<QPushButton*>("btnSubmitBid"), Qt::LeftButton);
+    }
+    ASSERT_EQ(launcher.starts.size(), 1u);
+    EXPECT_EQ(launcher.starts[0].program, tmp.path() + "/relayo2");
+    const QString send = tmp.path() + "/Send/";
+    EXPECT_EQ(test::readColumn(send + id + "Head", "local_bid"), QStringList{id});
+    EXPECT_EQ(test::readColumn(send + id + "Head", "subm_date"), QStringList{"20260504"});
+    EXPECT_EQ(test::readColumn(send + id + "Tail", "svc_desc"), chosen);
 }
 
 // The program's own launcher with the transfer program really beside the program folder: it runs, and
