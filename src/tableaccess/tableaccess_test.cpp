@@ -418,6 +418,57 @@ TEST_F(Facade, StructureCallsAndTheEndsOfTheTable) {
     EXPECT_EQ(d4close(t), 0);
 }
 
+// fetch writes its text into a buffer it reuses once the caller has let go of the last result; a result
+// the caller keeps (or changes) must stay as it was, and names given as C strings read the same fields.
+TEST_F(Facade, FetchedTextsStayAsTheyWereAndNamesAsCStringsReadTheSameFields) {
+    const int t = mOpen(ctx, copyFixture(QStringLiteral("fox_small")));
+    const int u = mOpen(ctx, copyFixture(QStringLiteral("fox_large")));
+    ASSERT_GT(t, 0);
+    ASSERT_GT(u, 0);
+    std::vector<QString> kept;
+    std::vector<QString> expected;  // deep copies
+    int n = 0;
+    for (int rc = d4top(t); rc == 0 && n < 40; rc = d4skip(t, 1), ++n) {
+        for (const char* name : {"POSTAL_COD", "town", "pop", "area", "active", "opened", "note"}) {
+            const QString byName = fetch(t, QString::fromLatin1(name));
+            const QString byCString = fetch(t, name);
+            EXPECT_EQ(byCString, byName) << name << " record " << d4recNo(t);
+            EXPECT_EQ(byCString.isNull(), byName.isNull()) << name;
+        }
+        QString town = fetch(t, "town");
+        kept.push_back(town);
+        expected.push_back(QString(town.constData(), town.size()));
+        // changing a result does not change the next one
+        QString changed = fetch(t, "postal_cod");
+        const QString original(changed.constData(), changed.size());
+        changed.replace(0, 1, QStringLiteral("#"));
+        EXPECT_EQ(fetch(t, "postal_cod"), original);
+        // another table between two fetches of this one (the last handle is remembered)
+        EXPECT_EQ(fetch(u, "postal_cod").size(), 6);
+        EXPECT_EQ(fetch(t, "town"), expected.back());
+    }
+    EXPECT_EQ(n, 40);
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], expected[i]) << "record " << i + 1;
+    // a blank field reads as empty text either way
+    ASSERT_EQ(d4appendBlank(t), 0);
+    EXPECT_TRUE(fetch(t, "town").isEmpty());
+    EXPECT_TRUE(fetch(t, QStringLiteral("town")).isEmpty());
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(fetch(t, "nofield"), QString());
+    EXPECT_EQ(fetch(t, "nofield"), QString());
+    ASSERT_EQ(reports.size(), 2u);  // an unknown name is reported every time
+    EXPECT_TRUE(reports[1].problem.contains(QStringLiteral("nofield")));
+    reports.clear();
+    // a closed handle is not found again through what was remembered of it
+    EXPECT_EQ(d4close(t), 0);
+    EXPECT_EQ(fetch(t, "town"), QString());
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(fetch(u, "postal_cod").size(), 6);
+    EXPECT_EQ(d4close(u), 0);
+    EXPECT_NE(d4skip(u, 1), 0);
+    EXPECT_EQ(reports.size(), 2u);
+}
+
 // A report may run anything (the program shows a message box, whose event loop may close tables or put
 // another handler in place); the call that reported must not touch the table afterwards.
 TEST_F(Facade, AHandlerThatClosesTheTableWhileAReportRunsIsSurvived) {

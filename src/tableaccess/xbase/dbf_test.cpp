@@ -783,6 +783,84 @@ TEST(DbfNavigation, TopBottomSkipAndEndsInRecordOrder) {
     EXPECT_EQ(other->getInt(0), 20);
 }
 
+// Scans read ahead in large pieces (and jumps in small ones): every record seen must be the file's own
+// bytes, in record order both ways and in tag order, with changes written as the scan moves on.
+TEST(DbfNavigation, ScansSeeTheFileAsItIsInEveryOrder) {
+    TempDir dir;
+    copyFixture("fox_large", dir);
+    std::string err;
+    auto t = xb::Table::open(dir.file("fox_large"), err);
+    ASSERT_TRUE(t) << err;
+    const size_t header = t->headerLength(), length = t->recordLength();
+    const uint32_t count = t->recordCount();
+    ASSERT_GT(size_t(count) * length, size_t(3) * 256 * 1024);  // several pieces of read-ahead
+    std::string file = readBytes(dir.file("fox_large.dbf"));
+    const auto stored = [&](uint32_t recno) { return file.substr(header + (recno - 1) * length, length); };
+    const auto current = [&] {
+        return std::string(reinterpret_cast<const char*>(t->recordBuffer().data()), length);
+    };
+
+    // forwards, changing every 997th record's town on the way (written when the scan moves on)
+    const int town = t->fieldIndex("town");
+    uint32_t n = 0;
+    for (bool ok = t->top(); ok; ok = t->skip(1)) {
+        ++n;
+        ASSERT_EQ(t->recno(), n);
+        ASSERT_EQ(current(), stored(n)) << "record " << n;
+        if (n % 997 == 0) ASSERT_TRUE(t->setText(town, "CHANGED " + std::to_string(n))) << t->error();
+    }
+    EXPECT_EQ(n, count);
+    EXPECT_TRUE(t->eof());
+    EXPECT_TRUE(t->error().empty()) << t->error();
+    ASSERT_TRUE(t->flush()) << t->error();
+    for (uint32_t r = 997; r <= count; r += 997) {
+        std::string want = stored(r);
+        const std::string text = "CHANGED " + std::to_string(r);
+        want.replace(t->fields()[town].offset, 30, text + std::string(30 - text.size(), ' '));
+        file.replace(header + (r - 1) * length, length, want);
+    }
+    EXPECT_EQ(readBytes(dir.file("fox_large.dbf")), file);
+
+    // backwards from the end
+    n = count;
+    for (bool ok = t->bottom(); ok; ok = t->skip(-1), --n) {
+        ASSERT_EQ(t->recno(), n);
+        ASSERT_EQ(current(), stored(n)) << "record " << n;
+    }
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(t->bof());
+
+    // in tag order (records far apart), and forwards again after a jump into the middle
+    std::vector<std::pair<std::string, uint32_t>> keys;
+    ASSERT_TRUE(t->index()->walk(t->index()->findTag("town"), keys, err)) << err;
+    ASSERT_TRUE(t->selectTag("town"));
+    size_t i = 0;
+    for (bool ok = t->top(); ok; ok = t->skip(1), ++i) {
+        ASSERT_LT(i, keys.size());
+        ASSERT_EQ(t->recno(), keys[i].second);
+        ASSERT_EQ(current(), stored(keys[i].second)) << "record " << keys[i].second;
+    }
+    EXPECT_EQ(i, keys.size());
+    ASSERT_TRUE(t->selectTag(""));
+    ASSERT_TRUE(t->go(count / 2));
+    for (n = count / 2; t->skip(1);) {
+        ++n;
+        ASSERT_EQ(current(), stored(n)) << "record " << n;
+    }
+    EXPECT_EQ(n, count);
+
+    // a record appended through another handle is seen by the next scan
+    auto other = xb::Table::open(dir.file("fox_large"), err);
+    ASSERT_TRUE(other) << err;
+    ASSERT_TRUE(other->appendBlank() && other->setText(0, "Z9Z9Z9") && other->flush()) << other->error();
+    other.reset();
+    n = 0;
+    for (bool ok = t->top(); ok; ok = t->skip(1)) ++n;
+    EXPECT_EQ(n, count + 1);
+    ASSERT_TRUE(t->bottom());
+    EXPECT_EQ(t->getText(0), "Z9Z9Z9");
+}
+
 TEST(DbfIndex, EnsureTagsTakesOverAnIndexTheHeaderDoesNotFlag) {
     TempDir dir;
     copyFixture("fox_small", dir);
