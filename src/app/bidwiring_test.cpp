@@ -11,12 +11,16 @@
 #include <QTest>
 
 #include "app/tmainform.h"
+#include "pages/choicegroups.h"
 #include "pages/mainpage.h"
+#include "pages/servicespage.h"
 #include "pages/shipmentpage.h"
 #include "pages/shipperprofilepage.h"
 #include "tableedit/dbeditform.h"
 #include "testsupport/scriptedprompt.h"
+#include "tableaccess/tableaccess.h"
 #include "testsupport/testdata.h"
+#include "widgets/seams.h"
 #include "widgets/stringgrid.h"
 
 namespace tarvik {
@@ -147,6 +151,70 @@ TEST_F(BidWiringTest, NewSelectDeleteAndMobCommands) {
         pickNext(0);
         QTest::mouseClick(form_->tbsMain->btnSelectBid, Qt::LeftButton);
     }
+}
+
+// A submitted bid selected again on a later day shows the day it was submitted, in the short date form
+// that storing reads back: storing the loaded bid again keeps that date.
+TEST_F(BidWiringTest, SubmitDateShownAfterALaterSelectAndStoredAgainUnchanged) {
+    clock_->time = QDateTime(QDate(2026, 3, 14), QTime(9, 30));
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes);  // "Create new Bid?"
+        chooseExecutive(0);
+    }
+    const QString id = form_->tbsMain->ebxLocalBidID->text();
+    ASSERT_FALSE(id.isEmpty());
+    // What the completeness checks ask for, and one line with its service's volume.
+    auto get = [this](const char* name) { return form_->findChild<QWidget*>(QLatin1String(name)); };
+    qobject_cast<QLineEdit*>(get("ebxBusiness"))->setText(QStringLiteral("40"));
+    for (const char* name :
+         {"cbxIndustry", "cbxCompetitorName", "cbxBrokerage", "cbxPLDTypes", "cbxCustSource", "cbxSourceDist"}) {
+        auto* c = qobject_cast<QComboBox*>(get(name));
+        ASSERT_NE(c, nullptr) << name;
+        if (c->count() == 0) c->addItem(QStringLiteral("Chosen"));
+        c->setCurrentIndex(c->count() > 1 ? 1 : 0);
+    }
+    for (const char* name : {"rgBidType", "rgStrategy", "rgInfoSource", "rgBillWeight"})
+        qobject_cast<RadioGroup*>(get(name))->setItemIndex(0);
+    qobject_cast<QCheckBox*>(get("chbValueYes"))->setChecked(true);
+    qobject_cast<QCheckBox*>(get("chbResellerNo"))->setChecked(true);
+    StringGrid* lines = form_->tbsShipmentData->shipmentGrid();
+    lines->setCell(ShipmentPage::ColService, 1, QStringLiteral("Express"));
+    lines->setCell(ShipmentPage::ColTotPcs, 1, QStringLiteral("2"));
+    StringGrid* volumes = form_->tbsServices->incentiveGrid();
+    for (int r = 0; r < volumes->rowCount(); ++r)
+        if (volumes->cell(0, r).trimmed() == QLatin1String("Express")) volumes->setCell(2, r, QStringLiteral("12"));
+
+    test::RecordingLauncher launcher;
+    {
+        ScriptedPrompt prompt;  // a complete bid asks nothing
+        QTest::mouseClick(form_->findChild<QPushButton*>(QStringLiteral("btnSubmitBid")), Qt::LeftButton);
+    }
+    ASSERT_EQ(launcher.starts.size(), 1u);
+    ASSERT_EQ(form_->tbsMain->ebxLocalBidID->text(), "") << "submission clears the window";
+
+    clock_->time = QDateTime(QDate(2026, 4, 2), QTime(8, 0));
+    pickNext(1);
+    form_->mnuSelect->trigger();  // no bid open: no save question
+    EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), id);
+    EXPECT_EQ(form_->tbsMain->ebxLocalStatus->text(), "Submitted");
+    const QString shown = form_->tbsMain->ebxSubmitDate->text();
+    EXPECT_EQ(shown, dateToText(QDate(2026, 3, 14)));
+    EXPECT_TRUE(shown.contains(QLatin1String("2026"))) << "a four-digit year: " << shown.toStdString();
+    EXPECT_EQ(textToDate(shown), QDate(2026, 3, 14));
+
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Save Bid Working on?"); });
+        EXPECT_TRUE(form_->FormCloseQuery());
+    }
+    const int bids = ta::mOpen(form_->state().DataContext, form_->state().tablePath(QStringLiteral("Bids")));
+    ASSERT_GT(bids, 0);
+    ASSERT_EQ(ta::d4recCountDo(bids), 1);
+    ta::d4go(bids, 1);
+    EXPECT_EQ(ta::dtfetch(bids, "subm_date"), QDate(2026, 3, 14)) << "the shown date reads back as stored";
+    EXPECT_EQ(ta::fetch(bids, "loc_stat"), "Submitted");
+    ta::d4close(bids);
 }
 
 }  // namespace

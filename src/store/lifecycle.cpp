@@ -93,8 +93,12 @@ QString BidIdAt(const QString& name, const QDateTime& time, int step) {
     const QDate epoch(1899, 12, 30);
     const double days = static_cast<double>(epoch.daysTo(time.date())) +
                         static_cast<double>(time.time().msecsSinceStartOfDay()) / 86400000.0;
-    // The day number with five decimals, counted in hundred-thousandths so that steps add exactly.
-    const long long units = std::llround(days * 100000.0) + step;
+    // The day number printed with five decimals ("%6.5f": the printed digits, not a product rounded on
+    // its own, which differs at exact halves), then counted in hundred-thousandths so that steps add
+    // exactly.
+    QString printed = QString::asprintf("%6.5f", days);
+    printed.remove(QLatin1Char('.'));
+    const long long units = printed.toLongLong() + step;
     const QString stamp = QString::asprintf("%lld.%05lld", units / 100000, units % 100000);
     QString id;
     for (QChar c : name.trimmed() + stamp) {

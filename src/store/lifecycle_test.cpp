@@ -75,6 +75,11 @@ TEST_F(LifecycleTest, BidIdOfANameWithBlanksAndPunctuation) {
     EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(6, 0)), 1), "AnnaBell3652625001");
     EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59, 999)), 0), "AnnaBell3652600000")
         << "the last instant of a day rounds up to the next";
+    // 1.296 seconds is exactly 1.5 steps; the printed day number 36526.000015 rounds as its binary value
+    // lies, below the half, whereas the product with 100000 would round up.
+    EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 1, 296))), "AnnaBell3652600001");
+    EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 1, 296)), 1), "AnnaBell3652600002");
+    EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 7, 344))), "AnnaBell3652600008");
 }
 
 TEST_F(LifecycleTest, NewBidNeedsAnAccountExecutive) {

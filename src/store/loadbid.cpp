@@ -107,7 +107,8 @@ void readServiceVolumes(QWidget* w, const MainState& state, int bids) {
             }
             const QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
             if (stem.isEmpty()) continue;
-            if (grid && row < grid->rowCount()) {
+            // Row 0 keeps its column headings; rows the grid lacks are not written.
+            if (grid && page->isServiceRow(row)) {
                 // Numeric fields come right-aligned; the grid shows the number itself.
                 grid->setCell(1, row, ta::fetch(bids, stem + QLatin1Char('1')).trimmed());
                 grid->setCell(2, row, ta::fetch(bids, stem + QLatin1Char('2')).trimmed());

@@ -76,7 +76,7 @@ void writeMainAndShipper(QWidget* w, int bids, bool hasMob) {
 }
 
 // Field 25: one volume triple per service row of IncentiveGrid, walking Services as the grid was laid
-// out. A row the grid (or its Primary? boxes) does not have is not read.
+// out. A row the grid (or its Primary? boxes) does not have is not read, nor is the heading row 0.
 void writeServiceVolumes(QWidget* w, const MainState& state, int bids) {
     ServicesPage* page = BidPages::of(w).services;
     StringGrid* grid = page ? page->incentiveGrid() : nullptr;
@@ -93,7 +93,9 @@ void writeServiceVolumes(QWidget* w, const MainState& state, int bids) {
             }
             const QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
             if (stem.isEmpty()) continue;
-            if (grid && row < grid->rowCount()) {
+            // Only rows the page shows as service rows hold volumes: row 0 carries the column headings
+            // whatever record falls on it, and a row the grid lacks is not read.
+            if (grid && page->isServiceRow(row)) {
                 ta::replace(bids, stem + QLatin1Char('1'), grid->cell(1, row));
                 ta::replace(bids, stem + QLatin1Char('2'), grid->cell(2, row));
                 QCheckBox* box = page->primaryBox(row);

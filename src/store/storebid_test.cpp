@@ -452,6 +452,42 @@ TEST_F(StoreBidTest, ServicesWalkNeverGoesPastTheGridsRows) {
     EXPECT_TRUE(services->primaryBox(volumeRow("exp"))->isChecked());
 }
 
+// A Services table that begins with a service, not a heading: that service falls on row 0, which shows
+// the column headings and holds no volumes. Storing must not take the headings for volumes, nor loading
+// write volumes over them.
+TEST_F(StoreBidTest, ServiceOnTheHeadingRowIsNeitherStoredNorLoaded) {
+    const int services = open("Services");
+    ASSERT_GT(services, 0);
+    ta::d4go(services, 1);  // "-Domestic Services" becomes the Ground Multi service
+    ta::replace(services, "service", "Ground Multi");
+    ta::replace(services, "service_d", "Ground Multi");
+    ta::replace(services, "dbf_field", "gndm");
+    ta::d4go(services, 2);  // the former Ground Multi record takes no row
+    ta::replace(services, "service_d", "");
+    ta::d4close(services);
+    buildWindow();
+    const QString headings[] = {volumeGrid()->cell(1, 0), volumeGrid()->cell(2, 0), volumeGrid()->cell(3, 0)};
+    ASSERT_EQ(headings[0].trimmed(), "Other Volume");
+
+    main->ebxLocalBidID->setText(QStringLiteral("Row0"));
+    volumeGrid()->setCell(1, volumeRow("exp"), QStringLiteral("12"));
+    StoreBid(w(), state_);
+    const int bids = open("Bids");
+    ta::d4go(bids, 1);
+    EXPECT_EQ(field(bids, "gndm1").trimmed(), "") << "the heading text is no volume";
+    EXPECT_EQ(field(bids, "gndm2").trimmed(), "");
+    EXPECT_EQ(field(bids, "exp1").trimmed(), "12");
+    ta::replace(bids, "gndm1", "7");  // a value from elsewhere
+    ta::treplace(bids, "gndmp", true);
+    ta::d4close(bids);
+
+    ClearBidWindow(w(), state_);
+    LoadBid(w(), state_, 1);
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(volumeGrid()->cell(c, 0), headings[c - 1]) << c;
+    EXPECT_EQ(volumeGrid()->cell(1, volumeRow("exp")), "12");
+    EXPECT_TRUE(reports_.isEmpty()) << reports_.join('\n').toStdString();
+}
+
 // An ID with a letter outside ASCII (an executive named Zoé) is found by the table's own search.
 TEST_F(StoreBidTest, IdWithAnAccentedLetter) {
     main->ebxLocalBidID->setText(QStringLiteral("Zo\u00e93652625000"));
