@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLineEdit>
+#include <QSet>
 #include <QSignalBlocker>
 #include <algorithm>
 
@@ -70,11 +71,14 @@ QStringList ListFromTable(const QString& tablePath, const QString& field, ta::Da
     QCollator collator;  // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     QStringList list;
+    QSet<QString> seen;  // the texts met so far, case-folded: duplicates are found whatever the collator does
     forEachRecord(ctx, tablePath, [&](int t) {
         const QString text = ta::fetch(t, field);
-        auto at = std::lower_bound(list.begin(), list.end(), text,
+        const QString folded = text.toCaseFolded();
+        if (seen.contains(folded)) return;  // met already, letter case aside
+        seen.insert(folded);
+        auto at = std::upper_bound(list.begin(), list.end(), text,
                                    [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
-        if (at != list.end() && collator.compare(*at, text) == 0) return;  // met already, letter case aside
         list.insert(at, text);
     });
     return list;
