@@ -1019,7 +1019,8 @@ bool Table::appendBlank() {
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
     std::vector<uint8_t> buf = blank;
     buf.push_back(0x1A);
-    // The record (and the end marker) first, then the count: a crash in between loses only this record.
+    // The record (and the end marker) first, then the count: a crash of the process in between loses only
+    // this record. No sync between the two (see "Durability" in dbf.h for what power loss can do).
     if (!file_->writeAt(pos, buf.data(), buf.size()))
         return fail(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
     unsynced_ = true;

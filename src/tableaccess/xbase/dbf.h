@@ -21,6 +21,17 @@
 // Durability: appends write the record (and the 0x1A end marker) before the header's record count;
 // create, copyStructure and pack build new files beside the old ones, flush them and rename them into
 // place. A record found past the header's count (an append cut short) is ignored and overwritten.
+// What that gives, exactly:
+//  - a killed process (kill -9, a crash of the program): every write made is in the system's cache and
+//    reaches the file; an append cut short between its two writes leaves a record past the count,
+//    which the next open ignores. The table always opens with every complete record.
+//  - power loss: only what flush() (or closing) made durable is certain. flush() syncs the memo file,
+//    then the table, then the index, once per batch of changes, not per append (a sync per append
+//    would cost a disk round trip each). Between two flushes the system may write the header page
+//    before the page of an appended record: the header then counts records the file does not hold,
+//    and (on a file system that writes data before sizes, as ext4 does by default) the next open refuses
+//    the table as truncated, naming both counts, rather than showing records that never arrived. Call
+//    flush() after a batch of appends that must survive power loss.
 //
 // Two Table objects on the same file see each other's appends (the count is read again from the file
 // before appends and on top/bottom/go), but not each other's cached index pages: keep one writer.
