@@ -133,9 +133,11 @@ void TMainForm::wirePages() {
     connect(tbsShipperProfile, &ShipperProfilePage::ebxPostalCodeExit, this,
             [this] { tarvik::ebxPostalCodeExit(state_, tbsShipperProfile); });
     // The Shipment Data page's tools: import (with the progress window), copy, clear, find/replace.
-    wireShipmentTools(*tbsShipmentData, state_, [this](QWidget* owner) {
-        return std::unique_ptr<QDialog>(new TImportMessage(state_, owner));
-    });
+    // The find/replace window has no owner: the main window's control look is given to it explicitly.
+    wireShipmentTools(
+        *tbsShipmentData, state_,
+        [this](QWidget* owner) { return std::unique_ptr<QDialog>(new TImportMessage(state_, owner)); },
+        [this](QWidget* window) { window->setStyleSheet(styleSheet()); });
     connect(tbsMain->btnNewBid, &QPushButton::clicked, this, [this] {
         if (newBid) newBid();
     });

@@ -21,6 +21,7 @@
 #include "demodata/demofolder.h"
 #include "pages/bidprofilepage.h"
 #include "pages/mainpage.h"
+#include "pages/shipmentpage.h"
 #include "testsupport/scriptedprompt.h"
 #include "testsupport/testdata.h"
 
@@ -294,6 +295,11 @@ TEST_F(MainFormTest, MainPageControls) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
     }
+    // After the page control come the three buttons below it.
+    for (QWidget* expected : std::initializer_list<QWidget*>{form->btnBack, form->btnNext, form->btnExit}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
+    }
     form->hide();
 }
 
@@ -433,6 +439,28 @@ TEST_F(MainFormTest, LeavingTheShipperPostalCodeFillsCityAndProvince) {
     EXPECT_EQ(postal->text(), QStringLiteral("K1A 0B1"));
     EXPECT_EQ(city->text(), QStringLiteral("Ottawa"));
     EXPECT_EQ(prov->text(), QStringLiteral("ON"));
+}
+
+TEST_F(MainFormTest, FindReplaceWindowGetsTheMainWindowsLook) {
+    auto form = start();
+    form->show();
+    form->tabEntryPages->setCurrentWidget(form->tbsShipmentData);
+    auto* button = form->findChild<QPushButton*>(QStringLiteral("btnFindRepl"));
+    ASSERT_NE(button, nullptr);
+    QString look;
+    bool ownerless = false;
+    test::whenModalShown([&](QWidget* w) {
+        look = w->styleSheet();
+        ownerless = w->parentWidget() == nullptr;
+        QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("Button2")), Qt::LeftButton);
+    });
+    ScriptedPrompt prompt;  // the code check after the window finds nothing to report
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(ownerless);
+    EXPECT_FALSE(look.isEmpty());
+    EXPECT_EQ(look, form->styleSheet());
+    EXPECT_TRUE(prompt.shown().empty());
+    form->hide();
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ MainPage::MainPage(MainState& state, QWidget* parent) : QWidget(parent), state_(
         1, 2);
     grid->addWidget(cbxAccountName, row++, 0, 1, 2);
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
     buttons->addWidget(btnNewBid);
     buttons->addWidget(btnSelectBid);
     buttons->addStretch(1);
