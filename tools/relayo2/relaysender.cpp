@@ -8,6 +8,9 @@
 #include <QLockFile>
 #include <QUrl>
 #include <cstdio>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 #include <map>
 #include <mutex>
 
@@ -161,6 +164,24 @@ bool moveToSent(const QString& sendFolder, const QString& name, QString* error) 
         return false;
     }
     return true;
+}
+
+// What identifies the very file at path: a file put in its place (a new submission of the same bid
+// renames its tables into the send folder) gives another stamp.
+QString fileStamp(const QString& path) {
+#ifndef _WIN32
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return QString();
+    return QStringLiteral("%1:%2:%3:%4")
+        .arg(qulonglong(st.st_dev))
+        .arg(qulonglong(st.st_ino))
+        .arg(qlonglong(st.st_size))
+        .arg(qlonglong(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+#else
+    const QFileInfo fi(path);
+    if (!fi.exists()) return QString();
+    return QStringLiteral("%1:%2").arg(fi.size()).arg(fi.lastModified().toMSecsSinceEpoch());
+#endif
 }
 
 class LogWriter {
@@ -322,6 +343,7 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
     const QString shownTarget = QUrl(target.base).toDisplayString(QUrl::RemovePassword | QUrl::RemoveUserInfo);
     for (const auto& [base, files] : groups) {
         QStringList arrived;
+        QStringList stamps;  // of the files as they were sent
         QString failedName;
         for (const QString& name : files) {
             if (!failedName.isEmpty()) {
@@ -331,10 +353,13 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
             }
             QString error;
             const qint64 size = QFileInfo(send.filePath(name)).size();
+            const QString stamp = fileStamp(send.filePath(name));
             const bool ok = curl.h ? upload(curl.h, target, send.filePath(name), name, &error)
                                    : (error = QStringLiteral("the transfer library could not be started"), false);
+            if (paths.afterUpload) paths.afterUpload(name);
             if (ok) {
                 arrived << name;
+                stamps << stamp;
                 log.line(QStringLiteral("%1 sent to %2 (%3 bytes).").arg(name, shownTarget).arg(size));
             } else {
                 failedName = name;
@@ -346,6 +371,18 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
             // The files of this table that did arrive stay too, so that the table is sent whole next time.
             for (const QString& name : arrived)
                 log.line(QStringLiteral("%1 stays in Send as well, so that its table is sent whole by the next run.").arg(name));
+            summary.failed += int(arrived.size());
+            continue;
+        }
+        // A file replaced while this run was sending it (a new submission of the same bid) is not the file
+        // that arrived: the whole table stays in Send for the next run.
+        QString replaced;
+        for (int i = 0; i < arrived.size() && replaced.isEmpty(); ++i)
+            if (fileStamp(send.filePath(arrived[i])) != stamps[i]) replaced = arrived[i];
+        if (!replaced.isEmpty()) {
+            for (const QString& name : arrived)
+                log.line(QStringLiteral("%1 stays in Send: %2 was replaced while it was being sent, so the next run sends the new table.")
+                             .arg(name, replaced));
             summary.failed += int(arrived.size());
             continue;
         }

@@ -21,6 +21,9 @@ struct RunPaths {
     QString sendFolder;    // the folder whose .dbf / .fpt files are sent
     QString logFile;       // appended to ("Relayo2.log")
     QString settingsFile;  // "relayo2.ini"
+    // Runs after each file's upload attempt, before the next one (tests use it to act in the middle of a
+    // run, as a new submission writing the send folder would).
+    std::function<void(const QString& name)> afterUpload;
 };
 
 struct RunSummary {

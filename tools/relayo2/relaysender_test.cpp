@@ -5,6 +5,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstdio>
 
 #include "relaysender.h"
 #include "relaysettings.h"
@@ -27,7 +28,7 @@ struct SendFixture {
     QString server() const { return tmp.filePath(QStringLiteral("server")); }
     QString log() const { return tmp.filePath(QStringLiteral("work/Relayo2.log")); }
     QString ini() const { return relay::settingsPathBeside(program()); }
-    relay::RunPaths paths() const { return relay::RunPaths{send(), log(), ini()}; }
+    relay::RunPaths paths() const { return relay::RunPaths{send(), log(), ini(), {}}; }
 
     SendFixture() {
         QDir(tmp.path()).mkpath(QStringLiteral("prog/Send"));
@@ -96,6 +97,41 @@ TEST(RelaySend, UploadsEveryTableFileByteIdenticalMovesItAndLogsEachFile) {
     EXPECT_EQ(readFile(QDir(fx.send()).filePath(QStringLiteral("sent/ABC123Head.dbf"))), randomBytes(999, 9));
     EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/ABC123Head.dbf"))), randomBytes(999, 9));
     EXPECT_EQ(logLines(fx.log()).size(), 6);  // appended, not rewritten
+}
+
+// A new submission of the same bid while a run is sending it puts new tables in Send: the run must not
+// move the new files to "sent" as if they had arrived.
+TEST(RelaySend, ATableReplacedWhileItIsSentStaysForTheNextRun) {
+    SendFixture fx;
+    FtpServer server;
+    ASSERT_TRUE(server.start(fx.server()));
+    fx.configure(server.url());
+    fx.put(QStringLiteral("ABC123Head.fpt"), 500, 1);
+    fx.put(QStringLiteral("ABC123Head.dbf"), 2000, 2);
+    fx.put(QStringLiteral("XYZ9Tail.dbf"), 800, 3);
+    relay::RunPaths paths = fx.paths();
+    paths.afterUpload = [&fx](const QString& name) {
+        if (name != QStringLiteral("ABC123Head.fpt")) return;
+        // The new tables are written beside and renamed into place, as the submission does.
+        for (const QString& n : {QStringLiteral("ABC123Head.fpt"), QStringLiteral("ABC123Head.dbf")}) {
+            const QString fresh = QDir(fx.tmp.path()).filePath(n);
+            ASSERT_TRUE(writeFile(fresh, randomBytes(n.endsWith(QStringLiteral("fpt")) ? 500 : 2000, 7)));
+            ASSERT_TRUE(std::rename(QFile::encodeName(fresh).constData(),
+                                    QFile::encodeName(QDir(fx.send()).filePath(n)).constData()) == 0);
+        }
+    };
+    const relay::RunSummary r = relay::sendAll(paths, fixedNow());
+    EXPECT_EQ(r.sent, 1);
+    EXPECT_EQ(r.failed, 2);
+    EXPECT_EQ(fx.sendEntries(), (QStringList{QStringLiteral("ABC123Head.dbf"), QStringLiteral("ABC123Head.fpt")}));
+    EXPECT_EQ(readFile(QDir(fx.send()).filePath(QStringLiteral("ABC123Head.fpt"))), randomBytes(500, 7));
+    EXPECT_TRUE(QFile::exists(QDir(fx.send()).filePath(QStringLiteral("sent/XYZ9Tail.dbf"))));
+    EXPECT_TRUE(r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("was replaced while it was being sent")));
+
+    // The next run sends the new tables.
+    const relay::RunSummary next = relay::sendAll(fx.paths(), fixedNow());
+    EXPECT_EQ(next.sent, 2);
+    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/ABC123Head.dbf"))), randomBytes(2000, 7));
 }
 
 TEST(RelaySend, ServerDownLeavesEveryFileAndLogsTheFailure) {
