@@ -81,7 +81,7 @@ double dfetch(int table, const QString& field);
 int dreplace(int table, const QString& field, double value);
 bool tfetch(int table, const QString& field);
 int treplace(int table, const QString& field, bool value);
-QDate dtfetch(int table, const QString& field);  // invalid QDate when blank
+QDate dtfetch(int table, const QString& field);                      // invalid QDate when blank
 int dtreplace(int table, const QString& field, const QDate& value);  // invalid date clears
 
 // ---- Records ----

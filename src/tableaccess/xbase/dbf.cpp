@@ -17,8 +17,8 @@
 namespace xb {
 namespace {
 
-constexpr size_t kCacheBytes = 256 * 1024;  // read-ahead of sequential record reads
-constexpr size_t kJumpBytes = 4 * 1024;     // read around a record reached by a jump
+constexpr size_t kCacheBytes = 256 * 1024;        // read-ahead of sequential record reads
+constexpr size_t kJumpBytes = 4 * 1024;           // read around a record reached by a jump
 constexpr const char* kPackSuffix = ".pack~";     // new files of a pack, beside the old ones
 constexpr const char* kPackMarker = ".packing~";  // present while a committed pack is being put in place
 constexpr const char* kCreateSuffix = ".new~";
