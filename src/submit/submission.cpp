@@ -104,13 +104,16 @@ void Submission::SubmitBid() {
     if (QLineEdit* e = edit("ebxSubmitDate")) e->setText(dateToText(Clock::current().now().date()));
 
     if (hooks_.StoreBid) hooks_.StoreBid();
-    WriteSendFiles();
+    const bool written = WriteSendFiles();
 
     QString why;
     if (!Launcher::current().start(transferProgram(), QStringList(), QString(), &why))
         messageBox(QStringLiteral("Could not start File Transfer Program!"), QStringLiteral("ERROR"), PromptIcon::Error, Ok);
 
-    if (hooks_.ClearBidWindow) hooks_.ClearBidWindow();
+    // A bid whose send tables could not be written (its header missing from Bids because storing failed,
+    // or the send folder not writable) stays in the window: clearing it would lose a bid that is neither
+    // sent nor, perhaps, stored. The error box has said why.
+    if (written && hooks_.ClearBidWindow) hooks_.ClearBidWindow();
 }
 
 bool Submission::WriteSendFiles() {

@@ -39,6 +39,8 @@ public:
 
     void setHooks(SubmitHooks hooks) { hooks_ = std::move(hooks); }
 
+    // Checks, marks "Submitted" with today's date, stores, writes the send tables, starts the transfer
+    // program and clears the window. When the send tables cannot be written the window keeps the bid.
     void SubmitBid();
     // Writes <ID>Head and <ID>Tail into the send folder. True when both tables were written.
     bool WriteSendFiles();

@@ -343,6 +343,29 @@ TEST(SubmitBid, ATransferProgramThatDoesNotStartLeavesTheBidSubmittedAndItsTable
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("ABC123Head.dbf"))), 1);
 }
 
+// Storing failed to put the header into Bids: nothing can be sent, and clearing the window would lose the
+// bid, so it stays on screen after the error box.
+TEST(SubmitBid, ABidWhoseSendTablesCannotBeWrittenStaysInTheWindow) {
+    SubmitFixture fx;
+    fx.addBids();
+    fx.id->setText(QStringLiteral("NEWBID7"));
+    fx.status->setText(QStringLiteral("Draft"));
+    RecordingLauncher launcher;
+    Recorded rec;
+    Submission sub(fx.state, &fx.window, recordingHooks(fx, rec));
+    ScriptedPrompt prompt;
+    prompt.answer(Ok, [](const PromptRequest& r) {
+        EXPECT_EQ(r.text, QStringLiteral("Bid NEWBID7 is not in the bid table; its send tables were not written."));
+        EXPECT_EQ(r.caption, QStringLiteral("ERROR"));
+    });
+    sub.SubmitBid();
+    ASSERT_EQ(rec.calls.size(), 2u);
+    EXPECT_EQ(rec.calls[1].rfind("store:Submitted:", 0), 0u);
+    EXPECT_EQ(launcher.starts.size(), 1u) << "the transfer program still sends what else waits in Send";
+    EXPECT_EQ(fx.id->text(), QStringLiteral("NEWBID7"));
+    EXPECT_FALSE(QDir(fx.send()).exists());
+}
+
 TEST(SubmitBid, WithoutACheckHookTheCompletenessChecksRun) {
     SubmitFixture fx;
     fx.addBids();
