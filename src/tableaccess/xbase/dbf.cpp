@@ -380,6 +380,38 @@ bool Table::load(std::string& error, bool withoutIndex) {
         error = path_ + ": the header describes no field";
         return false;
     }
+    for (const FieldDesc& f : all) {
+        // Fields whose kind has a fixed size are read and written in that size: a shorter one (a
+        // damaged or foreign header) would let a write run into the next field or past the record.
+        int need = 0;
+        bool exact = false;
+        switch (f.type) {
+            case 'L':
+                need = 1;
+                break;
+            case 'D':
+                need = 8;
+                break;
+            case 'I':
+                need = 4;
+                break;
+            case 'Y':
+            case 'B':
+                need = 8;
+                break;
+            case 'T':
+                need = 8;
+                exact = true;
+                break;
+            default:
+                break;
+        }
+        if (f.length < need || (exact && f.length != need)) {
+            error = path_ + ": the header gives field " + f.name + " (type " + f.type + ") a length of " +
+                    std::to_string(f.length) + " bytes; that type takes " + std::to_string(need);
+            return false;
+        }
+    }
     if (offset != recordLength_) {
         error = path_ + ": the header's record length (" + std::to_string(recordLength_) +
                 ") disagrees with its fields (" + std::to_string(offset) + " bytes)";

@@ -568,6 +568,55 @@ TEST(DbfDamage, EachCorruptionGivesItsErrorAndLeavesTheFilesUnchanged) {
     }
 }
 
+// A header whose record length agrees with its fields, but gives a fixed-size kind (D, L, T, ...) fewer
+// bytes than it takes: writing such a field would run past it (into the next field or out of the
+// record), and a datetime of another size would be passed back and forth between its writers forever.
+TEST(DbfDamage, FieldsTooShortForTheirKindAreRefusedAtOpen) {
+    struct Case {
+        xb::Format format;
+        std::vector<xb::NewField> fields;
+        int field;        // 0-based position of the field whose length is changed
+        uint8_t length;   // its new length
+        const char* say;  // part of the message
+    };
+    const std::vector<Case> cases = {
+        {xb::Format::Fox2, {{"NAME", 'C', 10, 0, 0}, {"OPENED", 'D', 8, 0, 0}}, 1, 3, "OPENED (type D)"},
+        {xb::Format::Fox2, {{"ACTIVE", 'L', 1, 0, 0}, {"NAME", 'C', 4, 0, 0}}, 0, 0, "ACTIVE (type L)"},
+        {xb::Format::Vfp, {{"STAMP", 'T', 8, 0, 0}}, 0, 10, "STAMP (type T)"},
+        {xb::Format::Vfp, {{"N", 'I', 4, 0, 0}, {"C", 'C', 2, 0, 0}}, 0, 2, "N (type I)"},
+        {xb::Format::Vfp, {{"PRICE", 'Y', 8, 0, 0}}, 0, 5, "PRICE (type Y)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.say);
+        TempDir dir;
+        std::string err;
+        {
+            auto t = xb::Table::create(dir.file("t"), c.fields, c.format, 0x03, err);
+            ASSERT_TRUE(t) << err;
+            ASSERT_TRUE(t->appendBlank() && t->flush()) << t->error();
+        }
+        std::string dbf = readBytes(dir.file("t.dbf"));
+        const size_t descriptor = 32 + 32 * size_t(c.field);
+        const int change = int(c.length) - uint8_t(dbf[descriptor + 16]);
+        dbf[descriptor + 16] = char(c.length);
+        // the record length and the one record follow, so that only the field's size is wrong
+        const unsigned recordLength = (uint8_t(dbf[10]) | (uint8_t(dbf[11]) << 8)) + change;
+        dbf[10] = char(recordLength & 0xFF);
+        dbf[11] = char(recordLength >> 8);
+        const size_t headerLength = uint8_t(dbf[8]) | (uint8_t(dbf[9]) << 8);
+        dbf.resize(headerLength);
+        dbf += std::string(recordLength, ' ') + "\x1A";
+        writeBytes(dir.file("t.dbf"), dbf);
+        auto t = xb::Table::open(dir.file("t"), err);
+        EXPECT_FALSE(t);
+        EXPECT_NE(err.find("t.dbf"), std::string::npos) << err;
+        EXPECT_NE(err.find(c.say), std::string::npos) << err;
+        EXPECT_NE(err.find("a length of " + std::to_string(c.length)), std::string::npos) << err;
+        t.reset();
+        EXPECT_EQ(readBytes(dir.file("t.dbf")), dbf);
+    }
+}
+
 TEST(DbfDamage, MemoPointerPastTheEndIsReportedAndNothingIsWritten) {
     TempDir dir;
     copyFixture("fox_small", dir);
