@@ -77,11 +77,13 @@ QString BidProfilePage::competitorText(const QComboBox* combo) {
 BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(parent), state_(state) {
     setObjectName(QStringLiteral("tbsBidProfile"));
     auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(4, 4, 4, 4);
 
     // ---- Bid type, competitors, freight incentive ----
     auto* gbBid = new QGroupBox(this);
     gbBid->setObjectName(QStringLiteral("gbBidType"));
     auto* g1 = new QGridLayout(gbBid);
+    g1->setContentsMargins(6, 6, 6, 6);
     rgBidType_ = new RadioGroup(QStringLiteral(" T&ype of Bid "),
                                 {QStringLiteral("Conversion"), QStringLiteral("Penetration"),
                                  QStringLiteral("Retention")},
@@ -128,6 +130,7 @@ BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(pare
     auto* gbShip = new QGroupBox(this);
     gbShip->setObjectName(QStringLiteral("gbShipMethod"));
     auto* g2 = new QGridLayout(gbShip);
+    g2->setContentsMargins(6, 6, 6, 6);
     chbBroker_ = new QCheckBox(QStringLiteral("C&ustomer using VYN Brokerage?"), gbShip);
     chbBroker_->setObjectName(QStringLiteral("chbBroker"));
     cbxBrokerage_ = makeListCombo("cbxBrokerage", gbShip);
@@ -164,6 +167,7 @@ BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(pare
     auto* gbStrategy = new QGroupBox(this);
     gbStrategy->setObjectName(QStringLiteral("gbStrategy"));
     auto* g3 = new QGridLayout(gbStrategy);
+    g3->setContentsMargins(6, 6, 6, 6);
     cbxCustSource_ = makeListCombo("cbxCustSource", gbStrategy);
     cbxCustSource_->addItems(custSourceItems());
     cbxCustSource_->setCurrentIndex(-1);

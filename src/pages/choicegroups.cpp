@@ -4,29 +4,66 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QRadioButton>
+#include <QResizeEvent>
+#include <algorithm>
 
 namespace tarvik {
 
-namespace {
-// Items run down the columns row by row: item i sits at row i / columns, column i % columns.
-void placeInColumns(QGridLayout* layout, QWidget* w, int index, int columns) {
-    layout->addWidget(w, index / columns, index % columns);
+void ColumnArranger::setUp(QGroupBox* group, int columns) {
+    group_ = group;
+    columns_ = inUse_ = std::max(1, columns);
+    layout_ = new QGridLayout(group);
+    layout_->setContentsMargins(6, 2, 6, 2);
+    layout_->setHorizontalSpacing(4);
 }
-}  // namespace
+
+void ColumnArranger::add(QWidget* item) {
+    items_.push_back(item);
+    const int i = static_cast<int>(items_.size()) - 1;
+    layout_->addWidget(item, i / inUse_, i % inUse_);
+}
+
+// Items run down the columns row by row: item i sits at row i / columns, column i % columns.
+void ColumnArranger::place(int columns) {
+    if (columns == inUse_) return;
+    for (QWidget* item : items_) layout_->removeWidget(item);
+    inUse_ = columns;
+    for (size_t i = 0; i < items_.size(); ++i)
+        layout_->addWidget(items_[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+    group_->updateGeometry();
+}
+
+void ColumnArranger::arrange() {
+    if (!layout_ || items_.empty()) return;
+    const QMargins m = layout_->contentsMargins();
+    const int available = layout_->geometry().width() - m.left() - m.right();
+    if (available <= 0) return;
+    const int spacing = std::max(0, layout_->horizontalSpacing());
+    for (int columns = columns_; columns >= 1; --columns) {
+        int needed = (columns - 1) * spacing;
+        for (int c = 0; c < columns; ++c) {
+            int widest = 0;
+            for (size_t i = static_cast<size_t>(c); i < items_.size(); i += static_cast<size_t>(columns))
+                widest = std::max(widest, items_[i]->sizeHint().width());
+            needed += widest;
+        }
+        if (needed <= available || columns == 1) {
+            place(columns);
+            return;
+        }
+    }
+}
 
 RadioGroup::RadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(caption, parent), items_(items) {
-    if (columns < 1) columns = 1;
-    auto* layout = new QGridLayout(this);
-    layout->setContentsMargins(6, 2, 6, 2);
-    layout->setHorizontalSpacing(4);
+    arranger_.setUp(this, columns);
     group_ = new QButtonGroup(this);
     group_->setExclusive(true);
     for (int i = 0; i < items.size(); ++i) {
         auto* b = new QRadioButton(items[i], this);
         group_->addButton(b, i);
         buttons_.push_back(b);
-        placeInColumns(layout, b, i, columns);
+        arranger_.add(b);
     }
     connect(group_, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
 }
@@ -48,24 +85,31 @@ void RadioGroup::setItemIndex(int index) {
     group_->setExclusive(true);
 }
 
+void RadioGroup::resizeEvent(QResizeEvent* event) {
+    QGroupBox::resizeEvent(event);
+    arranger_.arrange();
+}
+
 QString RadioGroup::selectedText() const { return itemText(itemIndex()); }
 
 CheckGroup::CheckGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(caption, parent), items_(items) {
-    if (columns < 1) columns = 1;
-    auto* layout = new QGridLayout(this);
-    layout->setContentsMargins(6, 2, 6, 2);
-    layout->setHorizontalSpacing(4);
+    arranger_.setUp(this, columns);
     for (int i = 0; i < items.size(); ++i) {
         auto* b = new QCheckBox(items[i], this);
         boxes_.push_back(b);
-        placeInColumns(layout, b, i, columns);
+        arranger_.add(b);
         connect(b, &QCheckBox::clicked, this, [this, i] { emit clicked(i); });
     }
 }
 
 QString CheckGroup::itemText(int index) const {
     return index >= 0 && index < items_.size() ? items_[index] : QString();
+}
+
+void CheckGroup::resizeEvent(QResizeEvent* event) {
+    QGroupBox::resizeEvent(event);
+    arranger_.arrange();
 }
 
 bool CheckGroup::isItemChecked(int index) const {

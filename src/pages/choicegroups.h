@@ -10,9 +10,30 @@
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
+class QGridLayout;
 class QRadioButton;
 
 namespace tarvik {
+
+// Lays a group's items out in columns, row by row. The group asks for its columns; where its width
+// cannot hold them with every caption readable (a window at its minimum size), the items are laid out
+// in as many columns as fit, and in the full number again once there is room.
+class ColumnArranger {
+public:
+    void setUp(QGroupBox* group, int columns);
+    void add(QWidget* item);
+    void arrange();  // from the group's resize
+    int columnsInUse() const { return inUse_; }
+
+private:
+    void place(int columns);
+
+    QGroupBox* group_ = nullptr;
+    QGridLayout* layout_ = nullptr;
+    std::vector<QWidget*> items_;
+    int columns_ = 1;
+    int inUse_ = 1;
+};
 
 class RadioGroup : public QGroupBox {
     Q_OBJECT
@@ -26,15 +47,20 @@ public:
     void setItemIndex(int index);          // -1 clears the selection; emits nothing
     QString selectedText() const;          // empty when nothing is selected
     QRadioButton* button(int index) const { return buttons_.at(static_cast<size_t>(index)); }
+    int columnsInUse() const { return arranger_.columnsInUse(); }
 
 signals:
     // A user click on an item (also on the item already selected).
     void clicked(int index);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QStringList items_;
     std::vector<QRadioButton*> buttons_;
     QButtonGroup* group_ = nullptr;
+    ColumnArranger arranger_;
 };
 
 class CheckGroup : public QGroupBox {
@@ -49,13 +75,18 @@ public:
     void setItemChecked(int index, bool checked);
     void clearChecks();
     QCheckBox* box(int index) const { return boxes_.at(static_cast<size_t>(index)); }
+    int columnsInUse() const { return arranger_.columnsInUse(); }
 
 signals:
     void clicked(int index);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QStringList items_;
     std::vector<QCheckBox*> boxes_;
+    ColumnArranger arranger_;
 };
 
 }  // namespace tarvik

@@ -27,6 +27,7 @@ constexpr int kRowHeight = 15;
 ServicesPage::ServicesPage(MainState& state, QWidget* parent) : QWidget(parent), state_(state) {
     setObjectName(QStringLiteral("tbsServices"));
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
     grid_ = new StringGrid(this);
     grid_->setObjectName(QStringLiteral("IncentiveGrid"));
     layout->addWidget(grid_);
@@ -117,6 +118,16 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
     grid_->setCell(2, 0, QStringLiteral("  Bidding On"));
     grid_->setCell(3, 0, QStringLiteral("  Total Volume"));
     for (int c = 1; c <= 3; ++c) grid_->setColWidth(c, 80);
+    // A heading wider than its column (a font larger than the one the page was drawn for) is shown
+    // on two lines rather than cut.
+    const QFontMetrics headerMetrics(grid_->horizontalHeader()->font());
+    bool wrapHeadings = false;
+    for (int c = 1; c <= 3; ++c)
+        if (headerMetrics.horizontalAdvance(grid_->cell(c, 0)) + 8 > 80) wrapHeadings = true;
+    const int headingFlags = int(Qt::AlignLeft) | int(Qt::AlignVCenter) | (wrapHeadings ? int(Qt::TextWordWrap) : 0);
+    for (int c = 1; c <= 3; ++c) grid_->setCellAlignment(c, 0, Qt::Alignment(QFlag(headingFlags)));
+    grid_->horizontalHeader()->setTextElideMode(Qt::ElideNone);
+    grid_->horizontalHeader()->setMinimumHeight(wrapHeadings ? 2 * headerMetrics.lineSpacing() + 6 : 0);
     for (int c = 1; c <= 3; ++c) grid_->setColumnAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
 
     int r = 0;
@@ -205,7 +216,8 @@ void ServicesPage::placePrimaryBoxes() {
         }
         const QRect cell = grid_->cellRect(0, r);
         const QPoint pos(cell.x() + cell.width() - 10, cell.y() + 3);
-        const bool inView = !cell.isEmpty() && cell.top() >= view.top() && pos.y() + box->height() <= view.bottom() + 1;
+        // Shown while its row is wholly in view (the box may reach a pixel or two below a 15-pixel row).
+        const bool inView = !cell.isEmpty() && cell.top() >= view.top() && cell.bottom() <= view.bottom();
         if (inView) {
             box->move(pos);
             box->show();

@@ -91,22 +91,28 @@ ShipmentPage::ShipmentPage(MainState& state, QWidget* parent) : QWidget(parent),
         return b;
     };
     btnSubmitBid = makeButton("btnSubmitBid", "&Submit Bid");
+    btnSubmitBid->setToolTip(QStringLiteral("FTP this Bid to the Server"));
     btnImport = makeButton("btnImport", "&Import Data");
     btnImport->setToolTip(QStringLiteral("Reads in Comma Seperated Data from Export.txt"));
     btnCopyLine = makeButton("btnCopyLine", "&Copy Line");
     btnClearShipGrid = makeButton("btnClearShipGrid", "C&lear");
     btnFindRepl = makeButton("btnFindRepl", "Find/&Replace");
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(btnImport);
-    buttons->addWidget(btnCopyLine);
-    buttons->addWidget(btnClearShipGrid);
-    buttons->addWidget(btnFindRepl);
-    buttons->addStretch(1);
-    buttons->addWidget(btnSubmitBid);
+    // The tools under the grid, and the submission on a row of its own at the right, so that every
+    // caption stays readable at the window's minimum width.
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(btnImport);
+    tools->addWidget(btnCopyLine);
+    tools->addWidget(btnClearShipGrid);
+    tools->addWidget(btnFindRepl);
+    tools->addStretch(1);
+    auto* submit = new QHBoxLayout;
+    submit->addStretch(1);
+    submit->addWidget(btnSubmitBid);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(ShipmentGrid, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(tools);
+    layout->addLayout(submit);
 
     ShipmentGrid->setEditable(true);
     ShipmentGrid->setTabMovesBetweenCells(true);

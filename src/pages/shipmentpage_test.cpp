@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -544,6 +545,36 @@ TEST_F(ShipmentPageTest, LineQueriesAndClearing) {
     EXPECT_TRUE(page_->gridIsEmpty());
     EXPECT_EQ(grid_->cell(0, 30), "#30");
     EXPECT_EQ(state_.FLastFromPostal, "K1A0B1");  // clearing keeps the last origin
+}
+
+TEST_F(ShipmentPageTest, ButtonsOfThePageWithTheirCaptionsAndHints) {
+    struct Button {
+        const char* name;
+        const char* caption;
+        const char* hint;
+    };
+    const Button buttons[] = {
+        {"btnSubmitBid", "&Submit Bid", "FTP this Bid to the Server"},
+        {"btnImport", "&Import Data", "Reads in Comma Seperated Data from Export.txt"},
+        {"btnCopyLine", "&Copy Line", nullptr},
+        {"btnClearShipGrid", "C&lear", nullptr},
+        {"btnFindRepl", "Find/&Replace", nullptr},
+    };
+    for (const Button& b : buttons) {
+        auto* button = page_->findChild<QPushButton*>(QLatin1String(b.name));
+        ASSERT_NE(button, nullptr) << b.name;
+        EXPECT_EQ(button->text(), QLatin1String(b.caption)) << b.name;
+        if (b.hint) EXPECT_EQ(button->toolTip(), QLatin1String(b.hint)) << b.name;
+        EXPECT_TRUE(button->isVisible()) << b.name;
+    }
+    // At the width the page has in a window of minimum size, no caption is cut.
+    page_->resize(440, 500);
+    QApplication::processEvents();
+    for (const Button& b : buttons) {
+        auto* button = page_->findChild<QPushButton*>(QLatin1String(b.name));
+        EXPECT_GE(button->width(), button->sizeHint().width()) << b.name;
+        EXPECT_LE(button->geometry().right(), page_->width()) << b.name;
+    }
 }
 
 TEST_F(ShipmentPageTest, GrowsToSixtyFiveThousandLines) {
