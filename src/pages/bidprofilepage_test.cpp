@@ -264,3 +264,46 @@ TEST_F(BidFixture, TabOrderOfThePage) {
     EXPECT_EQ(relevant, expected);
     EXPECT_FALSE(seen.contains(QStringLiteral("chbMultiOnly")));
 }
+
+// At the width the page has in a window of minimum size the captions of the freight incentive and
+// strategy groups stay whole: the groups take fewer columns, and three again once there is room.
+TEST(BidProfile, ChoiceGroupsKeepTheirCaptionsWholeOnANarrowPage) {
+    MainState state;
+    QWidget window;  // the page is squeezed as the window's page control squeezes it
+    window.resize(1100, 760);
+    auto* page = new BidProfilePage(state, &window);
+    page->setGeometry(0, 0, 1000, 700);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    auto captionsWhole = [](auto* group, auto itemAt) {
+        for (int i = 0; i < 3; ++i) {
+            QAbstractButton* b = itemAt(group, i);
+            EXPECT_GE(b->width(), b->sizeHint().width()) << b->text().toStdString();
+            EXPECT_LE(b->geometry().right(), group->contentsRect().right()) << b->text().toStdString();
+        }
+    };
+    auto checkAt = [](CheckGroup* g, int i) -> QAbstractButton* { return g->box(i); };
+    auto radioAt = [](RadioGroup* g, int i) -> QAbstractButton* { return g->button(i); };
+
+    EXPECT_EQ(page->cgBillingOption()->columnsInUse(), 3);
+    EXPECT_EQ(page->rgStrategy()->columnsInUse(), 3);
+    EXPECT_EQ(page->rgStrategy()->button(0)->y(), page->rgStrategy()->button(2)->y());
+    captionsWhole(page->cgBillingOption(), checkAt);
+    captionsWhole(page->rgStrategy(), radioAt);
+
+    page->setGeometry(0, 0, 320, 700);
+    QApplication::processEvents();
+    EXPECT_LT(page->cgBillingOption()->columnsInUse(), 3);
+    EXPECT_LT(page->rgStrategy()->columnsInUse(), 3);
+    captionsWhole(page->cgBillingOption(), checkAt);
+    captionsWhole(page->rgStrategy(), radioAt);
+    // Items still run row by row: the first item stays first.
+    EXPECT_LT(page->rgStrategy()->button(0)->y(), page->rgStrategy()->button(2)->y());
+
+    page->setGeometry(0, 0, 1000, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(page->cgBillingOption()->columnsInUse(), 3);
+    EXPECT_EQ(page->rgStrategy()->columnsInUse(), 3);
+    EXPECT_EQ(page->rgStrategy()->button(0)->y(), page->rgStrategy()->button(2)->y());
+}
