@@ -217,13 +217,16 @@ void NewBid(QWidget* mainWindow, MainState& state) {
         return;
     }
     const int executive = account->currentIndex();
+    // The ID is made while the bid it replaces is still on screen, so that the new one differs from it
+    // even when that bid was never stored.
+    const QString id = MakeBidId(mainWindow, state);
     ClearBidWindow(mainWindow, state);
     {
         const QSignalBlocker quiet(account);
         account->setCurrentIndex(executive);
     }
     if (hooks().accountNameChange) hooks().accountNameChange();
-    if (auto* e = bidControl<QLineEdit>(mainWindow, "ebxLocalBidID")) e->setText(MakeBidId(mainWindow, state));
+    if (auto* e = bidControl<QLineEdit>(mainWindow, "ebxLocalBidID")) e->setText(id);
     if (auto* e = bidControl<QLineEdit>(mainWindow, "ebxLocalStatus")) e->setText(QStringLiteral("Draft"));
     const BidPages pages = BidPages::of(mainWindow);
     if (auto* tabs = bidControl<QTabWidget>(mainWindow, "tabEntryPages"); tabs && pages.main)

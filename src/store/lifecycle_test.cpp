@@ -182,6 +182,14 @@ TEST_F(LifecycleTest, TwoNewBidsInTheSameStepGetDifferentIds) {
         NewBid(w(), state_);
     }
     EXPECT_EQ(main->ebxLocalBidID->text(), "AnnaBell3652625002");
+    // That third bid was never stored; a fourth in the same step still differs from the one on screen.
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(No);
+        NewBid(w(), state_);
+    }
+    EXPECT_EQ(main->ebxLocalBidID->text(), "AnnaBell3652625003");
+    EXPECT_EQ(test::recordCount(bidsPath()), 2);
 }
 
 TEST_F(LifecycleTest, SelectBidAsksInItsFormLoadsAndEndsWithAnEmptyLine) {
