@@ -77,14 +77,16 @@ QStringList ListFromTable(const QString& tablePath, const QString& field, ta::Da
         const QString folded = text.toCaseFolded();
         if (seen.contains(folded)) return;  // met already, letter case aside
         seen.insert(folded);
-        auto at = std::upper_bound(list.begin(), list.end(), text,
-                                   [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+        auto at = std::upper_bound(list.begin(), list.end(), text, [&](const QString& a, const QString& b) {
+            return collator.compare(a, b) < 0;
+        });
         list.insert(at, text);
     });
     return list;
 }
 
-void LoadComboFromTable(QComboBox* combo, const QString& tablePath, const QString& field, ta::DataContext ctx) {
+void LoadComboFromTable(QComboBox* combo, const QString& tablePath, const QString& field,
+                        ta::DataContext ctx) {
     if (!combo) return;
     refill(combo, ListFromTable(tablePath, field, ctx));
 }
@@ -124,20 +126,23 @@ void LoadReferenceLists(QWidget* mainWindow, MainState& state) {
     // 1. Account executives.
     if (auto* c = control<QComboBox>(mainWindow, "cbxAccountName")) {
         LoadComboFromTable(c, state.tablePath(QStringLiteral("AELookUp")), QStringLiteral("ae_name"), ctx);
-        setFieldText(control<QWidget>(mainWindow, "ebxAccountName"), c->currentIndex() >= 0 ? c->currentText() : QString());
+        setFieldText(control<QWidget>(mainWindow, "ebxAccountName"),
+                     c->currentIndex() >= 0 ? c->currentText() : QString());
     }
     // 2. Services.
-    LoadServicesCombo(control<QComboBox>(mainWindow, "cbxServices"), state.tablePath(QStringLiteral("Services")), ctx);
+    LoadServicesCombo(control<QComboBox>(mainWindow, "cbxServices"),
+                      state.tablePath(QStringLiteral("Services")), ctx);
     // 3. Industries.
-    LoadComboFromTable(control<QComboBox>(mainWindow, "cbxIndustry"), state.tablePath(QStringLiteral("IndustryTypes")),
-                       QStringLiteral("industry"), ctx);
+    LoadComboFromTable(control<QComboBox>(mainWindow, "cbxIndustry"),
+                       state.tablePath(QStringLiteral("IndustryTypes")), QStringLiteral("industry"), ctx);
     // 4. Countries, lined up in the picker's own font (fixed-pitch where the page chose one).
     if (auto* c = control<QComboBox>(mainWindow, "cbxCountry")) {
         LoadCountryCombo(c, state.tablePath(QStringLiteral("Country")), c->font(), ctx);
     }
     // 5. Distribution sources and their codes: each text maps to the value of the first record with it.
     const QString dist = state.tablePath(QStringLiteral("DistributionSrc"));
-    LoadComboFromTable(control<QComboBox>(mainWindow, "cbxSourceDist"), dist, QStringLiteral("dist_src"), ctx);
+    LoadComboFromTable(control<QComboBox>(mainWindow, "cbxSourceDist"), dist, QStringLiteral("dist_src"),
+                       ctx);
     state.FDistSourceTexts.clear();
     state.FDistSourceValues.clear();
     forEachRecord(ctx, dist, [&](int t) {
@@ -148,8 +153,8 @@ void LoadReferenceLists(QWidget* mainWindow, MainState& state) {
         state.FDistSourceValues << ta::fetch(t, QStringLiteral("value"));
     });
     // 6. Ship methods.
-    LoadComboFromTable(control<QComboBox>(mainWindow, "cbxPLDTypes"), state.tablePath(QStringLiteral("PLDTypes")),
-                       QStringLiteral("pld_type"), ctx);
+    LoadComboFromTable(control<QComboBox>(mainWindow, "cbxPLDTypes"),
+                       state.tablePath(QStringLiteral("PLDTypes")), QStringLiteral("pld_type"), ctx);
     // 7. The long drop-down lists show their items whole.
     if (mainWindow) {
         const int wide = QFontMetrics(mainWindow->font()).horizontalAdvance(QString(60, QLatin1Char('N')));
@@ -186,7 +191,9 @@ void cbxAccountNameChange(QWidget* mainWindow, MainState& state, const std::func
     if (state.FNewBidGuard) return;
     state.FNewBidGuard = true;
     if (fieldText(control<QWidget>(mainWindow, "ebxLocalBidID")).isEmpty()) {
-        if (messageDlg(QStringLiteral("Create new Bid?"), DialogKind::Confirmation, Yes | No) == Yes && newBid) newBid();
+        if (messageDlg(QStringLiteral("Create new Bid?"), DialogKind::Confirmation, Yes | No) == Yes &&
+            newBid)
+            newBid();
     }
     state.FNewBidGuard = false;
 }

@@ -34,7 +34,8 @@ void LoadServicesCombo(QComboBox* combo, const QString& tablePath, ta::DataConte
 
 // The country rule: "code" left-justified in six characters, blanks up to the width of seven "N" in
 // font, "- " and the name; table order.
-void LoadCountryCombo(QComboBox* combo, const QString& tablePath, const QFont& font, ta::DataContext ctx = nullptr);
+void LoadCountryCombo(QComboBox* combo, const QString& tablePath, const QFont& font,
+                      ta::DataContext ctx = nullptr);
 
 // Fills every picker of the main window from the data folder of state, and rebuilds the distribution
 // source codes (state.FDistSourceTexts / FDistSourceValues: for each picker text, the `value` of the

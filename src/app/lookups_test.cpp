@@ -18,7 +18,9 @@
 #include "widgets/combohelpers.h"
 #include "widgets/stringgrid.h"
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace tarvik {
 namespace {
@@ -33,7 +35,7 @@ QStringList itemsOf(const QComboBox* c) {
 }
 
 class LookupTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir tmp;
     QString data;
 
@@ -57,7 +59,8 @@ protected:
 };
 
 TEST_F(LookupTest, ListRuleSortsWithoutCaseAndKeepsTheFirstForm) {
-    ASSERT_TRUE(test::writeTable(path("Ind"), {{"industry", 'C', 20}}, {{"Retail"}, {"retail"}, {"Apparel"}}));
+    ASSERT_TRUE(
+        test::writeTable(path("Ind"), {{"industry", 'C', 20}}, {{"Retail"}, {"retail"}, {"Apparel"}}));
     EXPECT_EQ(ListFromTable(path("Ind"), "industry"), (QStringList{"Apparel", "Retail"}));
     ASSERT_TRUE(test::writeTable(path("Ind2"), {{"industry", 'C', 20}},
                                  {{"retail"}, {"Zoo"}, {"RETAIL"}, {"apparel"}, {"Books"}}));
@@ -119,7 +122,8 @@ TEST_F(LookupTest, StartUpFillsEveryPicker) {
     auto f = start();
     EXPECT_EQ(itemsOf(find<QComboBox>(f.get(), "cbxAccountName")),
               (QStringList{"Anna Bell", "Carl O'Neil", "Dana Ruiz"}));
-    EXPECT_EQ(itemsOf(find<QComboBox>(f.get(), "cbxIndustry")), (QStringList{"Apparel", "Electronics", "Retail"}));
+    EXPECT_EQ(itemsOf(find<QComboBox>(f.get(), "cbxIndustry")),
+              (QStringList{"Apparel", "Electronics", "Retail"}));
     EXPECT_EQ(itemsOf(find<QComboBox>(f.get(), "cbxSourceDist")),
               (QStringList{"Catalogue", "Retail Store", "Web Store"}));
     EXPECT_EQ(itemsOf(find<QComboBox>(f.get(), "cbxPLDTypes")), (QStringList{"Air", "Courier", "Ground"}));
@@ -142,7 +146,8 @@ TEST_F(LookupTest, StartUpFillsEveryPicker) {
 
 TEST_F(LookupTest, DistributionCodesFollowTheRecordNotThePosition) {
     std::vector<QStringList> rows{{"Web Store", "WEB"}, {"Catalogue", "CAT"}, {"catalogue", "XXX"}};
-    for (int i = 0; i < 10; ++i) rows.push_back({QString("Source %1").arg(QChar('K' + i)), QString("S%1").arg(i)});
+    for (int i = 0; i < 10; ++i)
+        rows.push_back({QString("Source %1").arg(QChar('K' + i)), QString("S%1").arg(i)});
     ASSERT_TRUE(test::writeTable(path("DistributionSrc"), demo::distSourceLayout(), rows));
     auto f = start();
     const MainState& s = f->state();
@@ -159,10 +164,9 @@ TEST_F(LookupTest, DistributionCodesFollowTheRecordNotThePosition) {
 }
 
 TEST_F(LookupTest, EmptyReferenceTablesLeaveEmptyPickers) {
-    for (const auto& [name, layout] : {std::pair{"AELookUp", demo::aeLookUpLayout()},
-                                       std::pair{"IndustryTypes", demo::industryLayout()},
-                                       std::pair{"Services", demo::servicesLayout()},
-                                       std::pair{"Country", demo::countryLayout()}})
+    for (const auto& [name, layout] :
+         {std::pair{"AELookUp", demo::aeLookUpLayout()}, std::pair{"IndustryTypes", demo::industryLayout()},
+          std::pair{"Services", demo::servicesLayout()}, std::pair{"Country", demo::countryLayout()}})
         ASSERT_TRUE(test::writeTable(path(name), layout, {}));
     auto f = start();
     EXPECT_EQ(find<QComboBox>(f.get(), "cbxAccountName")->count(), 0);
@@ -246,7 +250,8 @@ TEST_F(LookupTest, SyncShipmentPickersFollowsTheCurrentLine) {
     EXPECT_TRUE(find<QComboBox>(f.get(), "cbxCountry")->currentText().startsWith("US "));
     grid->setCurrentCell(1, 1, true);
     SyncShipmentPickers(f.get());
-    EXPECT_EQ(find<QComboBox>(f.get(), "cbxServices")->currentIndex(), 0) << "an empty cell selects the empty item";
+    EXPECT_EQ(find<QComboBox>(f.get(), "cbxServices")->currentIndex(), 0)
+        << "an empty cell selects the empty item";
     EXPECT_EQ(find<QComboBox>(f.get(), "cbxCountry")->currentIndex(), -1);
 }
 
@@ -264,7 +269,8 @@ TEST_F(LookupTest, SalesReferenceTableEditShowsInThePickersAndKeepsTheChoice) {
         EXPECT_EQ(g->cell(2, 0), "Ae Name");
         const int entry = g->rowCount() - 1;
         g->setCurrentCell(2, entry);
-        for (QChar ch : QString("Bea Quinn")) QTest::keyClick(g->editor() ? static_cast<QWidget*>(g->editor()) : g, ch.toLatin1());
+        for (QChar ch : QString("Bea Quinn"))
+            QTest::keyClick(g->editor() ? static_cast<QWidget*>(g->editor()) : g, ch.toLatin1());
         QTest::keyClick(g->editor(), Qt::Key_Return);
         g->setCurrentCell(form->lookupColumn(), entry);
         QTest::keyClick(g, Qt::Key_T);  // Toronto

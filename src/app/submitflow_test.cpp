@@ -33,7 +33,7 @@ namespace {
 using test::ScriptedPrompt;
 
 class SubmitFlowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(tmp_.isValid());
         test::makeDataFolder(tmp_.path());
@@ -67,8 +67,8 @@ protected:
     // Every field the completeness checks ask for, filled the way its kind allows.
     void fillRequiredFields() {
         get<QLineEdit>("ebxBusiness")->setText(QStringLiteral("40"));
-        for (const char* name : {"cbxIndustry", "cbxCompetitorName", "cbxBrokerage", "cbxPLDTypes", "cbxCustSource",
-                                 "cbxSourceDist"}) {
+        for (const char* name : {"cbxIndustry", "cbxCompetitorName", "cbxBrokerage", "cbxPLDTypes",
+                                 "cbxCustSource", "cbxSourceDist"}) {
             QComboBox* c = get<QComboBox>(name);
             if (c->count() == 0) c->addItem(QStringLiteral("Chosen"));
             c->setCurrentIndex(c->count() > 1 ? 1 : 0);
@@ -100,7 +100,9 @@ protected:
         }
     }
 
-    QString sendTable(const QString& name) const { return tmp_.path() + QStringLiteral("/Send/") + name + ".dbf"; }
+    QString sendTable(const QString& name) const {
+        return tmp_.path() + QStringLiteral("/Send/") + name + ".dbf";
+    }
 
     QTemporaryDir tmp_;
     std::unique_ptr<test::FixedClock> clock_;
@@ -126,7 +128,8 @@ TEST_F(SubmitFlowTest, SubmittingABidWritesItsSendTablesStartsTheTransferAndClea
     EXPECT_EQ(test::readColumn(sendTable(id + "Head"), "local_bid"), QStringList{id});
     EXPECT_EQ(test::readColumn(sendTable(id + "Head"), "loc_stat"), QStringList{"Submitted"});
     EXPECT_EQ(test::readColumn(sendTable(id + "Tail"), "local_bid"), QStringList({id, id, id}));
-    EXPECT_EQ(test::readColumn(sendTable(id + "Tail"), "svc_desc"), QStringList({"Express", "Economy", "Express"}));
+    EXPECT_EQ(test::readColumn(sendTable(id + "Tail"), "svc_desc"),
+              QStringList({"Express", "Economy", "Express"}));
     EXPECT_TRUE(QDir(tmp_.path() + QStringLiteral("/Recv")).exists());
     EXPECT_EQ(get<QLineEdit>("ebxLocalBidID")->text(), QString()) << "the window is cleared";
 
@@ -167,7 +170,8 @@ TEST_F(SubmitFlowTest, AnIncompleteBidShowsTheEntryErrorAndStartsNothing) {
 TEST(SubmitFlowOnDemoData, ABidOfTheDemonstrationFolderReachesTheSendFolder) {
     QTemporaryDir tmp;
     QString error;
-    ASSERT_TRUE(demo::buildDemoFolder(QStringLiteral(TARVIK_SOURCE_DIR "/data/demo"), tmp.path() + "/data", &error))
+    ASSERT_TRUE(
+        demo::buildDemoFolder(QStringLiteral(TARVIK_SOURCE_DIR "/data/demo"), tmp.path() + "/data", &error))
         << error.toStdString();
     test::FixedClock clock(QDateTime(QDate(2026, 5, 4), QTime(14, 15)));
     test::RecordingLauncher launcher;
@@ -186,8 +190,8 @@ TEST(SubmitFlowOnDemoData, ABidOfTheDemonstrationFolderReachesTheSendFolder) {
     ASSERT_FALSE(id.isEmpty());
 
     form.findChild<QLineEdit*>("ebxBusiness")->setText("60");
-    for (const char* name : {"cbxIndustry", "cbxCompetitorName", "cbxBrokerage", "cbxPLDTypes", "cbxCustSource",
-                             "cbxSourceDist"}) {
+    for (const char* name : {"cbxIndustry", "cbxCompetitorName", "cbxBrokerage", "cbxPLDTypes",
+                             "cbxCustSource", "cbxSourceDist"}) {
         auto* c = form.findChild<QComboBox*>(name);
         ASSERT_NE(c, nullptr) << name;
         ASSERT_GT(c->count(), 1) << name << " is filled";
@@ -203,7 +207,8 @@ TEST(SubmitFlowOnDemoData, ABidOfTheDemonstrationFolderReachesTheSendFolder) {
     ASSERT_NE(picker, nullptr);
     const QStringList chosen{"Express", "Expedited", "TB Express"};
     for (const QString& s : chosen) ASSERT_GE(picker->findText(s), 0) << s.toStdString();
-    const QString postal = test::readColumn(tmp.path() + "/data/POSTAL", "POSTAL_COD").value(0).left(3) + "1A1";
+    const QString postal =
+        test::readColumn(tmp.path() + "/data/POSTAL", "POSTAL_COD").value(0).left(3) + "1A1";
     StringGrid* lines = form.tbsShipmentData->shipmentGrid();
     for (int n = 1; n <= chosen.size(); ++n) {
         lines->setCell(ShipmentPage::ColService, n, chosen[n - 1]);

@@ -70,22 +70,28 @@ bool lineIsEmpty(const StringGrid& grid, int row) {
     return true;
 }
 
-QString field(int table, const char* name) { return ta::fetch(table, QLatin1String(name)); }
+QString field(int table, const char* name) {
+    return ta::fetch(table, QLatin1String(name));
+}
 
 // A Services record takes a grid row (IncentiveGrid) when it has a description and either a volume
 // stem or a description starting with "-" (a heading).
 bool takesGridRow(int services) {
     const QString d = field(services, "service_d").trimmed();
-    return !d.isEmpty() && (!field(services, "dbf_field").trimmed().isEmpty() || d.startsWith(QLatin1Char('-')));
+    return !d.isEmpty() &&
+           (!field(services, "dbf_field").trimmed().isEmpty() || d.startsWith(QLatin1Char('-')));
 }
 
 }  // namespace
 
 bool CheckRequiredControl(QWidget* mainWindow, QWidget* control, int page) {
     bool ok = true;
-    if (auto* edit = qobject_cast<QLineEdit*>(control)) ok = !edit->text().isEmpty();
-    else if (auto* combo = qobject_cast<QComboBox*>(control)) ok = !combo->currentText().isEmpty();
-    else if (auto* group = qobject_cast<RadioGroup*>(control)) ok = group->itemIndex() >= 0;
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        ok = !edit->text().isEmpty();
+    else if (auto* combo = qobject_cast<QComboBox*>(control))
+        ok = !combo->currentText().isEmpty();
+    else if (auto* group = qobject_cast<RadioGroup*>(control))
+        ok = group->itemIndex() >= 0;
     if (!ok) bringToFront(mainWindow, page, control);
     return ok;
 }
@@ -99,7 +105,8 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
     const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
     if (!services) {
         // The table layer has reported why; a bid whose services cannot be checked is not passed.
-        message = QStringLiteral("The Services table could not be opened; the services of this bid cannot be checked.");
+        message = QStringLiteral(
+            "The Services table could not be opened; the services of this bid cannot be checked.");
         return false;
     }
 
@@ -110,7 +117,9 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         if (static_cast<size_t>(row) >= used.size()) used.resize(static_cast<size_t>(row) + 1, false);
         used[static_cast<size_t>(row)] = value;
     };
-    auto isUsed = [&used](int row) { return row >= 0 && static_cast<size_t>(row) < used.size() && used[size_t(row)]; };
+    auto isUsed = [&used](int row) {
+        return row >= 0 && static_cast<size_t>(row) < used.size() && used[size_t(row)];
+    };
     auto rowVolume = [volumes](int row, bool otherToo) {
         double v = TextToDecimal(volumes->cell(2, row));
         if (otherToo) v += TextToDecimal(volumes->cell(1, row));
@@ -123,7 +132,8 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         if (lineIsEmpty(*shipments, r)) continue;
         const QString s = shipments->cell(1, r);
         if (!ta::LocateByField(services, QStringLiteral("service"), false, s)) {
-            message = QStringLiteral("You have entered shipment data for an UNKNOWN service (") + s + QStringLiteral(")!");
+            message = QStringLiteral("You have entered shipment data for an UNKNOWN service (") + s +
+                      QStringLiteral(")!");
             ta::d4close(services);
             return false;
         }
@@ -131,9 +141,10 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         if (field(services, "dbf_field").trimmed().isEmpty()) ta::d4skip(services, -1);
         const QString target = field(services, "service").trimmed();
         // A one-piece line of a "Multi" service counts on the single-piece service that follows it.
-        const bool singlePiece = !multiOnly &&
-                                 ta::CopyRight(field(services, "service_d").trimmed(), 5) == QLatin1String("Multi") &&
-                                 TextToWhole(shipments->cell(2, r)) == 1;
+        const bool singlePiece =
+            !multiOnly &&
+            ta::CopyRight(field(services, "service_d").trimmed(), 5) == QLatin1String("Multi") &&
+            TextToWhole(shipments->cell(2, r)) == 1;
 
         // Walk the table, counting grid rows as the Services page lays them out.
         bool matched = false;

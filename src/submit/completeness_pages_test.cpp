@@ -122,10 +122,14 @@ TEST(CheckBidCompleteOnThePages, EveryRequiredControlIsFoundAndCheckedInTurn) {
         EXPECT_EQ(p.message, QString::fromLatin1(s.message));
         EXPECT_EQ(p.tabs->currentIndex(), s.page) << s.control;
         // Fill it in the way its kind allows; a control of another kind would never fail.
-        if (auto* e = qobject_cast<QLineEdit*>(control)) e->setText(QStringLiteral("25"));
-        else if (auto* c = qobject_cast<QComboBox*>(control)) choose(c);
-        else if (auto* g = qobject_cast<RadioGroup*>(control)) g->setItemIndex(0);
-        else ADD_FAILURE() << s.control << " is of a kind the checks do not know";
+        if (auto* e = qobject_cast<QLineEdit*>(control))
+            e->setText(QStringLiteral("25"));
+        else if (auto* c = qobject_cast<QComboBox*>(control))
+            choose(c);
+        else if (auto* g = qobject_cast<RadioGroup*>(control))
+            g->setItemIndex(0);
+        else
+            ADD_FAILURE() << s.control << " is of a kind the checks do not know";
     }
     EXPECT_FALSE(p.check());
     EXPECT_EQ(p.message, QStringLiteral("Select 'Yes' or 'No' for 'Credit Card Eligibility Requested'"));
@@ -144,8 +148,8 @@ TEST(CheckBidCompleteOnThePages, ServiceRowsAreThoseTheServicesPageBuilt) {
     ASSERT_TRUE(volumes && lines);
     QString message;
     // Bidding On for each service row alone, without lines: the message names that row's service.
-    for (const QString& d : {QStringLiteral("Ground Multi"), QStringLiteral("TB Ground"), QStringLiteral("WW Express Letter"),
-                            QStringLiteral("WW Expedited")}) {
+    for (const QString& d : {QStringLiteral("Ground Multi"), QStringLiteral("TB Ground"),
+                             QStringLiteral("WW Express Letter"), QStringLiteral("WW Expedited")}) {
         const int row = p.rowOf(d);
         ASSERT_GT(row, 0) << d.toStdString();
         volumes->setCell(2, row, QStringLiteral("6"));

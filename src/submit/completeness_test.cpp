@@ -1,3 +1,5 @@
+#include "submit/completeness.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,7 +15,6 @@
 
 #include "pages/choicegroups.h"
 #include "store/datafolder.h"
-#include "submit/completeness.h"
 #include "tableaccess/tableaccess.h"
 #include "testsupport/testdata.h"
 #include "widgets/stringgrid.h"
@@ -24,8 +25,18 @@ namespace {
 
 // IncentiveGrid rows of the test data folder's Services table.
 enum Row {
-    GroundMulti = 1, GroundSingle = 2, Economy = 3, Express = 4, ExpressPak = 5, ExpressLetter = 6,
-    TbGround = 8, TbExpress = 9, WwPak = 11, WwLetter = 12, WwExpedited = 13, Residential = 14,
+    GroundMulti = 1,
+    GroundSingle = 2,
+    Economy = 3,
+    Express = 4,
+    ExpressPak = 5,
+    ExpressLetter = 6,
+    TbGround = 8,
+    TbExpress = 9,
+    WwPak = 11,
+    WwLetter = 12,
+    WwExpedited = 13,
+    Residential = 14,
 };
 
 // A main window cut down to what the checks look at: the six pages of tabEntryPages with their controls,
@@ -40,11 +51,12 @@ struct BidWindow {
     QPushButton* btnNewBid = nullptr;
     QLineEdit* ebxBusiness = nullptr;
     QComboBox* cbxIndustry = nullptr;
-    QCheckBox *chbValueYes = nullptr, *chbValueNo = nullptr, *chbResellerYes = nullptr, *chbResellerNo = nullptr;
+    QCheckBox *chbValueYes = nullptr, *chbValueNo = nullptr, *chbResellerYes = nullptr,
+              *chbResellerNo = nullptr;
     StringGrid* IncentiveGrid = nullptr;
     RadioGroup *rgBidType = nullptr, *rgStrategy = nullptr, *rgInfoSource = nullptr, *rgBillWeight = nullptr;
-    QComboBox *cbxCompetitorName = nullptr, *cbxBrokerage = nullptr, *cbxPLDTypes = nullptr, *cbxCustSource = nullptr,
-              *cbxSourceDist = nullptr;
+    QComboBox *cbxCompetitorName = nullptr, *cbxBrokerage = nullptr, *cbxPLDTypes = nullptr,
+              *cbxCustSource = nullptr, *cbxSourceDist = nullptr;
     QCheckBox* chbMultiOnly = nullptr;
     StringGrid* ShipmentGrid = nullptr;
 
@@ -63,7 +75,8 @@ struct BidWindow {
         return c;
     }
     RadioGroup* radio(int page, const char* name) {
-        return add<RadioGroup>(page, name, QStringLiteral("Group"), QStringList{QStringLiteral("&One"), QStringLiteral("&Two")}, 1);
+        return add<RadioGroup>(page, name, QStringLiteral("Group"),
+                               QStringList{QStringLiteral("&One"), QStringLiteral("&Two")}, 1);
     }
 
     BidWindow() {
@@ -343,7 +356,8 @@ TEST(CheckServiceVolumes, AnUnknownServiceIsNamedAsTheCellShowsIt) {
     w.volume(Express, QString(), QStringLiteral("10"));
     w.line(3, QStringLiteral(" Carrier Pigeon "), 1);
     EXPECT_FALSE(w.volumesCheck());
-    EXPECT_EQ(w.message, QStringLiteral("You have entered shipment data for an UNKNOWN service ( Carrier Pigeon )!"));
+    EXPECT_EQ(w.message,
+              QStringLiteral("You have entered shipment data for an UNKNOWN service ( Carrier Pigeon )!"));
 }
 
 TEST(CheckServiceVolumes, NoLinesPassUntilSomeRowHasBiddingOn) {
@@ -387,9 +401,11 @@ TEST(CheckServiceVolumes, ALineOfAServiceThatIsNeverMatchedNamesTheLastDescripti
 
 TEST(CheckServiceVolumes, AMultiServiceAtTheEndOfTheTableNamesUnknown) {
     BidWindow w;
-    std::vector<QStringList> rows = {tarvik::demo::serviceValues({"", "-Services", "", 0, "", false, "D"}),
-                                     tarvik::demo::serviceValues({"Freight Multi", "Freight Multi", "frm", 9, "F", false, "D"})};
-    ASSERT_TRUE(tarvik::test::writeTable(w.state.tablePath(QStringLiteral("Services.dbf")), tarvik::demo::servicesLayout(), rows));
+    std::vector<QStringList> rows = {
+        tarvik::demo::serviceValues({"", "-Services", "", 0, "", false, "D"}),
+        tarvik::demo::serviceValues({"Freight Multi", "Freight Multi", "frm", 9, "F", false, "D"})};
+    ASSERT_TRUE(tarvik::test::writeTable(w.state.tablePath(QStringLiteral("Services.dbf")),
+                                         tarvik::demo::servicesLayout(), rows));
     w.IncentiveGrid->setRowCount(2);
     w.line(1, QStringLiteral("Freight Multi"), 1);
     w.volume(1, QString(), QStringLiteral("5"));
@@ -408,7 +424,9 @@ TEST(CheckServiceVolumes, AMissingServicesTableIsNotTakenForAPass) {
     auto previous = ta::setErrorHandler([&](const QString& file, const QString&) { reported << file; });
     EXPECT_FALSE(w.volumesCheck());
     ta::setErrorHandler(previous);
-    EXPECT_EQ(w.message, QStringLiteral("The Services table could not be opened; the services of this bid cannot be checked."));
+    EXPECT_EQ(w.message,
+              QStringLiteral(
+                  "The Services table could not be opened; the services of this bid cannot be checked."));
     EXPECT_FALSE(reported.isEmpty());
 }
 
@@ -416,9 +434,11 @@ TEST(CheckServiceVolumes, RowsBeyondFortyEightAreCheckedLikeAnyOther) {
     BidWindow w;
     std::vector<QStringList> rows = {tarvik::demo::serviceValues({"", "-Services", "", 0, "", false, "D"})};
     for (int i = 1; i <= 60; ++i)
-        rows.push_back(tarvik::demo::serviceValues({QStringLiteral("S%1").arg(i), QStringLiteral("Service %1").arg(i),
-                                                    QStringLiteral("s%1").arg(i), i, "X", false, "D"}));
-    ASSERT_TRUE(tarvik::test::writeTable(w.state.tablePath(QStringLiteral("Services.dbf")), tarvik::demo::servicesLayout(), rows));
+        rows.push_back(
+            tarvik::demo::serviceValues({QStringLiteral("S%1").arg(i), QStringLiteral("Service %1").arg(i),
+                                         QStringLiteral("s%1").arg(i), i, "X", false, "D"}));
+    ASSERT_TRUE(tarvik::test::writeTable(w.state.tablePath(QStringLiteral("Services.dbf")),
+                                         tarvik::demo::servicesLayout(), rows));
     w.IncentiveGrid->setRowCount(61);
     w.line(1, QStringLiteral("S55"), 2);
     w.volume(55, QString(), QStringLiteral("12"));

@@ -24,7 +24,8 @@ const QString kFixAndRetry = QStringLiteral("Please fix and try again...");
 // is not part of any bid and is passed over.
 bool locateBidRecord(int table, const QString& bidId, bool fromNext) {
     bool found = ta::LocateByField(table, QStringLiteral("local_bid"), fromNext, bidId);
-    while (found && ta::d4deleted(table) != 0) found = ta::LocateByField(table, QStringLiteral("local_bid"), true, bidId);
+    while (found && ta::d4deleted(table) != 0)
+        found = ta::LocateByField(table, QStringLiteral("local_bid"), true, bidId);
     return found;
 }
 
@@ -44,7 +45,9 @@ bool removeFile(const QString& path) {
     return QFile::remove(path);
 }
 
-void showError(const QString& text) { messageBox(text, QStringLiteral("ERROR"), PromptIcon::Error, Ok); }
+void showError(const QString& text) {
+    messageBox(text, QStringLiteral("ERROR"), PromptIcon::Error, Ok);
+}
 
 }  // namespace
 
@@ -70,8 +73,12 @@ QString Submission::bidIdText() const {
     return e ? e->text() : QString();
 }
 
-QString Submission::sendFolder() const { return state_.FProgramFolder + QStringLiteral("/Send"); }
-QString Submission::recvFolder() const { return state_.FProgramFolder + QStringLiteral("/Recv"); }
+QString Submission::sendFolder() const {
+    return state_.FProgramFolder + QStringLiteral("/Send");
+}
+QString Submission::recvFolder() const {
+    return state_.FProgramFolder + QStringLiteral("/Recv");
+}
 
 QString Submission::transferProgram() const {
 #ifdef _WIN32
@@ -81,20 +88,25 @@ QString Submission::transferProgram() const {
 #endif
 }
 
-QString Submission::statusLogName() { return QStringLiteral("Relayo2.log"); }
+QString Submission::statusLogName() {
+    return QStringLiteral("Relayo2.log");
+}
 
 void Submission::SubmitBid() {
     QString message;
     const bool complete = hooks_.CheckBidComplete ? hooks_.CheckBidComplete(message)
                                                   : CheckBidComplete(state_, mainWindow_, message);
     if (!complete) {
-        messageBox(message + QStringLiteral("\r\n") + kFixAndRetry, QStringLiteral("ENTRY ERROR"), PromptIcon::Error, Ok);
+        messageBox(message + QStringLiteral("\r\n") + kFixAndRetry, QStringLiteral("ENTRY ERROR"),
+                   PromptIcon::Error, Ok);
         return;
     }
     // The ID names files in the send folder: anything but letters and digits could reach outside it.
     const QString id = bidIdText().trimmed();
     if (!BidIdIsSafe(id)) {
-        messageBox(QStringLiteral("The Bid ID \"%1\" may hold only letters and digits; this bid cannot be submitted.").arg(id) +
+        messageBox(QStringLiteral(
+                       "The Bid ID \"%1\" may hold only letters and digits; this bid cannot be submitted.")
+                           .arg(id) +
                        QStringLiteral("\r\n") + kFixAndRetry,
                    QStringLiteral("ENTRY ERROR"), PromptIcon::Error, Ok);
         return;
@@ -108,7 +120,8 @@ void Submission::SubmitBid() {
 
     QString why;
     if (!Launcher::current().start(transferProgram(), QStringList(), QString(), &why))
-        messageBox(QStringLiteral("Could not start File Transfer Program!"), QStringLiteral("ERROR"), PromptIcon::Error, Ok);
+        messageBox(QStringLiteral("Could not start File Transfer Program!"), QStringLiteral("ERROR"),
+                   PromptIcon::Error, Ok);
 
     // A bid whose send tables could not be written (its header missing from Bids because storing failed,
     // or the send folder not writable) stays in the window: clearing it would lose a bid that is neither
@@ -126,7 +139,8 @@ bool Submission::WriteSendFiles() {
     if (!bids) return false;  // reported by the table layer
     if (!locateBidRecord(bids, idText, false)) {
         ta::d4close(bids);
-        showError(QStringLiteral("Bid %1 is not in the bid table; its send tables were not written.").arg(id));
+        showError(
+            QStringLiteral("Bid %1 is not in the bid table; its send tables were not written.").arg(id));
         return false;
     }
 
@@ -155,7 +169,8 @@ bool Submission::WriteSendFiles() {
     // Tail: every detail record of the bid, in table order.
     if (ok) {
         const int tail = ta::mOpen(ctx, state_.tablePath(QStringLiteral("BidTail")));
-        ok = tail != 0 && ta::CopyStru(tail, work + QLatin1Char('/') + tailName + QStringLiteral(".dbf")) == 0;
+        ok =
+            tail != 0 && ta::CopyStru(tail, work + QLatin1Char('/') + tailName + QStringLiteral(".dbf")) == 0;
         if (ok && locateBidRecord(tail, idText, false)) {
             const int target = ta::mOpen(ctx, work + QLatin1Char('/') + tailName + QStringLiteral(".dbf"));
             ok = target != 0 && ta::d4recCountDo(target) == 0;
@@ -186,8 +201,9 @@ bool Submission::WriteSendFiles() {
         for (const QString& name : made) {
             if (!ok) break;
             std::error_code ec;
-            std::filesystem::rename(std::filesystem::path((work + QLatin1Char('/') + name).toStdU16String()),
-                                    std::filesystem::path((sendFolder() + QLatin1Char('/') + name).toStdU16String()), ec);
+            std::filesystem::rename(
+                std::filesystem::path((work + QLatin1Char('/') + name).toStdU16String()),
+                std::filesystem::path((sendFolder() + QLatin1Char('/') + name).toStdU16String()), ec);
             if (ec) ok = false;
         }
     }
@@ -201,7 +217,8 @@ bool Submission::WriteSendFiles() {
 void Submission::mnuFTPSetupClick() {
     QString why;
     if (!Launcher::current().start(transferProgram(), QStringList{QStringLiteral("/S")}, QString(), &why))
-        messageBox(QStringLiteral("Problem Setting up File Transfer Program!"), QStringLiteral("ERROR"), PromptIcon::Error, Ok);
+        messageBox(QStringLiteral("Problem Setting up File Transfer Program!"), QStringLiteral("ERROR"),
+                   PromptIcon::Error, Ok);
 }
 
 void Submission::mnuViewStatusClick() {

@@ -32,7 +32,7 @@ struct SubmitHooks {
 bool BidIdIsSafe(const QString& id);
 
 class Submission {
-public:
+  public:
     // mainWindow: the window whose controls ebxLocalBidID, ebxLocalStatus and ebxSubmitDate (found by
     // object name) hold the bid; also the parent of the log window.
     Submission(MainState& state, QWidget* mainWindow, SubmitHooks hooks = {});
@@ -53,7 +53,7 @@ public:
     // The transfer program's log as the status shows it: "Relayo2.log" in the current folder.
     static QString statusLogName();
 
-private:
+  private:
     QLineEdit* edit(const char* name) const;
     QString bidIdText() const;
 

@@ -1,3 +1,5 @@
+#include "submit/submission.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -9,7 +11,6 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "submit/submission.h"
 #include "submit/xmitlog.h"
 #include "tableaccess/tableaccess.h"
 #include "testsupport/scriptedprompt.h"
@@ -38,7 +39,8 @@ struct SubmitFixture {
         o.referenceTables = false;
         state.FDataFolder = tarvik::test::makeDataFolder(tmp.path(), o);
         auto* layout = new QVBoxLayout(&window);
-        for (auto [edit, name] : {std::pair{&id, "ebxLocalBidID"}, {&status, "ebxLocalStatus"}, {&date, "ebxSubmitDate"}}) {
+        for (auto [edit, name] :
+             {std::pair{&id, "ebxLocalBidID"}, {&status, "ebxLocalStatus"}, {&date, "ebxSubmitDate"}}) {
             *edit = new QLineEdit(&window);
             (*edit)->setObjectName(QLatin1String(name));
             layout->addWidget(*edit);
@@ -49,17 +51,22 @@ struct SubmitFixture {
     QString bids() const { return state.tablePath(QStringLiteral("Bids.dbf")); }
     QString bidTail() const { return state.tablePath(QStringLiteral("BidTail.dbf")); }
     QString send(const QString& name = QString()) const {
-        return name.isEmpty() ? tmp.filePath(QStringLiteral("Send")) : tmp.filePath(QStringLiteral("Send/") + name);
+        return name.isEmpty() ? tmp.filePath(QStringLiteral("Send"))
+                              : tmp.filePath(QStringLiteral("Send/") + name);
     }
-    QStringList sendFiles() const { return QDir(send()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name); }
+    QStringList sendFiles() const {
+        return QDir(send()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                                      QDir::Name);
+    }
 
     // Headers of ZZ9, ABC123 (with a sales strategy memo) and ABC1234; five lines of three bids.
     void addBids() {
-        ASSERT_TRUE(tarvik::test::appendRows(bids(),
-                                             {{"ZZ9", "Draft", "Zed Co", ""},
-                                              {"ABC123", "Draft", "Acme Freight", "Beat them by five percent."},
-                                              {"ABC1234", "Draft", "Other Co", ""}},
-                                             {"local_bid", "loc_stat", "comp_name", "sale_strat"}));
+        ASSERT_TRUE(
+            tarvik::test::appendRows(bids(),
+                                     {{"ZZ9", "Draft", "Zed Co", ""},
+                                      {"ABC123", "Draft", "Acme Freight", "Beat them by five percent."},
+                                      {"ABC1234", "Draft", "Other Co", ""}},
+                                     {"local_bid", "loc_stat", "comp_name", "sale_strat"}));
         ASSERT_TRUE(tarvik::test::appendRows(bidTail(),
                                              {{"ABC123", "Line one", "1"},
                                               {"ZZ9", "Zed line", "4"},
@@ -85,14 +92,16 @@ TEST(WriteSendFiles, CopiesTheHeaderAndEveryLineOfThatBidInTableOrder) {
     EXPECT_EQ(tarvik::test::recordCount(head), 1);
     EXPECT_EQ(tarvik::test::readColumn(head, QStringLiteral("local_bid")), QStringList{"ABC123"});
     EXPECT_EQ(tarvik::test::readColumn(head, QStringLiteral("comp_name")), QStringList{"Acme Freight"});
-    EXPECT_EQ(tarvik::test::readColumn(head, QStringLiteral("sale_strat")), QStringList{"Beat them by five percent."});
+    EXPECT_EQ(tarvik::test::readColumn(head, QStringLiteral("sale_strat")),
+              QStringList{"Beat them by five percent."});
     EXPECT_EQ(tarvik::test::fieldNames(head), tarvik::test::fieldNames(fx.bids()));
 
     const QString tail = fx.send(QStringLiteral("ABC123Tail.dbf"));
     EXPECT_EQ(tarvik::test::recordCount(tail), 3);
     EXPECT_EQ(tarvik::test::readColumn(tail, QStringLiteral("svc_desc")),
               (QStringList{"Line one", "Line two", "Line three"}));
-    EXPECT_EQ(tarvik::test::readColumn(tail, QStringLiteral("local_bid")), (QStringList{"ABC123", "ABC123", "ABC123"}));
+    EXPECT_EQ(tarvik::test::readColumn(tail, QStringLiteral("local_bid")),
+              (QStringList{"ABC123", "ABC123", "ABC123"}));
     EXPECT_EQ(tarvik::test::fieldNames(tail), tarvik::test::fieldNames(fx.bidTail()));
 
     // The bid tables themselves are unchanged.
@@ -109,7 +118,8 @@ TEST(WriteSendFiles, ABidWithoutLinesGetsAnEmptyTail) {
     ASSERT_TRUE(sub.WriteSendFiles());
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("NOLINES1Head.dbf"))), 1);
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("NOLINES1Tail.dbf"))), 0);
-    EXPECT_EQ(tarvik::test::fieldNames(fx.send(QStringLiteral("NOLINES1Tail.dbf"))), tarvik::test::fieldNames(fx.bidTail()));
+    EXPECT_EQ(tarvik::test::fieldNames(fx.send(QStringLiteral("NOLINES1Tail.dbf"))),
+              tarvik::test::fieldNames(fx.bidTail()));
 }
 
 TEST(WriteSendFiles, ASecondSubmissionReplacesTheTablesWithTheirMemoFiles) {
@@ -136,8 +146,9 @@ TEST(WriteSendFiles, ASecondSubmissionReplacesTheTablesWithTheirMemoFiles) {
     ASSERT_TRUE(sub.WriteSendFiles());
     EXPECT_EQ(fx.sendFiles(), (QStringList{"ABC123Head.dbf", "ABC123Head.fpt", "ABC123Tail.dbf"}));
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("ABC123Head.dbf"))), 1);
-    EXPECT_EQ(tarvik::test::readColumn(fx.send(QStringLiteral("ABC123Head.dbf")), QStringLiteral("sale_strat")),
-              QStringList{"Beat them by five percent."});
+    EXPECT_EQ(
+        tarvik::test::readColumn(fx.send(QStringLiteral("ABC123Head.dbf")), QStringLiteral("sale_strat")),
+        QStringList{"Beat them by five percent."});
     EXPECT_EQ(tarvik::test::readColumn(fx.send(QStringLiteral("ABC123Tail.dbf")), QStringLiteral("svc_desc")),
               QStringList{"Line one"});
 }
@@ -153,7 +164,8 @@ TEST(WriteSendFiles, AnExistingSendFolderWorksTheSameAndKeepsOtherFiles) {
     fx.id->setText(QStringLiteral("ABC123"));
     Submission sub(fx.state, &fx.window);
     ASSERT_TRUE(sub.WriteSendFiles());
-    EXPECT_EQ(fx.sendFiles(), (QStringList{"ABC123Head.dbf", "ABC123Head.fpt", "ABC123Tail.dbf", "ZZ9Head.dbf", "sent"}));
+    EXPECT_EQ(fx.sendFiles(),
+              (QStringList{"ABC123Head.dbf", "ABC123Head.fpt", "ABC123Tail.dbf", "ZZ9Head.dbf", "sent"}));
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("ABC123Tail.dbf"))), 3);
     QFile check(fx.send(QStringLiteral("ZZ9Head.dbf")));
     ASSERT_TRUE(check.open(QIODevice::ReadOnly));
@@ -182,7 +194,8 @@ TEST(WriteSendFiles, ABidMissingFromTheTableWritesNothingAndSaysSo) {
     Submission sub(fx.state, &fx.window);
     ScriptedPrompt prompt;
     prompt.answer(Ok, [](const PromptRequest& r) {
-        EXPECT_EQ(r.text, QStringLiteral("Bid NOTSTORED9 is not in the bid table; its send tables were not written."));
+        EXPECT_EQ(r.text, QStringLiteral(
+                              "Bid NOTSTORED9 is not in the bid table; its send tables were not written."));
         EXPECT_EQ(r.caption, QStringLiteral("ERROR"));
         EXPECT_EQ(r.icon, PromptIcon::Error);
         EXPECT_EQ(r.buttons, int(Ok));
@@ -227,7 +240,8 @@ struct Recorded {
     std::vector<std::string> calls;
 };
 
-SubmitHooks recordingHooks(SubmitFixture& fx, Recorded& rec, bool complete = true, QString message = QString()) {
+SubmitHooks recordingHooks(SubmitFixture& fx, Recorded& rec, bool complete = true,
+                           QString message = QString()) {
     SubmitHooks h;
     h.CheckBidComplete = [&rec, complete, message](QString& m) {
         rec.calls.push_back("check");
@@ -260,7 +274,8 @@ TEST(SubmitBid, MarksStoresWritesStartsTheTransferAndClears) {
     sub.SubmitBid();
 
     const std::string today = dateToText(QDate(2026, 3, 9)).toStdString();
-    EXPECT_EQ(rec.calls, (std::vector<std::string>{"check", "store:Submitted:" + today + ":nosend", "clear"}));
+    EXPECT_EQ(rec.calls,
+              (std::vector<std::string>{"check", "store:Submitted:" + today + ":nosend", "clear"}));
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("ABC123Head.dbf"))), 1);
     EXPECT_EQ(tarvik::test::recordCount(fx.send(QStringLiteral("ABC123Tail.dbf"))), 3);
     ASSERT_EQ(launcher.starts.size(), 1u);
@@ -278,7 +293,8 @@ TEST(SubmitBid, AnIncompleteBidIsNeitherStoredNorSent) {
     fx.status->setText(QStringLiteral("Draft"));
     RecordingLauncher launcher;
     Recorded rec;
-    Submission sub(fx.state, &fx.window, recordingHooks(fx, rec, false, QStringLiteral("'Bid Type' must be selected.")));
+    Submission sub(fx.state, &fx.window,
+                   recordingHooks(fx, rec, false, QStringLiteral("'Bid Type' must be selected.")));
     ScriptedPrompt prompt;
     prompt.answer(Ok, [](const PromptRequest& r) {
         EXPECT_EQ(r.text, QStringLiteral("'Bid Type' must be selected.\r\nPlease fix and try again..."));
@@ -304,8 +320,9 @@ TEST(SubmitBid, AnIdThatCouldLeaveTheSendFolderIsRefusedBeforeAnythingHappens) {
     Submission sub(fx.state, &fx.window, recordingHooks(fx, rec));
     ScriptedPrompt prompt;
     prompt.answer(Ok, [](const PromptRequest& r) {
-        EXPECT_EQ(r.text, QStringLiteral("The Bid ID \"../../x\" may hold only letters and digits; this bid cannot be "
-                                         "submitted.\r\nPlease fix and try again..."));
+        EXPECT_EQ(r.text, QStringLiteral(
+                              "The Bid ID \"../../x\" may hold only letters and digits; this bid cannot be "
+                              "submitted.\r\nPlease fix and try again..."));
         EXPECT_EQ(r.caption, QStringLiteral("ENTRY ERROR"));
         EXPECT_EQ(r.icon, PromptIcon::Error);
     });
@@ -355,7 +372,8 @@ TEST(SubmitBid, ABidWhoseSendTablesCannotBeWrittenStaysInTheWindow) {
     Submission sub(fx.state, &fx.window, recordingHooks(fx, rec));
     ScriptedPrompt prompt;
     prompt.answer(Ok, [](const PromptRequest& r) {
-        EXPECT_EQ(r.text, QStringLiteral("Bid NEWBID7 is not in the bid table; its send tables were not written."));
+        EXPECT_EQ(r.text,
+                  QStringLiteral("Bid NEWBID7 is not in the bid table; its send tables were not written."));
         EXPECT_EQ(r.caption, QStringLiteral("ERROR"));
     });
     sub.SubmitBid();
@@ -455,16 +473,19 @@ TEST(ViewStatus, TheLogOfTheCurrentFolderIsShownAndNeverWrittenBack) {
     const QByteArray log =
         "2026-12-07 21:30:05  ABC123Head.fpt sent to ftp://127.0.0.1:2121/in (700 bytes).\r\n"
         "2026-12-07 21:30:05  ABC123Head.dbf sent to ftp://127.0.0.1:2121/in (3000 bytes).\n"
-        "2026-12-07 21:30:06  Relayo2 finished: 2 of 2 file(s) sent and moved to Send/sent, 0 left in Send.\n";
+        "2026-12-07 21:30:06  Relayo2 finished: 2 of 2 file(s) sent and moved to Send/sent, 0 left in "
+        "Send.\n";
     QFile f(QDir(cwd.path()).filePath(QStringLiteral("Relayo2.log")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(log);
     f.close();
     const Shown s = viewStatusIn(cwd.path(), fx, QStringLiteral("typed"));
-    EXPECT_EQ(s.memo.split(QLatin1Char('\n')),
-              (QStringList{"2026-12-07 21:30:05  ABC123Head.fpt sent to ftp://127.0.0.1:2121/in (700 bytes).",
-                           "2026-12-07 21:30:05  ABC123Head.dbf sent to ftp://127.0.0.1:2121/in (3000 bytes).",
-                           "2026-12-07 21:30:06  Relayo2 finished: 2 of 2 file(s) sent and moved to Send/sent, 0 left in Send."}));
+    EXPECT_EQ(
+        s.memo.split(QLatin1Char('\n')),
+        (QStringList{"2026-12-07 21:30:05  ABC123Head.fpt sent to ftp://127.0.0.1:2121/in (700 bytes).",
+                     "2026-12-07 21:30:05  ABC123Head.dbf sent to ftp://127.0.0.1:2121/in (3000 bytes).",
+                     "2026-12-07 21:30:06  Relayo2 finished: 2 of 2 file(s) sent and moved to Send/sent, 0 "
+                     "left in Send."}));
     EXPECT_TRUE(s.closedByDone);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), log);

@@ -10,7 +10,8 @@
 namespace tarvik {
 
 TfrmXmitLog::TfrmXmitLog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint) {
     // A fixed single-border window: a title, no title-bar buttons; "&Done" is the way out.
     setObjectName(QStringLiteral("frmXmitLog"));
     setWindowTitle(QStringLiteral("Relayo Log"));

@@ -11,7 +11,7 @@ namespace tarvik {
 
 class TfrmXmitLog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfrmXmitLog(QWidget* parent = nullptr);
 
     // Fills the memo with the lines of the file at path, or with "No Status file..." when it does not
@@ -21,7 +21,7 @@ public:
     QPlainTextEdit* mmoXmitLog = nullptr;
     QPushButton* btnOk = nullptr;  // "&Done"
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 };
 

@@ -29,7 +29,8 @@ constexpr int kButtonStep = 80;
 constexpr int kSortYieldEvery = 70;
 
 // Value of key in section of an INI file; section and key match without regard to case.
-QString readIniValue(const QString& file, const QString& section, const QString& key, const QString& fallback) {
+QString readIniValue(const QString& file, const QString& section, const QString& key,
+                     const QString& fallback) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return fallback;
     QTextStream in(&f);
@@ -102,7 +103,9 @@ int CompareGridText(const QString& a, const QString& b) {
 
 TDBeditForm::TDBeditForm(QWidget* owner, const QString& programFolder, const QString& dataFolder,
                          ta::DataContext ctx)
-    : QDialog(owner), FProgramFolder(programFolder), FDataFolder(dataFolder),
+    : QDialog(owner),
+      FProgramFolder(programFolder),
+      FDataFolder(dataFolder),
       FContext(ctx ? ctx : ta::currentContext()) {
     setObjectName(QStringLiteral("DBeditForm"));
     setWindowTitle(QStringLiteral("File Browser"));
@@ -183,8 +186,8 @@ void TDBeditForm::FormCreate() {
 
 void TDBeditForm::ReadLanguage() {
     const QString ini = findFileNoCase(FProgramFolder, QStringLiteral("KORVALEX.INI"));
-    const QString language =
-        readIniValue(ini, QStringLiteral("System settings"), QStringLiteral("LANGUAGE"), QStringLiteral("US"));
+    const QString language = readIniValue(ini, QStringLiteral("System settings"), QStringLiteral("LANGUAGE"),
+                                          QStringLiteral("US"));
     if (language.toUpper() == QLatin1String("FR")) {
         btnOpen->setText(QStringLiteral("&Ouvrir"));
         File1->setTitle(QStringLiteral("&Fichier"));
@@ -207,11 +210,17 @@ void TDBeditForm::SetPickerMode(bool on) {
     btnInsert->hide();
 }
 
-void TDBeditForm::SetTableName(const QString& name) { FTableName = name; }
+void TDBeditForm::SetTableName(const QString& name) {
+    FTableName = name;
+}
 
-void TDBeditForm::SetStartRecord(int recNo) { FStartRecord = recNo; }
+void TDBeditForm::SetStartRecord(int recNo) {
+    FStartRecord = recNo;
+}
 
-void TDBeditForm::SetDataFolder(const QString& folder) { FDataFolder = folder; }
+void TDBeditForm::SetDataFolder(const QString& folder) {
+    FDataFolder = folder;
+}
 
 void TDBeditForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -324,7 +333,8 @@ void TDBeditForm::LoadTable(const QString& path) {
             row << QString::number(recNo) << (ta::d4deleted(FTable) ? QStringLiteral("*") : QString());
             for (int j = 1; j <= fields; ++j) {
                 const ta::Field4 f = ta::d4fieldJ(FTable, j);
-                const QString text = FFieldInfo[j - 1].type == 'M' ? ta::f4memoStr(f) : ta::f4str(f).trimmed();
+                const QString text =
+                    FFieldInfo[j - 1].type == 'M' ? ta::f4memoStr(f) : ta::f4str(f).trimmed();
                 row << text;
                 widths[j + 1] = std::max(widths[j + 1], static_cast<int>(text.size()));
             }
@@ -471,7 +481,8 @@ void TDBeditForm::dbfGridKeyPress(QChar& key) {
         }
     } else if (FLogicalColumn) {
         key = key.toUpper();
-        if (key != QLatin1Char('T') && key != QLatin1Char('F') && key != QLatin1Char('Y') && key != QLatin1Char('N')) {
+        if (key != QLatin1Char('T') && key != QLatin1Char('F') && key != QLatin1Char('Y') &&
+            key != QLatin1Char('N')) {
             key = QChar();
             return;
         }
@@ -479,11 +490,14 @@ void TDBeditForm::dbfGridKeyPress(QChar& key) {
     if (FMaxLength > 0 && dbfGrid->cell(col, row).size() >= FMaxLength) key = QChar();
 }
 
-void TDBeditForm::dbfGridGetEditText(int col, int row) { FEditStartText = dbfGrid->cell(col, row); }
+void TDBeditForm::dbfGridGetEditText(int col, int row) {
+    FEditStartText = dbfGrid->cell(col, row);
+}
 
 void TDBeditForm::dbfGridSetEditText(int col, int row, const QString& text) {
     if (FPickerMode) return;
-    if (FLookupColumn >= 0 && col == FLookupColumn && !FLookupValues.contains(text)) dbfGrid->setCell(col, row, QString());
+    if (FLookupColumn >= 0 && col == FLookupColumn && !FLookupValues.contains(text))
+        dbfGrid->setCell(col, row, QString());
     if (text != FEditStartText) {
         FModified = true;
         if (row == dbfGrid->rowCount() - 1) AddEntryRow();
@@ -524,7 +538,9 @@ void TDBeditForm::btnOpenClick() {
     }
 }
 
-void TDBeditForm::btnExitClick() { done(QDialog::Accepted); }
+void TDBeditForm::btnExitClick() {
+    done(QDialog::Accepted);
+}
 
 void TDBeditForm::btnDeleteClick() {
     if (FPickerMode) return;
@@ -535,16 +551,18 @@ void TDBeditForm::btnDeleteClick() {
 void TDBeditForm::ToggleDeleteMark(int row) {
     if (row < 1 || row >= dbfGrid->rowCount()) return;
     const bool marked = dbfGrid->cell(1, row) == QLatin1String("*");
-    const QString question = marked ? QStringLiteral("Recall this Record?") : QStringLiteral("Delete this Record?");
-    if (messageBox(question, QStringLiteral("File Maintenance"), PromptIcon::Warning, Yes | No) != Yes) return;
+    const QString question =
+        marked ? QStringLiteral("Recall this Record?") : QStringLiteral("Delete this Record?");
+    if (messageBox(question, QStringLiteral("File Maintenance"), PromptIcon::Warning, Yes | No) != Yes)
+        return;
     dbfGrid->setCell(1, row, marked ? QString() : QStringLiteral("*"));
     FModified = true;
 }
 
 void TDBeditForm::WriteChanges() {
     if (!FModified || FTable <= 0) return;
-    if (messageBox(QStringLiteral("Write changes to .DBF?"), QStringLiteral("File Write"), PromptIcon::Question,
-                   Yes | No) != Yes) {
+    if (messageBox(QStringLiteral("Write changes to .DBF?"), QStringLiteral("File Write"),
+                   PromptIcon::Question, Yes | No) != Yes) {
         FModified = false;
         return;
     }
@@ -580,12 +598,13 @@ void TDBeditForm::WriteChanges() {
             const QString text = dbfGrid->cell(j + 2, r);
             // Logical fields are always written as "T" or "F" (a stored "?" or blank becomes "F"); any other
             // cell the user did not change keeps the stored value exactly as it is.
-            if (f.type != 'L' && recNo >= 1 && known && j < FLoadedTexts[recNo].size() && FLoadedTexts[recNo][j] == text)
+            if (f.type != 'L' && recNo >= 1 && known && j < FLoadedTexts[recNo].size() &&
+                FLoadedTexts[recNo][j] == text)
                 continue;
             if (f.type == 'L') {
-                ta::replace(FTable, f.name, (text == QLatin1String("Y") || text == QLatin1String("T"))
-                                                ? QStringLiteral("T")
-                                                : QStringLiteral("F"));
+                ta::replace(FTable, f.name,
+                            (text == QLatin1String("Y") || text == QLatin1String("T")) ? QStringLiteral("T")
+                                                                                       : QStringLiteral("F"));
             } else if (f.type == 'M') {
                 ta::f4memoAssign(ta::d4fieldJ(FTable, j + 1), text);
             } else {

@@ -44,7 +44,7 @@ int CompareGridText(const QString& a, const QString& b);
 
 class TDBeditForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     // programFolder holds KORVALEX.INI; dataFolder is where tables named by SetTableName live and
     // where the open dialog starts. ctx: the table-access context (the current one when null).
     TDBeditForm(QWidget* owner, const QString& programFolder, const QString& dataFolder,
@@ -77,14 +77,14 @@ public:
     void btnExitClick();
     void btnDeleteClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-public slots:
+  public slots:
     void done(int result) override;
 
-private:
+  private:
     void FormCreate();
     void FormShow();
     void FormClose();

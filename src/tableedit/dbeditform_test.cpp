@@ -15,7 +15,9 @@
 #include "testsupport/testdata.h"
 #include "widgets/stringgrid.h"
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace tarvik;
 using tarvik::test::FieldSpec;
@@ -24,7 +26,7 @@ using tarvik::test::ScriptedPrompt;
 namespace {
 
 class EditorTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir tmp;
     QString data;
     ta::DataContext ctx = nullptr;
@@ -121,7 +123,8 @@ TEST_F(EditorTest, EditModeWindowCaptionsHeadingsLookupAndEntryRow) {
     EXPECT_TRUE(g->isColHiddenInGrid(0));
     const QStringList headings{g->cell(1, 0), g->cell(2, 0), g->cell(3, 0), g->cell(4, 0),
                                g->cell(5, 0), g->cell(6, 0), g->cell(7, 0)};
-    EXPECT_EQ(headings, (QStringList{"D*", "Ae Name", "Ssa Name", "Ssa Email", "Asm Name", "District", "EMail ID"}))
+    EXPECT_EQ(headings,
+              (QStringList{"D*", "Ae Name", "Ssa Name", "Ssa Email", "Asm Name", "District", "EMail ID"}))
         << "field names are stored in capitals";
     EXPECT_EQ(f->lookupColumn(), 6);
     EXPECT_EQ(f->lookupValues(), (QStringList{"Toronto", "Ottawa", "Vancouver", "Montreal"}));
@@ -189,9 +192,11 @@ TEST_F(EditorTest, SortOfBACKeepsWholeRowsTogether) {
     // Direct use on a larger shuffled range.
     g->setRowCount(1);
     g->setRowCount(40);
-    for (int r = 1; r < 40; ++r) g->setCell(2, r, QString(QChar('a' + (r * 7) % 26)) + QString::number(r % 3));
+    for (int r = 1; r < 40; ++r)
+        g->setCell(2, r, QString(QChar('a' + (r * 7) % 26)) + QString::number(r % 3));
     QStringList expected = column(g, 2);
-    std::sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) { return CompareGridText(a, b) < 0; });
+    std::sort(expected.begin(), expected.end(),
+              [](const QString& a, const QString& b) { return CompareGridText(a, b) < 0; });
     f->SortGridRows(1, 39, 2);
     EXPECT_EQ(column(g, 2), expected);
     f->close();
@@ -261,7 +266,8 @@ TEST_F(EditorTest, EmptyTableInBothModes) {
 }
 
 TEST_F(EditorTest, DeletedRecordsShowAStarAndArePackedOnWriting) {
-    ASSERT_TRUE(test::writeTable(tablePath("Marks"), {{"name", 'C', 10}}, {{"one"}, {"two"}, {"three"}, {"four"}}));
+    ASSERT_TRUE(
+        test::writeTable(tablePath("Marks"), {{"name", 'C', 10}}, {{"one"}, {"two"}, {"three"}, {"four"}}));
     {
         const int t = ta::mOpen(ctx, tablePath("Marks"));
         ta::d4go(t, 2);
@@ -356,14 +362,20 @@ TEST_F(EditorTest, LookupColumnKeysAndRowsWithoutDistrictDropped) {
     ScriptedPrompt prompt;
     prompt.answer(Yes);
     f->close();
-    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"), (QStringList{"Anna Bell", "Carl O'Neil", "Eve Stone"}));
-    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "District"), (QStringList{"Toronto", "Ottawa", "Montreal"}));
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"),
+              (QStringList{"Anna Bell", "Carl O'Neil", "Eve Stone"}));
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "District"),
+              (QStringList{"Toronto", "Ottawa", "Montreal"}));
 }
 
 TEST_F(EditorTest, LogicalNumericAndLengthFilters) {
     ASSERT_TRUE(test::writeTable(tablePath("Flags"), {{"name", 'C', 5}, {"flag", 'L', 1}, {"qty", 'N', 6, 2}},
-                                 {{"a", "T", "1"}, {"b", "T", "2"}, {"c", "T", "3"}, {"d", "T", "4"},
-                                  {"e", "F", "5"}, {"f", "F", "6"}}));
+                                 {{"a", "T", "1"},
+                                  {"b", "T", "2"},
+                                  {"c", "T", "3"},
+                                  {"d", "T", "4"},
+                                  {"e", "F", "5"},
+                                  {"f", "F", "6"}}));
     auto f = open("Flags");
     StringGrid* g = f->grid();
     auto setFlag = [&](const QString& name, const QString& keys) {
@@ -375,11 +387,11 @@ TEST_F(EditorTest, LogicalNumericAndLengthFilters) {
         type(g, keys);
         key(g, Qt::Key_Return);
     };
-    setFlag("a", "n");   // N
-    setFlag("b", "f");   // F
-    setFlag("c", "");    // nothing
-    setFlag("e", "y");   // Y
-    setFlag("f", "t");   // T
+    setFlag("a", "n");  // N
+    setFlag("b", "f");  // F
+    setFlag("c", "");   // nothing
+    setFlag("e", "y");  // Y
+    setFlag("f", "t");  // T
     const auto cells = column(g, 3);
     EXPECT_EQ(cells.mid(0, 6), (QStringList{"N", "F", "", "T", "Y", "T"}));
     // A "?" is refused by the filter; a cell holding one anyway is written as "F".
@@ -450,10 +462,10 @@ TEST_F(EditorTest, StoredLogicalValuesAreWrittenAsTrueOrFalseWithAnyChange) {
 }
 
 TEST_F(EditorTest, OpenAnyTableWithMemoDateAndNumbersAndUnchangedValuesKept) {
-    ASSERT_TRUE(test::writeTable(tablePath("Notes"),
-                                 {{"title", 'C', 12}, {"when", 'D', 8}, {"amount", 'N', 8, 2}, {"body", 'M', 10}},
-                                 {{"  indented", "20240131", "12.5", "a long memo text well past ten characters"},
-                                  {"plain", "", "", ""}}));
+    ASSERT_TRUE(test::writeTable(
+        tablePath("Notes"), {{"title", 'C', 12}, {"when", 'D', 8}, {"amount", 'N', 8, 2}, {"body", 'M', 10}},
+        {{"  indented", "20240131", "12.5", "a long memo text well past ten characters"},
+         {"plain", "", "", ""}}));
     test::ScriptedFileChooser chooser;
     chooser.next(tablePath("Notes.dbf"));
     auto f = open(QString());  // no table name: the open dialog comes first
@@ -478,8 +490,9 @@ TEST_F(EditorTest, OpenAnyTableWithMemoDateAndNumbersAndUnchangedValuesKept) {
     ScriptedPrompt prompt;
     prompt.answer(Yes);
     f->close();
-    EXPECT_EQ(test::readColumn(tablePath("Notes"), "body"),
-              (QStringList{"a long memo text well past ten characters", "memo typed in place, longer than ten"}));
+    EXPECT_EQ(
+        test::readColumn(tablePath("Notes"), "body"),
+        (QStringList{"a long memo text well past ten characters", "memo typed in place, longer than ten"}));
     EXPECT_EQ(test::readColumn(tablePath("Notes"), "when"), (QStringList{"20240131", "20250615"}));
     // The record the user did not touch keeps its stored text exactly, leading blanks included.
     const int t = ta::mOpen(ctx, tablePath("Notes"));
@@ -531,7 +544,8 @@ TEST_F(EditorTest, OpenInEditModeWritesFirstAndCancelReloadsTheGrid) {
     EXPECT_EQ(g->cell(2, 1), "Ann B");
     EXPECT_EQ(g->cell(0, 1), "1");
     f->close();  // nothing more to write, nothing asked
-    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"), (QStringList{"Ann B", "Carl O'Neil", "Dana Ruiz"}));
+    EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"),
+              (QStringList{"Ann B", "Carl O'Neil", "Dana Ruiz"}));
 }
 
 }  // namespace

@@ -79,7 +79,9 @@ size_t readFromFile(char* buffer, size_t size, size_t items, void* userdata) {
     return std::fread(buffer, size, items, static_cast<FILE*>(userdata));
 }
 
-size_t discard(char*, size_t size, size_t items, void*) { return size * items; }
+size_t discard(char*, size_t size, size_t items, void*) {
+    return size * items;
+}
 
 void commonOptions(CURL* h, const Target& t, char* errorBuffer) {
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -135,8 +137,7 @@ bool upload(CURL* h, const Target& t, const QString& localPath, const QString& r
     curl_off_t uploaded = 0;
     curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     if (readFault || uploaded != curl_off_t(size)) {
-        if (error)
-            *error = QStringLiteral("only %1 of %2 bytes were sent").arg(qint64(uploaded)).arg(size);
+        if (error) *error = QStringLiteral("only %1 of %2 bytes were sent").arg(qint64(uploaded)).arg(size);
         return false;
     }
     return true;
@@ -185,10 +186,12 @@ QString fileStamp(const QString& path) {
 }
 
 class LogWriter {
-public:
-    LogWriter(const QString& path, const NowFn& now, RunSummary& summary) : path_(path), now_(now), summary_(summary) {}
+  public:
+    LogWriter(const QString& path, const NowFn& now, RunSummary& summary)
+        : path_(path), now_(now), summary_(summary) {}
     void line(const QString& text) {
-        const QString full = now_().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("  ") + text;
+        const QString full =
+            now_().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("  ") + text;
         summary_.lines << full;
         QFile f(path_);
         if (f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
@@ -200,7 +203,7 @@ public:
         }
     }
 
-private:
+  private:
     QString path_;
     NowFn now_;
     RunSummary& summary_;
@@ -208,13 +211,16 @@ private:
 
 }  // namespace
 
-QString lockFileName() { return QStringLiteral("relayo2.lock"); }
+QString lockFileName() {
+    return QStringLiteral("relayo2.lock");
+}
 
 QString remoteUrl(const Settings& settings, const QString& remoteName) {
     return targetOf(settings).base + QLatin1Char('/') + encodePath(remoteName);
 }
 
-bool uploadFile(const Settings& settings, const QString& localPath, const QString& remoteName, QString* error) {
+bool uploadFile(const Settings& settings, const QString& localPath, const QString& remoteName,
+                QString* error) {
     CurlHandle curl;
     if (!curl.h) {
         if (error) *error = QStringLiteral("the transfer library could not be started");
@@ -257,8 +263,9 @@ bool testConnection(const Settings& settings, QString* message) {
     const CURLcode rc = listFolder(settings, &error);
     if (rc == CURLE_OK) {
         if (message)
-            *message = folder.isEmpty() ? QStringLiteral("Connection OK.")
-                                        : QStringLiteral("Connection OK; the remote folder \"%1\" is there.").arg(folder);
+            *message = folder.isEmpty()
+                           ? QStringLiteral("Connection OK.")
+                           : QStringLiteral("Connection OK; the remote folder \"%1\" is there.").arg(folder);
         return true;
     }
     const bool reachedServer = rc != CURLE_COULDNT_CONNECT && rc != CURLE_COULDNT_RESOLVE_HOST &&
@@ -269,7 +276,9 @@ bool testConnection(const Settings& settings, QString* message) {
         base.remoteFolder.clear();
         if (listFolder(base, nullptr) == CURLE_OK) {
             if (message)
-                *message = QStringLiteral("Connection OK; the remote folder \"%1\" is not there yet: the first upload creates it.")
+                *message = QStringLiteral(
+                               "Connection OK; the remote folder \"%1\" is not there yet: the first upload "
+                               "creates it.")
                                .arg(folder);
             return true;
         }
@@ -286,21 +295,25 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
     QString problem;
     if (!loadSettings(paths.settingsFile, settings, &problem)) {
         summary.notConfigured = true;
-        log.line(QStringLiteral("Nothing was sent: the transfer settings are missing. %1 Run \"relayo2 /S\" to set them up.")
-                     .arg(problem));
+        log.line(
+            QStringLiteral(
+                "Nothing was sent: the transfer settings are missing. %1 Run \"relayo2 /S\" to set them up.")
+                .arg(problem));
         return summary;
     }
     problem = settingsProblem(settings);
     if (!problem.isEmpty()) {
         summary.notConfigured = true;
-        log.line(QStringLiteral("Nothing was sent: the transfer settings are incomplete. %1 Run \"relayo2 /S\" to set them up.")
+        log.line(QStringLiteral("Nothing was sent: the transfer settings are incomplete. %1 Run \"relayo2 "
+                                "/S\" to set them up.")
                      .arg(problem));
         return summary;
     }
 
     QDir send(paths.sendFolder);
     if (!send.exists()) {
-        log.line(QStringLiteral("Nothing to send: there is no send folder %1.").arg(QDir::toNativeSeparators(paths.sendFolder)));
+        log.line(QStringLiteral("Nothing to send: there is no send folder %1.")
+                     .arg(QDir::toNativeSeparators(paths.sendFolder)));
         return summary;
     }
 
@@ -311,7 +324,8 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
     if (!lock.tryLock(0)) {
         summary.busy = true;
         if (lock.error() == QLockFile::LockFailedError)
-            log.line(QStringLiteral("Nothing was sent: another Relayo2 run is sending the files of this send folder."));
+            log.line(QStringLiteral(
+                "Nothing was sent: another Relayo2 run is sending the files of this send folder."));
         else
             log.line(QStringLiteral("Nothing was sent: the lock file cannot be made in the send folder %1.")
                          .arg(QDir::toNativeSeparators(paths.sendFolder)));
@@ -340,22 +354,25 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
 
     CurlHandle curl;
     const Target target = targetOf(settings);
-    const QString shownTarget = QUrl(target.base).toDisplayString(QUrl::RemovePassword | QUrl::RemoveUserInfo);
+    const QString shownTarget =
+        QUrl(target.base).toDisplayString(QUrl::RemovePassword | QUrl::RemoveUserInfo);
     for (const auto& [base, files] : groups) {
         QStringList arrived;
         QStringList stamps;  // of the files as they were sent
         QString failedName;
         for (const QString& name : files) {
             if (!failedName.isEmpty()) {
-                log.line(QStringLiteral("%1 was not sent: it stays in Send with %2, which could not be sent.").arg(name, failedName));
+                log.line(QStringLiteral("%1 was not sent: it stays in Send with %2, which could not be sent.")
+                             .arg(name, failedName));
                 ++summary.failed;
                 continue;
             }
             QString error;
             const qint64 size = QFileInfo(send.filePath(name)).size();
             const QString stamp = fileStamp(send.filePath(name));
-            const bool ok = curl.h ? upload(curl.h, target, send.filePath(name), name, &error)
-                                   : (error = QStringLiteral("the transfer library could not be started"), false);
+            const bool ok =
+                curl.h ? upload(curl.h, target, send.filePath(name), name, &error)
+                       : (error = QStringLiteral("the transfer library could not be started"), false);
             if (paths.afterUpload) paths.afterUpload(name);
             if (ok) {
                 arrived << name;
@@ -364,13 +381,16 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
             } else {
                 failedName = name;
                 ++summary.failed;
-                log.line(QStringLiteral("%1 was not sent: %2. It stays in Send for the next run.").arg(name, error));
+                log.line(QStringLiteral("%1 was not sent: %2. It stays in Send for the next run.")
+                             .arg(name, error));
             }
         }
         if (!failedName.isEmpty()) {
             // The files of this table that did arrive stay too, so that the table is sent whole next time.
             for (const QString& name : arrived)
-                log.line(QStringLiteral("%1 stays in Send as well, so that its table is sent whole by the next run.").arg(name));
+                log.line(QStringLiteral(
+                             "%1 stays in Send as well, so that its table is sent whole by the next run.")
+                             .arg(name));
             summary.failed += int(arrived.size());
             continue;
         }
@@ -381,7 +401,8 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
             if (fileStamp(send.filePath(arrived[i])) != stamps[i]) replaced = arrived[i];
         if (!replaced.isEmpty()) {
             for (const QString& name : arrived)
-                log.line(QStringLiteral("%1 stays in Send: %2 was replaced while it was being sent, so the next run sends the new table.")
+                log.line(QStringLiteral("%1 stays in Send: %2 was replaced while it was being sent, so the "
+                                        "next run sends the new table.")
                              .arg(name, replaced));
             summary.failed += int(arrived.size());
             continue;
@@ -389,14 +410,16 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
         for (const QString& name : arrived) {
             QString error;
             if (!moveToSent(paths.sendFolder, name, &error))
-                log.line(QStringLiteral("%1 arrived but %2; it will be sent again by the next run.").arg(name, error));
+                log.line(QStringLiteral("%1 arrived but %2; it will be sent again by the next run.")
+                             .arg(name, error));
             ++summary.sent;
         }
     }
-    log.line(QStringLiteral("Relayo2 finished: %1 of %2 file(s) sent and moved to Send/sent, %3 left in Send.")
-                 .arg(summary.sent)
-                 .arg(summary.sent + summary.failed)
-                 .arg(summary.failed));
+    log.line(
+        QStringLiteral("Relayo2 finished: %1 of %2 file(s) sent and moved to Send/sent, %3 left in Send.")
+            .arg(summary.sent)
+            .arg(summary.sent + summary.failed)
+            .arg(summary.failed));
     return summary;
 }
 

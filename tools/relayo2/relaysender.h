@@ -27,11 +27,11 @@ struct RunPaths {
 };
 
 struct RunSummary {
-    int sent = 0;             // files the server took
-    int failed = 0;           // files left in the send folder
-    bool busy = false;        // another run holds the send folder's lock: nothing was done
+    int sent = 0;                // files the server took
+    int failed = 0;              // files left in the send folder
+    bool busy = false;           // another run holds the send folder's lock: nothing was done
     bool notConfigured = false;  // settings missing or unusable: nothing was sent
-    QStringList lines;        // the log lines written, in order
+    QStringList lines;           // the log lines written, in order
 };
 
 using NowFn = std::function<QDateTime()>;
@@ -40,10 +40,12 @@ using NowFn = std::function<QDateTime()>;
 QString lockFileName();  // "relayo2.lock"
 
 // One whole sending run. Never deletes a file that did not arrive.
-RunSummary sendAll(const RunPaths& paths, const NowFn& now = [] { return QDateTime::currentDateTime(); });
+RunSummary sendAll(
+    const RunPaths& paths, const NowFn& now = [] { return QDateTime::currentDateTime(); });
 
 // Uploads one file to the remote folder under remoteName. False with a plain sentence in error.
-bool uploadFile(const Settings& settings, const QString& localPath, const QString& remoteName, QString* error);
+bool uploadFile(const Settings& settings, const QString& localPath, const QString& remoteName,
+                QString* error);
 
 // Logs in and lists the remote folder. True when that worked; message says what happened either way.
 bool testConnection(const Settings& settings, QString* message);

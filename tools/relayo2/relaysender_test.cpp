@@ -1,3 +1,5 @@
+#include "relaysender.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -7,7 +9,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "relaysender.h"
 #include "relaysettings.h"
 #include "relaytestsupport_test.h"
 
@@ -82,12 +83,14 @@ TEST(RelaySend, UploadsEveryTableFileByteIdenticalMovesItAndLogsEachFile) {
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines, r.lines);
     // The memo file travels before its table.
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("2026-12-07 21:30:05  ABC123Head.fpt sent to ftp://127.0.0.1:")));
+    EXPECT_TRUE(
+        lines[0].startsWith(QStringLiteral("2026-12-07 21:30:05  ABC123Head.fpt sent to ftp://127.0.0.1:")));
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral("/incoming/bids (700 bytes).")));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("2026-12-07 21:30:05  ABC123Head.dbf sent")));
     EXPECT_TRUE(lines[2].contains(QStringLiteral("ABC123Tail.DBF sent")));
     EXPECT_TRUE(lines[2].endsWith(QStringLiteral("(150000 bytes).")));
-    EXPECT_EQ(lines[3], QStringLiteral("2026-12-07 21:30:05  Relayo2 finished: 3 of 3 file(s) sent and moved to Send/sent, 0 left in Send."));
+    EXPECT_EQ(lines[3], QStringLiteral("2026-12-07 21:30:05  Relayo2 finished: 3 of 3 file(s) sent and moved "
+                                       "to Send/sent, 0 left in Send."));
     for (const QString& l : lines) EXPECT_FALSE(l.contains(QStringLiteral("s3cret"))) << l.toStdString();
 
     // A later submission of the same bid replaces the earlier copy in sent.
@@ -95,7 +98,8 @@ TEST(RelaySend, UploadsEveryTableFileByteIdenticalMovesItAndLogsEachFile) {
     const relay::RunSummary again = relay::sendAll(fx.paths(), fixedNow());
     EXPECT_EQ(again.sent, 1);
     EXPECT_EQ(readFile(QDir(fx.send()).filePath(QStringLiteral("sent/ABC123Head.dbf"))), randomBytes(999, 9));
-    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/ABC123Head.dbf"))), randomBytes(999, 9));
+    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/ABC123Head.dbf"))),
+              randomBytes(999, 9));
     EXPECT_EQ(logLines(fx.log()).size(), 6);  // appended, not rewritten
 }
 
@@ -123,15 +127,18 @@ TEST(RelaySend, ATableReplacedWhileItIsSentStaysForTheNextRun) {
     const relay::RunSummary r = relay::sendAll(paths, fixedNow());
     EXPECT_EQ(r.sent, 1);
     EXPECT_EQ(r.failed, 2);
-    EXPECT_EQ(fx.sendEntries(), (QStringList{QStringLiteral("ABC123Head.dbf"), QStringLiteral("ABC123Head.fpt")}));
+    EXPECT_EQ(fx.sendEntries(),
+              (QStringList{QStringLiteral("ABC123Head.dbf"), QStringLiteral("ABC123Head.fpt")}));
     EXPECT_EQ(readFile(QDir(fx.send()).filePath(QStringLiteral("ABC123Head.fpt"))), randomBytes(500, 7));
     EXPECT_TRUE(QFile::exists(QDir(fx.send()).filePath(QStringLiteral("sent/XYZ9Tail.dbf"))));
-    EXPECT_TRUE(r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("was replaced while it was being sent")));
+    EXPECT_TRUE(
+        r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("was replaced while it was being sent")));
 
     // The next run sends the new tables.
     const relay::RunSummary next = relay::sendAll(fx.paths(), fixedNow());
     EXPECT_EQ(next.sent, 2);
-    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/ABC123Head.dbf"))), randomBytes(2000, 7));
+    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/ABC123Head.dbf"))),
+              randomBytes(2000, 7));
 }
 
 TEST(RelaySend, ServerDownLeavesEveryFileAndLogsTheFailure) {
@@ -155,7 +162,8 @@ TEST(RelaySend, ServerDownLeavesEveryFileAndLogsTheFailure) {
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("2026-12-07 21:30:05  XY9Head.dbf was not sent: ")));
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral("It stays in Send for the next run.")));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("2026-12-07 21:30:05  XY9Tail.dbf was not sent: ")));
-    EXPECT_EQ(lines[2], QStringLiteral("2026-12-07 21:30:05  Relayo2 finished: 0 of 2 file(s) sent and moved to Send/sent, 2 left in Send."));
+    EXPECT_EQ(lines[2], QStringLiteral("2026-12-07 21:30:05  Relayo2 finished: 0 of 2 file(s) sent and moved "
+                                       "to Send/sent, 2 left in Send."));
 }
 
 TEST(RelaySend, TableAndMemoStayTogetherWhenOneOfThemIsRefused) {
@@ -181,7 +189,8 @@ TEST(RelaySend, TableAndMemoStayTogetherWhenOneOfThemIsRefused) {
     EXPECT_TRUE(lines[1].contains(QStringLiteral("Q1Head.dbf was not sent: ")));
     EXPECT_TRUE(lines[2].contains(QStringLiteral("Q1Head.fpt stays in Send as well")));
     EXPECT_TRUE(lines[3].contains(QStringLiteral("Q1Tail.dbf sent")));
-    EXPECT_TRUE(lines[4].endsWith(QStringLiteral("1 of 3 file(s) sent and moved to Send/sent, 2 left in Send.")));
+    EXPECT_TRUE(
+        lines[4].endsWith(QStringLiteral("1 of 3 file(s) sent and moved to Send/sent, 2 left in Send.")));
 }
 
 TEST(RelaySend, LockKeepsASecondRunFromSendingTheSameFiles) {
@@ -201,12 +210,14 @@ TEST(RelaySend, LockKeepsASecondRunFromSendingTheSameFiles) {
         EXPECT_TRUE(QFile::exists(QDir(fx.send()).filePath(QStringLiteral("L7Head.dbf"))));
         EXPECT_FALSE(QDir(fx.server()).exists(QStringLiteral("incoming")));
         EXPECT_EQ(logLines(fx.log()),
-                  QStringList{QStringLiteral("2026-12-07 21:30:05  Nothing was sent: another Relayo2 run is sending the files of this send folder.")});
+                  QStringList{QStringLiteral("2026-12-07 21:30:05  Nothing was sent: another Relayo2 run is "
+                                             "sending the files of this send folder.")});
 
         // The real program, a second process, keeps off as well.
         QProcess p;
         p.setWorkingDirectory(fx.tmp.filePath(QStringLiteral("work")));
-        QFile::copy(QStringLiteral(TARVIK_BIN_DIR "/relayo2"), QDir(fx.program()).filePath(QStringLiteral("relayo2")));
+        QFile::copy(QStringLiteral(TARVIK_BIN_DIR "/relayo2"),
+                    QDir(fx.program()).filePath(QStringLiteral("relayo2")));
         QFile::setPermissions(QDir(fx.program()).filePath(QStringLiteral("relayo2")),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         p.start(QDir(fx.program()).filePath(QStringLiteral("relayo2")), {});
@@ -219,7 +230,8 @@ TEST(RelaySend, LockKeepsASecondRunFromSendingTheSameFiles) {
     const relay::RunSummary r = relay::sendAll(fx.paths(), fixedNow());
     EXPECT_FALSE(r.busy);
     EXPECT_EQ(r.sent, 1);
-    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/L7Head.dbf"))), randomBytes(256, 10));
+    EXPECT_EQ(readFile(QDir(fx.server()).filePath(QStringLiteral("incoming/bids/L7Head.dbf"))),
+              randomBytes(256, 10));
 }
 
 TEST(RelaySend, MissingOrUnusableSettingsSayWhyAndDeleteNothing) {
@@ -231,8 +243,10 @@ TEST(RelaySend, MissingOrUnusableSettingsSayWhyAndDeleteNothing) {
     EXPECT_EQ(r.sent + r.failed, 0);
     QStringList lines = logLines(fx.log());
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_EQ(lines[0], QStringLiteral("2026-12-07 21:30:05  Nothing was sent: the transfer settings are missing. The settings file %1 does not exist. Run \"relayo2 /S\" to set them up.")
-                            .arg(QDir::toNativeSeparators(fx.ini())));
+    EXPECT_EQ(lines[0],
+              QStringLiteral("2026-12-07 21:30:05  Nothing was sent: the transfer settings are missing. The "
+                             "settings file %1 does not exist. Run \"relayo2 /S\" to set them up.")
+                  .arg(QDir::toNativeSeparators(fx.ini())));
 
     relay::Settings blank;
     ASSERT_TRUE(relay::saveSettings(fx.ini(), blank, nullptr));
@@ -240,12 +254,18 @@ TEST(RelaySend, MissingOrUnusableSettingsSayWhyAndDeleteNothing) {
     EXPECT_TRUE(r.notConfigured);
     lines = logLines(fx.log());
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[1], QStringLiteral("2026-12-07 21:30:05  Nothing was sent: the transfer settings are incomplete. No server URL is set. Run \"relayo2 /S\" to set them up."));
+    EXPECT_EQ(lines[1],
+              QStringLiteral("2026-12-07 21:30:05  Nothing was sent: the transfer settings are incomplete. "
+                             "No server URL is set. Run \"relayo2 /S\" to set them up."));
 
-    ASSERT_TRUE(relay::saveSettings(fx.ini(), relay::Settings{QStringLiteral("http://example.org"), QStringLiteral("u"), QStringLiteral("p"), QString()}, nullptr));
+    ASSERT_TRUE(relay::saveSettings(fx.ini(),
+                                    relay::Settings{QStringLiteral("http://example.org"), QStringLiteral("u"),
+                                                    QStringLiteral("p"), QString()},
+                                    nullptr));
     r = relay::sendAll(fx.paths(), fixedNow());
     EXPECT_TRUE(r.notConfigured);
-    EXPECT_TRUE(logLines(fx.log()).last().contains(QStringLiteral("does not start with ftp://, ftps://, ftpes:// or sftp://")));
+    EXPECT_TRUE(logLines(fx.log()).last().contains(
+        QStringLiteral("does not start with ftp://, ftps://, ftpes:// or sftp://")));
 
     EXPECT_EQ(fx.sendEntries(), QStringList{QStringLiteral("M1Head.dbf")});
     EXPECT_EQ(readFile(QDir(fx.send()).filePath(QStringLiteral("M1Head.dbf"))), randomBytes(64, 11));
@@ -256,11 +276,13 @@ TEST(RelaySend, NothingToSendIsReportedNotAFault) {
     fx.configure(QStringLiteral("ftp://127.0.0.1:9"));
     relay::RunSummary r = relay::sendAll(fx.paths(), fixedNow());
     EXPECT_EQ(r.sent + r.failed, 0);
-    EXPECT_EQ(logLines(fx.log()), QStringList{QStringLiteral("2026-12-07 21:30:05  Relayo2 finished: no files to send.")});
+    EXPECT_EQ(logLines(fx.log()),
+              QStringList{QStringLiteral("2026-12-07 21:30:05  Relayo2 finished: no files to send.")});
 
     QDir(fx.send()).removeRecursively();
     r = relay::sendAll(fx.paths(), fixedNow());
-    EXPECT_TRUE(logLines(fx.log()).last().contains(QStringLiteral("Nothing to send: there is no send folder")));
+    EXPECT_TRUE(
+        logLines(fx.log()).last().contains(QStringLiteral("Nothing to send: there is no send folder")));
     EXPECT_FALSE(QDir(fx.send()).exists());  // not created by a run
 }
 
@@ -290,8 +312,8 @@ TEST(RelaySend, RealProgramSendsFromBesideItselfAndLogsInItsWorkingFolder) {
 }
 
 TEST(RelayUrl, FolderAndNameArePercentEncodedBelowTheServerPath) {
-    relay::Settings s{QStringLiteral("ftp://files.example.com:2100/base/"), QStringLiteral("u"), QStringLiteral("p"),
-                      QStringLiteral("/in box/bids/")};
+    relay::Settings s{QStringLiteral("ftp://files.example.com:2100/base/"), QStringLiteral("u"),
+                      QStringLiteral("p"), QStringLiteral("/in box/bids/")};
     EXPECT_EQ(relay::remoteUrl(s, QStringLiteral("A B#1.dbf")),
               QStringLiteral("ftp://files.example.com:2100/base/in%20box/bids/A%20B%231.dbf"));
     s.url = QStringLiteral("ftpes://files.example.com");
@@ -299,7 +321,8 @@ TEST(RelayUrl, FolderAndNameArePercentEncodedBelowTheServerPath) {
     // Explicit TLS is asked for on an ordinary FTP connection.
     EXPECT_EQ(relay::remoteUrl(s, QStringLiteral("X.dbf")), QStringLiteral("ftp://files.example.com/X.dbf"));
     s.url = QStringLiteral("sftp://user:pw@host.example.com/~/up");
-    EXPECT_EQ(relay::remoteUrl(s, QStringLiteral("X.fpt")), QStringLiteral("sftp://host.example.com/~/up/X.fpt"));
+    EXPECT_EQ(relay::remoteUrl(s, QStringLiteral("X.fpt")),
+              QStringLiteral("sftp://host.example.com/~/up/X.fpt"));
 }
 
 }  // namespace

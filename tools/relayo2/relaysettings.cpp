@@ -7,12 +7,13 @@
 #include <QUrl>
 
 #ifndef _WIN32
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #else
 #include <QSaveFile>
 #endif
@@ -43,7 +44,9 @@ QByteArray settingsText(const Settings& s) {
 
 }  // namespace
 
-QString settingsFileName() { return QStringLiteral("relayo2.ini"); }
+QString settingsFileName() {
+    return QStringLiteral("relayo2.ini");
+}
 
 QString settingsPathBeside(const QString& programFolder) {
     return QDir(programFolder).filePath(settingsFileName());
@@ -53,7 +56,9 @@ bool loadSettings(const QString& path, Settings& out, QString* problem) {
     out = Settings{};
     QFile f(path);
     if (!f.exists()) {
-        if (problem) *problem = QStringLiteral("The settings file %1 does not exist.").arg(QDir::toNativeSeparators(path));
+        if (problem)
+            *problem =
+                QStringLiteral("The settings file %1 does not exist.").arg(QDir::toNativeSeparators(path));
         return false;
     }
     if (!f.open(QIODevice::ReadOnly)) {
@@ -69,10 +74,14 @@ bool loadSettings(const QString& path, Settings& out, QString* problem) {
         if (eq <= 0 || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('['))) continue;
         const QString key = line.left(eq).trimmed().toLower();
         const QString value = line.mid(eq + 1);  // kept as typed: a password may end in a blank
-        if (key == QLatin1String("url")) out.url = value.trimmed();
-        else if (key == QLatin1String("user")) out.user = value.trimmed();
-        else if (key == QLatin1String("password")) out.password = value;
-        else if (key == QLatin1String("remotefolder")) out.remoteFolder = value.trimmed();
+        if (key == QLatin1String("url"))
+            out.url = value.trimmed();
+        else if (key == QLatin1String("user"))
+            out.user = value.trimmed();
+        else if (key == QLatin1String("password"))
+            out.password = value;
+        else if (key == QLatin1String("remotefolder"))
+            out.remoteFolder = value.trimmed();
     }
     return true;
 }
@@ -118,7 +127,9 @@ bool saveSettings(const QString& path, const Settings& settings, QString* proble
 #else
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        if (problem) *problem = QStringLiteral("The settings could not be saved to %1 (%2).").arg(path, f.errorString());
+        if (problem)
+            *problem =
+                QStringLiteral("The settings could not be saved to %1 (%2).").arg(path, f.errorString());
         return false;
     }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
@@ -130,12 +141,14 @@ QString settingsProblem(const Settings& s) {
     if (s.url.trimmed().isEmpty()) return QStringLiteral("No server URL is set.");
     const QUrl url(s.url.trimmed());
     const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps") && scheme != QLatin1String("ftpes") &&
-        scheme != QLatin1String("sftp"))
-        return QStringLiteral("The server URL \"%1\" does not start with ftp://, ftps://, ftpes:// or sftp://.")
+    if (scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps") &&
+        scheme != QLatin1String("ftpes") && scheme != QLatin1String("sftp"))
+        return QStringLiteral(
+                   "The server URL \"%1\" does not start with ftp://, ftps://, ftpes:// or sftp://.")
             .arg(url.toDisplayString(QUrl::RemovePassword));
     if (!url.isValid() || url.host().isEmpty())
-        return QStringLiteral("The server URL \"%1\" names no server.").arg(url.toDisplayString(QUrl::RemovePassword));
+        return QStringLiteral("The server URL \"%1\" names no server.")
+            .arg(url.toDisplayString(QUrl::RemovePassword));
     if (scheme == QLatin1String("sftp") && s.user.trimmed().isEmpty() && url.userName().isEmpty())
         return QStringLiteral("No user is set; SFTP needs one.");
     return QString();

@@ -9,8 +9,8 @@
 namespace relay {
 
 struct Settings {
-    QString url;           // ftp://host[:port][/path], ftps:// (implicit TLS), ftpes:// (explicit TLS), sftp://
-    QString user;          // empty: anonymous (FTP only)
+    QString url;   // ftp://host[:port][/path], ftps:// (implicit TLS), ftpes:// (explicit TLS), sftp://
+    QString user;  // empty: anonymous (FTP only)
     QString password;
     QString remoteFolder;  // folder below the URL's path; created on the server when missing
 };

@@ -13,13 +13,14 @@
 namespace relaytest {
 
 class FtpServer {
-public:
+  public:
     ~FtpServer() { stop(); }
     // Starts the server over root; true once it listens (port() then says where).
     bool start(const QString& root, const QString& user = QStringLiteral("bidder"),
                const QString& password = QStringLiteral("s3cret pass")) {
         process_.setProgram(QStringLiteral("/usr/bin/python3"));
-        process_.setArguments({QStringLiteral(TARVIK_SOURCE_DIR "/tools/relayo2/testftpserver.py"), root, user, password});
+        process_.setArguments(
+            {QStringLiteral(TARVIK_SOURCE_DIR "/tools/relayo2/testftpserver.py"), root, user, password});
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.start();
         if (!process_.waitForStarted(30000)) return false;
@@ -40,7 +41,7 @@ public:
     int port() const { return port_; }
     QString url() const { return QStringLiteral("ftp://127.0.0.1:%1").arg(port_); }
 
-private:
+  private:
     QProcess process_;
     int port_ = 0;
 };

@@ -25,7 +25,8 @@ SetupWindow::SetupWindow(const QString& settingsPath, QWidget* parent)
         e->setMinimumWidth(320);
         return e;
     };
-    ebxServerUrl_ = make("ebxServerUrl", QStringLiteral("ftp://server, ftps://server, ftpes://server or sftp://server"));
+    ebxServerUrl_ =
+        make("ebxServerUrl", QStringLiteral("ftp://server, ftps://server, ftpes://server or sftp://server"));
     ebxUser_ = make("ebxUser", QString());
     ebxPassword_ = make("ebxPassword", QString());
     ebxPassword_->setEchoMode(QLineEdit::Password);
@@ -72,7 +73,8 @@ SetupWindow::SetupWindow(const QString& settingsPath, QWidget* parent)
         ebxPassword_->setText(s.password);
         ebxRemoteFolder_->setText(s.remoteFolder);
     } else {
-        lblResult_->setText(QStringLiteral("No settings yet: they will be saved to %1.").arg(QDir::toNativeSeparators(settingsPath_)));
+        lblResult_->setText(QStringLiteral("No settings yet: they will be saved to %1.")
+                                .arg(QDir::toNativeSeparators(settingsPath_)));
     }
 }
 

@@ -15,7 +15,7 @@ namespace relay {
 
 class SetupWindow : public QDialog {
     Q_OBJECT
-public:
+  public:
     using TestFn = std::function<bool(const Settings&, QString*)>;
 
     // Shows the settings of settingsPath (empty fields when there are none yet).
@@ -24,7 +24,7 @@ public:
     Settings settings() const;  // as the fields hold them
     void setTester(TestFn tester) { tester_ = std::move(tester); }
 
-private:
+  private:
     void testClicked();
     void saveClicked();
 

@@ -1,16 +1,17 @@
+#include "setupwindow.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <sys/stat.h>
 
 #include "relaysender.h"
 #include "relaysettings.h"
 #include "relaytestsupport_test.h"
-#include "setupwindow.h"
 
 using namespace relaytest;
 
@@ -58,11 +59,17 @@ TEST(RelaySettings, RoundTripKeepsEveryValueAndTheFileIsPrivate) {
 
 TEST(RelaySettings, ProblemsArePlainSentences) {
     EXPECT_EQ(relay::settingsProblem(relay::Settings{}), QStringLiteral("No server URL is set."));
-    EXPECT_EQ(relay::settingsProblem(relay::Settings{QStringLiteral("sftp://host"), QString(), QString(), QString()}),
+    EXPECT_EQ(relay::settingsProblem(
+                  relay::Settings{QStringLiteral("sftp://host"), QString(), QString(), QString()}),
               QStringLiteral("No user is set; SFTP needs one."));
-    EXPECT_TRUE(relay::settingsProblem(relay::Settings{QStringLiteral("ftp://host"), QString(), QString(), QString()}).isEmpty());
-    EXPECT_EQ(relay::settingsProblem(relay::Settings{QStringLiteral("bids.example.com"), QString(), QString(), QString()}),
-              QStringLiteral("The server URL \"bids.example.com\" does not start with ftp://, ftps://, ftpes:// or sftp://."));
+    EXPECT_TRUE(
+        relay::settingsProblem(relay::Settings{QStringLiteral("ftp://host"), QString(), QString(), QString()})
+            .isEmpty());
+    EXPECT_EQ(
+        relay::settingsProblem(
+            relay::Settings{QStringLiteral("bids.example.com"), QString(), QString(), QString()}),
+        QStringLiteral(
+            "The server URL \"bids.example.com\" does not start with ftp://, ftps://, ftpes:// or sftp://."));
     relay::Settings out;
     QString problem;
     EXPECT_FALSE(relay::loadSettings(QStringLiteral("/nonexistent/relayo2.ini"), out, &problem));
@@ -97,7 +104,8 @@ TEST(RelaySetupWindow, TypedSettingsAreTestedAgainstARealServerAndSaved) {
     QDir(tmp.path()).mkdir(QStringLiteral("server"));
     QDir(tmp.path()).mkpath(QStringLiteral("server/in"));
     FtpServer server;
-    ASSERT_TRUE(server.start(tmp.filePath(QStringLiteral("server")), QStringLiteral("vyn"), QStringLiteral("pw1")));
+    ASSERT_TRUE(
+        server.start(tmp.filePath(QStringLiteral("server")), QStringLiteral("vyn"), QStringLiteral("pw1")));
 
     relay::SetupWindow w(ini);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Relayo2 Setup"));
@@ -113,7 +121,8 @@ TEST(RelaySetupWindow, TypedSettingsAreTestedAgainstARealServerAndSaved) {
     QTest::keyClicks(p.password, QStringLiteral("wrong"));
     QTest::keyClicks(p.folder, QStringLiteral("in"));
     QTest::mouseClick(p.test, Qt::LeftButton);
-    EXPECT_TRUE(p.result->text().startsWith(QStringLiteral("Connection failed: "))) << p.result->text().toStdString();
+    EXPECT_TRUE(p.result->text().startsWith(QStringLiteral("Connection failed: ")))
+        << p.result->text().toStdString();
 
     p.password->clear();
     QTest::keyClicks(p.password, QStringLiteral("pw1"));
@@ -122,7 +131,10 @@ TEST(RelaySetupWindow, TypedSettingsAreTestedAgainstARealServerAndSaved) {
     p.folder->clear();
     QTest::keyClicks(p.folder, QStringLiteral("in/new"));
     QTest::mouseClick(p.test, Qt::LeftButton);
-    EXPECT_EQ(p.result->text(), QStringLiteral("Connection OK; the remote folder \"in/new\" is not there yet: the first upload creates it."));
+    EXPECT_EQ(
+        p.result->text(),
+        QStringLiteral(
+            "Connection OK; the remote folder \"in/new\" is not there yet: the first upload creates it."));
     p.folder->clear();
     QTest::keyClicks(p.folder, QStringLiteral("in"));
     EXPECT_FALSE(QFile::exists(ini));  // testing saves nothing
@@ -155,11 +167,14 @@ TEST(RelaySetupWindow, AnUnusableUrlIsNotSavedAndCancelKeepsTheFile) {
         w.show();
         QTest::keyClicks(p.url, QStringLiteral("www.example.com"));
         QTest::mouseClick(p.save, Qt::LeftButton);
-        EXPECT_EQ(p.result->text(), QStringLiteral("The server URL \"www.example.com\" does not start with ftp://, ftps://, ftpes:// or sftp://. Nothing was saved."));
+        EXPECT_EQ(p.result->text(),
+                  QStringLiteral("The server URL \"www.example.com\" does not start with ftp://, ftps://, "
+                                 "ftpes:// or sftp://. Nothing was saved."));
         EXPECT_TRUE(w.isVisible());
         EXPECT_FALSE(QFile::exists(ini));
     }
-    ASSERT_TRUE(relay::saveSettings(ini, relay::Settings{QStringLiteral("ftp://a"), QString(), QString(), QString()}, nullptr));
+    ASSERT_TRUE(relay::saveSettings(
+        ini, relay::Settings{QStringLiteral("ftp://a"), QString(), QString(), QString()}, nullptr));
     relay::SetupWindow w(ini);
     WindowParts p = partsOf(w);
     w.show();
