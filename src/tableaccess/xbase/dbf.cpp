@@ -22,6 +22,9 @@ constexpr size_t kJumpBytes = 4 * 1024;           // read around a record reache
 constexpr const char* kPackSuffix = ".pack~";     // new files of a pack, beside the old ones
 constexpr const char* kPackMarker = ".packing~";  // present while a committed pack is being put in place
 constexpr const char* kCreateSuffix = ".new~";
+// Header byte 14 while appends have not been flushed to disk (dBase IV kept a transaction mark there;
+// FoxPro leaves it zero).
+constexpr uint8_t kAppendsUnsynced = 0x01;
 
 uint16_t le16(const uint8_t* p) {
     return uint16_t(p[0] | (p[1] << 8));
@@ -418,7 +421,15 @@ bool Table::load(std::string& error, bool withoutIndex) {
         return false;
     }
     const uint64_t need = uint64_t(headerLength_) + uint64_t(recCount_) * recordLength_;
-    if (need > static_cast<uint64_t>(size)) {
+    const uint32_t held = static_cast<uint32_t>(
+        std::min<uint64_t>(UINT32_MAX, (static_cast<uint64_t>(size) - headerLength_) / recordLength_));
+    bool repairCount = false;
+    if (need > static_cast<uint64_t>(size) && h[14] == kAppendsUnsynced && held < recCount_) {
+        // Power was lost after appends whose header count reached the disk before their records did
+        // (the mark says the appends had not been flushed): the table holds the records that arrived.
+        recCount_ = held;
+        repairCount = !readOnly_;
+    } else if (need > static_cast<uint64_t>(size)) {
         error = path_ + ": the table is truncated: the header counts " + std::to_string(recCount_) +
                 " records of " + std::to_string(recordLength_) + " bytes, the file holds " +
                 std::to_string((static_cast<uint64_t>(size) - headerLength_) / recordLength_);
@@ -511,6 +522,19 @@ bool Table::load(std::string& error, bool withoutIndex) {
             return false;
         }
     }
+    if (repairCount) {
+        uint8_t c[4];
+        putLe32(c, recCount_);
+        const uint8_t clear = 0;
+        if (!file_->writeAt(4, c, 4) || !file_->writeAt(14, &clear, 1) || !file_->sync()) {
+            error = path_ + ": cannot correct the record count after an interrupted append (" +
+                    io::lastSystemError() + ")";
+            return false;
+        }
+        std::memcpy(&headerRaw_[4], c, 4);
+        headerRaw_[14] = 0;
+    }
+    appendsUnsynced_ = false;
     return true;
 }
 
@@ -784,17 +808,21 @@ bool Table::checkWritable() {
 }
 
 bool Table::writeHeaderCount() {
-    uint8_t h[7];
+    // Date, count and the unsynced-appends mark (byte 14) in one write, so that they reach the disk
+    // together.
+    uint8_t h[14];
     const HeaderDate d = today();
     h[0] = uint8_t(d.year - 1900);
     h[1] = uint8_t(d.month);
     h[2] = uint8_t(d.day);
     putLe32(h + 3, recCount_);
+    std::memcpy(h + 7, &headerRaw_[8], 6);  // header and record lengths, reserved bytes: as they are
+    h[13] = appendsUnsynced_ ? kAppendsUnsynced : 0;
     if (!file_->writeAt(1, h, sizeof h))
         return fail(path_ + ": cannot write the header (" + io::lastSystemError() + ")");
     lastUpdate_ = d;
     dateWritten_ = true;
-    if (headerRaw_.size() >= 8) std::memcpy(&headerRaw_[1], h, 7);
+    std::memcpy(&headerRaw_[1], h, sizeof h);
     return true;
 }
 
@@ -845,10 +873,18 @@ bool Table::flush() {
     bool good = writeCurrent();
     if (good && unsynced_) {
         // memos before the records that point to them
-        if ((memo_ && !memo_->sync()) || !file_->sync())
+        if ((memo_ && !memo_->sync()) || !file_->sync()) {
             good = fail(path_ + ": cannot flush the table to disk (" + io::lastSystemError() + ")");
-        else
+        } else {
             unsynced_ = false;
+            if (appendsUnsynced_) {
+                // The appended records are on the disk: the mark goes. Not synced itself; a mark that
+                // stays only lets the next open accept a count that the file turns out to hold anyway.
+                appendsUnsynced_ = false;
+                const uint8_t clear = 0;
+                if (file_->writeAt(14, &clear, 1)) headerRaw_[14] = 0;
+            }
+        }
     }
     if (good && cdx_) {
         std::string err;
@@ -1056,6 +1092,7 @@ bool Table::appendBlank() {
     if (!file_->writeAt(pos, buf.data(), buf.size()))
         return fail(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
     unsynced_ = true;
+    appendsUnsynced_ = true;
     recCount_ = recno;
     if (counters) {
         for (size_t i = 0; i < fields_.size(); ++i)

@@ -29,9 +29,12 @@
 //    then the table, then the index, once per batch of changes, not per append (a sync per append
 //    would cost a disk round trip each). Between two flushes the system may write the header page
 //    before the page of an appended record: the header then counts records the file does not hold,
-//    and (on a file system that writes data before sizes, as ext4 does by default) the next open refuses
-//    the table as truncated, naming both counts, rather than showing records that never arrived. Call
-//    flush() after a batch of appends that must survive power loss.
+//    and (on a file system that writes data before sizes, as ext4 does by default) the file is shorter
+//    than the count says. So every append writes, in the same write as the count, a mark in header
+//    byte 14 that flush() removes once the records are on the disk. An open that finds the count
+//    ahead of the file with the mark set takes the records the file holds (and, when writing, corrects
+//    the count); without the mark such a file is damaged and refused as truncated. What a power loss
+//    can cost is the appends since the last flush: call flush() after a batch that must survive it.
 //
 // Two Table objects on the same file see each other's appends (the count is read again from the file
 // before appends and on top/bottom/go), but not each other's cached index pages: keep one writer.
@@ -247,7 +250,8 @@ class Table {
     uint8_t headerFlags_ = 0;
     std::vector<uint8_t> headerRaw_;  // the header as read (descriptors, backlink)
     bool dateWritten_ = false;
-    bool unsynced_ = false;  // written since the last flush to disk
+    bool unsynced_ = false;         // written since the last flush to disk
+    bool appendsUnsynced_ = false;  // appended since the last flush to disk (header byte 14 marked)
     HeaderDate lastUpdate_;
     uint32_t recCount_ = 0;
     uint16_t headerLength_ = 0;
