@@ -129,6 +129,11 @@ void TMainForm::wirePages() {
     checks.checkPostalCode = [this](const QString& code) { return CheckPostalCode(state_, code); };
     checks.checkZipCode = [this](const QString& code) { return CheckZipCode(state_, code); };
     tbsShipmentData->setCodeChecks(std::move(checks));
+    // The expanded strategy window lists the distribution sources as the table holds them now.
+    tbsBidProfile->distributionSources = [this] {
+        return ListFromTable(state_.tablePath(QStringLiteral("DistributionSrc")), QStringLiteral("dist_src"),
+                             state_.DataContext);
+    };
     // The shipper's postal code fills city and province when it is left.
     connect(tbsShipperProfile, &ShipperProfilePage::ebxPostalCodeExit, this,
             [this] { tarvik::ebxPostalCodeExit(state_, tbsShipperProfile); });

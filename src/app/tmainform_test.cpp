@@ -463,5 +463,26 @@ TEST_F(MainFormTest, FindReplaceWindowGetsTheMainWindowsLook) {
     form->hide();
 }
 
+TEST_F(MainFormTest, ExpandedStrategyWindowListsTheDistributionSourcesAsTheTableHoldsThemNow) {
+    auto form = start();
+    // A source added after start-up is offered by the expanded window, though the page's picker
+    // still shows the list of the last refill.
+    ASSERT_TRUE(test::appendRows(form->state().tablePath("DistributionSrc.dbf"), {{"Trade Show", "TRD"}}));
+    auto* expand = form->findChild<QPushButton*>(QStringLiteral("btnExpand"));
+    ASSERT_NE(expand, nullptr);
+    QStringList offered;
+    test::whenModalShown([&](QWidget* dialog) {
+        auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("cbxSourceDist"));
+        for (int i = 0; combo && i < combo->count(); ++i) offered << combo->itemText(i);
+        dialog->close();
+    });
+    form->show();
+    form->tabEntryPages->setCurrentIndex(3);
+    QTest::mouseClick(expand, Qt::LeftButton);
+    EXPECT_TRUE(offered.contains(QStringLiteral("Trade Show"))) << offered.join(", ").toStdString();
+    EXPECT_TRUE(offered.contains(QStringLiteral("Catalogue")));
+    form->hide();
+}
+
 }  // namespace
 }  // namespace tarvik
