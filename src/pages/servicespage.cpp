@@ -1,6 +1,7 @@
 #include "pages/servicespage.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +51,7 @@ ServicesPage::ServicesPage(MainState& state, QWidget* parent) : QWidget(parent),
     grid_->canSelectCell = [this](int c, int r) { return IncentiveGridSelectCell(c, r); };
     grid_->drawCell = [this](QPainter* p, int c, int r, const QRect& rect) { IncentiveGridDrawCell(p, c, r, rect); };
     grid_->topLeftChanged = [this] { placePrimaryBoxes(); };
+    grid_->verticalHeader()->viewport()->installEventFilter(this);
     // A key that arrives before a pending move past a heading row has been made starts from the row
     // moved to, so that quick keys travel on in the same direction.
     grid_->keyDown = [this](int, Qt::KeyboardModifiers) { finishPendingMove(); };
@@ -68,6 +70,7 @@ ServicesPage::~ServicesPage() {
     grid_->drawCell = nullptr;
     grid_->topLeftChanged = nullptr;
     grid_->keyDown = nullptr;
+    grid_->verticalHeader()->viewport()->removeEventFilter(this);
 }
 
 bool ServicesPage::qualifies(const ServiceRecord& record) {
@@ -312,7 +315,8 @@ void ServicesPage::ensureLinked() {
 bool ServicesPage::shipmentMarker(int row) const {
     if (!isServiceRow(row)) return false;
     const QString label = grid_->cell(0, row).trimmed();
-    const std::vector<ShipmentLineInfo> lines = currentShipmentLines();
+    const std::vector<ShipmentLineInfo> fresh = paintingLabels_ ? std::vector<ShipmentLineInfo>{} : currentShipmentLines();
+    const std::vector<ShipmentLineInfo>& lines = paintingLabels_ ? paintLines_ : fresh;
     if (lines.empty()) return false;
     // The first (top-most) line whose Service equals name, without regard to case; surrounding blanks
     // of the cell do not count (the service picker lists "Ground Multi" as "Ground ").
@@ -358,6 +362,18 @@ void ServicesPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The page became the current one (a restored window shows spontaneously and keeps its place).
     if (!event->spontaneous()) tbsServicesShow();
+}
+
+bool ServicesPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && watched == grid_->verticalHeader()->viewport() && !paintingLabels_) {
+        paintLines_ = currentShipmentLines();
+        paintingLabels_ = true;
+        const bool done = QCoreApplication::sendEvent(watched, event);  // the header paints, once
+        paintingLabels_ = false;
+        paintLines_.clear();
+        return done;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ServicesPage::resizeEvent(QResizeEvent* event) {

@@ -94,6 +94,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct RowInfo {
@@ -120,6 +121,10 @@ private:
     std::vector<bool> primaryBoxPlaced_;  // FPrimaryBoxPlaced
     BidProfilePage* bidProfile_ = nullptr;
     bool settingBack_ = false;
+    // While the label column paints, the shipment lines are read once for all of its rows (a grid of
+    // 65,536 lines would otherwise be copied once per row drawn).
+    bool paintingLabels_ = false;
+    std::vector<ShipmentLineInfo> paintLines_;
     int pendingRow_ = -1;  // row to move to after a refused heading-row selection
     int pendingCol_ = 1;
 };

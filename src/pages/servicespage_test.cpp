@@ -370,6 +370,20 @@ TEST_F(ServicesFixture, MarkerIsDrawnRedLeftOfTheBox) {
     const QColor marked = image.pixelColor(right - 21, y7 + 8);
     EXPECT_EQ(marked, QColor(255, 0, 0));
     EXPECT_NE(image.pixelColor(right - 21, y2 + 8), QColor(255, 0, 0));
+
+    // One painting of the label column reads the shipment lines once, not once per row: the Shipment
+    // Data page may hold tens of thousands of lines.
+    int reads = 0;
+    page.shipmentLines = [&reads] {
+        ++reads;
+        return std::vector<ShipmentLineInfo>(20000, ShipmentLineInfo{QStringLiteral("Air Letter"), QStringLiteral("1")});
+    };
+    const QImage again = labels->grab().toImage();
+    EXPECT_EQ(again.pixelColor(right - 21, y7 + 8), QColor(255, 0, 0));
+    EXPECT_EQ(reads, 1);
+    // Outside painting the marker reads the lines as they are now.
+    EXPECT_TRUE(page.shipmentMarker(7));
+    EXPECT_EQ(reads, 2);
 }
 
 TEST_F(ServicesFixture, PenetrationAsksOnlyWithVolumeOnServices8_20_68) {
