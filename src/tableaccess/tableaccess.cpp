@@ -107,6 +107,13 @@ void reportEngine(const std::string& message, const QString& fallbackFile = QStr
     }
 }
 
+// True while ctx is open (a context closed by CloseData is freed and must not be used).
+bool live(DataContext ctx) {
+    for (const auto& c : registry().contexts)
+        if (c.get() == ctx) return true;
+    return false;
+}
+
 // The entry of a handle without a report, or nullptr.
 Entry* found(int table) {
     auto& r = registry();
@@ -290,6 +297,10 @@ DataContext currentContext() {
 }
 
 int mOpen(DataContext ctx, const QString& path, const QString& tag) {
+    if (ctx && !live(ctx)) {
+        report(path, QStringLiteral("the table cannot be opened: its data context has been closed"));
+        return 0;
+    }
     std::string err;
     auto t = xb::Table::open(toPath(path), err);
     if (!t) {
@@ -654,7 +665,7 @@ int f4memoAssign(Field4 f, const QString& text) {
 
 int code4errFieldName(DataContext ctx, int flag) {
     if (!ctx) ctx = registry().current;
-    if (!ctx) return 1;
+    if (!ctx || !live(ctx)) return 1;  // a closed context keeps nothing
     const int previous = ctx->reportFieldNames;
     ctx->reportFieldNames = flag;
     return previous;

@@ -515,6 +515,27 @@ TEST_F(Facade, AHandlerThatClosesTheTableWhileAReportRunsIsSurvived) {
     EXPECT_EQ(replaced, 1);
 }
 
+// A context closed by CloseData is gone: tables are not opened into it and its settings are not
+// written (it was freed memory).
+TEST_F(Facade, AClosedContextIsNotUsedAgain) {
+    DataContext other = OpenData();
+    EXPECT_EQ(currentContext(), other);
+    const int t = mOpen(other, copyFixture(QStringLiteral("fox_small")));
+    ASSERT_GT(t, 0);
+    CloseData(other);
+    EXPECT_EQ(currentContext(), ctx);
+    EXPECT_NE(d4top(t), 0);  // closed with its context
+    ASSERT_EQ(reports.size(), 1u);
+    reports.clear();
+    EXPECT_EQ(mOpen(other, dir.filePath(QStringLiteral("fox_small"))), 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("closed"))) << reports[0].problem.toStdString();
+    EXPECT_EQ(code4errFieldName(other, 0), 1);
+    // the open context is untouched by that
+    EXPECT_EQ(code4errFieldName(ctx, 0), 1);
+    EXPECT_EQ(code4errFieldName(ctx, 1), 0);
+}
+
 TEST(FacadeText, CopyLeftRightIsNumberIsAlpha) {
     EXPECT_EQ(CopyLeft(QStringLiteral("K1A0B1"), 3), QStringLiteral("K1A"));
     EXPECT_EQ(CopyLeft(QStringLiteral("K1"), 3), QStringLiteral("K1"));
