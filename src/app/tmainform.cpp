@@ -239,7 +239,18 @@ bool TMainForm::BrokerageProbe() {
 
 void TMainForm::showPage(int index) {
     tabEntryPages->setCurrentIndex(index);
-    if (QWidget* page = tabEntryPages->currentWidget()) page->setFocus(Qt::TabFocusReason);
+    QWidget* page = tabEntryPages->currentWidget();
+    if (!page) return;
+    // The page takes the focus: its first control that Tab would reach, so that typing goes somewhere
+    // the user can see (the page itself shows no focus).
+    QWidget* target = page;
+    for (QWidget* w = page->nextInFocusChain(); w && w != page; w = w->nextInFocusChain()) {
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(page)) {
+            target = w;
+            break;
+        }
+    }
+    target->setFocus(Qt::TabFocusReason);
 }
 
 void TMainForm::btnNextClick() {

@@ -484,5 +484,33 @@ TEST_F(MainFormTest, ExpandedStrategyWindowListsTheDistributionSourcesAsTheTable
     form->hide();
 }
 
+TEST_F(MainFormTest, TheNewPageTakesTheFocus) {
+    auto form = start();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTabWidget* tabs = form->tabEntryPages;
+    const QStringList firstControls = {"", "", "IncentiveGrid", "", "CubeGrid", "ShipmentGrid"};
+    for (int i = 1; i <= 6; ++i) {
+        QTest::mouseClick(form->btnNext, Qt::LeftButton);
+        QWidget* page = tabs->currentWidget();
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        // Focus is on a control of the new page that the user can see, not on the button.
+        EXPECT_TRUE(page->isAncestorOf(focus)) << page->objectName().toStdString() << " focus on "
+                                               << focus->objectName().toStdString();
+        EXPECT_TRUE(focus->isVisible());
+        const QString want = firstControls[i % 6];
+        if (!want.isEmpty()) {
+            EXPECT_EQ(focus->objectName(), want);
+        }
+    }
+    // Back to Main: the account executive.
+    EXPECT_EQ(QApplication::focusWidget(), form->tbsMain->cbxAccountName);
+    QTest::mouseClick(form->btnBack, Qt::LeftButton);
+    EXPECT_TRUE(form->tbsShipmentData->isAncestorOf(QApplication::focusWidget()));
+    form->hide();
+}
+
 }  // namespace
 }  // namespace tarvik
