@@ -245,7 +245,8 @@ void TMainForm::showPage(int index) {
     // the user can see (the page itself shows no focus).
     QWidget* target = page;
     for (QWidget* w = page->nextInFocusChain(); w && w != page; w = w->nextInFocusChain()) {
-        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(page)) {
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+            w->isVisibleTo(page)) {
             target = w;
             break;
         }

@@ -497,8 +497,8 @@ TEST_F(MainFormTest, TheNewPageTakesTheFocus) {
         QWidget* focus = QApplication::focusWidget();
         ASSERT_NE(focus, nullptr);
         // Focus is on a control of the new page that the user can see, not on the button.
-        EXPECT_TRUE(page->isAncestorOf(focus)) << page->objectName().toStdString() << " focus on "
-                                               << focus->objectName().toStdString();
+        EXPECT_TRUE(page->isAncestorOf(focus))
+            << page->objectName().toStdString() << " focus on " << focus->objectName().toStdString();
         EXPECT_TRUE(focus->isVisible());
         const QString want = firstControls[i % 6];
         if (!want.isEmpty()) {
