@@ -18,7 +18,7 @@ constexpr int kMaxClearRow = 65535;
 // "Clear Shipment Entries": the start row (editable) and the last row (shown only).
 class TClearForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TClearForm(QWidget* owner = nullptr);
 
     QLineEdit* ebxClearFrom = nullptr;

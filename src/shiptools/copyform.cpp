@@ -67,7 +67,8 @@ void btnCopyLineClick(ShipmentPage& page) {
     StringGrid* g = page.shipmentGrid();
     const int current = g->row();
     if (current < 1 || page.lineIsEmpty(current)) {
-        messageBox(QStringLiteral("Current Line is Empty!"), QStringLiteral("Grid Copy"), PromptIcon::Error, Ok);
+        messageBox(QStringLiteral("Current Line is Empty!"), QStringLiteral("Grid Copy"), PromptIcon::Error,
+                   Ok);
         g->setFocus();
         return;
     }

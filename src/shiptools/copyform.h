@@ -17,7 +17,7 @@ constexpr int kMaxCopyLines = 65535;
 // "Copy Shipment Entry": how many copies of the current line.
 class TCopyForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TCopyForm(QWidget* owner = nullptr);
 
     QLabel* Label1 = nullptr;  // "This will copy Shipment Entry: 'Ship #n'."

@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "pages/mainstate.h"
 #include "pages/shipmentpage.h"
@@ -22,7 +22,7 @@ namespace {
 
 // Turns every letter typed or pasted into the edit to upper case.
 class UpperCaseValidator : public QValidator {
-public:
+  public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
         input = input.toUpper();
@@ -94,8 +94,8 @@ TfFindRepl::TfFindRepl(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Framele
 
 void TfFindRepl::replacePass(const QString& find, const QString& replacement, int column) {
     if (find.isEmpty() || !FGrid || column < 1 || column >= FGrid->colCount()) return;
-    if (messageDlg(QStringLiteral("Replace ALL %1 with %2.  Are you sure?").arg(find, replacement), DialogKind::Warning,
-                   Ok | Cancel) != Ok)
+    if (messageDlg(QStringLiteral("Replace ALL %1 with %2.  Are you sure?").arg(find, replacement),
+                   DialogKind::Warning, Ok | Cancel) != Ok)
         return;
     int count = 0;
     FGrid->beginUpdate();
@@ -107,7 +107,8 @@ void TfFindRepl::replacePass(const QString& find, const QString& replacement, in
     }
     FGrid->endUpdate();
     if (count > 0)
-        messageDlg(QStringLiteral("Found %1 occurances of %2...").arg(count).arg(find), DialogKind::Information, Ok);
+        messageDlg(QStringLiteral("Found %1 occurances of %2...").arg(count).arg(find),
+                   DialogKind::Information, Ok);
     else
         messageDlg(QStringLiteral("Sorry, %1 was not found...").arg(find), DialogKind::Warning, Ok);
 }
@@ -117,7 +118,8 @@ void TfFindRepl::btnOkClick() {
     if (ebxFromFind->isEnabled()) replacePass(ebxFromFind->text(), ebxFromReplace->text(), FFromColumn);
 }
 
-void ShowFindReplace(StringGrid* grid, int findColumn, int fromColumn, const std::function<void(QWidget*)>& applyLook) {
+void ShowFindReplace(StringGrid* grid, int findColumn, int fromColumn,
+                     const std::function<void(QWidget*)>& applyLook) {
     TfFindRepl form;
     form.FGrid = grid;
     form.FFindColumn = findColumn;

@@ -20,7 +20,7 @@ struct MainState;
 // the replacements and leaves the window open; "&Cancel" closes it.
 class TfFindRepl : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfFindRepl(QWidget* owner = nullptr);
 
     GradientPanel* Panel = nullptr;
@@ -38,7 +38,7 @@ public:
     // The two passes: "To Postal" over FFindColumn, then "From Postal" over FFromColumn.
     void btnOkClick();
 
-private:
+  private:
     void replacePass(const QString& find, const QString& replacement, int column);
 };
 
@@ -50,6 +50,7 @@ void ShowFindReplace(StringGrid* grid, int findColumn, int fromColumn,
 
 // The handler of btnFindRepl: the window over ShipmentGrid (From Post. only while MOB is on), then the
 // postal and zip code check of every line.
-void btnFindReplClick(ShipmentPage& page, MainState& state, const std::function<void(QWidget*)>& applyLook = {});
+void btnFindReplClick(ShipmentPage& page, MainState& state,
+                      const std::function<void(QWidget*)>& applyLook = {});
 
 }  // namespace tarvik

@@ -31,7 +31,7 @@ QStringList lineOf(const QString& service, int n) {
 }
 
 class CopyLineTest : public ShipToolsTest {
-protected:
+  protected:
     // Runs Copy Line on `row`, typing `count` into the dialog and pressing button.
     void copy(int row, const QString& count, const char* button = "btnOk") {
         grid_->setCurrentCell(P::ColService, row, true);
@@ -132,7 +132,7 @@ TEST_F(CopyLineTest, CopiesBeyondTheGridLimitAreRefused) {
 }
 
 class ClearTest : public ShipToolsTest {
-protected:
+  protected:
     void clear(const QString& from, const char* button = "btnOk") {
         whenModalShown([=, this](QWidget* w) {
             dialogTitle_ = w->windowTitle();
@@ -164,7 +164,8 @@ TEST_F(ClearTest, FromRowOneLeavesThirtyEmptyLines) {
     EXPECT_EQ(dialogTitle_, "Clear Shipment Entries");
     EXPECT_EQ(clearFromShown_, "1");
     texts_.sort();
-    EXPECT_EQ(texts_, (QStringList{"&Cancel", "&Ok", "Clear out Shipment Entries -", "Ending at Row:", "Starting at Row:"}));
+    EXPECT_EQ(texts_, (QStringList{"&Cancel", "&Ok", "Clear out Shipment Entries -",
+                                   "Ending at Row:", "Starting at Row:"}));
     EXPECT_EQ(clearTo_, "40");
     EXPECT_FALSE(clearToEnabled_);
     EXPECT_EQ(page_->lastLine(), 30);
@@ -224,7 +225,7 @@ TEST_F(ClearTest, CancelAndNonNumbersChangeNothing) {
 }
 
 class FindReplaceTest : public ShipToolsTest {
-protected:
+  protected:
     void SetUp() override {
         ShipToolsTest::SetUp();
         setLine(1, {"Express", "1", "1", "K1A 0B1", "K1A 0B1", "CA"});
@@ -289,7 +290,7 @@ TEST_F(FindReplaceTest, ReplacesWholeCellsIgnoringCaseInPostalOnlyWithMobOff) {
     EXPECT_TRUE(window_flags_ & Qt::FramelessWindowHint);
     EXPECT_EQ(grid_->cell(P::ColPostal, 1), "M5V 3L9");
     EXPECT_EQ(grid_->cell(P::ColPostal, 2), "M5V 3L9");
-    EXPECT_EQ(grid_->cell(P::ColPostal, 3), "K1A 0B1X");  // no partial match
+    EXPECT_EQ(grid_->cell(P::ColPostal, 3), "K1A 0B1X");   // no partial match
     EXPECT_EQ(grid_->cell(P::ColFromPost, 1), "K1A 0B1");  // From Post. not searched
 }
 
@@ -314,9 +315,8 @@ TEST_F(FindReplaceTest, NotFoundAndCancelChangeNothing) {
 
 TEST_F(FindReplaceTest, EmptyReplacementEmptiesCellsAndTheCheckReportsThem) {
     ScriptedPrompt prompt;
-    prompt.answer(Ok, [](const PromptRequest& r) {
-        EXPECT_EQ(r.text, "Replace ALL H2X 1Y4 with .  Are you sure?");
-    });
+    prompt.answer(
+        Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Replace ALL H2X 1Y4 with .  Are you sure?"); });
     prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Found 1 occurances of H2X 1Y4..."); });
     // After the window closes every line is checked: line 2's code and line 4's now empty one fail.
     prompt.answer(Ok, [](const PromptRequest& r) {
@@ -390,7 +390,8 @@ TEST_F(ToolButtonsTest, ButtonsCarryTheirHintsAndRunTheirHandlers) {
 
     ScriptedPrompt prompt;
     bidId_->clear();
-    prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Need to have a Local Bid ID first..."); });
+    prompt.answer(Ok,
+                  [](const PromptRequest& r) { EXPECT_EQ(r.text, "Need to have a Local Bid ID first..."); });
     QTest::mouseClick(button("btnImport"), Qt::LeftButton);
     grid_->setCurrentCell(P::ColService, 1, true);
     prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Current Line is Empty!"); });

@@ -63,7 +63,7 @@ std::vector<int> targetColumns(bool mob) {
 // of lines); the lines that were appended but not used go again at the end, so the grid ends exactly
 // as if each line had been appended when it was needed.
 class LinePlacer {
-public:
+  public:
     LinePlacer(ShipmentPage& page, bool overwrite) : page_(page), grid_(page.shipmentGrid()) {
         if (overwrite) page_.setupGrid();
         if (overwrite) {
@@ -104,7 +104,7 @@ public:
         if (grid_->rowCount() > need) grid_->setRowCount(need);
     }
 
-private:
+  private:
     ShipmentPage& page_;
     StringGrid* grid_;
     int row_ = 1;
@@ -115,7 +115,7 @@ private:
 // The progress window for one import, and the main window disabled meanwhile (spreadsheets only).
 // Whatever way the import ends, the main window is enabled again and the progress window goes.
 class ImportSession {
-public:
+  public:
     ImportSession(const ImportProgressFactory& make, QWidget* owner) {
         if (make) window_ = make(owner);
         if (window_) {
@@ -163,7 +163,7 @@ public:
         label1_ = label2_ = nullptr;
     }
 
-private:
+  private:
     std::unique_ptr<QDialog> window_;
     QLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
@@ -171,7 +171,8 @@ private:
 };
 
 void showImportError(const QString& fileName, const QString& reason) {
-    messageBox(QStringLiteral("The file %1 could not be imported: %2.").arg(QDir::toNativeSeparators(fileName), reason),
+    messageBox(QStringLiteral("The file %1 could not be imported: %2.")
+                   .arg(QDir::toNativeSeparators(fileName), reason),
                QStringLiteral("ERROR"), PromptIcon::Error, Ok);
 }
 
@@ -200,20 +201,26 @@ bool readFileBytes(const QString& fileName, QByteArray& bytes, QString& reason) 
 
 QString freexlReason(int rc) {
     switch (rc) {
-        case FREEXL_FILE_NOT_FOUND: return QStringLiteral("the file does not exist or cannot be opened");
-        case FREEXL_INSUFFICIENT_MEMORY: return QStringLiteral("there is not enough memory to read it");
-        case FREEXL_BIFF_WORKBOOK_NOT_FOUND: return QStringLiteral("it holds no workbook");
-        case FREEXL_BIFF_ILLEGAL_SHEET_INDEX: return QStringLiteral("the workbook has no worksheet");
+        case FREEXL_FILE_NOT_FOUND:
+            return QStringLiteral("the file does not exist or cannot be opened");
+        case FREEXL_INSUFFICIENT_MEMORY:
+            return QStringLiteral("there is not enough memory to read it");
+        case FREEXL_BIFF_WORKBOOK_NOT_FOUND:
+            return QStringLiteral("it holds no workbook");
+        case FREEXL_BIFF_ILLEGAL_SHEET_INDEX:
+            return QStringLiteral("the workbook has no worksheet");
         case FREEXL_UNSUPPORTED_CHARSET:
-        case FREEXL_INVALID_CHARACTER: return QStringLiteral("its text cannot be converted");
-        default: break;
+        case FREEXL_INVALID_CHARACTER:
+            return QStringLiteral("its text cannot be converted");
+        default:
+            break;
     }
     return QStringLiteral("it is not a readable .xls workbook (error %1)").arg(rc);
 }
 
 // An open workbook (FreeXL), closed when it goes.
 class Workbook {
-public:
+  public:
     ~Workbook() {
         if (handle_) freexl_close(handle_);
     }
@@ -258,24 +265,30 @@ public:
     QString text(int row, int col) const {
         if (row < 1 || col < 1 || static_cast<unsigned>(row) > rows_ || col > cols_) return QString();
         FreeXL_CellValue v;
-        if (freexl_get_cell_value(handle_, static_cast<unsigned>(row - 1), static_cast<unsigned short>(col - 1), &v) !=
-            FREEXL_OK)
+        if (freexl_get_cell_value(handle_, static_cast<unsigned>(row - 1),
+                                  static_cast<unsigned short>(col - 1), &v) != FREEXL_OK)
             return QString();
         switch (v.type) {
-            case FREEXL_CELL_INT: return QString::number(v.value.int_value);
-            case FREEXL_CELL_DOUBLE: return numberText(v.value.double_value);
+            case FREEXL_CELL_INT:
+                return QString::number(v.value.int_value);
+            case FREEXL_CELL_DOUBLE:
+                return numberText(v.value.double_value);
             case FREEXL_CELL_TEXT:
-            case FREEXL_CELL_SST_TEXT: return QString::fromUtf8(v.value.text_value);
+            case FREEXL_CELL_SST_TEXT:
+                return QString::fromUtf8(v.value.text_value);
             case FREEXL_CELL_DATE:
-                return dateToText(QDate::fromString(QString::fromLatin1(v.value.text_value), QStringLiteral("yyyy-MM-dd")));
+                return dateToText(
+                    QDate::fromString(QString::fromLatin1(v.value.text_value), QStringLiteral("yyyy-MM-dd")));
             case FREEXL_CELL_DATETIME: {
                 const QString s = QString::fromLatin1(v.value.text_value);
                 const QDate d = QDate::fromString(s.left(10), QStringLiteral("yyyy-MM-dd"));
                 if (!d.isValid()) return s;
                 return dateToText(d) + QLatin1Char(' ') + s.mid(11);
             }
-            case FREEXL_CELL_TIME: return QString::fromLatin1(v.value.text_value);
-            default: return QString();
+            case FREEXL_CELL_TIME:
+                return QString::fromLatin1(v.value.text_value);
+            default:
+                return QString();
         }
     }
 
@@ -296,7 +309,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     const void* handle_ = nullptr;
     unsigned int rows_ = 0;
     unsigned short cols_ = 0;
@@ -365,15 +378,21 @@ QStringList CutImportLine(const QString& line, int maxFields) {
 ShipmentImport::ShipmentImport(MainState& state, ShipmentPage& page, QWidget* mainWindow)
     : state_(state), page_(page), mainWindow_(mainWindow) {}
 
-QWidget* ShipmentImport::mainWindow() const { return mainWindow_ ? mainWindow_ : page_.window(); }
+QWidget* ShipmentImport::mainWindow() const {
+    return mainWindow_ ? mainWindow_ : page_.window();
+}
 
 bool ShipmentImport::mobChecked() const {
     if (auto* mob = mainWindow()->findChild<QCheckBox*>(QStringLiteral("chbMOB"))) return mob->isChecked();
     return page_.fromPostShown();
 }
 
-QString ShipmentImport::startFolder() { return g_startFolder; }
-void ShipmentImport::setStartFolder(const QString& folder) { g_startFolder = folder; }
+QString ShipmentImport::startFolder() {
+    return g_startFolder;
+}
+void ShipmentImport::setStartFolder(const QString& folder) {
+    g_startFolder = folder;
+}
 
 QString ShipmentImport::fileFilter() {
     // The patterns are given in both letter cases: file names are matched with case on this system.
@@ -384,7 +403,8 @@ void ShipmentImport::btnImportClick() {
     QWidget* w = mainWindow();
     auto* bidId = w->findChild<QLineEdit*>(QStringLiteral("ebxLocalBidID"));
     if (!bidId || bidId->text().trimmed().isEmpty()) {
-        messageBox(QStringLiteral("Need to have a Local Bid ID first..."), QStringLiteral("ERROR"), PromptIcon::Error, Ok);
+        messageBox(QStringLiteral("Need to have a Local Bid ID first..."), QStringLiteral("ERROR"),
+                   PromptIcon::Error, Ok);
         return;
     }
 
@@ -409,8 +429,9 @@ void ShipmentImport::btnImportClick() {
 
     bool overwrite = true;
     if (!page_.gridIsEmpty()) {
-        const int answer = messageBox(QStringLiteral("Information already entered.  Overwrite? ('No' will Append)"),
-                                      QStringLiteral("WARNING"), PromptIcon::Warning, Yes | No | Cancel);
+        const int answer =
+            messageBox(QStringLiteral("Information already entered.  Overwrite? ('No' will Append)"),
+                       QStringLiteral("WARNING"), PromptIcon::Warning, Yes | No | Cancel);
         if (answer == Cancel) return;
         overwrite = answer == Yes;
     }
@@ -436,8 +457,8 @@ bool ShipmentImport::ImportSpreadsheet(const QString& fileName, bool overwrite) 
     session.show();
     session.disableMainWindow(mainWindow());
 
-    const int firstRow = messageDlg(QStringLiteral("Does the Excel file contain a Header row?"), DialogKind::Confirmation,
-                                    Yes | No) == Yes
+    const int firstRow = messageDlg(QStringLiteral("Does the Excel file contain a Header row?"),
+                                    DialogKind::Confirmation, Yes | No) == Yes
                              ? 2
                              : 1;
 
@@ -548,7 +569,8 @@ void wireShipmentTools(ShipmentPage& page, MainState& state, ImportProgressFacto
     if (auto* b = button("btnCopyLine"))
         QObject::connect(b, &QAbstractButton::clicked, &page, [&page] { btnCopyLineClick(page); });
     if (auto* b = button("btnClearShipGrid"))
-        QObject::connect(b, &QAbstractButton::clicked, &page, [&page, &state] { btnClearShipGridClick(page, state); });
+        QObject::connect(b, &QAbstractButton::clicked, &page,
+                         [&page, &state] { btnClearShipGridClick(page, state); });
     if (auto* b = button("btnFindRepl"))
         QObject::connect(b, &QAbstractButton::clicked, &page,
                          [&page, &state, applyLook] { btnFindReplClick(page, state, applyLook); });

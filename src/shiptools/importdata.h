@@ -39,7 +39,7 @@ QString DecodeImportText(const QByteArray& bytes);
 QStringList SplitImportLines(const QString& text);
 
 class ShipmentImport {
-public:
+  public:
     // mainWindow: the window disabled while a spreadsheet is read and whose "ebxLocalBidID" must hold a
     // bid ID; the page's own window when null.
     ShipmentImport(MainState& state, ShipmentPage& page, QWidget* mainWindow = nullptr);
@@ -64,7 +64,7 @@ public:
     // The filter of the file dialog.
     static QString fileFilter();
 
-private:
+  private:
     QWidget* mainWindow() const;
     bool mobChecked() const;
 

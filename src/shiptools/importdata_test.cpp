@@ -50,7 +50,9 @@ TEST(ImportText, LongFieldsFollowTheWindowAndTheCut) {
 TEST(ImportText, Utf8WithOrWithoutBomElseWindows1252) {
     EXPECT_EQ(DecodeImportText(QByteArray("\xEF\xBB\xBFZ\xC3\xBCrich")), QString::fromUtf8("Zürich"));
     EXPECT_EQ(DecodeImportText(QByteArray("Z\xC3\xBCrich \xE2\x82\xAC")), QString::fromUtf8("Zürich €"));
-    EXPECT_EQ(DecodeImportText(QByteArray("Montr\xE9" "al \x80 \x93q\x94")), QString::fromUtf8("Montréal € “q”"));
+    EXPECT_EQ(DecodeImportText(QByteArray("Montr\xE9"
+                                          "al \x80 \x93q\x94")),
+              QString::fromUtf8("Montréal € “q”"));
 }
 
 TEST(ImportText, LinesEndAtCrLfLfOrCr) {
@@ -65,18 +67,20 @@ TEST(ImportText, LinesEndAtCrLfLfOrCr) {
 class TextImportTest : public ShipToolsTest {};
 
 TEST_F(TextImportTest, LinesFillRowsInOrderWithMobOff) {
-    writeBytes(path("ship.txt"), "Express,2,10,K1A 0B1,CA,12.50,1,0,0,fuel,99\r\n"
-                                 "Ground,,C\r\n"
-                                 "\r\n"
-                                 "Express\t3\t5,5\tM5V 3L9\tCA\r\n"
-                                 "\"\r\n" +
-                                     QByteArray(150, 'L') + "\r\n");
+    writeBytes(path("ship.txt"),
+               "Express,2,10,K1A 0B1,CA,12.50,1,0,0,fuel,99\r\n"
+               "Ground,,C\r\n"
+               "\r\n"
+               "Express\t3\t5,5\tM5V 3L9\tCA\r\n"
+               "\"\r\n" +
+                   QByteArray(150, 'L') + "\r\n");
     ScriptedFileChooser files;
     files.next(path("ship.txt"));
     ScriptedPrompt prompt;  // grid empty: no question; codes valid: no message
     importer_->btnImportClick();
 
-    EXPECT_EQ(line(1), (QStringList{"Express", "2", "10", "", "K1A 0B1", "CA", "12.50", "1", "0", "0", "fuel", "13.50"}));
+    EXPECT_EQ(line(1), (QStringList{"Express", "2", "10", "", "K1A 0B1", "CA", "12.50", "1", "0", "0", "fuel",
+                                    "13.50"}));
     EXPECT_EQ(line(2), (QStringList{"Ground", "", "C", "", "", "", "", "", "", "", "", ""}));
     EXPECT_TRUE(page_->lineIsEmpty(3));
     EXPECT_EQ(line(4), (QStringList{"Express", "3", "5,5", "", "M5V 3L9", "CA", "", "", "", "", "", ""}));
@@ -107,8 +111,8 @@ TEST_F(TextImportTest, MobOnFillsFromPostAndIgnoresExtraFields) {
     files.next(path("mob.txt"));
     ScriptedPrompt prompt;
     importer_->btnImportClick();
-    EXPECT_EQ(line(1),
-              (QStringList{"Express", "2", "10", "H2X 1Y4", "K1A 0B1", "CA", "1", "2", "3", "4", "desc", "10.00"}));
+    EXPECT_EQ(line(1), (QStringList{"Express", "2", "10", "H2X 1Y4", "K1A 0B1", "CA", "1", "2", "3", "4",
+                                    "desc", "10.00"}));
     EXPECT_TRUE(page_->lineIsEmpty(2));
 }
 
@@ -180,8 +184,12 @@ TEST_F(TextImportTest, LinesBeyondTheGridAreAppendedAndAnEmptyLineFollows) {
 }
 
 TEST_F(TextImportTest, TextInUtf8OrWindows1252) {
-    writeBytes(path("enc1.txt"), "\xEF\xBB\xBF" "Express,1,,,,,,,,Z\xC3\xBCrich\n");
-    writeBytes(path("enc2.txt"), "Express,2,,,,,,,,Montr\xE9" "al\n");
+    writeBytes(path("enc1.txt"),
+               "\xEF\xBB\xBF"
+               "Express,1,,,,,,,,Z\xC3\xBCrich\n");
+    writeBytes(path("enc2.txt"),
+               "Express,2,,,,,,,,Montr\xE9"
+               "al\n");
     ScriptedFileChooser files;
     files.next(path("enc1.txt")).next(path("enc2.txt"));
     ScriptedPrompt prompt;
@@ -349,7 +357,7 @@ TEST_F(ImportCommandTest, UnreadableFilesLeaveTheGridAsItWas) {
         ScriptedFileChooser files;
         files.next(c.file);
         ScriptedPrompt prompt;
-        prompt.answer(Yes);  // overwrite
+        prompt.answer(Yes);                    // overwrite
         if (c.spreadsheet) prompt.answer(No);  // header row
         prompt.answer(Ok, [&](const PromptRequest& r) {
             EXPECT_EQ(r.icon, PromptIcon::Error);
@@ -370,7 +378,7 @@ TEST_F(ImportCommandTest, UnreadableFilesLeaveTheGridAsItWas) {
 // ---- Spreadsheets ----
 
 class SpreadsheetImportTest : public ShipToolsTest {
-protected:
+  protected:
     void importSheet(const Sheet& sheet, bool header, const char* name = "s.xls") {
         QString error;
         ASSERT_TRUE(writeWorkbook(path(name), sheet, &error)) << error.toStdString();
@@ -409,8 +417,8 @@ TEST_F(SpreadsheetImportTest, HeaderRowNumbersDatesTextAndMobOff) {
                                     dateToText(QDate(2024, 3, 5)), "1.10"}));
     EXPECT_EQ(dateToText(QDate(2024, 3, 5)), "3/5/2024");
     // Cells go in unchanged, blanks included; the line below follows without a gap.
-    EXPECT_EQ(line(2), (QStringList{"  Ground ", "  3 ", "1234567.125", "", "M5V 3L9", "CA", "-2", "1e+20", "", "",
-                                    "", line(2).last()}));
+    EXPECT_EQ(line(2), (QStringList{"  Ground ", "  3 ", "1234567.125", "", "M5V 3L9", "CA", "-2", "1e+20",
+                                    "", "", "", line(2).last()}));
     EXPECT_FALSE(line(2).last().isEmpty());
     EXPECT_EQ(filledLines(), 2);
 }
@@ -422,8 +430,8 @@ TEST_F(SpreadsheetImportTest, NoHeaderRowAndMobOn) {
         {"Ground", 3, 4, "H2X 1Y5", "M5V 3L9", "CA"},
     };
     importSheet(sheet, false);
-    EXPECT_EQ(line(1), (QStringList{"Express", "1", "2", "H2X 1Y4", "K1A 0B1", "CA", "1", "2", "3", "4", "desc",
-                                    "10.00"}));
+    EXPECT_EQ(line(1), (QStringList{"Express", "1", "2", "H2X 1Y4", "K1A 0B1", "CA", "1", "2", "3", "4",
+                                    "desc", "10.00"}));
     EXPECT_EQ(grid_->cell(P::ColFromPost, 2), "H2X 1Y5");
     EXPECT_EQ(filledLines(), 2);
 }
@@ -432,9 +440,12 @@ TEST_F(SpreadsheetImportTest, EmptyColumnACellsAreSkipped) {
     const QVariant none;
     Sheet sheet;
     for (int r = 1; r <= 12; ++r) {
-        if (r % 3 == 0) sheet.push_back({none, r});
-        else if (r == 5) sheet.push_back({"   ", r});  // blanks only: skipped as well
-        else sheet.push_back({"Express", r});
+        if (r % 3 == 0)
+            sheet.push_back({none, r});
+        else if (r == 5)
+            sheet.push_back({"   ", r});  // blanks only: skipped as well
+        else
+            sheet.push_back({"Express", r});
     }
     importSheet(sheet, false);
     QStringList pcs;

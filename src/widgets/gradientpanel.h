@@ -10,7 +10,7 @@ namespace tarvik {
 
 class GradientPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit GradientPanel(QWidget* parent = nullptr);
 
     void setColors(const QColor& top, const QColor& bottom);
@@ -20,10 +20,10 @@ public:
     void setShapesVisible(bool on);
     bool shapesVisible() const { return shapes_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor top_;
     QColor bottom_;
     bool shapes_ = true;
