@@ -314,26 +314,26 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
 
 // ---------------------------------------------------------------------------------------------------
 int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
-    xb::TagSpec spec;
+    xb::TagSpec wanted;
     std::vector<std::string> pos;
     for (const auto& s : a) {
         if (s == "--descending")
-            spec.descending = true;
+            wanted.descending = true;
         else if (s == "--unique")
-            spec.unique = true;
+            wanted.unique = true;
         else if (s.rfind("--", 0) == 0)
             fail(kError, "index: unknown option " + s);
         else
             pos.push_back(s);
     }
     if (pos.size() != 3) fail(kError, "usage: dbftool index TABLE TAG EXPR [--descending] [--unique]");
-    spec.name = upper(pos[1]);
-    spec.expression = pos[2];
-    if (spec.name.empty() || spec.name.size() > 10) fail(kError, "index: a tag name has 1 to 10 characters");
-    for (char c : spec.name)
+    wanted.name = upper(pos[1]);
+    wanted.expression = pos[2];
+    if (wanted.name.empty() || wanted.name.size() > 10) fail(kError, "index: a tag name has 1 to 10 characters");
+    for (char c : wanted.name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
             fail(kError, "index: a tag name holds only letters, digits and underscores");
-    if (!std::isalpha(static_cast<unsigned char>(spec.name[0])))
+    if (!std::isalpha(static_cast<unsigned char>(wanted.name[0])))
         fail(kError, "index: a tag name starts with a letter");
 
     // A table whose production index is missing or damaged does not open; it is then opened without it,
@@ -353,18 +353,18 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
     if (xb::CdxFile* cdx = t->index()) tags = cdx->tags();
     bool replaced = false;
     for (auto& tag : tags) {
-        if (upper(tag.name) == spec.name) {
-            tag = spec;
+        if (upper(tag.name) == wanted.name) {
+            tag = wanted;
             replaced = true;
         }
     }
-    if (!replaced) tags.push_back(spec);
+    if (!replaced) tags.push_back(wanted);
     if (!t->createIndex(tags))
         fail(kError, t->error().empty() ? "index: cannot build the index" : t->error());
-    if (!t->index() || t->index()->findTag(spec.name) < 0)
-        fail(kError, "index: the index of " + t->path() + " was written but does not hold tag " + spec.name);
+    if (!t->index() || t->index()->findTag(wanted.name) < 0)
+        fail(kError, "index: the index of " + t->path() + " was written but does not hold tag " + wanted.name);
     const std::string indexPath = t->index()->path();
-    out << (replaced ? "rebuilt tag " : "created tag ") << spec.name << " in " << indexPath << "\n";
+    out << (replaced ? "rebuilt tag " : "created tag ") << wanted.name << " in " << indexPath << "\n";
     if (!lost.empty())
         out << "the old index could not be opened (" << lost << "); the new one holds only this tag\n";
     return kOk;

@@ -51,9 +51,9 @@ const char* kWriteScript = R"PY(
 import sys, csv, datetime, dbf
 sys.stdout.reconfigure(encoding='utf-8')
 path, typ = sys.argv[1], sys.argv[2]
-spec = 'NAME C(20); AMOUNT N(10,2); COUNT N(6,0); FLAG L; DAY D; NOTES M'
-if typ == 'vfp': spec += '; ID I; PRICE Y; RATIO B; WHEN T'
-t = dbf.Table(path, spec, dbf_type=typ, codepage='cp1252')
+layout = 'NAME C(20); AMOUNT N(10,2); COUNT N(6,0); FLAG L; DAY D; NOTES M'
+if typ == 'vfp': layout += '; ID I; PRICE Y; RATIO B; WHEN T'
+t = dbf.Table(path, layout, dbf_type=typ, codepage='cp1252')
 t.open(dbf.READ_WRITE)
 long_memo = '\r\n'.join('line %d: Montréal, Saint-Jérôme, Trois-Rivières' % i for i in range(40))
 rows = [
