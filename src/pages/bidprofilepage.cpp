@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "pages/choicegroups.h"
@@ -286,7 +287,14 @@ void BidProfilePage::rgStrategyClick() {
     const bool beat = rgStrategy_->itemIndex() == 0;
     ebxBeatPercent_->setEnabled(beat);
     lblBeatPercent_->setEnabled(beat);
-    if (beat) ebxBeatPercent_->setFocus();
+    if (beat) {
+        ebxBeatPercent_->setFocus();
+        // Chosen with an arrow key, the radio button takes the focus after this handler: the list
+        // takes it back once that is done.
+        QTimer::singleShot(0, ebxBeatPercent_, [list = ebxBeatPercent_] {
+            if (list->isEnabled() && list->isVisible()) list->setFocus();
+        });
+    }
 }
 
 void BidProfilePage::btnExpandClick() {

@@ -307,3 +307,20 @@ TEST(BidProfile, ChoiceGroupsKeepTheirCaptionsWholeOnANarrowPage) {
     EXPECT_EQ(page->rgStrategy()->columnsInUse(), 3);
     EXPECT_EQ(page->rgStrategy()->button(0)->y(), page->rgStrategy()->button(2)->y());
 }
+
+// The strategy chosen with the arrow keys inside the group runs the strategy rule as a click does.
+TEST_F(BidFixture, StrategyChosenWithArrowKeysRunsTheRule) {
+    page.rgStrategy()->button(1)->click();
+    EXPECT_FALSE(page.ebxBeatPercent()->isEnabled());
+    page.rgStrategy()->button(1)->setFocus();
+    QTest::keyClick(page.rgStrategy()->button(1), Qt::Key_Left);
+    QApplication::processEvents();
+    EXPECT_EQ(page.rgStrategy()->itemIndex(), 0);
+    EXPECT_TRUE(page.ebxBeatPercent()->isEnabled());
+    EXPECT_TRUE(page.ebxBeatPercent()->hasFocus());
+    page.rgStrategy()->button(0)->setFocus();
+    QTest::keyClick(page.rgStrategy()->button(0), Qt::Key_Right);
+    QApplication::processEvents();
+    EXPECT_EQ(page.rgStrategy()->itemIndex(), 1);
+    EXPECT_FALSE(page.ebxBeatPercent()->isEnabled());
+}
