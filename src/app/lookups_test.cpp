@@ -130,7 +130,7 @@ TEST_F(LookupTest, StartUpFillsEveryPicker) {
     const QStringList services = itemsOf(find<QComboBox>(f.get(), "cbxServices"));
     ASSERT_FALSE(services.isEmpty());
     EXPECT_EQ(services[0], "");
-    EXPECT_TRUE(services.contains("Ground "));
+    EXPECT_TRUE(services.contains("Ground"));
     EXPECT_FALSE(services.contains("Ground Single"));
     EXPECT_FALSE(services.contains("Ground Multi"));
     const QStringList countries = itemsOf(find<QComboBox>(f.get(), "cbxCountry"));

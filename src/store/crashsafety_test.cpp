@@ -54,7 +54,7 @@ protected:
         main->ebxCompanyName1->setText(QStringLiteral("%1 round %2").arg(id).arg(round));
         profile->mmoSalesStrategy()->setPlainText(QString(round % 300, QLatin1Char('s')));
         volumeGrid()->setCell(1, volumeRow("gndm"), QString::number(round % 1000));
-        for (int r = 1; r <= lines; ++r) setLine(r, QStringLiteral("Ground Multi"), round + r);
+        for (int r = 1; r <= lines; ++r) setLine(r, QStringLiteral("Ground"), round + r);
     }
 };
 

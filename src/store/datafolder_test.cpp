@@ -204,11 +204,11 @@ TEST_F(DataFolderTest, MemoLessDeliveredLayoutLeavesNoMemoBehind) {
 
 TEST_F(DataFolderTest, UpgradeBidTailToo) {
     ASSERT_TRUE(test::writeTable(path("BidTail.dbf"), demo::bidTailLayout(false),
-                                 {{"B1", "20", "GND", "F", "D", "1.5", "Ground Multi"}}));
+                                 {{"B1", "20", "GND", "F", "D", "1.5", "Ground"}}));
     ASSERT_TRUE(test::writeTable(path("newBidTail.dbf"), demo::bidTailLayout(true), {}));
     UpgradeBidTables(state_);
     EXPECT_TRUE(test::fieldNames(path("BidTail.dbf")).contains("FROM_POST", Qt::CaseInsensitive));
-    EXPECT_EQ(test::readColumn(path("BidTail.dbf"), "svc_desc"), QStringList({"Ground Multi"}));
+    EXPECT_EQ(test::readColumn(path("BidTail.dbf"), "svc_desc"), QStringList({"Ground"}));
     EXPECT_FALSE(exists("newBidTail.dbf"));
     EXPECT_TRUE(exists("BidTail.dbf.old"));
 }

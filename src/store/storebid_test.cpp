@@ -85,7 +85,8 @@ protected:
         cube->ebxAHPctComment()->setText(QStringLiteral("fragile"));
         cube->rgBillWeight()->setItemIndex(1);
 
-        const QString svc[] = {QStringLiteral("Ground Multi"), QStringLiteral("Express"),
+        // "Ground" as the picker lists the multi-piece Ground record (its description is "Ground Multi").
+        const QString svc[] = {QStringLiteral("Ground"), QStringLiteral("Express"),
                                QStringLiteral("WW Express Pkg"), QStringLiteral("No Such Service")};
         for (int r = 1; r <= lines; ++r) setLine(r, svc[(r - 1) % 4], r);
     }
@@ -143,7 +144,7 @@ TEST_F(StoreBidTest, FullRoundTripOfEveryControlKind) {
     // The details: one per line, with the values derived from Services and the volumes.
     EXPECT_EQ(column("BidTail", "svc_desc").size(), 45);
     const int tail = open("BidTail");
-    ta::d4go(tail, 1);  // Ground Multi: (30 + 70) / 5
+    ta::d4go(tail, 1);  // Ground (the "Ground Multi" record): (30 + 70) / 5
     EXPECT_EQ(field(tail, "svc_code").trimmed(), "20");
     EXPECT_EQ(field(tail, "svc_level"), "GND");
     EXPECT_EQ(field(tail, "letter"), "F");
@@ -249,7 +250,7 @@ TEST_F(StoreBidTest, FullRoundTripOfEveryControlKind) {
     // Shipment Data: 45 lines after row 0, the From Post. column shown for MOB
     ASSERT_EQ(shipGrid()->rowCount(), 46);
     EXPECT_FALSE(shipGrid()->isColHiddenInGrid(ShipmentPage::ColFromPost));
-    const QString svc[] = {"Ground Multi", "Express", "WW Express Pkg", "No Such Service"};
+    const QString svc[] = {"Ground", "Express", "WW Express Pkg", "No Such Service"};
     for (int r = 1; r <= 45; ++r) {
         EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColService, r), svc[(r - 1) % 4]) << r;
         EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColTotPcs, r), QString::number(r)) << r;
@@ -458,11 +459,12 @@ TEST_F(StoreBidTest, ServicesWalkNeverGoesPastTheGridsRows) {
 TEST_F(StoreBidTest, ServiceOnTheHeadingRowIsNeitherStoredNorLoaded) {
     const int services = open("Services");
     ASSERT_GT(services, 0);
-    ta::d4go(services, 1);  // "-Domestic Services" becomes the Ground Multi service
-    ta::replace(services, "service", "Ground Multi");
+    ta::d4go(services, 1);  // "-Domestic Services" becomes the multi-piece Ground service
+    ta::replace(services, "service", "Ground");
     ta::replace(services, "service_d", "Ground Multi");
     ta::replace(services, "dbf_field", "gndm");
-    ta::d4go(services, 2);  // the former Ground Multi record takes no row
+    ta::d4go(services, 2);  // the former multi-piece Ground record takes no row
+    ta::replace(services, "service", "");
     ta::replace(services, "service_d", "");
     ta::d4close(services);
     buildWindow();
@@ -559,7 +561,7 @@ TEST_F(StoreBidTest, TablesReadBackWithPythonDbfread) {
     const QJsonArray tail = o["tail"].toArray();
     ASSERT_EQ(tail.size(), 4);
     EXPECT_EQ(tail[0].toArray()[0].toString(), "CarlONeil4612345678");
-    EXPECT_EQ(tail[0].toArray()[1].toString(), "Ground Multi");
+    EXPECT_EQ(tail[0].toArray()[1].toString(), "Ground");
     EXPECT_EQ(tail[0].toArray()[2].toString(), "1");
     EXPECT_DOUBLE_EQ(tail[0].toArray()[3].toDouble(), 20.0);
     EXPECT_EQ(tail[0].toArray()[4].toString(), "20");

@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "pages/bidprofilepage.h"
 #include "pages/choicegroups.h"
@@ -147,9 +148,14 @@ TEST(CheckBidCompleteOnThePages, ServiceRowsAreThoseTheServicesPageBuilt) {
     StringGrid* lines = p.get<StringGrid>("ShipmentGrid");
     ASSERT_TRUE(volumes && lines);
     QString message;
-    // Bidding On for each service row alone, without lines: the message names that row's service.
-    for (const QString& d : {QStringLiteral("Ground Multi"), QStringLiteral("TB Ground"),
-                             QStringLiteral("WW Express Letter"), QStringLiteral("WW Expedited")}) {
+    // Bidding On for each service row alone, without lines: the message names that row's service (its
+    // description). A line keys the service as the picker lists it: the "Ground Multi" record as "Ground".
+    const std::pair<QString, QString> rows[] = {
+        {QStringLiteral("Ground Multi"), QStringLiteral("Ground")},
+        {QStringLiteral("TB Ground"), QStringLiteral("TB Ground")},
+        {QStringLiteral("WW Express Letter"), QStringLiteral("WW Express Letter")},
+        {QStringLiteral("WW Expedited"), QStringLiteral("WW Expedited")}};
+    for (const auto& [d, service] : rows) {
         const int row = p.rowOf(d);
         ASSERT_GT(row, 0) << d.toStdString();
         volumes->setCell(2, row, QStringLiteral("6"));
@@ -157,7 +163,7 @@ TEST(CheckBidCompleteOnThePages, ServiceRowsAreThoseTheServicesPageBuilt) {
         EXPECT_EQ(message, QStringLiteral("You have entered weekly volumes for a service (") + d +
                                QStringLiteral("),\r\nbut have not keyed shipment data for that service!"));
         // A line of that service satisfies both passes.
-        lines->setCell(1, 1, d);
+        lines->setCell(1, 1, service);
         lines->setCell(2, 1, QStringLiteral("2"));
         EXPECT_TRUE(CheckServiceVolumes(p.state, &p.window, message)) << message.toStdString();
         lines->setCell(1, 1, QString());

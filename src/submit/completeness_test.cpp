@@ -304,9 +304,11 @@ TEST(CheckBidComplete, TheCreditCardAndResellerQuestionsNeedAnAnswer) {
     EXPECT_TRUE(w.check());
 }
 
+// The picker lists the multi-piece Ground record as "Ground"; its description "Ground Multi" makes a
+// one-piece line count on the "Ground Single" record that follows it.
 TEST(CheckServiceVolumes, AOnePieceMultiLineCountsOnTheSinglePieceRow) {
     BidWindow w;
-    w.line(1, QStringLiteral("Ground Multi"), 1);
+    w.line(1, QStringLiteral("Ground"), 1);
     w.volume(GroundMulti, QString(), QStringLiteral("50"));
     EXPECT_FALSE(w.volumesCheck());
     EXPECT_EQ(w.message, volumeFault(QStringLiteral("Ground Single")));
@@ -316,7 +318,7 @@ TEST(CheckServiceVolumes, AOnePieceMultiLineCountsOnTheSinglePieceRow) {
     EXPECT_TRUE(w.volumesCheck()) << w.message.toStdString();
 
     // Two pieces: the Multi row itself.
-    w.line(1, QStringLiteral("Ground Multi"), 2);
+    w.line(1, QStringLiteral("Ground"), 2);
     EXPECT_FALSE(w.volumesCheck());
     EXPECT_EQ(w.message, volumeFault(QStringLiteral("Ground Multi")));
     w.volume(GroundMulti, QString(), QStringLiteral("50"));
@@ -325,7 +327,7 @@ TEST(CheckServiceVolumes, AOnePieceMultiLineCountsOnTheSinglePieceRow) {
 
     // Multi only: one piece counts on the Multi row too.
     w.chbMultiOnly->setChecked(true);
-    w.line(1, QStringLiteral("Ground Multi"), 1);
+    w.line(1, QStringLiteral("Ground"), 1);
     EXPECT_TRUE(w.volumesCheck()) << w.message.toStdString();
     w.volume(GroundMulti, QString(), QString());
     w.volume(GroundSingle, QString(), QStringLiteral("50"));

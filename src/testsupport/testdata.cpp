@@ -10,7 +10,7 @@ using demo::ServiceRow;
 const std::vector<ServiceRow>& testServices() {
     static const std::vector<ServiceRow> rows = {
         {"", "-Domestic Services", "", 0, "", false, "D"},
-        {"Ground Multi", "Ground Multi", "gndm", 20, "GND", false, "D"},
+        {"Ground", "Ground Multi", "gndm", 20, "GND", false, "D"},
         {"Ground Single", "Ground Single", "gnds", 68, "GND", false, "D"},
         {"Economy", "Economy Ground", "econ", 8, "ECO", false, "D"},
         {"Express", "Express", "exp", 1, "EXP", false, "D"},

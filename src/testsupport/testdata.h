@@ -6,7 +6,8 @@
 //
 // Services (table order; row = IncentiveGrid row; "-" = heading row, no dbf_field = no grid row):
 //   row 0  "-Domestic Services"            heading, the page's own heading (market D)
-//   row 1  Ground Multi   "Ground Multi"     gndm   code 20  D
+//   row 1  Ground         "Ground Multi"     gndm   code 20  D   (the picker item "Ground" finds it;
+//                                                             one-piece lines count on the next row)
 //   row 2  Ground Single  "Ground Single"    gnds   code 68  D
 //   row 3  Economy        "Economy Ground"   econ   code 8   D
 //   row 4  Express        "Express"          exp    code 1   D

@@ -62,7 +62,9 @@ const std::vector<ServiceRow>& demoServices() {
     // The first record is a heading: its description is the heading of the Services page.
     static const std::vector<ServiceRow> rows = {
         {"", "-Canadian Domestic Services", "", 0, "", false, "D"},
-        {"Ground Multi", "Ground Multi", "gndm", 20, "GND", false, "D"},
+        // Ground's multi-piece record carries the plain short name, so the picker item "Ground" finds it;
+        // a one-piece line is counted on the single-piece record that follows.
+        {"Ground", "Ground Multi", "gndm", 20, "GND", false, "D"},
         {"Ground Single", "Ground Single", "gnds", 68, "GND", false, "D"},
         {"Economy", "Economy Ground (3-7 days)", "econ", 8, "ECO", false, "D"},
         {"Express 9AM", "Express 9:00 AM", "exp9", 11, "EXP", false, "D"},
