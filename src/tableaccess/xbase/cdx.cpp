@@ -302,8 +302,13 @@ struct CdxFile::Tag {
     std::unique_ptr<KeyExpr> filterExpr;  // records the tag holds; none: every record
     std::string why;                      // why the tag cannot be maintained; empty when it can
     char pad = ' ';
-    bool collated = false;  // character keys in the accent-folding order (see Collation)
+    bool collated = false;     // character keys in the accent-folding order (see Collation)
     Node* rootNode = nullptr;  // the root once looked up
+    // The whole tree has been validated (every node decoded, no loop, leaves at one depth) and the order
+    // of its character keys is known. Opening checks only the header and the root; the rest waits for
+    // the tag's first use (see CdxFile::prepare), so that a table opened for a scan in record order does
+    // not decode every key of its index.
+    bool ready = false;
     bool unique() const { return options & kOptUnique; }
     bool holds(const uint8_t* record) const { return !filterExpr || filterExpr->test(record); }
     const char* key(const Node& n, size_t i) const { return n.keys.data() + i * size_t(keyLen); }
@@ -411,11 +416,13 @@ Node* CdxFile::node(uint32_t offset, const Tag& tag, std::string& error) {
     return raw;
 }
 
-// Visits every node of a tag once: pointers inside the file, no node reached twice, leaves all at one
-// depth. Decoded nodes stay in the cache.
+// Visits every node of a tag once: pointers inside the file, no node reached twice (within this tag or
+// from another tag whose nodes are already decoded), leaves all at one depth. Decoded nodes stay in the
+// cache.
 bool CdxFile::validateTree(Tag& tag, std::string& error) {
     const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
     std::vector<std::pair<uint32_t, int>> stack{{tag.root, 0}};
+    std::unordered_set<uint32_t> visited;
     int leafDepth = -1;
     while (!stack.empty()) {
         auto [off, depth] = stack.back();
@@ -424,7 +431,9 @@ bool CdxFile::validateTree(Tag& tag, std::string& error) {
             error = fail(where + "loop in the tree (deeper than " + std::to_string(kMaxDepth) + " levels)");
             return false;
         }
-        if (nodes_.count(off)) {
+        // A node decoded before this walk (the root, checked at open) must belong to this tag.
+        const auto cached = nodes_.find(off);
+        if (!visited.insert(off).second || (cached != nodes_.end() && cached->second->tag != &tag)) {
             error = fail(where + "loop in the tree: node " + hex(off) + " is reached twice");
             return false;
         }
@@ -490,7 +499,6 @@ bool CdxFile::loadFromImage(std::string& error) {
         error = fail("bad header: not a compact compound index");
         return false;
     }
-    std::unordered_set<uint32_t> seen;
     if (!validateTree(dir, error)) return false;
     // Tag names in directory order.
     std::vector<std::pair<std::string, uint32_t>> entries;
@@ -561,28 +569,45 @@ bool CdxFile::loadFromImage(std::string& error) {
                 error = fail("tag " + t->name + ": shares its header with tag " + other->name);
                 return false;
             }
-        if (!validateTree(*t, error)) return false;
-        if (t->pad == ' ') {
-            // Which order do the stored character keys follow? Plain bytes or the collation (both
-            // when the keys are plain ASCII, then the collation is taken).
-            std::vector<Node*> leaves;
-            if (!walkStored(*t, leaves, error)) return false;
-            size_t rawBad = 0, colBad = 0;
-            const char* prev = nullptr;
-            uint32_t prevRec = 0;
-            for (Node* n : leaves)
-                for (size_t i = 0; i < n->count(); ++i) {
-                    const char* k = t->key(*n, i);
-                    if (prev) {
-                        rawBad += compareEntry(prev, prevRec, k, n->recs[i], t->keyLen, false) >= 0;
-                        colBad += compareEntry(prev, prevRec, k, n->recs[i], t->keyLen, true) >= 0;
-                    }
-                    prev = k;
-                    prevRec = n->recs[i];
-                }
-            t->collated = colBad <= rawBad;
-        }
+        // The root is checked now (a pointer outside the file or a bad root node is an error at
+        // open); the nodes below it on the tag's first use.
+        Node* root = node(t->root, *t, error);
+        if (!root) return false;
+        t->rootNode = root;
     }
+    return true;
+}
+
+bool CdxFile::prepare(Tag& t, std::string& error) {
+    if (t.ready) return true;
+    if (!validateTree(t, error)) return false;
+    if (t.pad == ' ') {
+        // Which order do the stored character keys follow? Plain bytes or the collation (both when the
+        // keys are plain ASCII, then the collation is taken).
+        std::vector<Node*> leaves;
+        if (!walkStored(t, leaves, error)) return false;
+        size_t rawBad = 0, colBad = 0;
+        const char* prev = nullptr;
+        uint32_t prevRec = 0;
+        for (Node* n : leaves)
+            for (size_t i = 0; i < n->count(); ++i) {
+                const char* k = t.key(*n, i);
+                if (prev) {
+                    rawBad += compareEntry(prev, prevRec, k, n->recs[i], t.keyLen, false) >= 0;
+                    colBad += compareEntry(prev, prevRec, k, n->recs[i], t.keyLen, true) >= 0;
+                }
+                prev = k;
+                prevRec = n->recs[i];
+            }
+        t.collated = colBad <= rawBad;
+    }
+    t.ready = true;
+    return true;
+}
+
+bool CdxFile::validate(std::string& error) {
+    for (auto& t : tags_)
+        if (!prepare(*t, error)) return false;
     return true;
 }
 
@@ -650,13 +675,13 @@ uint32_t CdxFile::seekStored(int tag, std::string_view k, std::string& error) {
     if (tag < 0 || tag >= int(tags_.size())) return 0;
     Tag& t = *tags_[size_t(tag)];
     if (int(k.size()) != t.keyLen) return 0;
+    if (!prepare(t, error)) return 0;
     return seekIn(t, k.data(), error);
 }
 
 uint32_t CdxFile::seekIn(Tag& t, const char* key, std::string& error) {
     const int kl = t.keyLen;
-    if (!t.rootNode || t.rootNode->offset != t.root)
-        t.rootNode = node(t.root, t, error);
+    if (!t.rootNode || t.rootNode->offset != t.root) t.rootNode = node(t.root, t, error);
     Node* n = t.rootNode;
     int depth = 0;
     // Ascending: the first entry with this key. Descending: the last one in stored order.
@@ -750,7 +775,7 @@ bool CdxFile::walk(int tag, std::vector<std::pair<std::string, uint32_t>>& out, 
     }
     Tag& t = *tags_[size_t(tag)];
     std::vector<Node*> leaves;
-    if (!walkStored(t, leaves, error)) return false;
+    if (!prepare(t, error) || !walkStored(t, leaves, error)) return false;
     for (Node* n : leaves)
         for (size_t i = 0; i < n->count(); ++i)
             out.emplace_back(std::string(t.key(*n, i), size_t(t.keyLen)), n->recs[i]);
@@ -1074,7 +1099,8 @@ bool CdxFile::flush(std::string& error) {
 // ---------------------------------------------------------------- changes from the table
 
 bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error) {
-    if (!writable(error)) return false;
+    // Every tag changes: all of them are validated before the first node is touched.
+    if (!writable(error) || !validate(error)) return false;
     std::string why;
     if (!maintainable(why)) {
         error = why;
@@ -1090,7 +1116,7 @@ bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error) 
 }
 
 bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error) {
-    if (!writable(error)) return false;
+    if (!writable(error) || !validate(error)) return false;
     std::string why;
     if (!maintainable(why)) {
         error = why;
@@ -1326,7 +1352,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
             b.keyLen = t.keyLen;
             b.pad = t.pad;
             std::vector<Node*> leaves;
-            if (!walkStored(t, leaves, error)) return false;
+            if (!prepare(t, error) || !walkStored(t, leaves, error)) return false;
             for (Node* n : leaves) {
                 b.keys.insert(b.keys.end(), n->keys.begin(), n->keys.end());
                 b.recs.insert(b.recs.end(), n->recs.begin(), n->recs.end());
@@ -1522,7 +1548,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     };
     std::string error;
     std::vector<Node*> leaves;
-    if (!walkStored(t, leaves, error)) {
+    if (!prepare(t, error) || !walkStored(t, leaves, error)) {
         fault(error);
         return false;
     }

@@ -18,6 +18,7 @@
 // is recognised when it is opened and kept in that order.
 //
 // The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
+// Nodes are decoded when a tag is first used, not at open.
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
 // rebuilds write a complete new file beside the old one and rename it into place.
 #include <cstdint>
@@ -45,7 +46,10 @@ class CdxFile {
     CdxFile& operator=(const CdxFile&) = delete;
 
     // Open an existing compound index (production or not). nullptr and error (naming the file and the
-    // problem) when it is damaged: node pointer outside the file, a loop in the tree, bad header, ...
+    // problem) when its headers, tag directory or a tag's root node are damaged. The nodes below the
+    // roots are validated on each tag's first use (seek, walk, check, any change): damage there (node
+    // pointer outside the file, a loop in the tree, a bad node) fails that use with such an error, and
+    // nothing is written.
     static std::unique_ptr<CdxFile> open(const std::string& path, const std::vector<FieldDesc>& fields,
                                          std::string& error);
     // Build a new index file with these tags over all records; written beside the target, flushed and
@@ -89,6 +93,10 @@ class CdxFile {
     // over its record. Appends one line per fault; false when there is any.
     bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
 
+    // Validates every tag's whole tree now (what the first use of each tag would do). The table calls
+    // it before it writes a record, so that damage found then leaves the table unchanged too.
+    bool validate(std::string& error);
+
     bool flush(std::string& error);  // makes written changes durable (fsync)
     // Reads the file again when another writer changed or replaced it since it was read (every
     // change calls this first, so two objects on one file do not overwrite each other's nodes).
@@ -112,6 +120,7 @@ class CdxFile {
     bool writable(std::string& error);
     bool loadFromImage(std::string& error);
     bool validateTree(Tag& tag, std::string& error);
+    bool prepare(Tag& tag, std::string& error);  // validates the tag's tree on first use
     Node* node(uint32_t offset, const Tag& tag, std::string& error);
     uint32_t seekIn(Tag& tag, const char* key, std::string& error);
     bool walkStored(Tag& tag, std::vector<Node*>& leaves, std::string& error);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -688,11 +689,62 @@ TEST(CdxMaintain, ChangesAreOnDiskBeforeFlush) {
 
 // ------------------------------------------------------------------ damaged files
 
+// Where damage shows: headers, the tag directory and each tag's root are checked at open; the nodes
+// below a root on the tag's first use.
+enum class FoundAt { Open, FirstUse };
+
 struct Damage {
     const char* what;
     const char* expect;  // part of the error
     std::function<void(std::vector<uint8_t>&)> apply;
+    FoundAt at = FoundAt::Open;
 };
+
+// Opens a damaged index and expects its damage to be reported, naming the file and the problem: at open,
+// or (for damage below a tag's root) by every first use of the tag — a seek, a walk, a check and a
+// change, the change before anything is written. The file is never modified.
+void expectDamageReported(const std::string& path, MemTable& table, const Damage& dmg) {
+    SCOPED_TRACE(dmg.what);
+    const auto bytes = readBytes(path);
+    std::string err;
+    auto cdx = CdxFile::open(path, table.fields, err);
+    if (dmg.at == FoundAt::Open) {
+        EXPECT_FALSE(cdx);
+        EXPECT_NE(err.find(path), std::string::npos) << err;
+        EXPECT_NE(err.find(dmg.expect), std::string::npos) << err;
+        EXPECT_EQ(readBytes(path), bytes);
+        return;
+    }
+    ASSERT_TRUE(cdx) << err;
+    const int tag = cdx->findTag("POSTAL");
+    ASSERT_GE(tag, 0);
+    auto reported = [&](const std::string& e) {
+        return e.find(path) != std::string::npos && e.find(dmg.expect) != std::string::npos;
+    };
+    // A seek finds nothing and says why (asked twice: a failed first use is not taken as done).
+    for (int i = 0; i < 2; ++i) {
+        err.clear();
+        EXPECT_EQ(cdx->seek(tag, table.get(1, "POSTAL_COD"), err), 0u);
+        EXPECT_TRUE(reported(err)) << err;
+    }
+    std::vector<std::pair<std::string, uint32_t>> keys;
+    err.clear();
+    EXPECT_FALSE(cdx->walk(tag, keys, err));
+    EXPECT_TRUE(reported(err)) << err;
+    std::vector<std::string> faults;
+    EXPECT_FALSE(cdx->check(tag, table, faults));
+    ASSERT_FALSE(faults.empty());
+    EXPECT_TRUE(reported(faults.front())) << faults.front();
+    // A change is refused before any node is written.
+    err.clear();
+    EXPECT_FALSE(cdx->insert(uint32_t(table.records.size() + 1), table.records[0].data(), err));
+    EXPECT_TRUE(reported(err)) << err;
+    err.clear();
+    EXPECT_FALSE(cdx->validate(err));
+    EXPECT_TRUE(reported(err)) << err;
+    EXPECT_FALSE(cdx->flush(err) && readBytes(path) != bytes);
+    EXPECT_EQ(readBytes(path), bytes);
+}
 
 void put32le(std::vector<uint8_t>& d, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) d[at + i] = uint8_t(v >> (8 * i));
@@ -702,6 +754,9 @@ void put32be(std::vector<uint8_t>& d, size_t at, uint32_t v) {
 }
 uint32_t get32le(const std::vector<uint8_t>& d, size_t at) {
     return uint32_t(d[at] | d[at + 1] << 8 | d[at + 2] << 16 | uint32_t(d[at + 3]) << 24);
+}
+uint16_t get16le(const std::vector<uint8_t>& d, size_t at) {
+    return uint16_t(d[at] | d[at + 1] << 8);
 }
 uint32_t get32be(const std::vector<uint8_t>& d, size_t at) {
     return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
@@ -715,17 +770,20 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
          [](auto& d) {
              uint32_t root = get32le(d, 0x600);
              put32be(d, root + 12 + 6 + 4, root);
-         }},
+         },
+         FoundAt::FirstUse},
         {"two entries with the same child", "reached twice",
          [](auto& d) {
              uint32_t root = get32le(d, 0x600);
              put32be(d, root + 12 + 14 + 6 + 4, get32be(d, root + 12 + 6 + 4));
-         }},
+         },
+         FoundAt::FirstUse},
         {"child pointer into the header", "outside the file",
          [](auto& d) {
              uint32_t root = get32le(d, 0x600);
              put32be(d, root + 12 + 6 + 4, 0);
-         }},
+         },
+         FoundAt::FirstUse},
         {"bad directory header", "bad header",
          [](auto& d) {
              d[12] = 0;
@@ -738,7 +796,8 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
              uint32_t root = get32le(d, 0x600);
              uint32_t leaf = get32be(d, root + 12 + 6 + 4);
              d[leaf + 23] = 0;
-         }},
+         },
+         FoundAt::FirstUse},
         {"interior node with too many keys", "bad key count",
          [](auto& d) {
              uint32_t root = get32le(d, 0x600);
@@ -753,16 +812,45 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
         auto bytes = original;
         dmg.apply(bytes);
         writeBytes(path, bytes);
-        std::string err;
-        auto cdx = CdxFile::open(path, table.fields, err);
-        EXPECT_FALSE(cdx) << dmg.what;
-        EXPECT_NE(err.find(path), std::string::npos) << dmg.what << ": " << err;
-        EXPECT_NE(err.find(dmg.expect), std::string::npos) << dmg.what << ": " << err;
-        EXPECT_EQ(readBytes(path), bytes) << dmg.what;
+        expectDamageReported(path, table, dmg);
     }
 }
 
-TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen) {
+// A tag whose nodes are another tag's: found when both tags have been read (before any change).
+TEST(CdxDamage, NodesSharedByTwoTagsAreFoundBeforeAChange) {
+    TempDir dir;
+    MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
+    auto bytes = readBytes(kFixtures + "/fox_small.cdx");
+    std::string err;
+    auto good = CdxFile::open(kFixtures + "/fox_small.cdx", table.fields, err);
+    ASSERT_TRUE(good) << err;
+    ASSERT_GE(good->tagCount(), 2);
+    // Point the first child of POSTAL's root at another tag's root (found by its header: root pointer,
+    // key length, compact option, an expression; the node it points at marked as a root).
+    const uint32_t postalRoot = get32le(bytes, 0x600);
+    uint32_t otherRoot = 0;
+    for (size_t off = 0x400; off + 0x400 <= bytes.size() && !otherRoot; off += 0x200) {
+        const uint32_t r = get32le(bytes, off);
+        const uint16_t kl = get16le(bytes, off + 12);
+        if (off != 0x600 && (bytes[off + 14] & 0x20) && r != postalRoot && r % 512 == 0 && r >= 1024 &&
+            r + 512 <= bytes.size() && kl > 0 && kl <= 240 && std::isalpha(bytes[off + 512]) &&
+            (get16le(bytes, r) & 1))
+            otherRoot = r;
+    }
+    ASSERT_NE(otherRoot, 0u);
+    put32be(bytes, postalRoot + 12 + 6 + 4, otherRoot);
+    const std::string path = dir.file("shared.cdx");
+    writeBytes(path, bytes);
+    auto cdx = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    err.clear();
+    EXPECT_FALSE(cdx->insert(uint32_t(table.records.size() + 1), table.records[0].data(), err));
+    EXPECT_NE(err.find(path), std::string::npos) << err;
+    EXPECT_NE(err.find("tag POSTAL"), std::string::npos) << err;
+    EXPECT_EQ(readBytes(path), bytes);
+}
+
+TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundOnFirstUse) {
     TempDir dir;
     MemTable table = loadDbf(kFixtures + "/fox_large.dbf");
     auto bytes = readBytes(kFixtures + "/fox_large.cdx");
@@ -792,7 +880,15 @@ TEST(CdxDamage, DeepPointerOutsideTheFileIsFoundAtOpen) {
     ASSERT_TRUE(broke);
     writeBytes(path, bytes);
     auto cdx = CdxFile::open(path, table.fields, err);
-    EXPECT_FALSE(cdx);
+    ASSERT_TRUE(cdx) << err;  // the roots are sound
+    // Every tag is validated before a change: the damaged one stops it, whichever tag it is.
+    err.clear();
+    EXPECT_FALSE(cdx->validate(err));
+    EXPECT_NE(err.find(path), std::string::npos) << err;
+    EXPECT_NE(err.find("outside the file"), std::string::npos) << err;
+    std::vector<uint8_t> rec(table.records[0]);
+    err.clear();
+    EXPECT_FALSE(cdx->insert(uint32_t(table.records.size() + 1), rec.data(), err));
     EXPECT_NE(err.find("outside the file"), std::string::npos) << err;
     EXPECT_EQ(readBytes(path), bytes);
 }

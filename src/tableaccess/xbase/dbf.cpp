@@ -804,6 +804,12 @@ bool Table::checkWritable() {
     if (!indexUnmaintainable_.empty())
         return fail(path_ + ": the table cannot be changed because its index cannot be kept up to date (" +
                     indexUnmaintainable_ + ")");
+    if (cdx_) {
+        // The index's trees are validated on first use, not at open: damage found here stops the change
+        // before any byte of the table is written.
+        std::string err;
+        if (!cdx_->validate(err)) return fail(err.empty() ? indexPath() + ": the index is damaged" : err);
+    }
     return true;
 }
 

@@ -624,6 +624,53 @@ TEST(DbfDamage, EachCorruptionGivesItsErrorAndLeavesTheFilesUnchanged) {
     }
 }
 
+// Damage below a tag's root is found on the tag's first use, not at open: the table opens and reads in
+// record order, while a seek on the tag and any change report the damage (naming the index) and leave
+// every file as it was.
+TEST(DbfDamage, IndexDamageBelowTheRootStopsSeeksAndChanges) {
+    TempDir dir;
+    copyFixture("fox_small", dir);
+    std::string cdx = readBytes(dir.file("fox_small.cdx"));
+    const auto at32 = [&](size_t at, bool bigEndian) {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v |= uint32_t(static_cast<unsigned char>(cdx[at + i])) << (bigEndian ? 24 - 8 * i : 8 * i);
+        return v;
+    };
+    // POSTAL's header is at 0x600; its root is an interior node: its first child goes past the end.
+    const uint32_t root = at32(0x600, false);
+    const size_t child = root + 12 + 6 + 4;
+    for (int i = 0; i < 4; ++i) cdx[child + i] = char(0x7F);
+    writeBytes(dir.file("fox_small.cdx"), cdx);
+    const std::string before = fileState(dir, "fox_small");
+
+    std::string err;
+    auto t = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(t) << err;
+    uint32_t seen = 0;
+    for (bool ok = t->top(); ok; ok = t->skip(1)) ++seen;
+    EXPECT_EQ(seen, t->recordCount());
+    EXPECT_TRUE(t->error().empty()) << t->error();
+
+    ASSERT_TRUE(t->go(1)) << t->error();
+    EXPECT_FALSE(t->setText(t->fieldIndex("POSTAL_COD"), "H0H0H0"));
+    EXPECT_NE(t->error().find("fox_small.cdx"), std::string::npos) << t->error();
+    EXPECT_NE(t->error().find("outside the file"), std::string::npos) << t->error();
+    EXPECT_FALSE(t->deleteRecord());
+    EXPECT_FALSE(t->appendBlank());
+    EXPECT_NE(t->error().find("outside the file"), std::string::npos) << t->error();
+
+    ASSERT_TRUE(t->selectTag("postal")) << t->error();
+    EXPECT_FALSE(t->top());
+    EXPECT_NE(t->error().find("outside the file"), std::string::npos) << t->error();
+    EXPECT_FALSE(t->seek("H0H0H0"));
+    EXPECT_NE(t->error().find("outside the file"), std::string::npos) << t->error();
+    EXPECT_TRUE(t->flush()) << t->error();
+    t.reset();
+    EXPECT_EQ(fileState(dir, "fox_small"), before);
+    EXPECT_EQ(filesIn(dir), 3u);
+}
+
 // A header whose record length agrees with its fields, but gives a fixed-size kind (D, L, T, ...) fewer
 // bytes than it takes: writing such a field would run past it (into the next field or out of the
 // record), and a datetime of another size would be passed back and forth between its writers forever.
