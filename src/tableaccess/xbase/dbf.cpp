@@ -511,6 +511,7 @@ bool Table::load(std::string& error, bool withoutIndex) {
 
     rec_.assign(recordLength_, ' ');
     recOld_ = rec_;
+    oldInCache_ = false;
     cacheCount_ = 0;
     recno_ = 0;
     eof_ = bof_ = recCount_ == 0;
@@ -745,6 +746,7 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
         std::memcpy(out, cache_.data() + size_t(recno - cacheFirst_) * recordLength_, recordLength_);
         return true;
     }
+    keepOldRecord();  // the cache is about to be filled again
     // Sequential reading (forwards from the record after the cached ones, backwards from the one before
     // them, or from the first record) fills the cache in large pieces; a jump elsewhere (tag order, go)
     // reads a small piece, so that walking a tag does not read a large piece for every record.
@@ -783,6 +785,7 @@ bool Table::loadCurrent(uint32_t recno, bool fresh) {
         return false;
     }
     recOld_ = rec_;
+    oldInCache_ = false;
     recno_ = recno;
     eof_ = bof_ = false;
     dirty_ = false;
@@ -796,7 +799,14 @@ void Table::setEof() {
     if (nullFlagsOffset_ >= 0)
         std::fill(rec_.begin() + nullFlagsOffset_, rec_.begin() + nullFlagsOffset_ + nullFlagsLength_, 0);
     recOld_ = rec_;
+    oldInCache_ = false;
     dirty_ = false;
+}
+
+void Table::keepOldRecord() {
+    if (!oldInCache_) return;
+    oldInCache_ = false;
+    std::memcpy(recOld_.data(), cache_.data() + size_t(recno_ - cacheFirst_) * recordLength_, recordLength_);
 }
 
 bool Table::checkWritable() {
@@ -853,6 +863,7 @@ bool Table::refreshCount() {
 bool Table::writeCurrent() {
     if (!dirty_) return true;
     if (!checkWritable()) return false;
+    keepOldRecord();  // before the cache takes the changed record
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to write");
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno_ - 1) * recordLength_;
     if (!file_->writeAt(pos, rec_.data(), rec_.size()))
@@ -980,7 +991,7 @@ bool Table::skip(int n) {
         if (next >= cacheFirst_ && next < cacheFirst_ + cacheCount_) {
             const uint8_t* src = cache_.data() + size_t(next - cacheFirst_) * recordLength_;
             std::memcpy(rec_.data(), src, recordLength_);
-            std::memcpy(recOld_.data(), src, recordLength_);
+            oldInCache_ = true;  // recOld_ is copied from the cache only if the record is changed
             recno_ = next;
             bof_ = false;
             if (!error_.empty()) error_.clear();
@@ -1115,6 +1126,7 @@ bool Table::appendBlank() {
     }
     rec_ = blank;
     recOld_ = blank;
+    oldInCache_ = false;
     recno_ = recno;
     eof_ = bof_ = false;
     dirty_ = false;

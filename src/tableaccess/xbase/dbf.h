@@ -271,6 +271,10 @@ class Table {
     bool eof_ = true, bof_ = true;
     std::vector<uint8_t> rec_;     // current record
     std::vector<uint8_t> recOld_;  // as read (for index update)
+    // The record as read is still only in the read cache (a skip to the next record does not copy it
+    // to recOld_): keepOldRecord() copies it before the cache changes or the record is written.
+    bool oldInCache_ = false;
+    void keepOldRecord();
     bool dirty_ = false;
     bool headerDirty_ = false;
     // read cache of consecutive records

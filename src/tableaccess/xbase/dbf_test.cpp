@@ -279,6 +279,37 @@ TEST(DbfWrite, RandomChangesKeepTheIndexAndRecordsRight) {
     EXPECT_EQ(filesIn(dir), 3u);  // nothing left beside
 }
 
+// A scan in record order reads ahead in large pieces and does not copy each record twice; a change to
+// a record reached that way still takes the record's old keys out of the index, also when the read-ahead
+// is filled again (by a read far away) between the change and its write.
+TEST(DbfWrite, ChangesDuringAScanInRecordOrderMoveTheirKeys) {
+    TempDir dir;
+    copyFixture("fox_large", dir);
+    std::string err;
+    auto t = xb::Table::open(dir.file("fox_large"), err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_GT(t->recordCount(), 20000u);  // more than one read-ahead piece
+    const int postal = t->fieldIndex("postal_cod"), town = t->fieldIndex("town");
+    std::vector<uint8_t> far;
+    ASSERT_TRUE(t->top());
+    for (uint32_t r = 1; r <= 60; ++r) {
+        ASSERT_EQ(t->recno(), r);
+        if (r % 3 == 0) {
+            ASSERT_TRUE(t->setText(postal, "Z" + std::to_string(100000 + r).substr(1))) << t->error();
+            ASSERT_TRUE(t->setText(town, "SCANNED " + std::to_string(r))) << t->error();
+            if (r % 2 == 0) ASSERT_TRUE(t->reader().readRecord(t->recordCount() - r, far));
+        }
+        if (r % 10 == 0) ASSERT_TRUE(t->deleted() ? t->recall() : t->deleteRecord()) << t->error();
+        ASSERT_TRUE(t->skip(1)) << t->error();
+    }
+    ASSERT_TRUE(t->flush()) << t->error();
+    expectIndexSound(*t);
+    ASSERT_TRUE(t->selectTag("POSTAL"));
+    ASSERT_TRUE(t->seek("Z00033")) << t->error();
+    EXPECT_EQ(t->recno(), 33u);
+    EXPECT_EQ(trimmed(t->getText(town)), "SCANNED 33");
+}
+
 TEST(DbfWrite, HeaderCountDateAndEndMarkerStayRight) {
     TempDir dir;
     std::string err;
