@@ -722,6 +722,8 @@ int CreateIndex(DataContext, const QString& tablePath, const std::vector<TagInfo
 int CheckForTag(DataContext ctx, const QString& tablePath, const std::vector<TagInfo>& tags) {
     std::string err;
     auto t = xb::Table::open(toPath(tablePath), err);
+    // An index is read tag by tag on first use; one damaged below a tag's root counts as unreadable here.
+    if (t && t->index() && !t->index()->validate(err)) t.reset();
     if (!t) {
         // A missing or unreadable index is built anew with these tags.
         auto bare = xb::Table::open(toPath(tablePath), err, false, true);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <fstream>
 #include <iterator>
 
@@ -388,6 +389,64 @@ TEST_F(Facade, CheckForTagRebuildsAMissingIndexAndCreateIndexReplacesADamagedOne
     EXPECT_EQ(d4seek(t, QStringLiteral("90210")), 0);
     EXPECT_EQ(d4recNo(t), 1);
     EXPECT_TRUE(reports.empty());
+}
+
+// An index damaged below a tag's root: the table opens and reads in record order; a seek on the tag and
+// a change are reported (naming the index) and change nothing; CheckForTag builds the index anew.
+TEST_F(Facade, AnIndexDamagedBelowARootIsFoundOnUseAndRebuiltByCheckForTag) {
+    const QString path = copyFixture(QStringLiteral("fox_small"));
+    QFile cdx(dir.filePath(QStringLiteral("fox_small.cdx")));
+    ASSERT_TRUE(cdx.open(QIODevice::ReadWrite));
+    QByteArray bytes = cdx.readAll();
+    // POSTAL's header is at 0x600; its root is an interior node whose first child is sent past the end.
+    const auto root = qFromLittleEndian<quint32>(bytes.constData() + 0x600);
+    bytes.replace(int(root) + 12 + 6 + 4, 4, QByteArray(4, '\x7F'));
+    ASSERT_TRUE(cdx.seek(0));
+    ASSERT_EQ(cdx.write(bytes), bytes.size());
+    cdx.close();
+    const QByteArray dbfBefore = [&] {
+        QFile f(dir.filePath(QStringLiteral("fox_small.dbf")));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+
+    int t = mOpen(ctx, path, QStringLiteral("postal"));
+    ASSERT_GT(t, 0);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(d4seek(t, QStringLiteral("H0H0H0")), -1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].file.endsWith(QStringLiteral("fox_small.cdx"))) << reports[0].file.toStdString();
+    EXPECT_TRUE(reports[0].problem.contains(QStringLiteral("outside the file")))
+        << reports[0].problem.toStdString();
+    reports.clear();
+    ASSERT_EQ(d4close(t), 0);
+    t = mOpen(ctx, path);
+    ASSERT_GT(t, 0);
+    int seen = 0;
+    for (int rc = d4top(t); rc == 0; rc = d4skip(t, 1)) ++seen;
+    EXPECT_EQ(seen, d4recCountDo(t));
+    ASSERT_EQ(d4top(t), 0);
+    EXPECT_EQ(replace(t, QStringLiteral("POSTAL_COD"), QStringLiteral("H0H0H0")), -1);
+    EXPECT_EQ(reports.size(), 1u);
+    reports.clear();
+    ASSERT_EQ(d4close(t), 0);
+    {
+        QFile f(dir.filePath(QStringLiteral("fox_small.dbf")));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), dbfBefore);
+    }
+
+    std::vector<TagInfo> tags(8);
+    tags[0] = TagInfo{QStringLiteral("POSTAL"), QStringLiteral("POSTAL_COD"), QString(), 0, 0};
+    EXPECT_EQ(CheckForTag(ctx, path, tags), 0);
+    EXPECT_TRUE(reports.empty());
+    t = mOpen(ctx, path, QStringLiteral("postal"));
+    ASSERT_GT(t, 0);
+    ASSERT_EQ(d4go(t, 3), 0);
+    const QString third = fetch(t, "POSTAL_COD");
+    ASSERT_EQ(d4seek(t, third), 0);
+    EXPECT_EQ(fetch(t, "POSTAL_COD"), third);
+    EXPECT_TRUE(reports.empty());
+    ASSERT_EQ(d4close(t), 0);
 }
 
 TEST_F(Facade, StructureCallsAndTheEndsOfTheTable) {
