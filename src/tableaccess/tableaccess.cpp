@@ -122,9 +122,9 @@ Entry* found(int table) {
     return it == r.tables.end() ? nullptr : &it->second;
 }
 
-Entry* entry(int table) {
+// The lookup of a handle other than the last one (kept out of line: a scan asks for one handle only).
+[[gnu::noinline]] Entry* lookUp(int table) {
     auto& r = registry();
-    if (table == r.lastHandle && r.lastEntry) return r.lastEntry;
     const auto it = r.tables.find(table);
     if (it == r.tables.end()) {
         report(QString(), QStringLiteral("there is no open table with handle %1").arg(table));
@@ -133,6 +133,13 @@ Entry* entry(int table) {
     r.lastHandle = table;
     r.lastEntry = &it->second;
     return &it->second;
+}
+
+inline Entry* entry(int table) {
+    const auto& r = registry();
+    if (table == r.lastHandle && r.lastEntry) [[likely]]
+        return r.lastEntry;
+    return lookUp(table);
 }
 
 QString decode(std::string_view bytes, xb::Codepage cp, bool trimRight = false) {
