@@ -1059,10 +1059,10 @@ TEST(DbfIndex, EnsureTagsTakesOverAnIndexTheHeaderDoesNotFlag) {
     EXPECT_EQ(t->index(), nullptr);
     ASSERT_TRUE(t->go(1));
     ASSERT_TRUE(t->setText(0, "ZZZ999"));  // the unflagged index is not kept up to date
-    xb::TagSpec spec;
-    spec.name = "AREA";
-    spec.expression = "AREA";
-    ASSERT_TRUE(t->ensureTags({spec})) << t->error();
+    xb::TagSpec areaTag;
+    areaTag.name = "AREA";
+    areaTag.expression = "AREA";
+    ASSERT_TRUE(t->ensureTags({areaTag})) << t->error();
     ASSERT_NE(t->index(), nullptr);
     t.reset();
     t = xb::Table::open(dir.file("fox_small"), err);
