@@ -46,6 +46,27 @@ BidPages BidPages::of(QWidget* window) {
     return p;
 }
 
+void forEachServiceRow(const MainState& state, const std::function<void(int row, const QString& stem)>& visit) {
+    const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
+    if (services <= 0) return;
+    int row = 0;
+    if (ta::d4top(services) == 0) {
+        do {
+            const QString description = ta::fetch(services, QStringLiteral("service_d")).trimmed();
+            if (description.isEmpty()) continue;
+            if (description.startsWith(QLatin1Char('-'))) {
+                ++row;
+                continue;
+            }
+            const QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
+            if (stem.isEmpty()) continue;
+            visit(row, stem);
+            ++row;
+        } while (ta::d4skip(services, 1) == 0);
+    }
+    ta::d4close(services);
+}
+
 namespace {
 ProgressWindowFactory& progressFactory() {
     static ProgressWindowFactory f;

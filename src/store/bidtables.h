@@ -51,6 +51,13 @@ struct BidPages {
     static BidPages of(QWidget* window);
 };
 
+// ---- The service rows ----
+// Walks the Services table as IncentiveGrid was laid out and calls visit with the grid row and the
+// `dbf_field` stem of every service record. A record without a description takes no row, a heading
+// record (its description starts with "-") takes a row but has no volumes, and a record without a stem
+// takes no row. Nothing is visited when Services cannot be opened.
+void forEachServiceRow(const MainState& state, const std::function<void(int row, const QString& stem)>& visit);
+
 // ---- Progress window ----
 // Makes and shows the small window "caption" / "text" over owner and lets it paint; the window goes away
 // when the returned object is destroyed. The application installs its progress window; without one

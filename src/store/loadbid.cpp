@@ -94,31 +94,15 @@ void readMainAndShipper(QWidget* w, int bids, bool hasMob) {
 void readServiceVolumes(QWidget* w, const MainState& state, int bids) {
     ServicesPage* page = BidPages::of(w).services;
     StringGrid* grid = page ? page->incentiveGrid() : nullptr;
-    const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
-    if (services <= 0) return;
-    int row = 0;
-    if (ta::d4top(services) == 0) {
-        do {
-            const QString description = ta::fetch(services, QStringLiteral("service_d")).trimmed();
-            if (description.isEmpty()) continue;
-            if (description.startsWith(QLatin1Char('-'))) {
-                ++row;
-                continue;
-            }
-            const QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
-            if (stem.isEmpty()) continue;
-            // Row 0 keeps its column headings; rows the grid lacks are not written.
-            if (grid && page->isServiceRow(row)) {
-                // Numeric fields come right-aligned; the grid shows the number itself.
-                grid->setCell(1, row, ta::fetch(bids, stem + QLatin1Char('1')).trimmed());
-                grid->setCell(2, row, ta::fetch(bids, stem + QLatin1Char('2')).trimmed());
-                if (QCheckBox* box = page->primaryBox(row)) box->setChecked(ta::tfetch(bids, stem + QLatin1Char('p')));
-                page->rowTotal(row);
-            }
-            ++row;
-        } while (ta::d4skip(services, 1) == 0);
-    }
-    ta::d4close(services);
+    forEachServiceRow(state, [&](int row, const QString& stem) {
+        // Row 0 keeps its column headings; rows the grid lacks are not written.
+        if (!grid || !page->isServiceRow(row)) return;
+        // Numeric fields come right-aligned; the grid shows the number itself.
+        grid->setCell(1, row, ta::fetch(bids, stem + QLatin1Char('1')).trimmed());
+        grid->setCell(2, row, ta::fetch(bids, stem + QLatin1Char('2')).trimmed());
+        if (QCheckBox* box = page->primaryBox(row)) box->setChecked(ta::tfetch(bids, stem + QLatin1Char('p')));
+        page->rowTotal(row);
+    });
     if (grid) grid->viewport()->update();
 }
 

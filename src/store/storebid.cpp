@@ -80,31 +80,15 @@ void writeMainAndShipper(QWidget* w, int bids, bool hasMob) {
 void writeServiceVolumes(QWidget* w, const MainState& state, int bids) {
     ServicesPage* page = BidPages::of(w).services;
     StringGrid* grid = page ? page->incentiveGrid() : nullptr;
-    const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
-    if (services <= 0) return;
-    int row = 0;
-    if (ta::d4top(services) == 0) {
-        do {
-            const QString description = ta::fetch(services, QStringLiteral("service_d")).trimmed();
-            if (description.isEmpty()) continue;
-            if (description.startsWith(QLatin1Char('-'))) {
-                ++row;
-                continue;
-            }
-            const QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
-            if (stem.isEmpty()) continue;
-            // Only rows the page shows as service rows hold volumes: row 0 carries the column headings
-            // whatever record falls on it, and a row the grid lacks is not read.
-            if (grid && page->isServiceRow(row)) {
-                ta::replace(bids, stem + QLatin1Char('1'), grid->cell(1, row));
-                ta::replace(bids, stem + QLatin1Char('2'), grid->cell(2, row));
-                QCheckBox* box = page->primaryBox(row);
-                ta::treplace(bids, stem + QLatin1Char('p'), box && box->isChecked());
-            }
-            ++row;
-        } while (ta::d4skip(services, 1) == 0);
-    }
-    ta::d4close(services);
+    forEachServiceRow(state, [&](int row, const QString& stem) {
+        // Only rows the page shows as service rows hold volumes: row 0 carries the column headings
+        // whatever record falls on it, and a row the grid lacks is not read.
+        if (!grid || !page->isServiceRow(row)) return;
+        ta::replace(bids, stem + QLatin1Char('1'), grid->cell(1, row));
+        ta::replace(bids, stem + QLatin1Char('2'), grid->cell(2, row));
+        QCheckBox* box = page->primaryBox(row);
+        ta::treplace(bids, stem + QLatin1Char('p'), box && box->isChecked());
+    });
 }
 
 // Fields 26 to 41: the Bid Profile page and the average cube.
