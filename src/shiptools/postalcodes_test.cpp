@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "pages/shipmentpage.h"
+#include "shiptools/shiptools_fixture_test.h"
 #include "tableaccess/tableaccess.h"
 #include "tableaccess/xbase/dbf.h"
 #include "testsupport/scriptedprompt.h"
@@ -21,29 +22,6 @@ namespace {
 
 using P = ShipmentPage;
 
-// Creates table name in folder with one character field per entry, fills it through the table
-// facade and indexes it on its first field with tag.
-void makeTable(ta::DataContext ctx, const QString& folder, const QString& name,
-               const std::vector<std::pair<std::string, int>>& fields, const QString& tag,
-               const std::vector<QStringList>& records) {
-    std::vector<xb::NewField> nf;
-    for (const auto& f : fields) nf.push_back({f.first, 'C', static_cast<uint16_t>(f.second), 0, 0});
-    std::string error;
-    {
-        auto t = xb::Table::create((folder + "/" + name + ".dbf").toStdString(), nf, xb::Format::Fox2, 0x03, error);
-        ASSERT_TRUE(t) << error;
-    }
-    const QString path = folder + "/" + name;
-    const int t = ta::mOpen(ctx, path);
-    ASSERT_GT(t, 0);
-    for (const QStringList& rec : records) {
-        ASSERT_EQ(ta::d4appendBlank(t), 0);
-        for (int i = 0; i < rec.size(); ++i) ta::replace(t, QString::fromStdString(fields[i].first), rec[i]);
-    }
-    ta::d4close(t);
-    ASSERT_EQ(ta::CreateIndex(ctx, path, {{tag, QString::fromStdString(fields[0].first), "", 0, 0}, {}}), 0);
-}
-
 class PostalCodesTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,14 +29,14 @@ protected:
         state_.FDataFolder = dir_.path();
         state_.DataContext = ta::OpenData();
         // Upper-case file names, as delivered; the program names them "Postal" and "USZip".
-        makeTable(state_.DataContext, dir_.path(), "POSTAL", {{"POSTAL_COD", 6}, {"TOWN", 30}}, "POSTAL",
-                  {{"K1A0B1", "OTTAWA"},
-                   {"H2X***", "MONTREAL"},
-                   {"J0B 10", "SAINT-JEAN"},
-                   {"X1A2B3", "YELLOWKNIFE"},
-                   {"A1C5M2", "ST. JOHN'S"}});
-        makeTable(state_.DataContext, dir_.path(), "USZIP", {{"ZIP_CODE", 5}}, "ZIP_CODE",
-                  {{"10001"}, {"90210"}});
+        test::makeCodeTable(state_.DataContext, dir_.path(), "POSTAL", {{"POSTAL_COD", 6}, {"TOWN", 30}}, "POSTAL",
+                            {{"K1A0B1", "OTTAWA"},
+                             {"H2X***", "MONTREAL"},
+                             {"J0B 10", "SAINT-JEAN"},
+                             {"X1A2B3", "YELLOWKNIFE"},
+                             {"A1C5M2", "ST. JOHN'S"}});
+        test::makeCodeTable(state_.DataContext, dir_.path(), "USZIP", {{"ZIP_CODE", 5}}, "ZIP_CODE",
+                            {{"10001"}, {"90210"}});
     }
     void TearDown() override { ta::CloseData(state_.DataContext); }
 

@@ -81,6 +81,8 @@ private:
     ProgressSeen* seen_;
 };
 
+// Creates table name in folder with one character field per entry, fills it through the table
+// facade and indexes it on its first field with tag.
 inline void makeCodeTable(ta::DataContext ctx, const QString& folder, const QString& name,
                           const std::vector<std::pair<std::string, int>>& fields, const QString& tag,
                           const std::vector<QStringList>& records) {
