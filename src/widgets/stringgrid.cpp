@@ -204,6 +204,20 @@ int StringGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : std::max(0, cols_ - 1);
 }
 
+namespace {
+
+// The text colour (Qt::ForegroundRole) or background colour (Qt::BackgroundRole) set for the cell of
+// cellKey, or no value when none is set.
+template <typename ColorMap>
+QVariant roleColor(const ColorMap& colors, qint64 cellKey, int role) {
+    auto it = colors.constFind(cellKey);
+    if (it == colors.constEnd()) return QVariant();
+    const QColor& color = role == Qt::ForegroundRole ? it->text : it->background;
+    return color.isValid() ? QVariant(color) : QVariant();
+}
+
+}  // namespace
+
 QVariant StringGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return QVariant();
     const int col = index.column() + 1;
@@ -214,16 +228,9 @@ QVariant StringGridModel::data(const QModelIndex& index, int role) const {
             return cell(col, row);
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(cellAlignment(col, row));
-        case Qt::ForegroundRole: {
-            auto it = colors_.constFind(key(col, row));
-            if (it != colors_.constEnd() && it->text.isValid()) return it->text;
-            return QVariant();
-        }
-        case Qt::BackgroundRole: {
-            auto it = colors_.constFind(key(col, row));
-            if (it != colors_.constEnd() && it->background.isValid()) return it->background;
-            return QVariant();
-        }
+        case Qt::ForegroundRole:
+        case Qt::BackgroundRole:
+            return roleColor(colors_, key(col, row), role);
         default:
             return QVariant();
     }
@@ -253,16 +260,9 @@ QVariant StringGridModel::headerData(int section, Qt::Orientation orientation, i
             if (it != cellAlign_.constEnd()) return QVariant::fromValue(*it);
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
         }
-        case Qt::ForegroundRole: {
-            auto it = colors_.constFind(key(col, row));
-            if (it != colors_.constEnd() && it->text.isValid()) return it->text;
-            return QVariant();
-        }
-        case Qt::BackgroundRole: {
-            auto it = colors_.constFind(key(col, row));
-            if (it != colors_.constEnd() && it->background.isValid()) return it->background;
-            return QVariant();
-        }
+        case Qt::ForegroundRole:
+        case Qt::BackgroundRole:
+            return roleColor(colors_, key(col, row), role);
         default:
             return QVariant();
     }
