@@ -155,6 +155,30 @@ bool formatNumber(double v, int width, int dec, std::string& out) {
     return true;
 }
 
+// Writes the header of a new, empty table to a file beside real and puts it in real's place, so that
+// a table of that name is replaced whole or not at all. On failure nothing is left behind and error
+// says why.
+bool writeNewTableFile(const std::string& real, const std::vector<uint8_t>& header, std::string& error) {
+    const std::string tmp = real + kCreateSuffix;
+    {
+        io::File f;
+        std::string why;
+        if (!f.create(tmp, true, why) || !f.writeAt(0, header.data(), header.size()) || !f.sync()) {
+            if (why.empty()) why = io::lastSystemError();
+            error = real + ": cannot write the table (" + why + ")";
+            io::removeFile(tmp);
+            return false;
+        }
+    }
+    std::string why;
+    if (!io::replaceFile(tmp, real, why)) {
+        error = real + ": cannot create the table (" + why + ")";
+        io::removeFile(tmp);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -674,23 +698,7 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
                               64, true, error))
             return nullptr;
     }
-    const std::string tmp = real + kCreateSuffix;
-    {
-        io::File f;
-        std::string why;
-        if (!f.create(tmp, true, why) || !f.writeAt(0, h.data(), h.size()) || !f.sync()) {
-            if (why.empty()) why = io::lastSystemError();
-            error = real + ": cannot write the table (" + why + ")";
-            io::removeFile(tmp);
-            return nullptr;
-        }
-    }
-    std::string why;
-    if (!io::replaceFile(tmp, real, why)) {
-        error = real + ": cannot create the table (" + why + ")";
-        io::removeFile(tmp);
-        return nullptr;
-    }
+    if (!writeNewTableFile(real, h, error)) return nullptr;
     return open(real, error);
 }
 
@@ -717,23 +725,7 @@ std::unique_ptr<Table> Table::copyStructure(const std::string& newPath, std::str
         const std::string existing = io::resolveCase(memoPath);
         if (!MemoFile::create(existing, memo_->kind(), memo_->blockSize(), true, error)) return nullptr;
     }
-    const std::string tmp = real + kCreateSuffix;
-    {
-        io::File f;
-        std::string why;
-        if (!f.create(tmp, true, why) || !f.writeAt(0, h.data(), h.size()) || !f.sync()) {
-            if (why.empty()) why = io::lastSystemError();
-            error = real + ": cannot write the table (" + why + ")";
-            io::removeFile(tmp);
-            return nullptr;
-        }
-    }
-    std::string why;
-    if (!io::replaceFile(tmp, real, why)) {
-        error = real + ": cannot create the table (" + why + ")";
-        io::removeFile(tmp);
-        return nullptr;
-    }
+    if (!writeNewTableFile(real, h, error)) return nullptr;
     return open(real, error);
 }
 
