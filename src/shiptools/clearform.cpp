@@ -9,6 +9,7 @@
 #include "pages/conversions.h"
 #include "pages/mainstate.h"
 #include "pages/shipmentpage.h"
+#include "shiptools/okcancel.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
 
@@ -37,13 +38,7 @@ TClearForm::TClearForm(QWidget* owner)
     ebxClearTo->setEnabled(false);
     from->setBuddy(ebxClearFrom);
     to->setBuddy(ebxClearTo);
-    btnOk = new QPushButton(QStringLiteral("&Ok"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    QHBoxLayout* buttons = makeOkCancelRow(this, btnOk, btnCancel);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(heading, 0, 0, 1, 2);
@@ -51,10 +46,6 @@ TClearForm::TClearForm(QWidget* owner)
     grid->addWidget(ebxClearFrom, 1, 1);
     grid->addWidget(to, 2, 0);
     grid->addWidget(ebxClearTo, 2, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
     grid->addLayout(buttons, 3, 0, 1, 2);
     ebxClearFrom->setFocus();
     ebxClearFrom->selectAll();

@@ -8,6 +8,7 @@
 
 #include "pages/conversions.h"
 #include "pages/shipmentpage.h"
+#include "shiptools/okcancel.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
 
@@ -28,22 +29,12 @@ TCopyForm::TCopyForm(QWidget* owner)
     ebxCopyTimes = new QLineEdit(this);
     ebxCopyTimes->setObjectName(QStringLiteral("ebxCopyTimes"));
     Label2->setBuddy(ebxCopyTimes);
-    btnOk = new QPushButton(QStringLiteral("&Ok"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    QHBoxLayout* buttons = makeOkCancelRow(this, btnOk, btnCancel);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label1, 0, 0, 1, 2);
     grid->addWidget(Label2, 1, 0);
     grid->addWidget(ebxCopyTimes, 1, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
     grid->addLayout(buttons, 2, 0, 1, 2);
     ebxCopyTimes->setFocus();
 }
