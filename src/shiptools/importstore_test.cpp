@@ -53,7 +53,7 @@ TEST_F(ImportStoreTest, ImportedLinesComeBackAfterStoringAndLoading) {
         for (int c = P::ColService; c <= P::ColTotCmp; ++c) {
             const QString want = imported[r - 1][c - 1];
             const QString got = shipGrid()->cell(c, r);
-            if (c >= P::ColCmpRate && c <= P::ColScOther || c == P::ColTotCmp)
+            if ((c >= P::ColCmpRate && c <= P::ColScOther) || c == P::ColTotCmp)
                 EXPECT_DOUBLE_EQ(TextToDecimal(got), TextToDecimal(want)) << "line " << r << " column " << c;
             else if (c == P::ColFromPost || c == P::ColPostal)
                 EXPECT_EQ(got, ShownPostalCode(StoredPostalCode(want))) << "line " << r << " column " << c;
