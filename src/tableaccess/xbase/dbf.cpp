@@ -931,26 +931,24 @@ bool Table::ensureOrder() {
     return true;
 }
 
+// top and bottom of a table (or tag) with no records: at both ends at once, which is no error.
+bool Table::atEmptyTable() {
+    setEof();
+    bof_ = true;
+    error_.clear();
+    return false;
+}
+
 bool Table::top() {
     if (!writeCurrent() || !refreshCount()) return false;
     cacheCount_ = 0;
     bof_ = false;
     if (tag_ >= 0) {
         if (!ensureOrder()) return false;
-        if (order_.empty()) {
-            setEof();
-            bof_ = true;
-            error_.clear();
-            return false;
-        }
+        if (order_.empty()) return atEmptyTable();
         return loadCurrent(order_.front());
     }
-    if (recCount_ == 0) {
-        setEof();
-        bof_ = true;
-        error_.clear();
-        return false;
-    }
+    if (recCount_ == 0) return atEmptyTable();
     return loadCurrent(1);
 }
 
@@ -959,20 +957,10 @@ bool Table::bottom() {
     cacheCount_ = 0;
     if (tag_ >= 0) {
         if (!ensureOrder()) return false;
-        if (order_.empty()) {
-            setEof();
-            bof_ = true;
-            error_.clear();
-            return false;
-        }
+        if (order_.empty()) return atEmptyTable();
         return loadCurrent(order_.back());
     }
-    if (recCount_ == 0) {
-        setEof();
-        bof_ = true;
-        error_.clear();
-        return false;
-    }
+    if (recCount_ == 0) return atEmptyTable();
     return loadCurrent(recCount_);
 }
 

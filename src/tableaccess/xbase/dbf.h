@@ -288,6 +288,7 @@ class Table {
     bool positionTo(uint32_t recno);  // without writing the buffer
     bool refreshCount();
     void setEof();
+    bool atEmptyTable();  // positions at both ends of an empty table; returns false
     void invalidateOrder() { orderValid_ = false; }
 
     std::string error_;
