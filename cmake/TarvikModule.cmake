@@ -39,7 +39,7 @@ function(tarvik_module)
     endif()
     target_compile_definitions(${M_NAME}_tests PRIVATE
       TARVIK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-      TARVIK_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/../shared/fixtures/xbase"
+      TARVIK_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/testdata/xbase"
       TARVIK_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
     gtest_discover_tests(${M_NAME}_tests
       DISCOVERY_MODE PRE_TEST
