@@ -10,6 +10,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "tableaccess/xbase/codepage.h"
+#include "tableaccess/xbase/dbf.h"
+
 namespace {
 
 using namespace ta;
@@ -349,6 +352,53 @@ TEST_F(Facade, CreateIndexCheckForTagAndSeek) {
     EXPECT_EQ(d4close(t), 0);
     EXPECT_EQ(mOpen(ctx, dir.filePath(QStringLiteral("postal")), QStringLiteral("zip_code")), 0);
     EXPECT_EQ(reports.size(), 1u);
+}
+
+// What a user types is found on an UPPER() tag in the table's own codepage: the facade turns the typed
+// text into the codepage's bytes, and the tag holds the codepage's capitals of what was stored.
+TEST_F(Facade, TypedKeysFindUpperCaseTagsInTheTablesCodepage) {
+    struct Case {
+        int codepage;
+        const char *stored, *typed;  // UTF-8
+    };
+    const Case cases[] = {
+        {437, "Zürich", "ZÜRICH"},         {437, "straße", "STRAßE"}, {850, "où", "OÙ"},
+        {850, "Ærøskøbing", "ÆRØSKØBING"}, {1250, "Łódź", "ŁÓDŹ"},    {1250, "žilina", "ŽILINA"},
+        {1252, "œuvre", "ŒUVRE"},          {1252, "ÿvoir", "ŸVOIR"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.codepage) + " " + c.stored);
+        const QString path = dir.filePath(QStringLiteral("towns%1").arg(++n));
+        xb::Codepage cp{};
+        ASSERT_TRUE(xb::codepageFromNumber(c.codepage, cp));
+        std::string err;
+        ASSERT_TRUE(xb::Table::create(path.toStdString(), {{"TOWN", 'C', 20, 0, 0}}, xb::Format::Fox2,
+                                      xb::codepageByte(cp), err))
+            << err;
+        int t = mOpen(ctx, path);
+        ASSERT_GT(t, 0);
+        for (const char* town : {"Aachen", c.stored, "zz"}) {
+            ASSERT_EQ(d4appendBlank(t), 0);
+            ASSERT_EQ(replace(t, QStringLiteral("TOWN"), QString::fromUtf8(town)), 0);
+        }
+        ASSERT_EQ(d4close(t), 0);
+        std::vector<TagInfo> tags(2);
+        tags[0] = TagInfo{QStringLiteral("TOWN"), QStringLiteral("UPPER(TOWN)"), QString(), 0, 0};
+        ASSERT_EQ(CreateIndex(ctx, path, tags), 0);
+        t = mOpen(ctx, path, QStringLiteral("TOWN"));
+        ASSERT_GT(t, 0);
+        EXPECT_EQ(d4seek(t, QString::fromUtf8(c.typed)), 0);
+        EXPECT_EQ(d4recNo(t), 2);
+        EXPECT_EQ(fetch(t, "TOWN"), QString::fromUtf8(c.stored));
+        // and it is kept so when the record changes
+        ASSERT_EQ(replace(t, QStringLiteral("TOWN"), QString::fromUtf8(c.stored) + QStringLiteral("x")), 0);
+        ASSERT_EQ(d4go(t, 1), 0);
+        EXPECT_EQ(d4seek(t, QString::fromUtf8(c.typed) + QStringLiteral("X")), 0);
+        EXPECT_EQ(d4recNo(t), 2);
+        EXPECT_EQ(d4close(t), 0);
+    }
+    EXPECT_TRUE(reports.empty()) << reports.front().problem.toStdString();
 }
 
 TEST_F(Facade, CheckForTagRebuildsAMissingIndexAndCreateIndexReplacesADamagedOne) {

@@ -544,7 +544,7 @@ bool CdxFile::loadFromImage(std::string& error) {
         t->expression.assign(pool, exprLen);
         if (exprLen < 511) t->filter.assign(pool + exprLen + 1, strnlen(pool + exprLen + 1, 511 - exprLen));
         std::string err;
-        t->expr = KeyExpr::compile(t->expression, fields_, err);
+        t->expr = KeyExpr::compile(t->expression, fields_, err, codepage_);
         if (!t->expr) {
             t->why = "index tag " + name + ": " + err;
         } else if (t->expr->keyLength() != t->keyLen) {
@@ -556,7 +556,7 @@ bool CdxFile::loadFromImage(std::string& error) {
             t->pad = t->expr->padByte();
         }
         if (!t->filter.empty()) {
-            t->filterExpr = KeyExpr::compile(t->filter, fields_, err);
+            t->filterExpr = KeyExpr::compile(t->filter, fields_, err, codepage_);
             if (t->filterExpr && t->filterExpr->type() != KeyType::Logical) t->filterExpr.reset();
             if (!t->filterExpr && t->why.empty())
                 t->why = "index tag " + name + ": cannot evaluate filter \"" + t->filter + "\"";
@@ -612,10 +612,11 @@ bool CdxFile::validate(std::string& error) {
 }
 
 std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, const std::vector<FieldDesc>& fields,
-                                       std::string& error) {
+                                       std::string& error, Codepage codepage) {
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
+    f->codepage_ = codepage;
     for (const auto& fd : fields) f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
     if (!f->load(error)) return nullptr;
     return f;
@@ -1360,13 +1361,13 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
             continue;
         }
         std::string err;
-        b.expr = KeyExpr::compile(b.def.expression, fields_, err);
+        b.expr = KeyExpr::compile(b.def.expression, fields_, err, codepage_);
         if (!b.expr) {
             error = fail("tag " + b.def.name + ": " + err);
             return false;
         }
         if (!b.def.filter.empty()) {
-            b.filter = KeyExpr::compile(b.def.filter, fields_, err);
+            b.filter = KeyExpr::compile(b.def.filter, fields_, err, codepage_);
             if (b.filter && b.filter->type() != KeyType::Logical) {
                 b.filter.reset();
                 err = "the filter is not a logical expression";
@@ -1465,10 +1466,11 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
 
 std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, const std::vector<FieldDesc>& fields,
                                          const std::vector<TagSpec>& tags, RecordReader& records,
-                                         std::string& error) {
+                                         std::string& error, Codepage codepage) {
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
+    f->codepage_ = codepage;
     for (const auto& fd : fields) f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
     if (tags.empty()) {
         error = f->fail("an index needs at least one tag");

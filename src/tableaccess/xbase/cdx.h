@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/fields.h"
 #include "tableaccess/xbase/keyexpr.h"
 
@@ -50,13 +51,14 @@ class CdxFile {
     // roots are validated on each tag's first use (seek, walk, check, any change): damage there (node
     // pointer outside the file, a loop in the tree, a bad node) fails that use with such an error, and
     // nothing is written.
+    // codepage: that of the table's text (UPPER() in key expressions follows it).
     static std::unique_ptr<CdxFile> open(const std::string& path, const std::vector<FieldDesc>& fields,
-                                         std::string& error);
+                                         std::string& error, Codepage codepage = Codepage::Cp1252);
     // Build a new index file with these tags over all records; written beside the target, flushed and
     // renamed into place (crash-safe).
     static std::unique_ptr<CdxFile> create(const std::string& path, const std::vector<FieldDesc>& fields,
                                            const std::vector<TagSpec>& tags, RecordReader& records,
-                                           std::string& error);
+                                           std::string& error, Codepage codepage = Codepage::Cp1252);
 
     const std::string& path() const { return path_; }
     std::vector<TagSpec> tags() const;
@@ -136,6 +138,7 @@ class CdxFile {
 
     std::string path_;
     std::vector<FieldDesc> fields_;
+    Codepage codepage_ = Codepage::Cp1252;
     int fd_ = -1;
     std::vector<uint8_t> image_;
     std::vector<std::unique_ptr<Tag>> tags_;

@@ -120,6 +120,37 @@ const Reverse& reverseFor(Codepage cp) {
     return tables[i];
 }
 
+// The capital of a lower-case letter (Unicode's simple upper-case mapping) for the letters the codepages
+// above hold; any other character is returned as it is. A letter whose capital is more than one
+// character (German "ß") has none here.
+char32_t capitalOf(char32_t c) {
+    if (c >= U'a' && c <= U'z') return c - 0x20;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;  // Latin-1 letters, not the division sign
+    switch (c) {
+        case 0xB5:  // micro sign: Greek capital mu
+            return 0x39C;
+        case 0xFF:  // y with diaeresis
+            return 0x178;
+        case 0x131:  // dotless i
+            return U'I';
+        case 0x17F:  // long s
+            return U'S';
+        case 0x192:  // f with hook
+            return 0x191;
+        case 0x3C2:  // final sigma
+            return 0x3A3;
+        default:
+            break;
+    }
+    // Latin Extended-A: pairs of capital and small letter, the capital first (on an even code point in
+    // these two runs, on an odd one in the other two); 0x130, 0x138 and 0x149 have no pair.
+    if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+        return (c & 1) ? c - 1 : c;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : c - 1;
+    if (c >= 0x3B1 && c <= 0x3C9) return c - 0x20;  // Greek small letters (cp437 has a few)
+    return c;
+}
+
 }  // namespace
 
 Codepage codepageFromByte(uint8_t headerByte) {
@@ -325,6 +356,20 @@ std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy) {
         i += extra + 1;
     }
     return fromUtf32(chars, cp, lossy);
+}
+
+const uint8_t* upperTable(Codepage cp) {
+    static std::once_flag once[4];
+    static uint8_t tables[4][256];
+    const int i = static_cast<int>(cp);
+    std::call_once(once[i], [&] {
+        const char16_t* t = codepageTable(cp);
+        for (int b = 0; b < 256; ++b) {
+            const int capital = encodeChar(capitalOf(t[b]), cp);
+            tables[i][b] = static_cast<uint8_t>(capital >= 0 ? capital : b);
+        }
+    });
+    return tables[i];
 }
 
 }  // namespace xb

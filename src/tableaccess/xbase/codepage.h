@@ -36,4 +36,10 @@ std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy = nullptr);
 // One character -> its byte, or -1 when the codepage lacks it.
 int encodeChar(char32_t c, Codepage cp);
 
+// What xBase's UPPER() makes of each byte of a codepage: a byte the codepage calls a lower-case letter
+// becomes the byte of its capital when the codepage has that capital (cp437 "ü" 0x81 -> "Ü" 0x9A,
+// cp850 "ù" -> "Ù", but cp437 "ù" stays: cp437 has no "Ù"); every other byte stays as it is ("ß" too,
+// whose capital is two letters). 256 entries.
+const uint8_t* upperTable(Codepage cp);
+
 }  // namespace xb

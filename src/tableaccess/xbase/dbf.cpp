@@ -523,7 +523,7 @@ bool Table::load(std::string& error, bool withoutIndex) {
                     " is missing";
             return false;
         }
-        cdx_ = CdxFile::open(cdx, fields_, error);
+        cdx_ = CdxFile::open(cdx, fields_, error, codepageFromByte(codepage_));
         if (!cdx_) {
             if (error.empty()) error = cdx + ": cannot open the index";
             return false;
@@ -1587,7 +1587,8 @@ bool Table::createIndex(const std::vector<TagSpec>& tags) {
     const std::string target = io::withExtension(path_, ".cdx");
     const std::string existing = io::resolveCase(target);
     std::string err;
-    auto created = CdxFile::create(io::exists(existing) ? existing : target, fields_, tags, *reader_, err);
+    auto created = CdxFile::create(io::exists(existing) ? existing : target, fields_, tags, *reader_, err,
+                                   codepageFromByte(codepage_));
     if (!created) return fail(err.empty() ? target + ": cannot create the index" : err);
     cdx_ = std::move(created);
     tag_ = -1;
@@ -1611,7 +1612,8 @@ bool Table::ensureTags(const std::vector<TagSpec>& tags) {
         const std::string existing = indexPath();
         std::string err;
         std::unique_ptr<CdxFile> found;
-        if (!readOnly_ && io::exists(existing)) found = CdxFile::open(existing, fields_, err);
+        if (!readOnly_ && io::exists(existing))
+            found = CdxFile::open(existing, fields_, err, codepageFromByte(codepage_));
         if (!found) return createIndex(tags);
         if (!flush()) return false;
         cdx_ = std::move(found);

@@ -15,24 +15,6 @@ namespace {
 constexpr int kMaxTextWidth = 1024;
 constexpr int kMaxKeyLength = 240;
 
-unsigned char upperByte(unsigned char c) {
-    // ASCII plus the Windows ANSI (cp1252) letters, the codepage of the tables this program keeps.
-    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
-    switch (c) {
-        case 0x9A:
-            return 0x8A;
-        case 0x9C:
-            return 0x8C;
-        case 0x9E:
-            return 0x8E;
-        case 0xFF:
-            return 0x9F;
-        default:
-            return c;
-    }
-}
-
 double parseNumberBytes(const uint8_t* p, size_t n) {
     char buf[64];
     size_t len = 0;
@@ -204,14 +186,15 @@ struct NumLiteral : ExprNode {
 
 struct Upper : ExprNode {
     NodePtr arg;
-    explicit Upper(NodePtr a) : arg(std::move(a)) {
+    const uint8_t* capitals;  // the table's codepage: what each byte becomes
+    Upper(NodePtr a, const uint8_t* caps) : arg(std::move(a)), capitals(caps) {
         type = KeyType::Character;
         width = arg->width;
     }
     void text(const uint8_t* r, char* out) const override {
         arg->text(r, out);
         for (int i = 0; i < width; ++i)
-            out[i] = static_cast<char>(upperByte(static_cast<unsigned char>(out[i])));
+            out[i] = static_cast<char>(capitals[static_cast<unsigned char>(out[i])]);
     }
 };
 
@@ -318,9 +301,11 @@ struct Parser {
     std::string_view s;
     size_t pos = 0;
     const std::vector<FieldDesc>& fields;
+    const uint8_t* capitals;  // UPPER() in the table's codepage
     std::string error;
 
-    Parser(std::string_view text, const std::vector<FieldDesc>& f) : s(text), fields(f) {}
+    Parser(std::string_view text, const std::vector<FieldDesc>& f, Codepage cp)
+        : s(text), fields(f), capitals(upperTable(cp)) {}
 
     void skipSpace() {
         while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos]))) ++pos;
@@ -435,7 +420,7 @@ struct Parser {
         if (!arg) return nullptr;
         if (name == "UPPER") {
             if (arg->type != KeyType::Character) return fail("UPPER needs text"), nullptr;
-            return close(std::make_unique<Upper>(std::move(arg)));
+            return close(std::make_unique<Upper>(std::move(arg), capitals));
         }
         if (name == "DTOS") {
             if (arg->type != KeyType::Date) return fail("DTOS needs a date"), nullptr;
@@ -552,8 +537,8 @@ struct Parser {
 KeyExpr::~KeyExpr() = default;
 
 std::unique_ptr<KeyExpr> KeyExpr::compile(std::string_view text, const std::vector<FieldDesc>& fields,
-                                          std::string& error) {
-    Parser p(text, fields);
+                                          std::string& error, Codepage codepage) {
+    Parser p(text, fields, codepage);
     NodePtr root = p.expression();
     if (root) {
         p.skipSpace();

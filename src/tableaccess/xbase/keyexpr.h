@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/fields.h"
 
 namespace xb {
@@ -33,10 +34,11 @@ class KeyExpr {
     KeyExpr(const KeyExpr&) = delete;
     KeyExpr& operator=(const KeyExpr&) = delete;
 
-    // Compiles text against the fields of a table. nullptr and a reason when the text is not an
+    // Compiles text against the fields of a table whose text is in codepage (UPPER() changes the
+    // lower-case letters of that codepage; see upperTable). nullptr and a reason when the text is not an
     // expression this engine can evaluate (unknown field or function, wrong argument kinds, ...).
     static std::unique_ptr<KeyExpr> compile(std::string_view text, const std::vector<FieldDesc>& fields,
-                                            std::string& error);
+                                            std::string& error, Codepage codepage = Codepage::Cp1252);
 
     KeyType type() const { return type_; }
     // Bytes of one key: the text width for character keys, 8 for numeric and date keys, 1 for logical.

@@ -138,6 +138,49 @@ TEST(KeyExpr, CharacterFunctions) {
     EXPECT_EQ(eval("T->CODE", r), "a1b2c3");
 }
 
+// UPPER() works in the table's codepage and changes only what that codepage calls a lower-case letter,
+// into its capital when the codepage has one.
+TEST(KeyExpr, UpperFollowsTheTablesCodepage) {
+    struct Case {
+        Codepage cp;
+        const char *text, *upper;  // UTF-8
+    };
+    const Case cases[] = {
+        {Codepage::Cp437, "zürich", "ZÜRICH"},
+        {Codepage::Cp437, "straße", "STRAßE"},  // no one-letter capital
+        {Codepage::Cp437, "où ÿ", "Où ÿ"},      // cp437 has neither Ù nor Ÿ
+        {Codepage::Cp437, "σφα╤é", "ΣΦα╤É"},    // Greek capitals where cp437 has them; box drawing stays
+        {Codepage::Cp850, "où ÿ", "OÙ ÿ"},
+        {Codepage::Cp850, "ıi þð ãõ", "II ÞÐ ÃÕ"},
+        {Codepage::Cp1250, "łódź żółć", "ŁÓDŹ ŻÓŁĆ"},
+        {Codepage::Cp1250, "ţara ďťň ß", "ŢARA ĎŤŇ ß"},
+        {Codepage::Cp1252, "œuvre ÿ šž", "ŒUVRE Ÿ ŠŽ"},
+        {Codepage::Cp1252, "µß÷ ðþ", "µß÷ ÐÞ"},
+    };
+    auto f = layout();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("cp") + std::to_string(codepageNumber(c.cp)) + " " + c.text);
+        bool lossy = false;
+        Rec r(f);
+        r.set(f, "TOWN", fromUtf8(c.text, c.cp, &lossy));
+        std::string want = fromUtf8(c.upper, c.cp, &lossy);
+        ASSERT_FALSE(lossy);
+        want.resize(12, ' ');
+        std::string err;
+        auto k = KeyExpr::compile("UPPER(TOWN)", f, err, c.cp);
+        ASSERT_TRUE(k) << err;
+        EXPECT_EQ(toUtf8(k->evaluate(r.bytes.data()), c.cp), toUtf8(want, c.cp));
+    }
+    // In every codepage: ASCII changes only a-z, and a capital stays what it is.
+    for (Codepage cp : {Codepage::Cp437, Codepage::Cp850, Codepage::Cp1250, Codepage::Cp1252}) {
+        const uint8_t* up = upperTable(cp);
+        for (int b = 0; b < 256; ++b) {
+            if (b < 0x80) EXPECT_EQ(up[b], b >= 'a' && b <= 'z' ? b - 32 : b) << b;
+            EXPECT_EQ(up[up[b]], up[b]) << "cp" << codepageNumber(cp) << " byte " << b;
+        }
+    }
+}
+
 TEST(KeyExpr, StrFormatsNumbers) {
     Rec r = sample();
     EXPECT_EQ(eval("STR(POP)", r), "    604830");
