@@ -46,6 +46,11 @@ void putLe32(uint8_t* p, uint32_t v) {
 bool isVfp(uint8_t version) {
     return version == 0x30 || version == 0x31 || version == 0x32;
 }
+// Visual FoxPro field flags: 0x01 system, 0x02 nullable, 0x04 binary (C and M fields), 0x0C (both bits)
+// autoincrementing, for I fields only.
+bool isAutoIncrement(const FieldDesc& f) {
+    return f.type == 'I' && (f.flags & 0x0C) == 0x0C;
+}
 bool isMemoType(char t, uint8_t version) {
     return t == 'M' || ((t == 'G' || t == 'P') && (isVfp(version) || version == 0xF5));
 }
@@ -658,9 +663,7 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
         return nullptr;
     }
     uint8_t version = 0x03;
-    const bool autoinc = vfp && std::any_of(descs.begin(), descs.end(), [](const FieldDesc& f) {
-                             return f.type == 'I' && (f.flags & 0x0C);
-                         });
+    const bool autoinc = vfp && std::any_of(descs.begin(), descs.end(), isAutoIncrement);
     if (vfp)
         version = autoinc ? 0x31 : 0x30;
     else if (memo)
@@ -684,7 +687,7 @@ std::unique_ptr<Table> Table::create(const std::string& path, const std::vector<
         p[16] = static_cast<uint8_t>(descs[i].length);
         p[17] = descs[i].decimals;
         p[18] = descs[i].flags;
-        if (vfp && descs[i].type == 'I' && (descs[i].flags & 0x0C)) {
+        if (vfp && isAutoIncrement(descs[i])) {
             putLe32(p + 19, 1);  // next value
             p[23] = 1;           // step
         }
@@ -1069,7 +1072,7 @@ bool Table::appendBlank() {
     if (isVfp(version_)) {
         for (size_t i = 0; i < fields_.size(); ++i) {
             const FieldDesc& f = fields_[i];
-            if (f.type != 'I' || !(f.flags & 0x0C) || f.length != 4) continue;
+            if (!isAutoIncrement(f) || f.length != 4) continue;
             uint8_t* d = &headerRaw_[descPos_[i]];
             uint8_t cur[5];
             if (file_->readAt(descPos_[i] + 19, cur, 5))
@@ -1093,7 +1096,7 @@ bool Table::appendBlank() {
     recCount_ = recno;
     if (counters) {
         for (size_t i = 0; i < fields_.size(); ++i)
-            if (fields_[i].type == 'I' && (fields_[i].flags & 0x0C))
+            if (isAutoIncrement(fields_[i]) && fields_[i].length == 4)
                 file_->writeAt(descPos_[i] + 19, &headerRaw_[descPos_[i] + 19], 4);
     }
     if (!writeHeaderCount()) {

@@ -546,6 +546,49 @@ TEST(DbfWrite, VisualFoxProAutoincrementCountsAcrossHandles) {
     EXPECT_EQ(t->getInt(0), 4);
 }
 
+// Visual FoxPro marks an autoincrementing integer with both bits 0x0C of the field flags; 0x04 alone is
+// the binary flag (and 0x08 alone means nothing). Only an autoincrementing field is numbered by appends
+// and has its next value (descriptor bytes 19-22, step at 23) counted on.
+TEST(DbfWrite, OnlyBothFlagBitsMakeAnIntegerFieldAutoincrement) {
+    struct Case {
+        uint8_t flags;
+        bool autoinc;
+    };
+    for (const Case c :
+         {Case{0x00, false}, Case{0x04, false}, Case{0x08, false}, Case{0x06, false}, Case{0x0C, true}}) {
+        SCOPED_TRACE("flags " + std::to_string(c.flags));
+        TempDir dir;
+        std::string err;
+        auto t = xb::Table::create(dir.file("flags"), {{"N", 'I', 4, 0, c.flags}, {"NAME", 'C', 5, 0, 0}},
+                                   xb::Format::Vfp, 0x03, err);
+        ASSERT_TRUE(t) << err;
+        EXPECT_EQ(t->version(), c.autoinc ? 0x31 : 0x30);
+        t.reset();
+        // The next value and step as another program may have left them in the field's descriptor.
+        std::string bytes = readBytes(dir.file("flags.dbf"));
+        ASSERT_EQ(bytes[32 + 18], char(c.flags));
+        bytes.replace(32 + 19, 5, std::string("\x07\0\0\0\x02", 5));
+        writeBytes(dir.file("flags.dbf"), bytes);
+        t = xb::Table::open(dir.file("flags"), err);
+        ASSERT_TRUE(t) << err;
+        ASSERT_TRUE(t->appendBlank()) << t->error();
+        ASSERT_TRUE(t->setText(1, "a"));
+        ASSERT_TRUE(t->appendBlank()) << t->error();
+        EXPECT_EQ(t->getInt(0), c.autoinc ? 9 : 0);
+        ASSERT_TRUE(t->go(1));
+        EXPECT_EQ(t->getInt(0), c.autoinc ? 7 : 0);
+        t.reset();
+        // The two field descriptors: only an autoincrementing field's next value has moved on.
+        const std::string before = bytes.substr(32, 64);
+        std::string after = readBytes(dir.file("flags.dbf")).substr(32, 64);
+        if (c.autoinc) {
+            EXPECT_EQ(after.substr(19, 5), std::string("\x0B\0\0\0\x02", 5));
+            after.replace(19, 4, before.substr(19, 4));
+        }
+        EXPECT_EQ(after, before);
+    }
+}
+
 TEST(DbfWrite, AppendRecordFromConvertsTextBetweenCodepages) {
     TempDir dir;
     std::string err;
