@@ -174,9 +174,11 @@ int interiorCapacity(int kl) {
     return kInteriorRoom / (kl + 8);
 }
 
-// Character keys are ordered as the xBase library that wrote the tables orders them for Windows ANSI text:
-// accented letters sort with their base letter (ÎLE before MONTRÉAL), and keys equal that way fall back to
-// their bytes. Keys of plain ASCII sort by their bytes either way.
+// Character keys are kept in byte order (FoxPro's default "MACHINE" collation), which is how every other
+// xBase program walks and searches them. Some programs wrote tags in another order that nothing in the
+// file records: accented letters of Windows ANSI text with their base letter (ÎLE before MONTRÉAL), keys
+// equal that way by their bytes. Such a tag is recognised on its first use (CdxFile::prepare) and kept
+// in its order; these are the weights of that order. Keys of plain ASCII sort the same either way.
 struct Collation {
     uint8_t weight[256];
     Collation() {
@@ -215,6 +217,20 @@ struct Collation {
     }
 };
 const Collation kCollation;
+
+// Visual FoxPro names a tag's collation sequence (SET COLLATE) in bytes 494-501 of its header. With
+// any sequence but MACHINE it stores sort weights rather than the bytes of the text (keys twice as long,
+// letter case folded), which this engine cannot compute: such a tag is read, not searched or changed.
+constexpr uint32_t kCollationName = 494;
+constexpr int kCollationNameLength = 8;
+
+bool weightedCollation(std::string_view name) {
+    static const char* const kNames[] = {"ARABIC", "CZECH",   "DUTCH",   "GENERAL",  "GERMAN",  "GREEK",
+                                         "HEBREW", "HUNGARY", "ICELAND", "JAPANESE", "KOREAN",  "NORDAN",
+                                         "PINYIN", "POLISH",  "RUSSIAN", "SLOVAK",   "SPANISH", "STROKE",
+                                         "SWEFIN", "THAI",    "TURKISH", "UNIQWT"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
 
 inline int compareKeys(const char* a, const char* b, int kl, bool collated) {
     const auto* x = reinterpret_cast<const unsigned char*>(a);
@@ -302,7 +318,11 @@ struct CdxFile::Tag {
     std::unique_ptr<KeyExpr> filterExpr;  // records the tag holds; none: every record
     std::string why;                      // why the tag cannot be maintained; empty when it can
     char pad = ' ';
-    bool collated = false;     // character keys in the accent-folding order (see Collation)
+    // Character keys in the accent-folding order another program wrote (see Collation); false: in byte
+    // order. Known once the tag is ready.
+    bool collated = false;
+    std::string collation;     // the collation sequence its header names (Visual FoxPro), as read
+    bool weighted = false;     // its keys are weights of that sequence (see weightedCollation)
     Node* rootNode = nullptr;  // the root once looked up
     // The whole tree has been validated (every node decoded, no loop, leaves at one depth) and the order
     // of its character keys is known. Opening checks only the header and the root; the rest waits for
@@ -543,9 +563,16 @@ bool CdxFile::loadFromImage(std::string& error) {
         size_t exprLen = strnlen(pool, 512);
         t->expression.assign(pool, exprLen);
         if (exprLen < 511) t->filter.assign(pool + exprLen + 1, strnlen(pool + exprLen + 1, 511 - exprLen));
+        const char* coll = reinterpret_cast<const char*>(th + kCollationName);
+        t->collation.assign(coll, strnlen(coll, kCollationNameLength));
+        t->weighted = weightedCollation(t->collation);
         std::string err;
         t->expr = KeyExpr::compile(t->expression, fields_, err, codepage_);
-        if (!t->expr) {
+        if (t->weighted) {
+            t->why = "index tag " + name + ": its keys are in the " + t->collation +
+                     " collation sequence, which this program cannot compute (rebuild the index)";
+            t->expr.reset();
+        } else if (!t->expr) {
             t->why = "index tag " + name + ": " + err;
         } else if (t->expr->keyLength() != t->keyLen) {
             t->why = "index tag " + name + ": key expression \"" + t->expression + "\" gives keys of " +
@@ -581,9 +608,10 @@ bool CdxFile::loadFromImage(std::string& error) {
 bool CdxFile::prepare(Tag& t, std::string& error) {
     if (t.ready) return true;
     if (!validateTree(t, error)) return false;
-    if (t.pad == ' ') {
-        // Which order do the stored character keys follow? Plain bytes or the collation (both when the
-        // keys are plain ASCII, then the collation is taken).
+    if (t.pad == ' ' && !t.weighted) {
+        // Which order do the stored character keys follow: bytes, or the accent-folding order? Byte order
+        // unless the other one fits the keys better (when both fit, as they do for plain ASCII keys, new
+        // keys go in byte order as other programs expect).
         std::vector<Node*> leaves;
         if (!walkStored(t, leaves, error)) return false;
         size_t rawBad = 0, colBad = 0;
@@ -599,7 +627,7 @@ bool CdxFile::prepare(Tag& t, std::string& error) {
                 prev = k;
                 prevRec = n->recs[i];
             }
-        t.collated = colBad <= rawBad;
+        t.collated = colBad < rawBad;
     }
     t.ready = true;
     return true;
@@ -660,6 +688,11 @@ bool CdxFile::maintainable(std::string& why) const {
 uint32_t CdxFile::seek(int tag, std::string_view key, std::string& error) {
     if (tag < 0 || tag >= int(tags_.size()) || key.empty()) return 0;
     Tag& t = *tags_[size_t(tag)];
+    if (t.weighted) {
+        error = fail("tag " + t.name + ": cannot search keys of the " + t.collation +
+                     " collation sequence (rebuild the index)");
+        return 0;
+    }
     if (t.expr && t.expr->type() != KeyType::Character) {
         std::string stored;
         if (!t.expr->keyFromText(key, stored) || int(stored.size()) != t.keyLen) return 0;
@@ -1168,7 +1201,7 @@ struct BuildTag {
     TagSpec def;
     int keyLen = 0;
     char pad = ' ';
-    bool collated = false;
+    std::string collation;          // a kept tag's collation sequence; built tags are in byte order
     std::unique_ptr<KeyExpr> expr;  // set when built from the records
     std::unique_ptr<KeyExpr> filter;
     size_t used = 0;
@@ -1176,64 +1209,49 @@ struct BuildTag {
     std::vector<uint32_t> recs;
 };
 
-// Sorts entries by (key, recno): a 64-bit prefix of the key decides most comparisons.
+// Sorts entries by (key, recno), keys in byte order: a 64-bit prefix of the key decides most comparisons.
 void sortEntries(BuildTag& b, bool unique) {
     const int kl = b.keyLen;
     const size_t n = b.recs.size();
-    // Collated keys with bytes outside ASCII sort on their weights followed by their bytes.
-    std::vector<char> weighted;
-    const char* skeys = b.keys.data();
-    int skl = kl;
-    if (b.collated && std::any_of(b.keys.begin(), b.keys.end(), [](char c) { return (c & 0x80) != 0; })) {
-        skl = 2 * kl;
-        weighted.resize(n * size_t(skl));
-        for (size_t i = 0; i < n; ++i) {
-            const char* k = b.keys.data() + i * kl;
-            char* w = weighted.data() + i * skl;
-            for (int j = 0; j < kl; ++j) w[j] = char(kCollation.weight[static_cast<unsigned char>(k[j])]);
-            std::memcpy(w + kl, k, size_t(kl));
-        }
-        skeys = weighted.data();
-    }
+    const char* keys = b.keys.data();
     struct E {
         uint64_t prefix;
         uint32_t rec;
         uint32_t idx;
     };
     std::vector<E> es(n);
-    const int plen = std::min(skl, 8);
+    const int plen = std::min(kl, 8);
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char* k = reinterpret_cast<const unsigned char*>(skeys + i * skl);
+        const unsigned char* k = reinterpret_cast<const unsigned char*>(keys + i * kl);
         uint64_t p = 0;
         for (int j = 0; j < 8; ++j) p = (p << 8) | (j < plen ? k[j] : 0);
         es[i] = E{p, b.recs[i], uint32_t(i)};
     }
-    if (skl <= 8) {
+    if (kl <= 8) {
         std::sort(es.begin(), es.end(), [](const E& a, const E& c) {
             return a.prefix != c.prefix ? a.prefix < c.prefix : a.rec < c.rec;
         });
     } else {
-        std::sort(es.begin(), es.end(), [skeys, skl](const E& a, const E& c) {
+        std::sort(es.begin(), es.end(), [keys, kl](const E& a, const E& c) {
             if (a.prefix != c.prefix) return a.prefix < c.prefix;
-            int r = std::memcmp(skeys + size_t(a.idx) * skl + 8, skeys + size_t(c.idx) * skl + 8,
-                                size_t(skl - 8));
+            int r = std::memcmp(keys + size_t(a.idx) * kl + 8, keys + size_t(c.idx) * kl + 8, size_t(kl - 8));
             return r != 0 ? r < 0 : a.rec < c.rec;
         });
     }
-    std::vector<char> keys(n * size_t(kl));
+    std::vector<char> sorted(n * size_t(kl));
     std::vector<uint32_t> recs;
     recs.reserve(n);
     size_t out = 0;
     for (size_t i = 0; i < n; ++i) {
-        const char* k = b.keys.data() + size_t(es[i].idx) * kl;
-        if (unique && out > 0 && std::memcmp(keys.data() + (out - 1) * kl, k, size_t(kl)) == 0)
+        const char* k = keys + size_t(es[i].idx) * kl;
+        if (unique && out > 0 && std::memcmp(sorted.data() + (out - 1) * kl, k, size_t(kl)) == 0)
             continue;  // one entry per key: the lowest record number
-        std::memcpy(keys.data() + out * kl, k, size_t(kl));
+        std::memcpy(sorted.data() + out * kl, k, size_t(kl));
         recs.push_back(es[i].rec);
         ++out;
     }
-    keys.resize(out * size_t(kl));
-    b.keys = std::move(keys);
+    sorted.resize(out * size_t(kl));
+    b.keys = std::move(sorted);
     b.recs = std::move(recs);
 }
 
@@ -1304,12 +1322,14 @@ uint32_t buildTree(std::vector<uint8_t>& out, const char* keys, const uint32_t* 
 }
 
 void putHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool descending,
-               const std::string& expr, const std::string& filter) {
+               const std::string& expr, const std::string& filter, const std::string& collation) {
     std::memset(h, 0, kHeaderSize);
     put32(h, root);
     put16(h + 12, uint16_t(keyLen));
     h[14] = options;
     h[15] = 1;
+    std::memcpy(h + kCollationName, collation.data(),
+                std::min<size_t>(collation.size(), kCollationNameLength));
     put16(h + 502, descending ? 1 : 0);
     put16(h + 504, uint16_t(expr.size() + 1 + (filter.empty() ? 0 : filter.size() + 1)));
     put16(h + 506, uint16_t(filter.size() + 1));
@@ -1352,6 +1372,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
             Tag& t = *tags_[size_t(keepFrom[i])];
             b.keyLen = t.keyLen;
             b.pad = t.pad;
+            b.collation = t.collation;
             std::vector<Node*> leaves;
             if (!prepare(t, error) || !walkStored(t, leaves, error)) return false;
             for (Node* n : leaves) {
@@ -1380,7 +1401,6 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
         }
         b.keyLen = b.expr->keyLength();
         b.pad = b.expr->padByte();
-        b.collated = b.expr->type() == KeyType::Character;
         needRecords = true;
     }
     if (needRecords) {
@@ -1424,8 +1444,8 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
         uint32_t root = buildTree(out, b.keys.data(), b.recs.data(), b.recs.size(), b.keyLen, b.pad);
         uint8_t options = kOptCompact | kOptCompound | (b.def.unique ? kOptUnique : 0) |
                           (b.def.filter.empty() ? 0 : kOptFilter);
-        putHeader(out.data() + hdr, root, b.keyLen, options, b.def.descending, b.def.expression,
-                  b.def.filter);
+        putHeader(out.data() + hdr, root, b.keyLen, options, b.def.descending, b.def.expression, b.def.filter,
+                  b.collation);
         std::string name = b.def.name;
         name.resize(size_t(kDirKeyLength), ' ');
         dir.emplace_back(name, hdr);
@@ -1438,7 +1458,8 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
         drecs.push_back(hdr);
     }
     uint32_t droot = buildTree(out, dkeys.data(), drecs.data(), drecs.size(), kDirKeyLength, ' ');
-    putHeader(out.data(), droot, kDirKeyLength, kOptCompact | kOptCompound | kOptDirectory, false, "", "");
+    putHeader(out.data(), droot, kDirKeyLength, kOptCompact | kOptCompound | kOptDirectory, false, "", "",
+              "");
 
     // Written beside the target, flushed, then renamed over it.
     const std::string tmp = path_ + ".tmp";
@@ -1554,6 +1575,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
         fault(error);
         return false;
     }
+    if (!t.why.empty()) fault(path_ + ": " + t.why);  // first: why the keys are not checked against records
     // Sibling links must chain the leaves in tree order.
     for (size_t i = 0; i < leaves.size(); ++i) {
         uint32_t wantLeft = i ? leaves[i - 1]->offset : kNone;
@@ -1628,7 +1650,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
         }
     }
     if (!t.why.empty()) {
-        fault(path_ + ": " + t.why);
+        // the records cannot be compared with the keys (the reason is the first fault)
     } else if (!t.unique()) {
         size_t held = 0;
         for (uint32_t r = 1; r <= count; ++r) {

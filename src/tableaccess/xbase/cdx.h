@@ -12,10 +12,15 @@
 //    trailing pad bytes dropped) bit-packed after a 24-byte header, the remaining key bytes packed
 //    backwards from the node's end.
 // Keys are kept in ascending order (then by record number); a descending tag is read backwards.
-// Numeric, date and logical keys order by their bytes. Character keys order as the tables' own xBase
-// library wrote them: accented letters of Windows ANSI text with their base letter (ÎLE-PERROT before
-// MONTRÉAL), keys equal that way by their bytes; a file whose character keys follow plain byte order
-// is recognised when it is opened and kept in that order.
+// Keys order by their bytes (FoxPro's default "MACHINE" collation), which is how other xBase programs
+// walk, search and change them: every tag this engine builds or rebuilds is in that order. A tag another
+// program wrote in another order is read, searched and changed in the order it has:
+//  - character keys that sort accented letters of Windows ANSI text with their base letter (ÎLE-PERROT
+//    before MONTRÉAL), keys equal that way by their bytes, as some libraries write them without a mark
+//    in the file: recognised from the keys on the tag's first use;
+//  - a tag whose header names a Visual FoxPro collation sequence other than MACHINE (GENERAL, ...)
+//    holds sort weights, not text: it is read, but cannot be searched or changed (maintainable() says
+//    why) until it is rebuilt.
 //
 // The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
 // Nodes are decoded when a tag is first used, not at open.

@@ -313,7 +313,9 @@ INSTANTIATE_TEST_SUITE_P(Cdx, FixtureSet, ::testing::Values("fox_small", "fox_la
 
 // ------------------------------------------------------------------ creating
 
-TEST(CdxCreate, RebuildsTheFixtureTagsIdentically) {
+// The peer's tags built anew: the same keys and records; character keys now in byte order (the peer's TOWN
+// tag sorts accented capitals with their base letter), numeric ones as the peer has them.
+TEST(CdxCreate, RebuildsTheFixtureTagsInByteOrder) {
     TempDir dir;
     for (const char* set : {"fox_small", "fox_large"}) {
         std::string base = kFixtures + "/" + set;
@@ -329,6 +331,8 @@ TEST(CdxCreate, RebuildsTheFixtureTagsIdentically) {
         ASSERT_TRUE(reopened) << err;
         for (auto& def : peer->tags()) {
             Entries want = walkTag(*peer, def.name);
+            if (peer->keyType(peer->findTag(def.name)) == KeyType::Character)
+                std::sort(want.begin(), want.end());
             EXPECT_EQ(walkTag(*mine, def.name), want) << set << " " << def.name;
             EXPECT_EQ(walkTag(*reopened, def.name), want) << set << " " << def.name;
             int t = reopened->findTag(def.name);
@@ -445,9 +449,13 @@ TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers) {
     EXPECT_EQ(reopened->keyLength(reopened->findTag("CODE3")), 2);
     EXPECT_TRUE(reopened->tags()[size_t(reopened->findTag("CODE3"))].descending);
 
-    // Rebuild all gives the same tags back.
+    // Rebuild all gives the same tags back, TOWN in byte order now.
     ASSERT_TRUE(reopened->rebuildAll(table, err)) << err;
-    for (auto& [name, entries] : before) EXPECT_EQ(walkTag(*reopened, name), entries) << name;
+    for (auto& [name, entries] : before) {
+        Entries want = entries;
+        if (name == "TOWN") std::sort(want.begin(), want.end());
+        EXPECT_EQ(walkTag(*reopened, name), want) << name;
+    }
 }
 
 TEST(CdxCreate, RejectsBadDefinitionsWithoutWriting) {
@@ -685,6 +693,243 @@ TEST(CdxMaintain, ChangesAreOnDiskBeforeFlush) {
     auto other = CdxFile::open(path, table.fields, err);
     ASSERT_TRUE(other) << err;
     EXPECT_EQ(other->seek(0, "HELLO", err), 1u);
+}
+
+// ------------------------------------------------------------------ order of character keys
+
+// Keys of every byte value from 0x20 to 0xFF, in the first and the second place, many held twice: byte
+// order and the accent order of the fixtures' TOWN tag differ on most of them ("EZ" before "ÉA" by their
+// bytes, after it with accents folded).
+MemTable highByteKeys() {
+    MemTable table;
+    table.addField("KEY", 'C', 3);
+    auto add = [&](std::string key) {
+        auto rec = table.blank();
+        table.set(rec, "KEY", key);
+        table.records.push_back(rec);
+    };
+    for (int b = 0xFF; b >= 0x20; --b) {
+        add(std::string(1, char(b)) + char('A' + b % 26));
+        add(std::string("E") + char(b));
+        if (b % 3 == 0) add(std::string(1, char(b)) + char('A' + b % 26));
+    }
+    add("EZ");
+    add(toCp1252("ÉA"));
+    return table;
+}
+
+Entries byteSorted(const MemTable& table) {
+    Entries e;
+    for (uint32_t r = 1; r <= table.records.size(); ++r) e.emplace_back(table.get(r, "KEY"), r);
+    std::sort(e.begin(), e.end());  // std::string compares its bytes as unsigned values
+    return e;
+}
+
+// The tag KEY walks in byte order, passes check, and a seek finds each key's first record.
+void expectByteOrder(CdxFile& cdx, MemTable& table, const std::string& when) {
+    SCOPED_TRACE(when);
+    const Entries want = byteSorted(table);
+    ASSERT_EQ(walkTag(cdx, "KEY"), want);
+    const int tag = cdx.findTag("KEY");
+    std::vector<std::string> faults;
+    EXPECT_TRUE(cdx.check(tag, table, faults)) << faults[0];
+    std::string err;
+    std::map<std::string, uint32_t> first;
+    for (auto& [k, r] : want) first.emplace(k, r);
+    for (auto& [k, r] : first) ASSERT_EQ(cdx.seek(tag, k, err), r) << k;
+}
+
+// However a tag gets its character keys (built with the index, added one by one, changed, rebuilt,
+// added to an index that has other tags), they are in byte order, and stay so when the file is read again.
+TEST(CdxOrder, CharacterKeysOfEveryByteValueAreKeptInByteOrder) {
+    const std::vector<TagSpec> keyTag{{"KEY", "KEY", "", false, false}};
+    struct Way {
+        const char* name;
+        std::function<std::unique_ptr<CdxFile>(const std::string&, MemTable&)> build;
+    };
+    const Way ways[] = {
+        {"built",
+         [&](const std::string& path, MemTable& t) {
+             std::string err;
+             auto cdx = CdxFile::create(path, t.fields, keyTag, t, err);
+             EXPECT_TRUE(cdx) << err;
+             return cdx;
+         }},
+        {"inserted",
+         [&](const std::string& path, MemTable& t) {
+             MemTable none;
+             none.fields = t.fields;
+             std::string err;
+             auto cdx = CdxFile::create(path, t.fields, keyTag, none, err);
+             for (uint32_t r = 1; cdx && r <= t.records.size(); ++r)
+                 EXPECT_TRUE(cdx->insert(r, t.records[r - 1].data(), err)) << err;
+             return cdx;
+         }},
+        {"changed",
+         [&](const std::string& path, MemTable& t) {
+             MemTable blank = t;
+             for (auto& rec : blank.records) blank.set(rec, "KEY", "");
+             std::string err;
+             auto cdx = CdxFile::create(path, t.fields, keyTag, blank, err);
+             for (uint32_t r = 1; cdx && r <= t.records.size(); ++r)
+                 EXPECT_TRUE(cdx->update(r, blank.records[r - 1].data(), t.records[r - 1].data(), err))
+                     << err;
+             return cdx;
+         }},
+        {"rebuilt",
+         [&](const std::string& path, MemTable& t) {
+             std::string err;
+             auto cdx = CdxFile::create(path, t.fields, keyTag, t, err);
+             EXPECT_TRUE(cdx && cdx->rebuildAll(t, err)) << err;
+             return cdx;
+         }},
+        {"added",
+         [&](const std::string& path, MemTable& t) {
+             std::string err;
+             auto cdx = CdxFile::create(path, t.fields, {{"OTHER", "LEFT(KEY,1)", "", false, false}}, t, err);
+             EXPECT_TRUE(cdx && cdx->ensureTags(keyTag, t, err)) << err;
+             return cdx;
+         }},
+    };
+    for (const Way& way : ways) {
+        TempDir dir;
+        MemTable table = highByteKeys();
+        const std::string path = dir.file("k.cdx");
+        auto cdx = way.build(path, table);
+        ASSERT_TRUE(cdx) << way.name;
+        expectByteOrder(*cdx, table, std::string(way.name));
+        std::string err;
+        auto again = CdxFile::open(path, table.fields, err);
+        ASSERT_TRUE(again) << err;
+        expectByteOrder(*again, table, std::string(way.name) + ", read again");
+    }
+}
+
+// The fixtures' TOWN tag was written with accented capitals sorted with their base letter. It is read,
+// searched and changed in that order; rebuilt, it is in byte order.
+TEST(CdxOrder, APeerTagInAccentOrderIsSearchedAndChangedInItsOrder) {
+    TempDir dir;
+    const std::string path = dir.file("fox_small.cdx");
+    fs::copy_file(kFixtures + "/fox_small.cdx", path);
+    MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
+    std::string err;
+    auto cdx = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    const int town = cdx->findTag("TOWN");
+    auto want = [&] {
+        Entries e;
+        for (uint32_t r = 1; r <= table.records.size(); ++r)
+            e.emplace_back(upperCp1252(table.get(r, "TOWN")), r);
+        return e;
+    };
+    for (const char* name : {"École", "Ecole", "Ezra", "Île-aux-Coudres", "Illinois", "Àbord"}) {
+        auto rec = table.blank();
+        table.set(rec, "TOWN", toCp1252(name));
+        table.records.push_back(rec);
+        ASSERT_TRUE(cdx->insert(uint32_t(table.records.size()), rec.data(), err)) << err;
+    }
+    auto old = table.records[0];
+    table.set(table.records[0], "TOWN", toCp1252("Ça et là"));
+    ASSERT_TRUE(cdx->update(1, old.data(), table.records[0].data(), err)) << err;
+    ASSERT_TRUE(cdx->flush(err)) << err;
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass ? "read again" : "as changed");
+        auto file = pass ? CdxFile::open(path, table.fields, err) : std::move(cdx);
+        ASSERT_TRUE(file) << err;
+        Entries accentOrder = want();
+        sortCollated(accentOrder);
+        EXPECT_EQ(walkTag(*file, "TOWN"), accentOrder);
+        std::vector<std::string> faults;
+        EXPECT_TRUE(file->check(town, table, faults)) << faults[0];
+        std::map<std::string, uint32_t> first;
+        for (auto& [k, r] : accentOrder) first.emplace(k, r);
+        for (auto& [k, r] : first) ASSERT_EQ(file->seekStored(town, k, err), r) << k;
+        cdx = std::move(file);
+    }
+    ASSERT_TRUE(cdx->rebuildAll(table, err)) << err;
+    Entries byBytes = want();
+    std::sort(byBytes.begin(), byBytes.end());
+    EXPECT_EQ(walkTag(*cdx, "TOWN"), byBytes);
+    std::vector<std::string> faults;
+    EXPECT_TRUE(cdx->check(town, table, faults)) << faults[0];
+    EXPECT_EQ(cdx->seek(town, toCp1252("ÉCOLE"), err), 301u);
+}
+
+// Offset in an index file of the header of the tag with this key expression.
+size_t tagHeaderAt(const std::vector<uint8_t>& file, const std::string& expression) {
+    for (size_t at = 512; at + 1024 <= file.size(); at += 512)
+        if (std::memcmp(file.data() + at + 512, expression.c_str(), expression.size() + 1) == 0) return at;
+    ADD_FAILURE() << "no tag header for " << expression;
+    return 0;
+}
+
+// Visual FoxPro names a tag's collation sequence in bytes 494-501 of its header. MACHINE (or nothing, or
+// what some programs leave there) means keys of text bytes; a named sequence means sort weights this
+// engine cannot compute: the tag is read, but searches and changes are refused, saying why, and nothing
+// is written until the index is rebuilt.
+TEST(CdxOrder, ATagNamingACollationSequenceOfWeightsIsReadButNotSearchedOrChanged) {
+    struct Case {
+        std::string name;
+        bool weights;
+    };
+    const Case cases[] = {{"", false},       {"MACHINE", false}, {std::string("8\x01", 2), false},
+                          {"GENERAL", true}, {"SPANISH", true},  {"JAPANESE", true}};
+    MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
+    for (const Case& c : cases) {
+        SCOPED_TRACE("collation \"" + c.name + "\"");
+        TempDir dir;
+        const std::string path = dir.file("fox_small.cdx");
+        auto bytes = readBytes(kFixtures + "/fox_small.cdx");
+        std::memcpy(bytes.data() + tagHeaderAt(bytes, "UPPER( TOWN )") + 494, c.name.data(), c.name.size());
+        writeBytes(path, bytes);
+        std::string err;
+        auto cdx = CdxFile::open(path, table.fields, err);
+        ASSERT_TRUE(cdx) << err;
+        const int town = cdx->findTag("TOWN");
+        std::string why;
+        EXPECT_EQ(cdx->maintainable(why), !c.weights);
+        Entries walked;
+        EXPECT_TRUE(cdx->walk(town, walked, err)) << err;
+        EXPECT_EQ(walked.size(), table.records.size());
+        err.clear();
+        const uint32_t found = cdx->seek(town, "OTTAWA", err);
+        auto rec = table.records[0];
+        std::string insertErr;
+        const bool inserted = cdx->insert(uint32_t(table.records.size()) + 1, rec.data(), insertErr);
+        std::vector<std::string> faults;
+        const bool checked = cdx->check(town, table, faults);
+        if (!c.weights) {
+            EXPECT_NE(found, 0u) << err;
+            EXPECT_TRUE(inserted) << insertErr;
+            continue;
+        }
+        EXPECT_NE(why.find("tag TOWN"), std::string::npos) << why;
+        EXPECT_NE(why.find(c.name), std::string::npos) << why;
+        EXPECT_EQ(found, 0u);
+        EXPECT_NE(err.find(c.name), std::string::npos) << err;
+        EXPECT_FALSE(inserted);
+        EXPECT_EQ(insertErr, why);
+        EXPECT_EQ(readBytes(path), bytes);
+        EXPECT_FALSE(checked);
+        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(),
+                                [&](auto& f) { return f.find(c.name) != std::string::npos; }));
+        // Another tag added: this one is kept as it is, its collation sequence with it.
+        ASSERT_TRUE(cdx->ensureTags({{"CODE3", "LEFT(POSTAL_COD,3)", "", false, false}}, table, err)) << err;
+        auto kept = readBytes(path);
+        EXPECT_EQ(
+            std::string(reinterpret_cast<const char*>(kept.data()) + tagHeaderAt(kept, "UPPER( TOWN )") + 494,
+                        c.name.size()),
+            c.name);
+        EXPECT_FALSE(cdx->maintainable(why));
+        // Rebuilt: keys of text in byte order again, usable.
+        ASSERT_TRUE(cdx->rebuildAll(table, err)) << err;
+        auto rebuilt = readBytes(path);
+        EXPECT_EQ(rebuilt[tagHeaderAt(rebuilt, "UPPER( TOWN )") + 494], 0);
+        EXPECT_TRUE(cdx->maintainable(why)) << why;
+        EXPECT_NE(cdx->seek(cdx->findTag("TOWN"), "OTTAWA", err), 0u) << err;
+        faults.clear();
+        EXPECT_TRUE(cdx->check(cdx->findTag("TOWN"), table, faults)) << faults[0];
+    }
 }
 
 // ------------------------------------------------------------------ damaged files
