@@ -1037,6 +1037,26 @@ bool CdxFile::removeKey(Tag& t, const char* key, uint32_t recno, bool& found, st
     return fixSplits(t, path, error);
 }
 
+// Whether the tag holds the entry (key, recno); nothing changes.
+bool CdxFile::holdsEntry(Tag& t, const char* key, uint32_t recno, bool& held, std::string& error) {
+    const int kl = t.keyLen;
+    held = false;
+    Node* n = node(t.root, t, error);
+    for (int depth = 0; n && !n->leaf; ++depth) {
+        if (depth > kMaxDepth) {
+            error = fail("tag " + t.name + ": loop in the tree");
+            return false;
+        }
+        size_t i = lowerBound(*n, key, recno, kl, t.collated);
+        if (i == n->count()) return true;
+        n = node(n->children[i], t, error);
+    }
+    if (!n) return false;
+    size_t pos = lowerBound(*n, key, recno, kl, t.collated);
+    held = pos < n->count() && compareEntry(t.key(*n, pos), n->recs[pos], key, recno, kl, t.collated) == 0;
+    return true;
+}
+
 bool CdxFile::writeDirty(std::string& error) {
     auto writeNode = [&](Node& n) {
         if (n.state == NodeState::Clean) return true;
@@ -1149,7 +1169,8 @@ bool CdxFile::insert(uint32_t recno, const uint8_t* record, std::string& error) 
     return writeDirty(error);
 }
 
-bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error) {
+bool CdxFile::canUpdate(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord,
+                        std::string& error) {
     if (!writable(error) || !validate(error)) return false;
     std::string why;
     if (!maintainable(why)) {
@@ -1157,7 +1178,26 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
         return false;
     }
     char oldKey[256], newKey[256];
-    std::string stale;
+    for (auto& t : tags_) {
+        const bool wasIn = t->holds(oldRecord), isIn = t->holds(newRecord);
+        t->expr->evaluate(oldRecord, oldKey);
+        t->expr->evaluate(newRecord, newKey);
+        // A unique tag holds a key with the lowest record that has it: its absence proves nothing.
+        if (!wasIn || t->unique() || (isIn && std::memcmp(oldKey, newKey, size_t(t->keyLen)) == 0)) continue;
+        bool held = false;
+        if (!holdsEntry(*t, oldKey, recno, held, error)) return false;
+        if (!held) {
+            error = fail("tag " + t->name + " does not hold the old key of record " + std::to_string(recno) +
+                         ": the index is out of date and must be rebuilt before the record can be changed");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error) {
+    if (!canUpdate(recno, oldRecord, newRecord, error)) return false;
+    char oldKey[256], newKey[256];
     for (auto& t : tags_) {
         const bool wasIn = t->holds(oldRecord), isIn = t->holds(newRecord);
         t->expr->evaluate(oldRecord, oldKey);
@@ -1182,15 +1222,8 @@ bool CdxFile::update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* ne
             }
         }
         if (isIn && !insertKey(*t, newKey, recno, error)) return false;
-        if (!found && !t->unique() && stale.empty()) stale = t->name;
     }
-    if (!writeDirty(error)) return false;
-    if (!stale.empty()) {
-        error = fail("tag " + stale + " did not hold the old key of record " + std::to_string(recno) +
-                     "; the index is out of date and should be rebuilt");
-        return false;
-    }
-    return true;
+    return writeDirty(error);
 }
 
 // ---------------------------------------------------------------- building whole files

@@ -84,6 +84,12 @@ class CdxFile {
     // Changes are written to the file at once; flush() makes them durable.
     bool insert(uint32_t recno, const uint8_t* record, std::string& error);
     bool update(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error);
+    // Whether update() can make this change, checked without writing anything: the index can be written
+    // and every tag whose key of the record changes holds the record's old key. A tag that does not (the
+    // record was changed behind the index's back) is out of date: the change is refused, naming the tag,
+    // rather than leaving the record in the tag twice. The table calls it before it writes the record;
+    // update() calls it first too.
+    bool canUpdate(uint32_t recno, const uint8_t* oldRecord, const uint8_t* newRecord, std::string& error);
 
     // Seek: the key (table codepage bytes) is padded with blanks (character tags) to the tag's key
     // length and must equal a stored key exactly; empty or over-long keys never match. Numeric, date
@@ -134,6 +140,7 @@ class CdxFile {
     bool decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const;
     bool insertKey(Tag& tag, const char* key, uint32_t recno, std::string& error);
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
+    bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
     bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
     Node* newNode(Tag& tag, bool leaf);
     bool writeDirty(std::string& error);

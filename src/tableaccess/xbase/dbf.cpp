@@ -860,6 +860,12 @@ bool Table::writeCurrent() {
     if (!checkWritable()) return false;
     keepOldRecord();  // before the cache takes the changed record
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to write");
+    if (cdx_ && rec_ != recOld_) {
+        // An index that cannot take the change refuses it before the record is written.
+        std::string err;
+        if (!cdx_->canUpdate(recno_, recOld_.data(), rec_.data(), err))
+            return fail(err.empty() ? indexPath() + ": cannot update the index" : err);
+    }
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno_ - 1) * recordLength_;
     if (!file_->writeAt(pos, rec_.data(), rec_.size()))
         return fail(path_ + ": cannot write record " + std::to_string(recno_) + " (" + io::lastSystemError() +

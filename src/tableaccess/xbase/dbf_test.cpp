@@ -844,6 +844,55 @@ TEST(DbfDamage, AnIndexTheEngineCannotMaintainRefusesWrites) {
     EXPECT_EQ(fileState(dir, "fox_small"), before);
 }
 
+// A record changed behind the index's back (by a program that does not keep the index) leaves a stale key
+// in its tags. An edit that must move that key refuses before anything is written, naming the tag, rather
+// than writing the record and leaving it in the tag twice; an edit that does not move it goes through.
+TEST(DbfIndex, AStaleKeyRefusesTheEditThatMustMoveItBeforeAnythingIsWritten) {
+    struct Case {
+        const char* what;
+        const char* field;
+        const char* value;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"the stale key itself", "POSTAL_COD", "X1X1X1", true},
+        {"another tag's key", "TOWN", "Elsewhere", false},
+        {"no key at all", "AREA", "1.5", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        copyFixture("fox_small", dir);
+        std::string dbf = readBytes(dir.file("fox_small.dbf"));
+        const size_t headerLength = uint8_t(dbf[8]) | uint8_t(dbf[9]) << 8;
+        const size_t recordLength = uint8_t(dbf[10]) | uint8_t(dbf[11]) << 8;
+        dbf.replace(headerLength + 4 * recordLength + 1, 6, "Q9Q9Q9");  // record 5's POSTAL_COD
+        writeBytes(dir.file("fox_small.dbf"), dbf);
+        const std::string before = fileState(dir, "fox_small");
+        std::string err;
+        auto t = xb::Table::open(dir.file("fox_small"), err);
+        ASSERT_TRUE(t) << err;
+        ASSERT_TRUE(t->go(5));
+        ASSERT_TRUE(t->setText(t->fieldIndex(c.field), c.value)) << t->error();
+        const bool written = t->go(6);
+        EXPECT_EQ(written, !c.refused) << t->error();
+        if (c.refused) {
+            EXPECT_NE(t->error().find("tag POSTAL"), std::string::npos) << t->error();
+            EXPECT_NE(t->error().find("record 5"), std::string::npos) << t->error();
+            t.reset();
+            EXPECT_EQ(fileState(dir, "fox_small"), before);
+            continue;
+        }
+        // The tag keeps its one stale entry for record 5, nothing more.
+        std::vector<std::string> faults;
+        ASSERT_TRUE(t->index());
+        EXPECT_FALSE(t->index()->check(t->index()->findTag("POSTAL"), t->reader(), faults));
+        for (const std::string& f : faults) EXPECT_EQ(f.find("more than once"), std::string::npos) << f;
+        t.reset();
+        EXPECT_NE(fileState(dir, "fox_small"), before);
+    }
+}
+
 // ---- Pack is crash-safe: stopped at any step, the next open finds the old or the new table whole ----
 
 TEST(DbfPack, StoppedAtAnyStepTheNextOpenFindsAWholeTable) {
