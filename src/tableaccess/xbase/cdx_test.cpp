@@ -153,7 +153,7 @@ std::string upperCp1252(std::string s) {
 
 using Entries = std::vector<std::pair<std::string, uint32_t>>;
 
-// Character tags order accented letters with their base letter: ÎLE-PERROT comes before MONTRÉAL.
+// The peer fixtures' TOWN tag sorts accented letters with their base letter (ÎLE-PERROT before MONTRÉAL).
 std::string foldAccents(std::string s) {
     static const std::map<unsigned char, char> base{{0xC9, 'E'}, {0xC8, 'E'}, {0xCA, 'E'}, {0xCE, 'I'},
                                                     {0xC0, 'A'}, {0xC7, 'C'}, {0xD4, 'O'}, {0xDB, 'U'}};
