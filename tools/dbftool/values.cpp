@@ -9,6 +9,7 @@
 
 #include "tableaccess/xbase/fileio.h"
 #include "tableaccess/xbase/fpt.h"
+#include "tableaccess/xbase/numtext.h"
 
 namespace dbftool {
 namespace {
@@ -56,12 +57,13 @@ bool isDecimal(std::string_view s, std::string_view* intPart = nullptr, std::str
 }
 
 std::string shortestDouble(double v) {
-    char buf[64];
+    std::string text;
     for (int prec = 15; prec <= 17; ++prec) {
-        std::snprintf(buf, sizeof buf, "%.*g", prec, v);
-        if (std::strtod(buf, nullptr) == v) break;
+        text = xb::num::general(v, prec);
+        double back = 0;
+        if (xb::num::parseAll(text, back) && back == v) break;
     }
-    return buf;
+    return text;
 }
 
 bool parseDateText(std::string_view s, int& y, int& m, int& d) {
@@ -313,10 +315,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             std::string_view s = trimBlanks(text);
             double v = 0;
             if (!s.empty()) {
-                std::string str(s);
-                char* end = nullptr;
-                v = std::strtod(str.c_str(), &end);
-                if (end != str.c_str() + str.size() || !std::isfinite(v)) {
+                if (!xb::num::parseAll(s, v) || !std::isfinite(v)) {
                     error = quoted(text) + " is not a number";
                     return false;
                 }

@@ -1,5 +1,7 @@
 #include "tableaccess/xbase/cdx.h"
 
+#include "tableaccess/xbase/numtext.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -1594,9 +1596,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     auto show = [&](const char* key) {
         std::string s;
         if (t.expr && t.expr->type() != KeyType::Character && t.expr->type() != KeyType::Logical) {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%.17g", decodeNumericKey(key));
-            return std::string(buf);
+            return num::general(decodeNumericKey(key), 17);
         }
         s.assign(key, size_t(t.keyLen));
         while (!s.empty() && s.back() == ' ') s.pop_back();

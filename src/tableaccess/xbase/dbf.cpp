@@ -13,6 +13,7 @@
 #include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/fileio.h"
 #include "tableaccess/xbase/fpt.h"
+#include "tableaccess/xbase/numtext.h"
 
 namespace xb {
 namespace {
@@ -78,17 +79,15 @@ bool parseNumber(std::string_view text, double& value) {
             return false;
     }
     if (!digits) return false;
-    value = std::strtod(t.c_str(), nullptr);
-    return true;
+    return num::parseAll(t, value);
 }
 
 // Leading number of a text, as xBase reads numbers (garbage after the number is ignored, none gives 0).
 double leadingNumber(std::string_view text) {
     const std::string t = trim(text);
     if (t.empty()) return 0;
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    if (end == t.c_str() || !std::isfinite(v)) return 0;
+    double v = 0;
+    if (num::parsePrefix(t, v) == 0 || !std::isfinite(v)) return 0;
     return v;
 }
 
@@ -145,9 +144,9 @@ std::string upper(std::string_view s) {
 // Formats a number right-aligned in width with dec decimals; false when it does not fit.
 bool formatNumber(double v, int width, int dec, std::string& out) {
     if (!std::isfinite(v)) return false;
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%*.*f", width, dec, v);
-    std::string s = buf;
+    std::string s = num::fixed(v, dec);
+    if (s.empty()) return false;
+    if (static_cast<int>(s.size()) < width) s.insert(0, size_t(width) - s.size(), ' ');
     if (static_cast<int>(s.size()) > width) {
         // "-0.5" in N(3,1)... drop a leading zero before the point when that makes it fit
         const auto zero = s.find("0.");
@@ -1308,7 +1307,8 @@ double Table::getDouble(int field) {
             return getLogical(field) ? 1 : 0;
         case 'D': {
             const std::string d = getDate(field);
-            return d.empty() ? 0 : std::strtod(d.c_str(), nullptr);
+            double v = 0;
+            return d.empty() || !num::parseAll(d, v) ? 0 : v;
         }
         default:
             return leadingNumber(getText(field));
@@ -1511,16 +1511,12 @@ bool Table::setDouble(int field, double value) {
     if (f.type == 'N' || f.type == 'F') {
         std::string s;
         if (!formatNumber(value, f.length, f.decimals, s)) {
-            char b[64];
-            std::snprintf(b, sizeof b, "%.*f", f.decimals, value);
-            return fail(path_ + ": field " + f.name + ": " + b + " does not fit a numeric field of " +
+            return fail(path_ + ": field " + f.name + ": " + num::fixed(value, f.decimals) + " does not fit a numeric field of " +
                         std::to_string(f.length) + " with " + std::to_string(f.decimals) + " decimals");
         }
         return setText(field, s);
     }
-    char b[64];
-    std::snprintf(b, sizeof b, "%.15g", value);
-    return setText(field, b);
+    return setText(field, num::general(value, 15));
 }
 
 bool Table::setLogical(int field, bool value) {

@@ -1,5 +1,7 @@
 #include "tableaccess/xbase/keyexpr.h"
 
+#include "tableaccess/xbase/numtext.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -25,8 +27,9 @@ double parseNumberBytes(const uint8_t* p, size_t n) {
         buf[len++] = c;
     }
     if (len == 0) return 0.0;
-    buf[len] = '\0';
-    return std::strtod(buf, nullptr);
+    double v = 0;
+    num::parsePrefix({buf, len}, v);
+    return v;
 }
 
 std::string upperName(std::string_view s) {
@@ -248,22 +251,18 @@ struct Str : ExprNode {
     }
     void text(const uint8_t* r, char* out) const override {
         double v = arg->number(r);
-        char buf[400];
-        int n = -1;
         for (int dec = decimals; dec >= 0; --dec) {
             // Round half away from zero as xBase does, not to even.
             double scale = std::pow(10.0, dec);
             double rounded = std::round(v * scale) / scale;
-            n = std::snprintf(buf, sizeof buf, "%.*f", dec, rounded);
-            if (n >= 0 && n <= width) break;
-            n = -1;
+            const std::string text = num::fixed(rounded, dec);
+            if (!text.empty() && int(text.size()) <= width) {
+                std::memset(out, ' ', size_t(width) - text.size());
+                std::memcpy(out + (size_t(width) - text.size()), text.data(), text.size());
+                return;
+            }
         }
-        if (n < 0) {
-            std::memset(out, '*', size_t(width));
-            return;
-        }
-        std::memset(out, ' ', size_t(width - n));
-        std::memcpy(out + (width - n), buf, size_t(n));
+        std::memset(out, '*', size_t(width));
     }
 };
 
@@ -484,11 +483,10 @@ struct Parser {
             return std::make_unique<TextLiteral>(std::move(v));
         }
         if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-') {
-            char* endp = nullptr;
-            std::string rest(s.substr(pos));
-            double v = std::strtod(rest.c_str(), &endp);
-            if (endp == rest.c_str()) return fail("unexpected \"" + std::string(1, c) + "\""), nullptr;
-            pos += size_t(endp - rest.c_str());
+            double v = 0;
+            const size_t used = num::parsePrefix(s.substr(pos), v);
+            if (used == 0) return fail("unexpected \"" + std::string(1, c) + "\""), nullptr;
+            pos += used;
             return std::make_unique<NumLiteral>(v);
         }
         std::string name = upperName(identifier());
@@ -613,9 +611,8 @@ bool KeyExpr::keyFromText(std::string_view text, std::string& key) const {
         case KeyType::Numeric: {
             std::string t = trimmed();
             if (t.empty()) return false;
-            char* end = nullptr;
-            double v = std::strtod(t.c_str(), &end);
-            if (*end != '\0') return false;
+            double v = 0;
+            if (!num::parseAll(t, v)) return false;
             key.resize(8);
             encodeNumericKey(v, key.data());
             return true;
