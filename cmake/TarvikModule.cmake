@@ -3,7 +3,8 @@
 # One library per source folder: every *.cpp of the folder except *_test.cpp goes into the library;
 # every *_test.cpp goes into <target>_tests, a GoogleTest program registered with ctest. Tests of Qt
 # folders get the shared test main (a QApplication on the offscreen platform and the scripted prompt);
-# NO_QT_TESTS gives plain GoogleTest's main instead.
+# NO_QT_TESTS gives plain GoogleTest's main instead. Each test carries the label <target>, so that
+# `ctest -L xbase` runs one folder's tests.
 function(tarvik_module)
   cmake_parse_arguments(M "NO_QT_TESTS" "NAME" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB _all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
@@ -43,6 +44,6 @@ function(tarvik_module)
       TARVIK_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
     gtest_discover_tests(${M_NAME}_tests
       DISCOVERY_MODE PRE_TEST
-      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600 LABELS ${M_NAME})
   endif()
 endfunction()
