@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "pages/choicegroups.h"
 #include "store/datafolder.h"
@@ -302,6 +303,65 @@ TEST(CheckBidComplete, TheCreditCardAndResellerQuestionsNeedAnAnswer) {
 
     w.chbResellerNo->setChecked(true);
     EXPECT_TRUE(w.check());
+}
+
+// The list of problems names every failing check once, in the order of the sequence, with the page that
+// holds it, while the page in front and the focus stay where they were.
+TEST(ListBidProblems, EveryFailingCheckInOrderWithoutMovingPageOrFocus) {
+    struct Case {
+        const char* what;
+        std::function<void(BidWindow&)> spoil;
+        std::vector<std::pair<int, QString>> expected;  // page, message
+    };
+    const QString noCredit = QStringLiteral("Select 'Yes' or 'No' for 'Credit Card Eligibility Requested'");
+    const QString noReseller = QStringLiteral("Select 'Yes' or 'No' for 'Reseller of VYN Services'");
+    const std::vector<Case> cases = {
+        {"complete", [](BidWindow&) {}, {}},
+        {"no ID and a bad code",
+         [](BidWindow& w) {
+             w.ebxLocalBidID->clear();
+             w.ShipmentGrid->setCell(5, 1, QStringLiteral("ZZZ 999"));
+         },
+         {{0, QStringLiteral("No Bid ID assigned yet.")},
+          {5, QStringLiteral("Invalid Postal Code(s) found: \r\nShip. #1 ZZZ 999")}}},
+        {"volumes and three fields",
+         [](BidWindow& w) {
+             w.volume(Express, QString(), QString());
+             w.ebxBusiness->clear();
+             w.rgStrategy->setItemIndex(-1);
+             w.rgBillWeight->setItemIndex(-1);
+         },
+         {{2, volumeFault(QStringLiteral("Express"))},
+          {1, QStringLiteral("'% Business' must be entered.")},
+          {3, QStringLiteral("No 'Strategy' selected.")},
+          {4, QStringLiteral("Nothing selected for 'Entered Billable Weights reflect?'")}}},
+        {"both questions",
+         [](BidWindow& w) {
+             w.chbValueNo->setChecked(false);
+             w.chbResellerYes->setChecked(false);
+         },
+         {{1, noCredit}, {1, noReseller}}},
+    };
+    for (const Case& c : cases) {
+        BidWindow w;
+        w.fillComplete();
+        c.spoil(w);
+        w.tabs->setCurrentIndex(4);
+        w.ebxLocalBidID->setFocus();
+        QWidget* focus = w.focus();
+        const std::vector<BidProblem> problems = ListBidProblems(w.state, &w.window);
+        std::vector<std::pair<int, QString>> got;
+        for (const BidProblem& p : problems) got.emplace_back(p.page, p.message);
+        EXPECT_EQ(got, c.expected) << c.what;
+        EXPECT_EQ(w.page(), 4) << c.what;
+        EXPECT_EQ(w.focus(), focus) << c.what;
+        // The first problem is the one the check before submission reports.
+        QString message;
+        EXPECT_EQ(CheckBidComplete(w.state, &w.window, message), c.expected.empty()) << c.what;
+        if (!c.expected.empty()) {
+            EXPECT_EQ(message, c.expected.front().second) << c.what;
+        }
+    }
 }
 
 // The picker lists the multi-piece Ground record as "Ground"; its description "Ground Multi" makes a
