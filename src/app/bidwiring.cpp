@@ -17,6 +17,7 @@
 #include "store/bidtables.h"
 #include "store/lifecycle.h"
 #include "store/storebid.h"
+#include "submit/printstatus.h"
 #include "submit/submission.h"
 
 namespace tarvik {
@@ -85,6 +86,11 @@ void wireBidStore(TMainForm& form) {
         QObject::connect(button, &QPushButton::clicked, &form, submit);
     QObject::connect(form.mnuViewStatus, &QAction::triggered, &form, [submission] { submission->mnuViewStatusClick(); });
     QObject::connect(form.mnuFTPSetup, &QAction::triggered, &form, [submission] { submission->mnuFTPSetupClick(); });
+
+    // The summary of the bid on screen, printed or saved as PDF.
+    QObject::connect(form.mnuPrintStatus, &QAction::triggered, &form, [window] {
+        if (window) mnuPrintStatusClick(window->state(), window);
+    });
 }
 
 }  // namespace tarvik

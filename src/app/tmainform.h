@@ -71,7 +71,7 @@ class TMainForm : public QMainWindow {
     QAction* mnuSubmit = nullptr;
     QAction* mnuViewStatus = nullptr;
     QAction* mnuUpdateStatus = nullptr;   // no action
-    QAction* mnuPrintStatus = nullptr;    // no action
+    QAction* mnuPrintStatus = nullptr;    // the bid summary, printed or saved as PDF (submit/printstatus.h)
     QAction* mnuSalesRefTable = nullptr;  // the table editor on AELookup, then the pickers refilled
     QAction* mnuFTPSetup = nullptr;
 
