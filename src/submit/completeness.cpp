@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHash>
 #include <QLineEdit>
+#include <QPair>
 #include <QTabWidget>
 #include <QWidget>
 #include <functional>
@@ -131,11 +133,24 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         return v;
     };
 
-    // First pass: every shipment line's service must carry volume on its row.
+    // First pass: every shipment line's service must carry volume on its row. A line's outcome depends
+    // only on its service and on whether it is of one piece, so a line like one already passed passes
+    // the same way without walking the table again.
+    struct Passed {
+        int row;
+        QString description;
+    };
+    QHash<QPair<QString, bool>, Passed> passed;
     QString lastDescription;
     for (int r = 1; r < shipments->rowCount(); ++r) {
         if (lineIsEmpty(*shipments, r)) continue;
         const QString s = shipments->cell(1, r);
+        const QPair<QString, bool> kind(s, TextToWhole(shipments->cell(2, r)) == 1);
+        if (const auto it = passed.constFind(kind); it != passed.constEnd()) {
+            lastDescription = it->description;
+            setUsed(it->row, true);
+            continue;
+        }
         if (!ta::LocateByField(services, QStringLiteral("service"), false, s)) {
             message = QStringLiteral("You have entered shipment data for an UNKNOWN service (") + s +
                       QStringLiteral(")!");
@@ -148,12 +163,12 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         // A one-piece line of a "Multi" service counts on the single-piece service that follows it.
         const bool singlePiece =
             !multiOnly &&
-            ta::CopyRight(field(services, "service_d").trimmed(), 5) == QLatin1String("Multi") &&
-            TextToWhole(shipments->cell(2, r)) == 1;
+            ta::CopyRight(field(services, "service_d").trimmed(), 5) == QLatin1String("Multi") && kind.second;
 
         // Walk the table, counting grid rows as the Services page lays them out.
         bool matched = false;
         bool carries = false;
+        int matchedRow = -1;
         int k = 0;
         for (bool more = ta::d4top(services) == 0; more; more = ta::d4skip(services, 1) == 0) {
             const bool hasRow = takesGridRow(services);
@@ -175,6 +190,7 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
                 }
                 carries = row >= 0 && rowVolume(row, true) != 0;
                 setUsed(row, carries);
+                matchedRow = row;
                 break;
             }
             if (hasRow) ++k;
@@ -185,6 +201,7 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
             ta::d4close(services);
             return false;
         }
+        passed.insert(kind, {matchedRow, lastDescription});
     }
 
     // Second pass: every service row with Bidding On volume must be used by a shipment line.

@@ -395,6 +395,35 @@ TEST(CheckServiceVolumes, AOnePieceMultiLineCountsOnTheSinglePieceRow) {
     EXPECT_EQ(w.message, volumeFault(QStringLiteral("Ground Multi")));
 }
 
+// Many lines of one service: each line counts on the row its piece count chooses, however many lines of
+// the same kind came before it.
+TEST(CheckServiceVolumes, RepeatedLinesOfAServiceEachCountOnTheRowTheirPiecesChoose) {
+    struct Case {
+        const char* what;
+        std::vector<int> pieces;  // Ground lines 1, 2, ...
+        bool multiVolume;         // Bidding On on Ground Multi
+        bool singleVolume;        // Bidding On on Ground Single
+        QString fault;            // empty: passes
+    };
+    const std::vector<Case> cases = {
+        {"one-piece lines, then a two-piece one", {1, 1, 1, 2}, false, true, volumeFault("Ground Multi")},
+        {"two-piece lines, then a one-piece one", {2, 3, 2, 1}, true, false, volumeFault("Ground Single")},
+        {"both kinds, both rows", {1, 2, 1, 2}, true, true, QString()},
+        {"one-piece lines only, both rows", {1, 1, 1}, true, true, shipmentFault("Ground Multi")},
+    };
+    for (const Case& c : cases) {
+        BidWindow w;
+        for (size_t i = 0; i < c.pieces.size(); ++i)
+            w.line(int(i) + 1, QStringLiteral("Ground"), c.pieces[i]);
+        w.volume(GroundMulti, QString(), c.multiVolume ? QStringLiteral("50") : QString());
+        w.volume(GroundSingle, QString(), c.singleVolume ? QStringLiteral("50") : QString());
+        EXPECT_EQ(w.volumesCheck(), c.fault.isEmpty()) << c.what;
+        if (!c.fault.isEmpty()) {
+            EXPECT_EQ(w.message, c.fault) << c.what;
+        }
+    }
+}
+
 TEST(CheckServiceVolumes, OtherVolumeServesTheLinesAndIsNotAskedForLines) {
     BidWindow w;
     w.line(1, QStringLiteral("Express"), 2);
