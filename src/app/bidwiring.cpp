@@ -48,9 +48,7 @@ void wireBidStore(TMainForm& form) {
             if (window && window->newBid) window->newBid();
         });
     });
-    form.storeBid = [window] {
-        if (window) StoreBid(window, window->state());
-    };
+    form.storeBid = [window] { return window && StoreBid(window, window->state()); };
     form.newBid = [window] {
         if (window) NewBid(window, window->state());
     };
@@ -73,9 +71,7 @@ void wireBidStore(TMainForm& form) {
     // Submission stores the bid and clears the window through the store's operations.
     auto submission = std::make_shared<Submission>(form.state(), &form);
     SubmitHooks submitHooks;
-    submitHooks.StoreBid = [window] {
-        if (window) StoreBid(window, window->state());
-    };
+    submitHooks.StoreBid = [window] { return window && StoreBid(window, window->state()); };
     submitHooks.ClearBidWindow = [window] {
         if (window) ClearBidWindow(window, window->state());
     };

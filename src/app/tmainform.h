@@ -77,8 +77,9 @@ class TMainForm : public QMainWindow {
 
     // Starts a new bid: "&New Bid", "&New" and Yes to "Create new Bid?" after an account executive is chosen.
     std::function<void()> newBid;
-    // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes.
-    std::function<void()> storeBid;
+    // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes. True when the
+    // bid was stored; false keeps the window open with the bid.
+    std::function<bool()> storeBid;
     // Run when the page becomes the active page (the pages' own handlers unless replaced).
     std::function<void()> tbsServicesShow;
     std::function<void()> tbsCubeAnalysisShow;

@@ -46,9 +46,10 @@ BidPages BidPages::of(QWidget* window) {
     return p;
 }
 
-void forEachServiceRow(const MainState& state, const std::function<void(int row, const QString& stem)>& visit) {
+bool forEachServiceRow(const MainState& state,
+                       const std::function<void(int row, const QString& stem)>& visit) {
     const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
-    if (services <= 0) return;
+    if (services <= 0) return false;
     int row = 0;
     if (ta::d4top(services) == 0) {
         do {
@@ -65,6 +66,7 @@ void forEachServiceRow(const MainState& state, const std::function<void(int row,
         } while (ta::d4skip(services, 1) == 0);
     }
     ta::d4close(services);
+    return true;
 }
 
 namespace {

@@ -55,8 +55,9 @@ struct BidPages {
 // Walks the Services table as IncentiveGrid was laid out and calls visit with the grid row and the
 // `dbf_field` stem of every service record. A record without a description takes no row, a heading
 // record (its description starts with "-") takes a row but has no volumes, and a record without a stem
-// takes no row. Nothing is visited when Services cannot be opened.
-void forEachServiceRow(const MainState& state, const std::function<void(int row, const QString& stem)>& visit);
+// takes no row. Nothing is visited, and the result is false, when Services cannot be opened.
+bool forEachServiceRow(const MainState& state,
+                       const std::function<void(int row, const QString& stem)>& visit);
 
 // ---- Progress window ----
 // Makes and shows the small window "caption" / "text" over owner and lets it paint; the window goes away

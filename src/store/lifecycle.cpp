@@ -81,10 +81,18 @@ bool AskSaveBid(QWidget* mainWindow, MainState& state, SaveQuestion form) {
                            ? messageBox(text, QStringLiteral("File Write"), PromptIcon::Question, Yes | No | Cancel)
                            : messageDlg(text, DialogKind::Confirmation, Yes | No | Cancel);
     if (answer == Yes) {
-        StoreBid(mainWindow, state);
-        return true;
+        if (StoreBid(mainWindow, state)) return true;
+        // The bid on screen is the only complete copy: the flow stops and the window keeps it.
+        ReportBidNotStored(localBidId(mainWindow));
+        return false;
     }
     return answer == No;
+}
+
+void ReportBidNotStored(const QString& id) {
+    messageBox(
+        QStringLiteral("Bid %1 was not stored. It stays on screen; nothing else was done.").arg(id.trimmed()),
+        QStringLiteral("File Write"), PromptIcon::Error, Ok);
 }
 
 // ---- Bid IDs ----
