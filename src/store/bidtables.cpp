@@ -1,6 +1,8 @@
 #include "store/bidtables.h"
 
+#include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <algorithm>
 #include <cstring>
 
@@ -32,6 +34,17 @@ const QStringList& competitorSourceWords() {
     static const QStringList w = {QStringLiteral("Manifest"), QStringLiteral("Visual"), QStringLiteral("Verbal"),
                                   QStringLiteral("Estimate")};
     return w;
+}
+
+QString bidControlText(QWidget* window, const char* name) {
+    if (auto* e = bidControl<QLineEdit>(window, name)) return e->text();
+    if (auto* c = bidControl<QComboBox>(window, name)) return c->currentText();
+    return {};
+}
+
+QString bidSelectedItem(QWidget* window, const char* name) {
+    auto* c = bidControl<QComboBox>(window, name);
+    return c && c->currentIndex() >= 0 ? c->itemText(c->currentIndex()) : QString();
 }
 
 BidPages BidPages::of(QWidget* window) {

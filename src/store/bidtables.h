@@ -40,6 +40,11 @@ T* bidControl(QWidget* window, const char* name) {
     return window ? window->findChild<T*>(QLatin1String(name)) : nullptr;
 }
 
+// The text of the line edit or combo box of that name under window; empty when there is none.
+QString bidControlText(QWidget* window, const char* name);
+// The text of the selected item of the combo box of that name; empty when none is selected.
+QString bidSelectedItem(QWidget* window, const char* name);
+
 // The six pages of the main window (any of them nullptr when the window has none).
 struct BidPages {
     MainPage* main = nullptr;

@@ -20,15 +20,12 @@ namespace tarvik {
 namespace {
 
 QString text(QWidget* w, const char* name) {
-    if (auto* e = bidControl<QLineEdit>(w, name)) return e->text();
-    if (auto* c = bidControl<QComboBox>(w, name)) return c->currentText();
-    return {};
+    return bidControlText(w, name);
 }
 
 // The text of the selected list item; empty when none is selected.
 QString selectedItem(QWidget* w, const char* name) {
-    auto* c = bidControl<QComboBox>(w, name);
-    return c && c->currentIndex() >= 0 ? c->itemText(c->currentIndex()) : QString();
+    return bidSelectedItem(w, name);
 }
 
 // The writes of one store into one table. Each failed call has been reported by the table layer; the

@@ -22,17 +22,6 @@ namespace tarvik {
 
 namespace {
 
-QString text(QWidget* w, const char* name) {
-    if (auto* e = bidControl<QLineEdit>(w, name)) return e->text();
-    if (auto* c = bidControl<QComboBox>(w, name)) return c->currentText();
-    return {};
-}
-
-QString selectedItem(QWidget* w, const char* name) {
-    auto* c = bidControl<QComboBox>(w, name);
-    return c && c->currentIndex() >= 0 ? c->itemText(c->currentIndex()) : QString();
-}
-
 QString yesNo(QWidget* w, const char* name) {
     auto* b = bidControl<QCheckBox>(w, name);
     return b && b->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No");
@@ -67,37 +56,37 @@ bool shownControl(QWidget* w) {
 // The Main page: the bid's identity, the account executive and the sales team.
 SummarySection mainSection(QWidget* w) {
     return {QStringLiteral("Bid and account executive"),
-            {{QStringLiteral("Local Bid ID"), text(w, "ebxLocalBidID")},
-             {QStringLiteral("Local Status"), text(w, "ebxLocalStatus")},
-             {QStringLiteral("Submit Date"), text(w, "ebxSubmitDate")},
+            {{QStringLiteral("Local Bid ID"), bidControlText(w, "ebxLocalBidID")},
+             {QStringLiteral("Local Status"), bidControlText(w, "ebxLocalStatus")},
+             {QStringLiteral("Submit Date"), bidControlText(w, "ebxSubmitDate")},
              {QStringLiteral("Portfolio Bid?"), yesNo(w, "chkPortfolio")},
-             {QStringLiteral("Account Executive"), selectedItem(w, "cbxAccountName")},
-             {QStringLiteral("SSA"), text(w, "cbxSSA")},
-             {QStringLiteral("SSA EMail ID"), text(w, "ebxSSAEmail")},
-             {QStringLiteral("ASM"), text(w, "cbxASM")},
-             {QStringLiteral("District"), text(w, "cbxDistrict")},
-             {QStringLiteral("EMail ID"), text(w, "ebxRACFID")}}};
+             {QStringLiteral("Account Executive"), bidSelectedItem(w, "cbxAccountName")},
+             {QStringLiteral("SSA"), bidControlText(w, "cbxSSA")},
+             {QStringLiteral("SSA EMail ID"), bidControlText(w, "ebxSSAEmail")},
+             {QStringLiteral("ASM"), bidControlText(w, "cbxASM")},
+             {QStringLiteral("District"), bidControlText(w, "cbxDistrict")},
+             {QStringLiteral("EMail ID"), bidControlText(w, "ebxRACFID")}}};
 }
 
 SummarySection shipperSection(QWidget* w) {
     SummarySection s{QStringLiteral("Company and shipper profile"),
-                     {{QStringLiteral("Company Name"), text(w, "ebxCompanyName1")},
-                      {QStringLiteral("Shipper #"), text(w, "ebxShipper")},
-                      {QStringLiteral("Address"), text(w, "ebxAddress")},
-                      {QStringLiteral("City"), text(w, "ebxCity")},
-                      {QStringLiteral("Province"), text(w, "ebxProv")},
-                      {QStringLiteral("Postal Code"), text(w, "ebxPostalCode")}}};
+                     {{QStringLiteral("Company Name"), bidControlText(w, "ebxCompanyName1")},
+                      {QStringLiteral("Shipper #"), bidControlText(w, "ebxShipper")},
+                      {QStringLiteral("Address"), bidControlText(w, "ebxAddress")},
+                      {QStringLiteral("City"), bidControlText(w, "ebxCity")},
+                      {QStringLiteral("Province"), bidControlText(w, "ebxProv")},
+                      {QStringLiteral("Postal Code"), bidControlText(w, "ebxPostalCode")}}};
     if (shownControl(bidControl<QCheckBox>(w, "chbMOB")))
         s.fields.push_back({QStringLiteral("MOB"), yesNo(w, "chbMOB")});
-    s.fields.push_back({QStringLiteral("% Business"), text(w, "ebxBusiness")});
-    s.fields.push_back({QStringLiteral("Commodity"), text(w, "ebxCommodity")});
-    s.fields.push_back({QStringLiteral("Industry"), selectedItem(w, "cbxIndustry")});
+    s.fields.push_back({QStringLiteral("% Business"), bidControlText(w, "ebxBusiness")});
+    s.fields.push_back({QStringLiteral("Commodity"), bidControlText(w, "ebxCommodity")});
+    s.fields.push_back({QStringLiteral("Industry"), bidSelectedItem(w, "cbxIndustry")});
     s.fields.push_back(
         {QStringLiteral("Reseller of VYN Services?"), answer(w, "chbResellerYes", "chbResellerNo")});
     s.fields.push_back(
         {QStringLiteral("Credit Card Eligibility Requested?"), answer(w, "chbValueYes", "chbValueNo")});
     s.fields.push_back({QStringLiteral("% of U.S. Business that has Value for Duty under $200"),
-                        text(w, "ebxValueDutyPct")});
+                        bidControlText(w, "ebxValueDutyPct")});
     return s;
 }
 
@@ -121,15 +110,16 @@ SummarySection profileSection(QWidget* w) {
     if (shownControl(broker))
         s.fields.push_back({QStringLiteral("Customer using VYN Brokerage?"), yesNo(w, "chbBroker")});
     else
-        s.fields.push_back({QStringLiteral("Brokerage Customer using"), selectedItem(w, "cbxBrokerage")});
-    s.fields.push_back({QStringLiteral("Primary Ship Method"), selectedItem(w, "cbxPLDTypes")});
-    s.fields.push_back({QStringLiteral("Associated company?"), text(w, "ebxAssociated")});
-    s.fields.push_back({QStringLiteral("Source of competitor rates"), selectedItem(w, "cbxCustSource")});
-    s.fields.push_back({QStringLiteral("Distribution information source"), selectedItem(w, "cbxSourceDist")});
+        s.fields.push_back({QStringLiteral("Brokerage Customer using"), bidSelectedItem(w, "cbxBrokerage")});
+    s.fields.push_back({QStringLiteral("Primary Ship Method"), bidSelectedItem(w, "cbxPLDTypes")});
+    s.fields.push_back({QStringLiteral("Associated company?"), bidControlText(w, "ebxAssociated")});
+    s.fields.push_back({QStringLiteral("Source of competitor rates"), bidSelectedItem(w, "cbxCustSource")});
+    s.fields.push_back(
+        {QStringLiteral("Distribution information source"), bidSelectedItem(w, "cbxSourceDist")});
     QString strategy = radioText(w, "rgStrategy");
     auto* g = bidControl<RadioGroup>(w, "rgStrategy");
-    if (g && g->itemIndex() == 0 && !text(w, "ebxBeatPercent").isEmpty())
-        strategy += QStringLiteral(" by %1%").arg(text(w, "ebxBeatPercent"));
+    if (g && g->itemIndex() == 0 && !bidControlText(w, "ebxBeatPercent").isEmpty())
+        strategy += QStringLiteral(" by %1%").arg(bidControlText(w, "ebxBeatPercent"));
     s.fields.push_back({QStringLiteral("Strategy"), strategy});
     return s;
 }
@@ -226,10 +216,10 @@ ShipmentDigest DigestShipmentLines(int lastLine,
 BidSummary GatherBidSummary(MainState& state, QWidget* mainWindow) {
     BidSummary s;
     s.printedAt = Clock::current().now();
-    s.bidId = text(mainWindow, "ebxLocalBidID");
-    s.status = text(mainWindow, "ebxLocalStatus");
-    s.submitDate = text(mainWindow, "ebxSubmitDate");
-    s.company = text(mainWindow, "ebxCompanyName1");
+    s.bidId = bidControlText(mainWindow, "ebxLocalBidID");
+    s.status = bidControlText(mainWindow, "ebxLocalStatus");
+    s.submitDate = bidControlText(mainWindow, "ebxSubmitDate");
+    s.company = bidControlText(mainWindow, "ebxCompanyName1");
     s.sections = {mainSection(mainWindow), shipperSection(mainWindow), profileSection(mainWindow)};
     if (auto* m = bidControl<QPlainTextEdit>(mainWindow, "mmoSalesStrategy"))
         s.salesStrategy = m->toPlainText();
