@@ -319,10 +319,12 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery())
+    if (FormCloseQuery()) {
         event->accept();
-    else
+        if (closed) closed();
+    } else {
         event->ignore();
+    }
 }
 
 }  // namespace tarvik

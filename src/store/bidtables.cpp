@@ -36,6 +36,20 @@ const QStringList& competitorSourceWords() {
     return w;
 }
 
+namespace {
+BidStoreEvents& storeEvents() {
+    static BidStoreEvents e;
+    return e;
+}
+}  // namespace
+
+void setBidStoreEvents(BidStoreEvents events) {
+    storeEvents() = std::move(events);
+}
+const BidStoreEvents& bidStoreEvents() {
+    return storeEvents();
+}
+
 QString bidControlText(QWidget* window, const char* name) {
     if (auto* e = bidControl<QLineEdit>(window, name)) return e->text();
     if (auto* c = bidControl<QComboBox>(window, name)) return c->currentText();

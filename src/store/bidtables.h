@@ -73,6 +73,19 @@ using ProgressWindowFactory =
 void setProgressWindowFactory(ProgressWindowFactory factory);
 std::unique_ptr<QObject> showProgressWindow(QWidget* owner, const QString& caption, const QString& text);
 
+// ---- What happens to bids ----
+// Told of every store (before it begins and after it ends, with whether the bid was stored whole), of
+// every bid deleted and of every bid cleared from a window. The application installs the recovery copy's
+// watcher here; without one nothing is told.
+struct BidStoreEvents {
+    std::function<void(QWidget* window, const QString& id)> beforeStore;
+    std::function<void(QWidget* window, const QString& id, bool stored)> afterStore;
+    std::function<void(const QString& id)> deleted;
+    std::function<void(QWidget* window, const QString& id)> cleared;
+};
+void setBidStoreEvents(BidStoreEvents events);
+const BidStoreEvents& bidStoreEvents();
+
 // ---- Finding a bid's records ----
 // The records of an open table whose `field`, trimmed, equals value, trimmed, in table order, deleted
 // records included: what a chain of LocateByField calls (from the top, then from the next record) finds.

@@ -181,6 +181,7 @@ void ClearGrid(QWidget* mainWindow, StringGrid* grid) {
 
 void ClearBidWindow(QWidget* mainWindow, MainState& state) {
     if (!mainWindow) return;
+    const QString id = localBidId(mainWindow);
     state.FLoading = true;
     for (QWidget* w : mainWindow->findChildren<QWidget*>()) {
         if (auto* grid = qobject_cast<StringGrid*>(w)) {
@@ -208,6 +209,7 @@ void ClearBidWindow(QWidget* mainWindow, MainState& state) {
     }
     ApplyBidDefaults(mainWindow);
     state.FLoading = false;
+    if (!id.isEmpty() && bidStoreEvents().cleared) bidStoreEvents().cleared(mainWindow, id);
 }
 
 // ---- Flows ----
@@ -274,6 +276,7 @@ void DeleteBidRecords(int bidsTable, const MainState& state) {
     const QString id = ta::fetch(bidsTable, QStringLiteral("local_bid"));
     ta::d4delete(bidsTable);
     ta::d4pack(bidsTable);
+    if (bidStoreEvents().deleted) bidStoreEvents().deleted(id.trimmed());
     const QString tailPath = state.tablePath(QStringLiteral("BidTail"));
     const int tail = ta::mOpen(state.DataContext, tailPath);
     if (tail <= 0) return;

@@ -269,9 +269,10 @@ QString StoredPostalCode(const QString& text) {
     return code.left(3).trimmed() + code.right(3).trimmed();
 }
 
-bool StoreBid(QWidget* mainWindow, MainState& state) {
-    const QString id = text(mainWindow, "ebxLocalBidID");
-    if (id.trimmed().isEmpty()) return true;
+namespace {
+
+// The bid's header and lines into the tables; true when every write went through.
+bool storeBidTables(QWidget* mainWindow, MainState& state, const QString& id) {
     const std::unique_ptr<QObject> progress = showProgressWindow(
         mainWindow, QStringLiteral("File Write"), QStringLiteral("Storing Bid Information..."));
 
@@ -301,6 +302,18 @@ bool StoreBid(QWidget* mainWindow, MainState& state) {
     }
     out.check(ta::d4close(bids));
     return ready && out.ok && linesStored;
+}
+
+}  // namespace
+
+bool StoreBid(QWidget* mainWindow, MainState& state) {
+    const QString id = text(mainWindow, "ebxLocalBidID");
+    if (id.trimmed().isEmpty()) return true;
+    const BidStoreEvents& events = bidStoreEvents();
+    if (events.beforeStore) events.beforeStore(mainWindow, id);
+    const bool stored = storeBidTables(mainWindow, state, id);
+    if (events.afterStore) events.afterStore(mainWindow, id, stored);
+    return stored;
 }
 
 }  // namespace tarvik
