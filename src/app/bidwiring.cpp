@@ -16,6 +16,7 @@
 #include "pages/shipperprofilepage.h"
 #include "store/bidtables.h"
 #include "store/lifecycle.h"
+#include "store/recovery.h"
 #include "store/storebid.h"
 #include "submit/printstatus.h"
 #include "submit/submission.h"
@@ -82,6 +83,27 @@ void wireBidStore(TMainForm& form) {
         QObject::connect(button, &QPushButton::clicked, &form, submit);
     QObject::connect(form.mnuViewStatus, &QAction::triggered, &form, [submission] { submission->mnuViewStatusClick(); });
     QObject::connect(form.mnuFTPSetup, &QAction::triggered, &form, [submission] { submission->mnuFTPSetupClick(); });
+
+    // The recovery copy of the bid on screen follows its changes and what happens to the bid.
+    form.recovery = new BidRecovery(form.state(), &form, &form);
+    const QPointer<BidRecovery> recovery(form.recovery);
+    BidStoreEvents events;
+    events.beforeStore = [recovery](QWidget* w, const QString& id) {
+        if (recovery && w == recovery->parent()) recovery->beforeStore(id);
+    };
+    events.afterStore = [recovery](QWidget* w, const QString& id, bool stored) {
+        if (recovery && w == recovery->parent()) recovery->afterStore(id, stored);
+    };
+    events.deleted = [recovery](const QString& id) {
+        if (recovery) recovery->bidDeleted(id);
+    };
+    events.cleared = [recovery](QWidget* w, const QString& id) {
+        if (recovery && w == recovery->parent()) recovery->bidCleared(id);
+    };
+    setBidStoreEvents(std::move(events));
+    form.closed = [recovery] {
+        if (recovery) recovery->windowClosed();
+    };
 
     // The summary of the bid on screen, printed or saved as PDF.
     QObject::connect(form.mnuPrintStatus, &QAction::triggered, &form, [window] {

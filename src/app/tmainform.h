@@ -18,6 +18,7 @@ class QTabWidget;
 namespace tarvik {
 
 class BidProfilePage;
+class BidRecovery;
 class CubePage;
 class MainPage;
 class ServicesPage;
@@ -80,6 +81,10 @@ class TMainForm : public QMainWindow {
     // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes. True when the
     // bid was stored; false keeps the window open with the bid.
     std::function<bool()> storeBid;
+    // Run when the window has agreed to close (the closing questions answered so that it may).
+    std::function<void()> closed;
+    // The recovery copy of the bid on screen (store/recovery.h), made by wireBidStore; owned by the window.
+    BidRecovery* recovery = nullptr;
     // Run when the page becomes the active page (the pages' own handlers unless replaced).
     std::function<void()> tbsServicesShow;
     std::function<void()> tbsCubeAnalysisShow;
