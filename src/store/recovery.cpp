@@ -718,6 +718,9 @@ bool BidRecovery::offerRestore() {
         RecoverySnapshot snapshot;
     };
     std::vector<Found> found;
+    // A file a write was cut short in is no copy at all.
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.new~")}, QDir::Files))
+        QFile::remove(folder + QLatin1Char('/') + name);
     for (const QString& name : QDir(folder).entryList({QStringLiteral("*.rcv")}, QDir::Files)) {
         const QString path = folder + QLatin1Char('/') + name;
         QFile file(path);
