@@ -593,8 +593,7 @@ BidRecovery::BidRecovery(MainState& state, QWidget* mainWindow, QObject* parent)
 }
 
 BidRecovery::~BidRecovery() {
-    writer_->failed = nullptr;
-    writer_.reset();  // waits for what was asked
+    writer_.reset();  // waits for what was asked; a failure it reports now is dropped with this object
 }
 
 void BidRecovery::setIdleInterval(int milliseconds) {

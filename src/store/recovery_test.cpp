@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include "store/bidwindow_test.h"
@@ -231,6 +232,7 @@ TEST_F(RecoveryTest, RestoringGivesTheWindowBackExactlyAndStoresNothing) {
     EXPECT_FALSE(state_.FLoading);
     EXPECT_EQ(test::recordCount(bidsPath()), 0);
     EXPECT_EQ(test::recordCount(tailPath()), 0);
+    recovery_->flush();
     EXPECT_TRUE(recoverFiles().isEmpty()) << "restoring writes no copy of its own";
 }
 
@@ -376,6 +378,33 @@ TEST_F(RecoveryTest, StoringDeletingClearingAndClosingRemoveTheCopyAndAFailedSto
         QFile::remove(copy(id));
         QFile::remove(kept);
     }
+}
+
+// A copy that cannot be written is said, once, and never taken for written.
+TEST_F(RecoveryTest, ACopyThatCannotBeWrittenIsSaidOnce) {
+    {
+        QFile blocker(RecoveryFolder(state_));  // a file where the folder of the copies would be
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    main->ebxLocalBidID->setText(QStringLiteral("AnnaBell4609539583"));
+    ScriptedPrompt prompt;
+    prompt.answer(Ok, [](const PromptRequest& r) {
+        EXPECT_EQ(r.caption, QStringLiteral("Recover Bid"));
+        EXPECT_EQ(r.icon, PromptIcon::Warning);
+        EXPECT_TRUE(r.text.startsWith(
+            QStringLiteral("The recovery copy of the bid on screen could not be written (")))
+            << r.text.toStdString();
+        EXPECT_TRUE(r.text.endsWith(
+            QStringLiteral("Until the bid is stored, what is typed is kept only on screen.")));
+    });
+    for (int page : {1, 2, 3}) {
+        QTest::keyClicks(main->ebxCompanyName1, QStringLiteral("x"));
+        tabs->setCurrentIndex(page);
+        recovery_->flush();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(prompt.shown().size(), 1u);
+    EXPECT_FALSE(QFileInfo(RecoveryFolder(state_)).isDir());
 }
 
 // ---- At start ----
