@@ -16,7 +16,9 @@
 #include "pages/shipperprofilepage.h"
 #include "store/bidtables.h"
 #include "store/lifecycle.h"
+#include "store/recovery.h"
 #include "store/storebid.h"
+#include "submit/printstatus.h"
 #include "submit/submission.h"
 
 namespace tarvik {
@@ -47,9 +49,7 @@ void wireBidStore(TMainForm& form) {
             if (window && window->newBid) window->newBid();
         });
     });
-    form.storeBid = [window] {
-        if (window) StoreBid(window, window->state());
-    };
+    form.storeBid = [window] { return window && StoreBid(window, window->state()); };
     form.newBid = [window] {
         if (window) NewBid(window, window->state());
     };
@@ -72,9 +72,7 @@ void wireBidStore(TMainForm& form) {
     // Submission stores the bid and clears the window through the store's operations.
     auto submission = std::make_shared<Submission>(form.state(), &form);
     SubmitHooks submitHooks;
-    submitHooks.StoreBid = [window] {
-        if (window) StoreBid(window, window->state());
-    };
+    submitHooks.StoreBid = [window] { return window && StoreBid(window, window->state()); };
     submitHooks.ClearBidWindow = [window] {
         if (window) ClearBidWindow(window, window->state());
     };
@@ -85,6 +83,32 @@ void wireBidStore(TMainForm& form) {
         QObject::connect(button, &QPushButton::clicked, &form, submit);
     QObject::connect(form.mnuViewStatus, &QAction::triggered, &form, [submission] { submission->mnuViewStatusClick(); });
     QObject::connect(form.mnuFTPSetup, &QAction::triggered, &form, [submission] { submission->mnuFTPSetupClick(); });
+
+    // The recovery copy of the bid on screen follows its changes and what happens to the bid.
+    form.recovery = new BidRecovery(form.state(), &form, &form);
+    const QPointer<BidRecovery> recovery(form.recovery);
+    BidStoreEvents events;
+    events.beforeStore = [recovery](QWidget* w, const QString& id) {
+        if (recovery && w == recovery->parent()) recovery->beforeStore(id);
+    };
+    events.afterStore = [recovery](QWidget* w, const QString& id, bool stored) {
+        if (recovery && w == recovery->parent()) recovery->afterStore(id, stored);
+    };
+    events.deleted = [recovery](const QString& id) {
+        if (recovery) recovery->bidDeleted(id);
+    };
+    events.cleared = [recovery](QWidget* w, const QString& id) {
+        if (recovery && w == recovery->parent()) recovery->bidCleared(id);
+    };
+    setBidStoreEvents(std::move(events));
+    form.closed = [recovery] {
+        if (recovery) recovery->windowClosed();
+    };
+
+    // The summary of the bid on screen, printed or saved as PDF.
+    QObject::connect(form.mnuPrintStatus, &QAction::triggered, &form, [window] {
+        if (window) mnuPrintStatusClick(window->state(), window);
+    });
 }
 
 }  // namespace tarvik

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "app/tmainform.h"
 #include "pages/choicegroups.h"
@@ -16,9 +19,9 @@
 #include "pages/servicespage.h"
 #include "pages/shipmentpage.h"
 #include "pages/shipperprofilepage.h"
+#include "tableaccess/tableaccess.h"
 #include "tableedit/dbeditform.h"
 #include "testsupport/scriptedprompt.h"
-#include "tableaccess/tableaccess.h"
 #include "testsupport/testdata.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
@@ -151,6 +154,92 @@ TEST_F(BidWiringTest, NewSelectDeleteAndMobCommands) {
         pickNext(0);
         QTest::mouseClick(form_->tbsMain->btnSelectBid, Qt::LeftButton);
     }
+}
+
+// Fails the running test when a modal window (a picker) opens while it lives, and closes that window.
+class NoModalWindow {
+  public:
+    NoModalWindow() {
+        QObject::connect(&timer_, &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                ADD_FAILURE() << "unexpected window " << modal->objectName().toStdString();
+                modal->close();
+            }
+        });
+        timer_.start(5);
+    }
+
+  private:
+    QTimer timer_;
+};
+
+// Leaving the bid on screen with "Yes" to "Save Bid Working on?" while a bid table cannot be written: the
+// table error shows, then "was not stored", and the window keeps the bid with everything typed. Each
+// flow that passes the save question, with either table missing.
+TEST_F(BidWiringTest, AStoreThatFailsKeepsTheBidOnScreenInEveryFlowThatLeavesIt) {
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes);  // "Create new Bid?"
+        chooseExecutive(0);
+    }
+    const QString id = form_->tbsMain->ebxLocalBidID->text();
+    ASSERT_FALSE(id.isEmpty());
+    StringGrid* grid = form_->tbsShipmentData->shipmentGrid();
+    const QString data = form_->state().FDataFolder;
+
+    struct Flow {
+        const char* name;
+        std::function<void(TMainForm&)> run;
+    };
+    const Flow flows[] = {
+        {"exit", [](TMainForm& f) { EXPECT_FALSE(f.close()); }},
+        {"new bid", [](TMainForm& f) { QTest::mouseClick(f.tbsMain->btnNewBid, Qt::LeftButton); }},
+        {"new menu", [](TMainForm& f) { f.mnuNewBid->trigger(); }},
+        {"select", [](TMainForm& f) { QTest::mouseClick(f.tbsMain->btnSelectBid, Qt::LeftButton); }},
+        {"select menu", [](TMainForm& f) { f.mnuSelect->trigger(); }},
+    };
+    for (const char* table : {"Bids.dbf", "BidTail.dbf"}) {
+        for (const Flow& flow : flows) {
+            SCOPED_TRACE(std::string(table) + " missing, " + flow.name);
+            form_->show();
+            form_->tbsMain->ebxCompanyName1->setText(QStringLiteral("Unsaved Co"));
+            grid->setCell(ShipmentPage::ColService, 1, QStringLiteral("Express"));
+            grid->setCell(ShipmentPage::ColTotPcs, 1, QStringLiteral("7"));
+            ASSERT_TRUE(QFile::rename(data + QLatin1Char('/') + QLatin1String(table),
+                                      data + QStringLiteral("/away")));
+            {
+                ScriptedPrompt prompt;
+                prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Save Bid Working on?"); });
+                prompt.answer(Ok, [&](const PromptRequest& r) {
+                    EXPECT_EQ(r.icon, PromptIcon::Error);
+                    EXPECT_TRUE(r.text.contains(QLatin1String(table), Qt::CaseInsensitive))
+                        << r.text.toStdString();
+                });
+                prompt.answer(Ok, [&](const PromptRequest& r) {
+                    EXPECT_EQ(r.text,
+                              "Bid " + id + " was not stored. It stays on screen; nothing else was done.");
+                    EXPECT_EQ(r.icon, PromptIcon::Error);
+                });
+                NoModalWindow noPicker;
+                flow.run(*form_);
+            }
+            ASSERT_TRUE(QFile::rename(data + QStringLiteral("/away"),
+                                      data + QLatin1Char('/') + QLatin1String(table)));
+            EXPECT_TRUE(form_->isVisible());
+            EXPECT_EQ(form_->tbsMain->ebxLocalBidID->text(), id);
+            EXPECT_EQ(form_->tbsMain->ebxCompanyName1->text(), "Unsaved Co");
+            EXPECT_EQ(grid->cell(ShipmentPage::ColService, 1), "Express");
+            EXPECT_EQ(grid->cell(ShipmentPage::ColTotPcs, 1), "7");
+        }
+    }
+    // With the tables back, the same answer stores the bid and the window may close.
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes);
+        EXPECT_TRUE(form_->FormCloseQuery());
+    }
+    EXPECT_EQ(column("Bids", "local_bid"), QStringList{id});
+    EXPECT_EQ(column("BidTail", "tot_pcs"), QStringList{"7"});
 }
 
 // A submitted bid selected again on a later day shows the day it was submitted, in the short date form

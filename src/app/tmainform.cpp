@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "shiptools/importdata.h"
 #include "shiptools/postalcodes.h"
 #include "store/datafolder.h"
+#include "store/lifecycle.h"
 #include "tableaccess/tableaccess.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
@@ -303,7 +305,11 @@ bool TMainForm::FormCloseQuery() {
     switch (messageBox(QStringLiteral("Save Bid Working on?"), QStringLiteral("File Write"),
                        PromptIcon::Question, Yes | No | Cancel)) {
         case Yes:
-            if (storeBid) storeBid();
+            // A bid that could not be stored is the only copy there is: the window stays open with it.
+            if (storeBid && !storeBid()) {
+                ReportBidNotStored(tbsMain->ebxLocalBidID->text());
+                return false;
+            }
             return true;
         case No:
             return true;
@@ -313,10 +319,12 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery())
+    if (FormCloseQuery()) {
         event->accept();
-    else
+        if (closed) closed();
+    } else {
         event->ignore();
+    }
 }
 
 }  // namespace tarvik

@@ -18,6 +18,7 @@ class QTabWidget;
 namespace tarvik {
 
 class BidProfilePage;
+class BidRecovery;
 class CubePage;
 class MainPage;
 class ServicesPage;
@@ -71,14 +72,19 @@ class TMainForm : public QMainWindow {
     QAction* mnuSubmit = nullptr;
     QAction* mnuViewStatus = nullptr;
     QAction* mnuUpdateStatus = nullptr;   // no action
-    QAction* mnuPrintStatus = nullptr;    // no action
+    QAction* mnuPrintStatus = nullptr;    // the bid summary, printed or saved as PDF (submit/printstatus.h)
     QAction* mnuSalesRefTable = nullptr;  // the table editor on AELookup, then the pickers refilled
     QAction* mnuFTPSetup = nullptr;
 
     // Starts a new bid: "&New Bid", "&New" and Yes to "Create new Bid?" after an account executive is chosen.
     std::function<void()> newBid;
-    // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes.
-    std::function<void()> storeBid;
+    // Stores the bid on screen: run on Yes to "Save Bid Working on?" when the window closes. True when the
+    // bid was stored; false keeps the window open with the bid.
+    std::function<bool()> storeBid;
+    // Run when the window has agreed to close (the closing questions answered so that it may).
+    std::function<void()> closed;
+    // The recovery copy of the bid on screen (store/recovery.h), made by wireBidStore; owned by the window.
+    BidRecovery* recovery = nullptr;
     // Run when the page becomes the active page (the pages' own handlers unless replaced).
     std::function<void()> tbsServicesShow;
     std::function<void()> tbsCubeAnalysisShow;

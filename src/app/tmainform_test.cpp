@@ -164,7 +164,11 @@ TEST_F(MainFormTest, ClosingWithoutABidAsksAreYouSure) {
 TEST_F(MainFormTest, ClosingWithABidAsksToSaveIt) {
     auto form = start();
     int stored = 0;
-    form->storeBid = [&] { ++stored; };
+    bool storeSucceeds = true;
+    form->storeBid = [&] {
+        ++stored;
+        return storeSucceeds;
+    };
     form->show();
     form->tbsMain->ebxLocalBidID->setText("AnnaBell4516012345");
     ScriptedPrompt prompt;
@@ -180,11 +184,23 @@ TEST_F(MainFormTest, ClosingWithABidAsksToSaveIt) {
     EXPECT_TRUE(form->close());
     EXPECT_EQ(stored, 0);
 
+    // A store that fails keeps the window open with the bid, and says so.
     form->show();
+    storeSucceeds = false;
+    prompt.answer(Yes, check);
+    prompt.answer(
+        Ok, expectBox("Bid AnnaBell4516012345 was not stored. It stays on screen; nothing else was done.",
+                      "File Write", PromptIcon::Error, Ok));
+    QTest::mouseClick(form->btnExit, Qt::LeftButton);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->tbsMain->ebxLocalBidID->text(), "AnnaBell4516012345");
+    EXPECT_EQ(stored, 1);
+
+    storeSucceeds = true;
     prompt.answer(Yes, check);
     QTest::mouseClick(form->btnExit, Qt::LeftButton);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(stored, 2);
 }
 
 TEST_F(MainFormTest, MenuBarHoldsEveryItem) {

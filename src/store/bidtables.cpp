@@ -1,6 +1,8 @@
 #include "store/bidtables.h"
 
+#include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <algorithm>
 #include <cstring>
 
@@ -34,6 +36,31 @@ const QStringList& competitorSourceWords() {
     return w;
 }
 
+namespace {
+BidStoreEvents& storeEvents() {
+    static BidStoreEvents e;
+    return e;
+}
+}  // namespace
+
+void setBidStoreEvents(BidStoreEvents events) {
+    storeEvents() = std::move(events);
+}
+const BidStoreEvents& bidStoreEvents() {
+    return storeEvents();
+}
+
+QString bidControlText(QWidget* window, const char* name) {
+    if (auto* e = bidControl<QLineEdit>(window, name)) return e->text();
+    if (auto* c = bidControl<QComboBox>(window, name)) return c->currentText();
+    return {};
+}
+
+QString bidSelectedItem(QWidget* window, const char* name) {
+    auto* c = bidControl<QComboBox>(window, name);
+    return c && c->currentIndex() >= 0 ? c->itemText(c->currentIndex()) : QString();
+}
+
 BidPages BidPages::of(QWidget* window) {
     BidPages p;
     if (!window) return p;
@@ -46,9 +73,10 @@ BidPages BidPages::of(QWidget* window) {
     return p;
 }
 
-void forEachServiceRow(const MainState& state, const std::function<void(int row, const QString& stem)>& visit) {
+bool forEachServiceRow(const MainState& state,
+                       const std::function<void(int row, const QString& stem)>& visit) {
     const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
-    if (services <= 0) return;
+    if (services <= 0) return false;
     int row = 0;
     if (ta::d4top(services) == 0) {
         do {
@@ -65,6 +93,7 @@ void forEachServiceRow(const MainState& state, const std::function<void(int row,
         } while (ta::d4skip(services, 1) == 0);
     }
     ta::d4close(services);
+    return true;
 }
 
 namespace {

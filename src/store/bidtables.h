@@ -40,6 +40,11 @@ T* bidControl(QWidget* window, const char* name) {
     return window ? window->findChild<T*>(QLatin1String(name)) : nullptr;
 }
 
+// The text of the line edit or combo box of that name under window; empty when there is none.
+QString bidControlText(QWidget* window, const char* name);
+// The text of the selected item of the combo box of that name; empty when none is selected.
+QString bidSelectedItem(QWidget* window, const char* name);
+
 // The six pages of the main window (any of them nullptr when the window has none).
 struct BidPages {
     MainPage* main = nullptr;
@@ -55,8 +60,9 @@ struct BidPages {
 // Walks the Services table as IncentiveGrid was laid out and calls visit with the grid row and the
 // `dbf_field` stem of every service record. A record without a description takes no row, a heading
 // record (its description starts with "-") takes a row but has no volumes, and a record without a stem
-// takes no row. Nothing is visited when Services cannot be opened.
-void forEachServiceRow(const MainState& state, const std::function<void(int row, const QString& stem)>& visit);
+// takes no row. Nothing is visited, and the result is false, when Services cannot be opened.
+bool forEachServiceRow(const MainState& state,
+                       const std::function<void(int row, const QString& stem)>& visit);
 
 // ---- Progress window ----
 // Makes and shows the small window "caption" / "text" over owner and lets it paint; the window goes away
@@ -66,6 +72,19 @@ using ProgressWindowFactory =
     std::function<std::unique_ptr<QObject>(QWidget* owner, const QString& caption, const QString& text)>;
 void setProgressWindowFactory(ProgressWindowFactory factory);
 std::unique_ptr<QObject> showProgressWindow(QWidget* owner, const QString& caption, const QString& text);
+
+// ---- What happens to bids ----
+// Told of every store (before it begins and after it ends, with whether the bid was stored whole), of
+// every bid deleted and of every bid cleared from a window. The application installs the recovery copy's
+// watcher here; without one nothing is told.
+struct BidStoreEvents {
+    std::function<void(QWidget* window, const QString& id)> beforeStore;
+    std::function<void(QWidget* window, const QString& id, bool stored)> afterStore;
+    std::function<void(const QString& id)> deleted;
+    std::function<void(QWidget* window, const QString& id)> cleared;
+};
+void setBidStoreEvents(BidStoreEvents events);
+const BidStoreEvents& bidStoreEvents();
 
 // ---- Finding a bid's records ----
 // The records of an open table whose `field`, trimmed, equals value, trimmed, in table order, deleted

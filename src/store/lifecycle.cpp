@@ -81,10 +81,18 @@ bool AskSaveBid(QWidget* mainWindow, MainState& state, SaveQuestion form) {
                            ? messageBox(text, QStringLiteral("File Write"), PromptIcon::Question, Yes | No | Cancel)
                            : messageDlg(text, DialogKind::Confirmation, Yes | No | Cancel);
     if (answer == Yes) {
-        StoreBid(mainWindow, state);
-        return true;
+        if (StoreBid(mainWindow, state)) return true;
+        // The bid on screen is the only complete copy: the flow stops and the window keeps it.
+        ReportBidNotStored(localBidId(mainWindow));
+        return false;
     }
     return answer == No;
+}
+
+void ReportBidNotStored(const QString& id) {
+    messageBox(
+        QStringLiteral("Bid %1 was not stored. It stays on screen; nothing else was done.").arg(id.trimmed()),
+        QStringLiteral("File Write"), PromptIcon::Error, Ok);
 }
 
 // ---- Bid IDs ----
@@ -173,6 +181,7 @@ void ClearGrid(QWidget* mainWindow, StringGrid* grid) {
 
 void ClearBidWindow(QWidget* mainWindow, MainState& state) {
     if (!mainWindow) return;
+    const QString id = localBidId(mainWindow);
     state.FLoading = true;
     for (QWidget* w : mainWindow->findChildren<QWidget*>()) {
         if (auto* grid = qobject_cast<StringGrid*>(w)) {
@@ -200,6 +209,7 @@ void ClearBidWindow(QWidget* mainWindow, MainState& state) {
     }
     ApplyBidDefaults(mainWindow);
     state.FLoading = false;
+    if (!id.isEmpty() && bidStoreEvents().cleared) bidStoreEvents().cleared(mainWindow, id);
 }
 
 // ---- Flows ----
@@ -266,6 +276,7 @@ void DeleteBidRecords(int bidsTable, const MainState& state) {
     const QString id = ta::fetch(bidsTable, QStringLiteral("local_bid"));
     ta::d4delete(bidsTable);
     ta::d4pack(bidsTable);
+    if (bidStoreEvents().deleted) bidStoreEvents().deleted(id.trimmed());
     const QString tailPath = state.tablePath(QStringLiteral("BidTail"));
     const int tail = ta::mOpen(state.DataContext, tailPath);
     if (tail <= 0) return;

@@ -43,13 +43,16 @@ void ClearGrid(QWidget* mainWindow, StringGrid* grid);
 // The values of a fresh bid.
 void ApplyBidDefaults(QWidget* mainWindow);
 
-// The save question. Only when a bid is open: Yes stores it, No goes on, Cancel stops the flow.
-// True when the flow goes on.
+// The save question. Only when a bid is open: Yes stores it, No goes on, Cancel stops the flow. A store
+// that fails stops the flow too, after ReportBidNotStored. True when the flow goes on.
 enum class SaveQuestion {
     MessageBox,    // caption "File Write", question icon (selecting a bid, closing the window)
     Confirmation,  // confirmation dialog with the application's title (a new bid)
 };
 bool AskSaveBid(QWidget* mainWindow, MainState& state, SaveQuestion form);
+// Tells the user that the bid with that ID was not stored and stays on screen (after the table layer has
+// reported why): "File Write", error icon, OK.
+void ReportBidNotStored(const QString& id);
 
 // The local bid ID for an account executive's name at a time: the name's letters and digits followed by
 // the time as a day number since 30 December 1899 with five decimals, point removed; step n adds n times

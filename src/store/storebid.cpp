@@ -20,16 +20,28 @@ namespace tarvik {
 namespace {
 
 QString text(QWidget* w, const char* name) {
-    if (auto* e = bidControl<QLineEdit>(w, name)) return e->text();
-    if (auto* c = bidControl<QComboBox>(w, name)) return c->currentText();
-    return {};
+    return bidControlText(w, name);
 }
 
 // The text of the selected list item; empty when none is selected.
 QString selectedItem(QWidget* w, const char* name) {
-    auto* c = bidControl<QComboBox>(w, name);
-    return c && c->currentIndex() >= 0 ? c->itemText(c->currentIndex()) : QString();
+    return bidSelectedItem(w, name);
 }
+
+// The writes of one store into one table. Each failed call has been reported by the table layer; the
+// writer remembers that one failed, so that the store as a whole is not taken for a success.
+struct Writer {
+    int table = 0;
+    bool ok = true;
+    void check(int rc) {
+        if (rc != 0) ok = false;
+    }
+    void text(const QString& field, const QString& value) { check(ta::replace(table, field, value)); }
+    void logical(const QString& field, bool value) { check(ta::treplace(table, field, value)); }
+    void whole(const QString& field, int value) { check(ta::ireplace(table, field, value)); }
+    void decimal(const QString& field, double value) { check(ta::dreplace(table, field, value)); }
+    void date(const QString& field, const QDate& value) { check(ta::dtreplace(table, field, value)); }
+};
 
 bool ticked(QWidget* w, const char* name) {
     auto* b = bidControl<QCheckBox>(w, name);
@@ -42,87 +54,89 @@ QString radioText(QWidget* w, const char* name) {
 }
 
 // Fields 2 to 24: the Main and Shipper Profile pages.
-void writeMainAndShipper(QWidget* w, int bids, bool hasMob) {
+void writeMainAndShipper(QWidget* w, Writer& out, bool hasMob) {
     const QString submitDate = text(w, "ebxSubmitDate");
     if (submitDate.isEmpty()) {
-        ta::replace(bids, QStringLiteral("subm_date"), QString());
+        out.text(QStringLiteral("subm_date"), QString());
     } else {
         // Only dates the window itself showed are put there; a text that is not one leaves the stored date.
         const QDate date = textToDate(submitDate.trimmed());
-        if (date.isValid()) ta::dtreplace(bids, QStringLiteral("subm_date"), date);
+        if (date.isValid()) out.date(QStringLiteral("subm_date"), date);
     }
-    ta::replace(bids, QStringLiteral("loc_stat"), text(w, "ebxLocalStatus"));
-    ta::treplace(bids, QStringLiteral("portf_bid"), ticked(w, "chkPortfolio"));
-    ta::replace(bids, QStringLiteral("comp_name"), text(w, "ebxCompanyName1"));
-    ta::replace(bids, QStringLiteral("ae_name"), selectedItem(w, "cbxAccountName"));
-    ta::replace(bids, QStringLiteral("ssa_name"), text(w, "cbxSSA"));
-    ta::replace(bids, QStringLiteral("ssa_email"), text(w, "ebxSSAEmail"));
-    ta::replace(bids, QStringLiteral("asm_name"), text(w, "cbxASM"));
-    ta::replace(bids, QStringLiteral("district"), text(w, "cbxDistrict"));
-    ta::replace(bids, QStringLiteral("racf_id"), text(w, "ebxRACFID"));
-    ta::replace(bids, QStringLiteral("ship_num"), text(w, "ebxShipper"));
-    ta::replace(bids, QStringLiteral("address"), text(w, "ebxAddress"));
-    ta::replace(bids, QStringLiteral("city"), text(w, "ebxCity"));
-    ta::replace(bids, QStringLiteral("prov"), text(w, "ebxProv"));
-    if (hasMob) ta::treplace(bids, QStringLiteral("m_o_b"), ticked(w, "chbMOB"));
-    ta::replace(bids, QStringLiteral("postal"), StoredPostalCode(text(w, "ebxPostalCode")));
-    ta::replace(bids, QStringLiteral("perc_bus"), text(w, "ebxBusiness"));
-    ta::replace(bids, QStringLiteral("commod"), text(w, "ebxCommodity"));
-    ta::replace(bids, QStringLiteral("industry"), selectedItem(w, "cbxIndustry"));
-    ta::treplace(bids, QStringLiteral("resell_vyn"), ticked(w, "chbResellerYes"));
-    ta::ireplace(bids, QStringLiteral("val_duty"), TextToWhole(text(w, "ebxValueDutyPct")));
-    ta::treplace(bids, QStringLiteral("val_model"), ticked(w, "chbValueYes"));
-    ta::replace(bids, QStringLiteral("val_saving"), QString());
+    out.text(QStringLiteral("loc_stat"), text(w, "ebxLocalStatus"));
+    out.logical(QStringLiteral("portf_bid"), ticked(w, "chkPortfolio"));
+    out.text(QStringLiteral("comp_name"), text(w, "ebxCompanyName1"));
+    out.text(QStringLiteral("ae_name"), selectedItem(w, "cbxAccountName"));
+    out.text(QStringLiteral("ssa_name"), text(w, "cbxSSA"));
+    out.text(QStringLiteral("ssa_email"), text(w, "ebxSSAEmail"));
+    out.text(QStringLiteral("asm_name"), text(w, "cbxASM"));
+    out.text(QStringLiteral("district"), text(w, "cbxDistrict"));
+    out.text(QStringLiteral("racf_id"), text(w, "ebxRACFID"));
+    out.text(QStringLiteral("ship_num"), text(w, "ebxShipper"));
+    out.text(QStringLiteral("address"), text(w, "ebxAddress"));
+    out.text(QStringLiteral("city"), text(w, "ebxCity"));
+    out.text(QStringLiteral("prov"), text(w, "ebxProv"));
+    if (hasMob) out.logical(QStringLiteral("m_o_b"), ticked(w, "chbMOB"));
+    out.text(QStringLiteral("postal"), StoredPostalCode(text(w, "ebxPostalCode")));
+    out.text(QStringLiteral("perc_bus"), text(w, "ebxBusiness"));
+    out.text(QStringLiteral("commod"), text(w, "ebxCommodity"));
+    out.text(QStringLiteral("industry"), selectedItem(w, "cbxIndustry"));
+    out.logical(QStringLiteral("resell_vyn"), ticked(w, "chbResellerYes"));
+    out.whole(QStringLiteral("val_duty"), TextToWhole(text(w, "ebxValueDutyPct")));
+    out.logical(QStringLiteral("val_model"), ticked(w, "chbValueYes"));
+    out.text(QStringLiteral("val_saving"), QString());
 }
 
 // Field 25: one volume triple per service row of IncentiveGrid, walking Services as the grid was laid
 // out. A row the grid (or its Primary? boxes) does not have is not read, nor is the heading row 0.
-void writeServiceVolumes(QWidget* w, const MainState& state, int bids) {
+void writeServiceVolumes(QWidget* w, const MainState& state, Writer& out) {
     ServicesPage* page = BidPages::of(w).services;
     StringGrid* grid = page ? page->incentiveGrid() : nullptr;
-    forEachServiceRow(state, [&](int row, const QString& stem) {
+    const bool walked = forEachServiceRow(state, [&](int row, const QString& stem) {
         // Only rows the page shows as service rows hold volumes: row 0 carries the column headings
         // whatever record falls on it, and a row the grid lacks is not read.
         if (!grid || !page->isServiceRow(row)) return;
-        ta::replace(bids, stem + QLatin1Char('1'), grid->cell(1, row));
-        ta::replace(bids, stem + QLatin1Char('2'), grid->cell(2, row));
+        out.text(stem + QLatin1Char('1'), grid->cell(1, row));
+        out.text(stem + QLatin1Char('2'), grid->cell(2, row));
         QCheckBox* box = page->primaryBox(row);
-        ta::treplace(bids, stem + QLatin1Char('p'), box && box->isChecked());
+        out.logical(stem + QLatin1Char('p'), box && box->isChecked());
     });
+    if (!walked) out.ok = false;  // the volumes were not stored (reported by the table layer)
 }
 
 // Fields 26 to 41: the Bid Profile page and the average cube.
-void writeBidProfile(QWidget* w, const MainState& state, int bids) {
-    ta::replace(bids, QStringLiteral("bid_type"), radioText(w, "rgBidType"));
-    ta::treplace(bids, QStringLiteral("mult_only"), ticked(w, "chbMultiOnly"));
-    ta::replace(bids, QStringLiteral("act_categ"), ticked(w, "chbRegain") ? QStringLiteral("Regain") : QString());
+void writeBidProfile(QWidget* w, const MainState& state, Writer& out) {
+    out.text(QStringLiteral("bid_type"), radioText(w, "rgBidType"));
+    out.logical(QStringLiteral("mult_only"), ticked(w, "chbMultiOnly"));
+    out.text(QStringLiteral("act_categ"), ticked(w, "chbRegain") ? QStringLiteral("Regain") : QString());
 
     QString billing;
     if (auto* g = bidControl<CheckGroup>(w, "cgBillingOption"))
         for (int i = 0; i < g->count(); ++i)
             if (g->isItemChecked(i)) billing += g->itemText(i).right(3);
-    ta::replace(bids, QStringLiteral("bill_opt"), billing);
+    out.text(QStringLiteral("bill_opt"), billing);
 
     const char* competitors[] = {"cbxCompetitorName", "cbxCompetitorName2", "cbxCompetitorName3"};
     const QString competitorFields[] = {QStringLiteral("competr"), QStringLiteral("competr2"), QStringLiteral("competr3")};
     for (int i = 0; i < 3; ++i) {
         auto* c = bidControl<QComboBox>(w, competitors[i]);
-        ta::replace(bids, competitorFields[i], c ? BidProfilePage::competitorText(c) : QString());
+        out.text(competitorFields[i], c ? BidProfilePage::competitorText(c) : QString());
     }
 
     auto* broker = bidControl<QCheckBox>(w, "chbBroker");
     if (broker && !broker->isHidden())
-        ta::treplace(bids, QStringLiteral("broker"), broker->isChecked());
+        out.logical(QStringLiteral("broker"), broker->isChecked());
     else
-        ta::replace(bids, QStringLiteral("brokerage"), selectedItem(w, "cbxBrokerage"));
+        out.text(QStringLiteral("brokerage"), selectedItem(w, "cbxBrokerage"));
 
-    ta::replace(bids, QStringLiteral("PLD_type"), selectedItem(w, "cbxPLDTypes"));
-    ta::replace(bids, QStringLiteral("associated"), text(w, "ebxAssociated"));
+    out.text(QStringLiteral("PLD_type"), selectedItem(w, "cbxPLDTypes"));
+    out.text(QStringLiteral("associated"), text(w, "ebxAssociated"));
 
     auto* custSource = bidControl<QComboBox>(w, "cbxCustSource");
     const int source = custSource ? custSource->currentIndex() : -1;
-    ta::replace(bids, QStringLiteral("comp_src"),
-                source >= 0 && source < competitorSourceWords().size() ? competitorSourceWords()[source] : QString());
+    out.text(QStringLiteral("comp_src"), source >= 0 && source < competitorSourceWords().size()
+                                             ? competitorSourceWords()[source]
+                                             : QString());
 
     // The code of the distribution source is the one that belongs to the picker's text (the picker is
     // sorted by name, the codes are kept in table order).
@@ -132,66 +146,68 @@ void writeBidProfile(QWidget* w, const MainState& state, int bids) {
         const int i = state.FDistSourceTexts.indexOf(distText);
         if (i >= 0 && i < state.FDistSourceValues.size()) distCode = state.FDistSourceValues[i];
     }
-    ta::replace(bids, QStringLiteral("dist_src"), distCode);
+    out.text(QStringLiteral("dist_src"), distCode);
 
     QString strategyText;
     if (auto* m = bidControl<QPlainTextEdit>(w, "mmoSalesStrategy")) {
         strategyText = m->toPlainText();
         strategyText.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     }
-    ta::replace(bids, QStringLiteral("sale_strat"), strategyText);
+    out.text(QStringLiteral("sale_strat"), strategyText);
 
     auto* strategy = bidControl<RadioGroup>(w, "rgStrategy");
     QString word = strategy ? strategy->selectedText() : QString();
     const int blank = word.indexOf(QLatin1Char(' '));
     if (blank >= 0) word.truncate(blank);
-    ta::replace(bids, QStringLiteral("strategy"), word);
+    out.text(QStringLiteral("strategy"), word);
     const bool beat = strategy && strategy->itemIndex() == 0;
-    ta::replace(bids, QStringLiteral("beat_by"), beat ? text(w, "ebxBeatPercent") : QString());
+    out.text(QStringLiteral("beat_by"), beat ? text(w, "ebxBeatPercent") : QString());
 
-    ta::replace(bids, QStringLiteral("avg_cube"), text(w, "ebxAverageCube"));
+    out.text(QStringLiteral("avg_cube"), text(w, "ebxAverageCube"));
 }
 
 // Fields 42 to 46: the cube grid and the rest of the Cube Analysis page.
-void writeCube(QWidget* w, int bids) {
+void writeCube(QWidget* w, Writer& out) {
     auto* grid = bidControl<StringGrid>(w, "CubeGrid");
     const QStringList& prefixes = cubeFieldPrefixes();
     for (int n = 1; n <= 15; ++n)
         for (int c = 1; c <= prefixes.size(); ++c)
-            ta::replace(bids, prefixes[c - 1] + QString::number(n),
-                        grid && n < grid->rowCount() && c < grid->colCount() ? grid->cell(c, n) : QString());
-    ta::replace(bids, QStringLiteral("info_src"), radioText(w, "rgInfoSource"));
-    ta::replace(bids, QStringLiteral("ah_pct"), text(w, "ebxPercentAH"));
-    ta::replace(bids, QStringLiteral("ah_percent"), text(w, "ebxAHPctComment"));
-    ta::replace(bids, QStringLiteral("bill_wgt"), radioText(w, "rgBillWeight"));
+            out.text(prefixes[c - 1] + QString::number(n),
+                     grid && n < grid->rowCount() && c < grid->colCount() ? grid->cell(c, n) : QString());
+    out.text(QStringLiteral("info_src"), radioText(w, "rgInfoSource"));
+    out.text(QStringLiteral("ah_pct"), text(w, "ebxPercentAH"));
+    out.text(QStringLiteral("ah_percent"), text(w, "ebxAHPctComment"));
+    out.text(QStringLiteral("bill_wgt"), radioText(w, "rgBillWeight"));
 }
 
 // svc_code, svc_level, letter, market and daily_vol of a line from its Services record.
-void writeServiceFields(int tail, int services, int bids, const QString& service) {
+void writeServiceFields(Writer& out, int services, int bids, const QString& service) {
     if (services <= 0 || !ta::LocateByField(services, QStringLiteral("service"), false, service)) {
-        for (const char* f : {"svc_code", "svc_level", "letter", "market"}) ta::replace(tail, QLatin1String(f), QString());
-        ta::dreplace(tail, QStringLiteral("daily_vol"), 0.0);
+        for (const char* f : {"svc_code", "svc_level", "letter", "market"})
+            out.text(QLatin1String(f), QString());
+        out.decimal(QStringLiteral("daily_vol"), 0.0);
         return;
     }
     for (const char* f : {"svc_code", "svc_level", "letter", "market"})
-        ta::replace(tail, QLatin1String(f), ta::fetch(services, QLatin1String(f)));
+        out.text(QLatin1String(f), ta::fetch(services, QLatin1String(f)));
     QString stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
     if (stem.isEmpty() && ta::d4skip(services, -1) == 0)  // a record without volumes takes those before it
         stem = ta::fetch(services, QStringLiteral("dbf_field")).trimmed();
     double daily = 0;
     if (!stem.isEmpty())
         daily = (ta::dfetch(bids, stem + QLatin1Char('1')) + ta::dfetch(bids, stem + QLatin1Char('2'))) / 5.0;
-    ta::dreplace(tail, QStringLiteral("daily_vol"), daily);
+    out.decimal(QStringLiteral("daily_vol"), daily);
 }
 
-// Step 10 and 11: the shipment lines.
-void writeDetails(QWidget* w, const MainState& state, int bids, const QString& id) {
+// Step 10 and 11: the shipment lines. False when a line could not be stored whole.
+bool writeDetails(QWidget* w, const MainState& state, int bids, const QString& id) {
     ShipmentPage* page = BidPages::of(w).shipment;
     StringGrid* grid = page ? page->shipmentGrid() : bidControl<StringGrid>(w, "ShipmentGrid");
     const int services = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Services")));
     const QString tailPath = state.tablePath(QStringLiteral("BidTail"));
-    const int tail = ta::mOpen(state.DataContext, tailPath);
-    if (tail > 0) {
+    Writer out{ta::mOpen(state.DataContext, tailPath)};
+    if (out.table > 0) {
+        const int tail = out.table;
         const bool hasFromPost = ta::TableHasField(tail, QStringLiteral("from_post"));
         // The bid's present detail records, in table order: reused one by one, then lines are appended.
         const RecordMatches existing = findRecords(tail, tailPath, QStringLiteral("local_bid"), id);
@@ -203,34 +219,46 @@ void writeDetails(QWidget* w, const MainState& state, int bids, const QString& i
             const QString service = grid->cell(ShipmentPage::ColService, r);
             if (service.isEmpty()) continue;
             if (!appending && used < existing.records.size()) {
-                if (ta::d4go(tail, existing.records[used]) != 0) continue;
+                if (ta::d4go(tail, existing.records[used]) != 0) {
+                    out.ok = false;
+                    continue;
+                }
                 // A record of the bid marked deleted takes the line back: it must not be packed away.
-                if (existing.deleted[used]) ta::d4recall(tail);
+                if (existing.deleted[used]) out.check(ta::d4recall(tail));
                 ++used;
             } else {
                 appending = true;
-                if (ta::d4appendBlank(tail) != 0) continue;
-                ta::replace(tail, QStringLiteral("local_bid"), id);
+                if (ta::d4appendBlank(tail) != 0) {
+                    out.ok = false;
+                    continue;
+                }
+                out.text(QStringLiteral("local_bid"), id);
             }
             for (int c = 1; c <= fields.size(); ++c) {
-                if (c == 1) writeServiceFields(tail, services, bids, service);
+                if (c == 1) writeServiceFields(out, services, bids, service);
                 if (c == ShipmentPage::ColFromPost && !hasFromPost) continue;
-                ta::replace(tail, fields[c - 1], grid->cell(c, r));
+                out.text(fields[c - 1], grid->cell(c, r));
             }
         }
         if (!appending) {
             bool deletedNow = false;
             for (size_t k = used; k < existing.records.size(); ++k) {
-                if (ta::d4go(tail, existing.records[k]) != 0) continue;
-                ta::d4delete(tail);
+                if (ta::d4go(tail, existing.records[k]) != 0) {
+                    out.ok = false;
+                    continue;
+                }
+                out.check(ta::d4delete(tail));
                 deletedNow = true;
             }
             // Packing a table without deleted records would only copy it.
-            if (deletedNow || existing.anyDeleted) ta::d4pack(tail);
+            if (deletedNow || existing.anyDeleted) out.check(ta::d4pack(tail));
         }
-        ta::d4close(tail);
+        out.check(ta::d4close(tail));
+    } else {
+        out.ok = false;  // reported by the table layer
     }
     if (services > 0) ta::d4close(services);
+    return out.ok;
 }
 
 }  // namespace
@@ -241,34 +269,51 @@ QString StoredPostalCode(const QString& text) {
     return code.left(3).trimmed() + code.right(3).trimmed();
 }
 
-void StoreBid(QWidget* mainWindow, MainState& state) {
-    const QString id = text(mainWindow, "ebxLocalBidID");
-    if (id.trimmed().isEmpty()) return;
-    const std::unique_ptr<QObject> progress =
-        showProgressWindow(mainWindow, QStringLiteral("File Write"), QStringLiteral("Storing Bid Information..."));
+namespace {
 
-    const int bids = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Bids")));
-    if (bids <= 0) return;
+// The bid's header and lines into the tables; true when every write went through.
+bool storeBidTables(QWidget* mainWindow, MainState& state, const QString& id) {
+    const std::unique_ptr<QObject> progress = showProgressWindow(
+        mainWindow, QStringLiteral("File Write"), QStringLiteral("Storing Bid Information..."));
+
+    Writer out{ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Bids")))};
+    if (out.table <= 0) return false;  // reported by the table layer
+    const int bids = out.table;
     const bool hasMob = ta::TableHasField(bids, QStringLiteral("m_o_b"));
     const RecordMatches header =
         findRecords(bids, state.tablePath(QStringLiteral("Bids")), QStringLiteral("local_bid"), id);
     bool ready = false;
     if (!header.records.empty()) {
         ready = ta::d4go(bids, header.records.front()) == 0;
-        if (ready && header.deleted.front()) ta::d4recall(bids);  // the bid stored again is not a deleted one
+        if (ready && header.deleted.front())
+            out.check(ta::d4recall(bids));  // stored again: not a deleted one
     } else if (ta::d4appendBlank(bids) == 0) {
-        ta::replace(bids, QStringLiteral("local_bid"), id);
+        out.text(QStringLiteral("local_bid"), id);
         // The new header goes to disk with its ID at once, so that an interrupted store leaves it findable.
-        ready = ta::d4go(bids, ta::d4recNo(bids)) == 0;
+        ready = out.ok && ta::d4go(bids, ta::d4recNo(bids)) == 0;
     }
+    bool linesStored = false;
     if (ready) {
-        writeMainAndShipper(mainWindow, bids, hasMob);
-        writeServiceVolumes(mainWindow, state, bids);
-        writeBidProfile(mainWindow, state, bids);
-        writeCube(mainWindow, bids);
-        writeDetails(mainWindow, state, bids, id);
+        writeMainAndShipper(mainWindow, out, hasMob);
+        writeServiceVolumes(mainWindow, state, out);
+        writeBidProfile(mainWindow, state, out);
+        writeCube(mainWindow, out);
+        linesStored = writeDetails(mainWindow, state, bids, id);
     }
-    ta::d4close(bids);
+    out.check(ta::d4close(bids));
+    return ready && out.ok && linesStored;
+}
+
+}  // namespace
+
+bool StoreBid(QWidget* mainWindow, MainState& state) {
+    const QString id = text(mainWindow, "ebxLocalBidID");
+    if (id.trimmed().isEmpty()) return true;
+    const BidStoreEvents& events = bidStoreEvents();
+    if (events.beforeStore) events.beforeStore(mainWindow, id);
+    const bool stored = storeBidTables(mainWindow, state, id);
+    if (events.afterStore) events.afterStore(mainWindow, id, stored);
+    return stored;
 }
 
 }  // namespace tarvik

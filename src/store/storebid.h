@@ -19,8 +19,11 @@ class QWidget;
 
 namespace tarvik {
 
-// Stores the bid of mainWindow. Nothing happens when the local bid ID is blank.
-void StoreBid(QWidget* mainWindow, MainState& state);
+// Stores the bid of mainWindow. True when the bid is stored whole (or there is nothing to store: the
+// local bid ID is blank, and nothing happens). False when a table could not be opened or a write failed
+// (each failure has been reported through the table layer's error report): the bid on screen is then the
+// only complete copy, and callers must not clear or replace it.
+bool StoreBid(QWidget* mainWindow, MainState& state);
 
 // The postal code as stored: trimmed and upper-cased; longer than 5 characters, its first three
 // characters, trimmed, and its last three, trimmed ("k1a 0b1" -> "K1A0B1").

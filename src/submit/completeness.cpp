@@ -2,9 +2,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHash>
 #include <QLineEdit>
+#include <QPair>
 #include <QTabWidget>
 #include <QWidget>
+#include <functional>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 #include "pages/choicegroups.h"
@@ -82,16 +87,18 @@ bool takesGridRow(int services) {
            (!field(services, "dbf_field").trimmed().isEmpty() || d.startsWith(QLatin1Char('-')));
 }
 
+// An edit or combo box with any text, a radio group with a selection; any other control.
+bool requiredControlFilled(QWidget* control) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) return !edit->text().isEmpty();
+    if (auto* combo = qobject_cast<QComboBox*>(control)) return !combo->currentText().isEmpty();
+    if (auto* group = qobject_cast<RadioGroup*>(control)) return group->itemIndex() >= 0;
+    return true;
+}
+
 }  // namespace
 
 bool CheckRequiredControl(QWidget* mainWindow, QWidget* control, int page) {
-    bool ok = true;
-    if (auto* edit = qobject_cast<QLineEdit*>(control))
-        ok = !edit->text().isEmpty();
-    else if (auto* combo = qobject_cast<QComboBox*>(control))
-        ok = !combo->currentText().isEmpty();
-    else if (auto* group = qobject_cast<RadioGroup*>(control))
-        ok = group->itemIndex() >= 0;
+    const bool ok = requiredControlFilled(control);
     if (!ok) bringToFront(mainWindow, page, control);
     return ok;
 }
@@ -126,11 +133,24 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         return v;
     };
 
-    // First pass: every shipment line's service must carry volume on its row.
+    // First pass: every shipment line's service must carry volume on its row. A line's outcome depends
+    // only on its service and on whether it is of one piece, so a line like one already passed passes
+    // the same way without walking the table again.
+    struct Passed {
+        int row;
+        QString description;
+    };
+    QHash<QPair<QString, bool>, Passed> passed;
     QString lastDescription;
     for (int r = 1; r < shipments->rowCount(); ++r) {
         if (lineIsEmpty(*shipments, r)) continue;
         const QString s = shipments->cell(1, r);
+        const QPair<QString, bool> kind(s, TextToWhole(shipments->cell(2, r)) == 1);
+        if (const auto it = passed.constFind(kind); it != passed.constEnd()) {
+            lastDescription = it->description;
+            setUsed(it->row, true);
+            continue;
+        }
         if (!ta::LocateByField(services, QStringLiteral("service"), false, s)) {
             message = QStringLiteral("You have entered shipment data for an UNKNOWN service (") + s +
                       QStringLiteral(")!");
@@ -143,12 +163,12 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
         // A one-piece line of a "Multi" service counts on the single-piece service that follows it.
         const bool singlePiece =
             !multiOnly &&
-            ta::CopyRight(field(services, "service_d").trimmed(), 5) == QLatin1String("Multi") &&
-            TextToWhole(shipments->cell(2, r)) == 1;
+            ta::CopyRight(field(services, "service_d").trimmed(), 5) == QLatin1String("Multi") && kind.second;
 
         // Walk the table, counting grid rows as the Services page lays them out.
         bool matched = false;
         bool carries = false;
+        int matchedRow = -1;
         int k = 0;
         for (bool more = ta::d4top(services) == 0; more; more = ta::d4skip(services, 1) == 0) {
             const bool hasRow = takesGridRow(services);
@@ -170,6 +190,7 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
                 }
                 carries = row >= 0 && rowVolume(row, true) != 0;
                 setUsed(row, carries);
+                matchedRow = row;
                 break;
             }
             if (hasRow) ++k;
@@ -180,6 +201,7 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
             ta::d4close(services);
             return false;
         }
+        passed.insert(kind, {matchedRow, lastDescription});
     }
 
     // Second pass: every service row with Bidding On volume must be used by a shipment line.
@@ -200,46 +222,70 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
     return true;
 }
 
-bool CheckBidComplete(MainState& state, QWidget* mainWindow, QString& message) {
+namespace {
+
+// The sequence of checks; found is called for every failing one and returns false to stop there.
+void runChecks(MainState& state, QWidget* mainWindow, const std::function<bool(BidProblem)>& found) {
     // 1. A bid ID.
     auto* id = find<QLineEdit>(mainWindow, "ebxLocalBidID");
     if (!id || id->text().isEmpty()) {
-        message = QStringLiteral("No Bid ID assigned yet.");
-        bringToFront(mainWindow, 0, find<QWidget>(mainWindow, "btnNewBid"));
-        return false;
+        if (!found({0, QStringLiteral("No Bid ID assigned yet."), find<QWidget>(mainWindow, "btnNewBid")}))
+            return;
     }
+    QString message;
     // 2. Postal and zip codes of the shipment lines.
     if (auto* shipments = find<StringGrid>(mainWindow, "ShipmentGrid")) {
-        if (!ValidateShipmentCodes(state, *shipments, message)) {
-            bringToFront(mainWindow, 5, shipments);
-            return false;
-        }
+        if (!ValidateShipmentCodes(state, *shipments, message) && !found({5, message, shipments})) return;
     }
     // 3. Services against volumes.
-    if (!CheckServiceVolumes(state, mainWindow, message)) {
-        bringToFront(mainWindow, 2, find<QWidget>(mainWindow, "IncentiveGrid"));
-        return false;
-    }
+    if (!CheckServiceVolumes(state, mainWindow, message) &&
+        !found({2, message, find<QWidget>(mainWindow, "IncentiveGrid")}))
+        return;
     // 4. Required fields; a control the window lacks, or one hidden itself, is skipped.
     for (const RequiredField& row : kRequired) {
         QWidget* control = find<QWidget>(mainWindow, row.control);
         if (!control || hiddenItself(control)) continue;
-        message = QString::fromLatin1(row.message);
-        if (!CheckRequiredControl(mainWindow, control, row.page)) return false;
+        if (!requiredControlFilled(control) && !found({row.page, QString::fromLatin1(row.message), control}))
+            return;
     }
     // 5. Credit card question.
-    if (!isChecked(mainWindow, "chbValueYes") && !isChecked(mainWindow, "chbValueNo")) {
-        message = QStringLiteral("Select 'Yes' or 'No' for 'Credit Card Eligibility Requested'");
-        bringToFront(mainWindow, 1, find<QWidget>(mainWindow, "chbValueNo"));
-        return false;
-    }
+    if (!isChecked(mainWindow, "chbValueYes") && !isChecked(mainWindow, "chbValueNo") &&
+        !found({1, QStringLiteral("Select 'Yes' or 'No' for 'Credit Card Eligibility Requested'"),
+                find<QWidget>(mainWindow, "chbValueNo")}))
+        return;
     // 6. Reseller question.
-    if (!isChecked(mainWindow, "chbResellerYes") && !isChecked(mainWindow, "chbResellerNo")) {
-        message = QStringLiteral("Select 'Yes' or 'No' for 'Reseller of VYN Services'");
-        bringToFront(mainWindow, 1, find<QWidget>(mainWindow, "chbResellerNo"));
+    if (!isChecked(mainWindow, "chbResellerYes") && !isChecked(mainWindow, "chbResellerNo"))
+        found({1, QStringLiteral("Select 'Yes' or 'No' for 'Reseller of VYN Services'"),
+               find<QWidget>(mainWindow, "chbResellerNo")});
+}
+
+}  // namespace
+
+bool CheckBidComplete(MainState& state, QWidget* mainWindow, QString& message) {
+    std::optional<BidProblem> first;
+    runChecks(state, mainWindow, [&first](BidProblem p) {
+        first = std::move(p);
         return false;
-    }
-    return true;
+    });
+    if (!first) return true;
+    message = first->message;
+    bringToFront(mainWindow, first->page, first->control);
+    return false;
+}
+
+std::vector<BidProblem> ListBidProblems(MainState& state, QWidget* mainWindow) {
+    std::vector<BidProblem> all;
+    runChecks(state, mainWindow, [&all](BidProblem p) {
+        all.push_back(std::move(p));
+        return true;
+    });
+    return all;
+}
+
+QString BidPageName(int page) {
+    static const char* const names[] = {"Main",        "Shipper Profile", "Services",
+                                        "Bid Profile", "Cube Analysis",   "Shipment Data"};
+    return page >= 0 && page < int(std::size(names)) ? QString::fromLatin1(names[page]) : QString();
 }
 
 }  // namespace tarvik

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "pages/choicegroups.h"
 #include "store/datafolder.h"
@@ -304,6 +305,65 @@ TEST(CheckBidComplete, TheCreditCardAndResellerQuestionsNeedAnAnswer) {
     EXPECT_TRUE(w.check());
 }
 
+// The list of problems names every failing check once, in the order of the sequence, with the page that
+// holds it, while the page in front and the focus stay where they were.
+TEST(ListBidProblems, EveryFailingCheckInOrderWithoutMovingPageOrFocus) {
+    struct Case {
+        const char* what;
+        std::function<void(BidWindow&)> spoil;
+        std::vector<std::pair<int, QString>> expected;  // page, message
+    };
+    const QString noCredit = QStringLiteral("Select 'Yes' or 'No' for 'Credit Card Eligibility Requested'");
+    const QString noReseller = QStringLiteral("Select 'Yes' or 'No' for 'Reseller of VYN Services'");
+    const std::vector<Case> cases = {
+        {"complete", [](BidWindow&) {}, {}},
+        {"no ID and a bad code",
+         [](BidWindow& w) {
+             w.ebxLocalBidID->clear();
+             w.ShipmentGrid->setCell(5, 1, QStringLiteral("ZZZ 999"));
+         },
+         {{0, QStringLiteral("No Bid ID assigned yet.")},
+          {5, QStringLiteral("Invalid Postal Code(s) found: \r\nShip. #1 ZZZ 999")}}},
+        {"volumes and three fields",
+         [](BidWindow& w) {
+             w.volume(Express, QString(), QString());
+             w.ebxBusiness->clear();
+             w.rgStrategy->setItemIndex(-1);
+             w.rgBillWeight->setItemIndex(-1);
+         },
+         {{2, volumeFault(QStringLiteral("Express"))},
+          {1, QStringLiteral("'% Business' must be entered.")},
+          {3, QStringLiteral("No 'Strategy' selected.")},
+          {4, QStringLiteral("Nothing selected for 'Entered Billable Weights reflect?'")}}},
+        {"both questions",
+         [](BidWindow& w) {
+             w.chbValueNo->setChecked(false);
+             w.chbResellerYes->setChecked(false);
+         },
+         {{1, noCredit}, {1, noReseller}}},
+    };
+    for (const Case& c : cases) {
+        BidWindow w;
+        w.fillComplete();
+        c.spoil(w);
+        w.tabs->setCurrentIndex(4);
+        w.ebxLocalBidID->setFocus();
+        QWidget* focus = w.focus();
+        const std::vector<BidProblem> problems = ListBidProblems(w.state, &w.window);
+        std::vector<std::pair<int, QString>> got;
+        for (const BidProblem& p : problems) got.emplace_back(p.page, p.message);
+        EXPECT_EQ(got, c.expected) << c.what;
+        EXPECT_EQ(w.page(), 4) << c.what;
+        EXPECT_EQ(w.focus(), focus) << c.what;
+        // The first problem is the one the check before submission reports.
+        QString message;
+        EXPECT_EQ(CheckBidComplete(w.state, &w.window, message), c.expected.empty()) << c.what;
+        if (!c.expected.empty()) {
+            EXPECT_EQ(message, c.expected.front().second) << c.what;
+        }
+    }
+}
+
 // The picker lists the multi-piece Ground record as "Ground"; its description "Ground Multi" makes a
 // one-piece line count on the "Ground Single" record that follows it.
 TEST(CheckServiceVolumes, AOnePieceMultiLineCountsOnTheSinglePieceRow) {
@@ -333,6 +393,35 @@ TEST(CheckServiceVolumes, AOnePieceMultiLineCountsOnTheSinglePieceRow) {
     w.volume(GroundSingle, QString(), QStringLiteral("50"));
     EXPECT_FALSE(w.volumesCheck());
     EXPECT_EQ(w.message, volumeFault(QStringLiteral("Ground Multi")));
+}
+
+// Many lines of one service: each line counts on the row its piece count chooses, however many lines of
+// the same kind came before it.
+TEST(CheckServiceVolumes, RepeatedLinesOfAServiceEachCountOnTheRowTheirPiecesChoose) {
+    struct Case {
+        const char* what;
+        std::vector<int> pieces;  // Ground lines 1, 2, ...
+        bool multiVolume;         // Bidding On on Ground Multi
+        bool singleVolume;        // Bidding On on Ground Single
+        QString fault;            // empty: passes
+    };
+    const std::vector<Case> cases = {
+        {"one-piece lines, then a two-piece one", {1, 1, 1, 2}, false, true, volumeFault("Ground Multi")},
+        {"two-piece lines, then a one-piece one", {2, 3, 2, 1}, true, false, volumeFault("Ground Single")},
+        {"both kinds, both rows", {1, 2, 1, 2}, true, true, QString()},
+        {"one-piece lines only, both rows", {1, 1, 1}, true, true, shipmentFault("Ground Multi")},
+    };
+    for (const Case& c : cases) {
+        BidWindow w;
+        for (size_t i = 0; i < c.pieces.size(); ++i)
+            w.line(int(i) + 1, QStringLiteral("Ground"), c.pieces[i]);
+        w.volume(GroundMulti, QString(), c.multiVolume ? QStringLiteral("50") : QString());
+        w.volume(GroundSingle, QString(), c.singleVolume ? QStringLiteral("50") : QString());
+        EXPECT_EQ(w.volumesCheck(), c.fault.isEmpty()) << c.what;
+        if (!c.fault.isEmpty()) {
+            EXPECT_EQ(w.message, c.fault) << c.what;
+        }
+    }
 }
 
 TEST(CheckServiceVolumes, OtherVolumeServesTheLinesAndIsNotAskedForLines) {

@@ -112,10 +112,22 @@ void Submission::SubmitBid() {
         return;
     }
 
-    if (QLineEdit* e = edit("ebxLocalStatus")) e->setText(QStringLiteral("Submitted"));
-    if (QLineEdit* e = edit("ebxSubmitDate")) e->setText(dateToText(Clock::current().now().date()));
+    QLineEdit* status = edit("ebxLocalStatus");
+    QLineEdit* date = edit("ebxSubmitDate");
+    const QString statusBefore = status ? status->text() : QString();
+    const QString dateBefore = date ? date->text() : QString();
+    if (status) status->setText(QStringLiteral("Submitted"));
+    if (date) date->setText(dateToText(Clock::current().now().date()));
 
-    if (hooks_.StoreBid) hooks_.StoreBid();
+    // A bid that could not be stored is not sent: the send tables would carry an older copy, or none. It
+    // stays on screen as it was before, so that nothing typed is lost.
+    if (hooks_.StoreBid && !hooks_.StoreBid()) {
+        if (status) status->setText(statusBefore);
+        if (date) date->setText(dateBefore);
+        showError(
+            QStringLiteral("Bid %1 was not stored, so it was not submitted. It stays on screen.").arg(id));
+        return;
+    }
     const bool written = WriteSendFiles();
 
     QString why;

@@ -23,7 +23,8 @@ struct SubmitHooks {
     // False with the message when the bid is not complete (the check shows the page with the problem).
     // When empty, the completeness checks of completeness.h run on the main window.
     std::function<bool(QString& message)> CheckBidComplete;
-    std::function<void()> StoreBid;
+    // Stores the bid; false when it could not be stored (the table layer has said why).
+    std::function<bool()> StoreBid;
     std::function<void()> ClearBidWindow;
 };
 
@@ -40,7 +41,8 @@ class Submission {
     void setHooks(SubmitHooks hooks) { hooks_ = std::move(hooks); }
 
     // Checks, marks "Submitted" with today's date, stores, writes the send tables, starts the transfer
-    // program and clears the window. When the send tables cannot be written the window keeps the bid.
+    // program and clears the window. When the bid cannot be stored nothing is sent and the window keeps
+    // the bid with its former status; when the send tables cannot be written the window keeps the bid.
     void SubmitBid();
     // Writes <ID>Head and <ID>Tail into the send folder. True when both tables were written.
     bool WriteSendFiles();

@@ -241,17 +241,18 @@ struct Recorded {
 };
 
 SubmitHooks recordingHooks(SubmitFixture& fx, Recorded& rec, bool complete = true,
-                           QString message = QString()) {
+                           QString message = QString(), bool stores = true) {
     SubmitHooks h;
     h.CheckBidComplete = [&rec, complete, message](QString& m) {
         rec.calls.push_back("check");
         m = message;
         return complete;
     };
-    h.StoreBid = [&fx, &rec] {
+    h.StoreBid = [&fx, &rec, stores] {
         // Storing sees the status and date already set, and comes before the send tables.
         rec.calls.push_back("store:" + fx.status->text().toStdString() + ":" + fx.date->text().toStdString() +
                             (QDir(fx.send()).exists() ? ":send" : ":nosend"));
+        return stores;
     };
     h.ClearBidWindow = [&fx, &rec] {
         rec.calls.push_back("clear");
@@ -382,6 +383,35 @@ TEST(SubmitBid, ABidWhoseSendTablesCannotBeWrittenStaysInTheWindow) {
     EXPECT_EQ(launcher.starts.size(), 1u) << "the transfer program still sends what else waits in Send";
     EXPECT_EQ(fx.id->text(), QStringLiteral("NEWBID7"));
     EXPECT_FALSE(QDir(fx.send()).exists());
+}
+
+// Storing failed: the header in Bids is missing or older than the window, so nothing is sent, the transfer
+// program is not started, and the window keeps the bid with the status and date it had.
+TEST(SubmitBid, ABidThatCannotBeStoredIsNotSentAndKeepsItsFormerStatus) {
+    SubmitFixture fx;
+    fx.addBids();
+    fx.id->setText(QStringLiteral("ABC123"));
+    fx.status->setText(QStringLiteral("Draft"));
+    fx.date->clear();
+    tarvik::test::FixedClock clock(QDateTime(QDate(2026, 3, 9), QTime(14, 5)));
+    RecordingLauncher launcher;
+    Recorded rec;
+    Submission sub(fx.state, &fx.window, recordingHooks(fx, rec, true, QString(), false));
+    ScriptedPrompt prompt;
+    prompt.answer(Ok, [](const PromptRequest& r) {
+        EXPECT_EQ(r.text,
+                  QStringLiteral("Bid ABC123 was not stored, so it was not submitted. It stays on screen."));
+        EXPECT_EQ(r.caption, QStringLiteral("ERROR"));
+        EXPECT_EQ(r.icon, PromptIcon::Error);
+    });
+    sub.SubmitBid();
+    ASSERT_EQ(rec.calls.size(), 2u) << "checked and stored, never cleared";
+    EXPECT_EQ(rec.calls[1].rfind("store:Submitted:", 0), 0u);
+    EXPECT_TRUE(launcher.starts.empty());
+    EXPECT_FALSE(QDir(fx.send()).exists());
+    EXPECT_EQ(fx.id->text(), QStringLiteral("ABC123"));
+    EXPECT_EQ(fx.status->text(), QStringLiteral("Draft"));
+    EXPECT_EQ(fx.date->text(), QString());
 }
 
 TEST(SubmitBid, WithoutACheckHookTheCompletenessChecksRun) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPrinter>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -54,6 +55,13 @@ ScriptedFileChooser& ScriptedFileChooser::next(const QString& path) {
 }
 QString ScriptedFileChooser::openFile(QWidget*, const FileRequest& request) {
     requests_.push_back(request);
+    return nextPath(request);
+}
+QString ScriptedFileChooser::saveFile(QWidget*, const FileRequest& request) {
+    saveRequests_.push_back(request);
+    return nextPath(request);
+}
+QString ScriptedFileChooser::nextPath(const FileRequest& request) {
     if (paths_.empty()) {
         ADD_FAILURE() << "Unexpected file chooser: " << request.caption.toStdString();
         return QString();
@@ -61,6 +69,21 @@ QString ScriptedFileChooser::openFile(QWidget*, const FileRequest& request) {
     QString p = paths_.front();
     paths_.pop_front();
     return p;
+}
+
+ScriptedPrintDialog::ScriptedPrintDialog() {
+    PrintDialog::install(this);
+}
+ScriptedPrintDialog::~ScriptedPrintDialog() {
+    PrintDialog::install(nullptr);
+}
+bool ScriptedPrintDialog::choose(QWidget*, QPrinter& printer, int pageCount) {
+    pageCounts.push_back(pageCount);
+    if (!accept) return false;
+    EXPECT_FALSE(pdfPath.isEmpty()) << "the scripted print dialog needs a file for what is printed";
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    return true;
 }
 
 RecordingLauncher::RecordingLauncher() { Launcher::install(this); }

@@ -48,11 +48,27 @@ public:
     ~ScriptedFileChooser() override;
     ScriptedFileChooser& next(const QString& path);  // "" means the user cancelled
     QString openFile(QWidget* parent, const FileRequest& request) override;
-    const std::vector<FileRequest>& requests() const { return requests_; }
+    QString saveFile(QWidget* parent, const FileRequest& request) override;
+    const std::vector<FileRequest>& requests() const { return requests_; }          // open dialogs
+    const std::vector<FileRequest>& saveRequests() const { return saveRequests_; }  // save dialogs
 
-private:
+  private:
+    QString nextPath(const FileRequest& request);
     std::deque<QString> paths_;
     std::vector<FileRequest> requests_;
+    std::vector<FileRequest> saveRequests_;
+};
+
+// The print dialog of tests: answers with `accept` and, when accepting, sends the printer's output to
+// the PDF file pdfPath, so that what was printed can be read back.
+class ScriptedPrintDialog : public PrintDialog {
+  public:
+    ScriptedPrintDialog();
+    ~ScriptedPrintDialog() override;
+    bool accept = true;
+    QString pdfPath;
+    std::vector<int> pageCounts;  // one entry per dialog shown: the page count it was offered
+    bool choose(QWidget* parent, QPrinter& printer, int pageCount) override;
 };
 
 class RecordingLauncher : public Launcher {

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -68,6 +70,25 @@ public:
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
         return dlg.selectedFiles().first();
     }
+    QString saveFile(QWidget* parent, const FileRequest& r) override {
+        QFileDialog dlg(parent, r.caption, r.folder, r.filter);
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+        if (!r.defaultSuffix.isEmpty()) dlg.setDefaultSuffix(r.defaultSuffix);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
+        return dlg.selectedFiles().first();
+    }
+};
+
+class QtPrintDialog : public PrintDialog {
+  public:
+    bool choose(QWidget* parent, QPrinter& printer, int pageCount) override {
+        QPrintDialog dlg(&printer, parent);
+        dlg.setMinMax(1, pageCount > 0 ? pageCount : 1);
+        dlg.setOption(QAbstractPrintDialog::PrintToFile, true);
+        dlg.setOption(QAbstractPrintDialog::PrintPageRange, true);
+        return dlg.exec() == QDialog::Accepted;
+    }
 };
 
 class ProcessLauncher : public Launcher {
@@ -90,6 +111,8 @@ WidgetPrompt gWidgetPrompt;
 DialogFileChooser gDialogChooser;
 ProcessLauncher gProcessLauncher;
 SystemClock gSystemClock;
+QtPrintDialog gQtPrintDialog;
+PrintDialog* gPrintDialog = nullptr;
 Prompt* gPrompt = nullptr;
 FileChooser* gChooser = nullptr;
 Launcher* gLauncher = nullptr;
@@ -104,6 +127,12 @@ FileChooser& FileChooser::current() { return gChooser ? *gChooser : gDialogChoos
 void FileChooser::install(FileChooser* chooser) { gChooser = chooser; }
 Launcher& Launcher::current() { return gLauncher ? *gLauncher : gProcessLauncher; }
 void Launcher::install(Launcher* launcher) { gLauncher = launcher; }
+PrintDialog& PrintDialog::current() {
+    return gPrintDialog ? *gPrintDialog : gQtPrintDialog;
+}
+void PrintDialog::install(PrintDialog* dialog) {
+    gPrintDialog = dialog;
+}
 Clock& Clock::current() { return gClock ? *gClock : gSystemClock; }
 void Clock::install(Clock* clock) { gClock = clock; }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 
+class QPrinter;
 class QWidget;
 
 namespace tarvik {
@@ -58,7 +59,7 @@ int messageBox(const QString& text, const QString& caption, PromptIcon icon, int
 enum class DialogKind { Warning, Error, Information, Confirmation };
 int messageDlg(const QString& text, DialogKind kind, int buttons);
 
-// ---- File chooser: the open dialogs ----
+// ---- File chooser: the open and save dialogs ----
 struct FileRequest {
     QString caption;
     QString folder;   // start folder
@@ -70,6 +71,9 @@ public:
     virtual ~FileChooser() = default;
     // Returns the chosen path, or an empty string when the user cancelled.
     virtual QString openFile(QWidget* parent, const FileRequest& request) = 0;
+    // The save dialog: the path to write (the dialog has asked about replacing an existing file and
+    // added defaultSuffix to a name without one), or an empty string when the user cancelled.
+    virtual QString saveFile(QWidget* parent, const FileRequest& request) = 0;
     static FileChooser& current();
     static void install(FileChooser* chooser);
 };
@@ -84,6 +88,17 @@ public:
                        QString* errorText) = 0;
     static Launcher& current();
     static void install(Launcher* launcher);
+};
+
+// ---- Print dialog: choosing the printer and what to print ----
+class PrintDialog {
+  public:
+    virtual ~PrintDialog() = default;
+    // Shows the print dialog for printer and a document of pageCount pages; true when the user chose to
+    // print, the printer then holding the choices (printer, copies, page range, print to file).
+    virtual bool choose(QWidget* parent, QPrinter& printer, int pageCount) = 0;
+    static PrintDialog& current();
+    static void install(PrintDialog* dialog);
 };
 
 // ---- Clock: the current local date and time ----
