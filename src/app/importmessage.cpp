@@ -1,11 +1,11 @@
 #include "app/importmessage.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 
 #include "widgets/seams.h"
+#include "widgets/toplevel.h"
 
 namespace tarvik {
 
@@ -40,9 +40,9 @@ void TImportMessage::showNow() {
         const QRect r = o->frameGeometry();
         move(r.center() - rect().center());
     }
-    show();
-    Label1->repaint();
-    QApplication::processEvents();
+    // The window system puts the window on screen a moment after it is shown: the text is painted once
+    // it is there, so that the window is not blank while the work that follows holds the thread.
+    showPainted(this);
 }
 
 void TImportMessage::FormDblClick() {

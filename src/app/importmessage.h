@@ -25,8 +25,8 @@ class TImportMessage : public QDialog {
     QLabel* Label1 = nullptr;  // main text, larger font, word wrap
     QLabel* Label2 = nullptr;  // progress number, empty at first
 
-    // Shows the window without making it modal, centred on its owner, and lets it paint once so that it
-    // is on screen before the work starts.
+    // Shows the window without making it modal, centred on its owner, waits (briefly) until it is on
+    // screen and paints it, so that its text shows before the work starts.
     void showNow();
 
     // The abort question: "Abort Import?" (caption "Shipment Data Import", question icon, Yes and No).

@@ -21,6 +21,7 @@
 #include "shiptools/findrepl.h"
 #include "shiptools/postalcodes.h"
 #include "widgets/seams.h"
+#include "widgets/toplevel.h"
 #include "widgets/stringgrid.h"
 
 namespace tarvik {
@@ -136,9 +137,7 @@ class ImportSession {
             const QRect r = o->frameGeometry();
             window_->move(r.center() - window_->rect().center());
         }
-        window_->show();
-        if (label1_) label1_->repaint();
-        QApplication::processEvents();
+        showPainted(window_.get());
     }
 
     void disableMainWindow(QWidget* mainWindow) {
