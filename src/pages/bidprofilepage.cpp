@@ -248,7 +248,9 @@ BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(pare
     order.push_back(cbxBrokerage_);
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
-    connect(rgBidType_, &RadioGroup::clicked, this, &BidProfilePage::rgBidTypeClick);
+    // The rate-option questions follow a change of the bid type; clicking the type already chosen
+    // (as loaded, or as answered before) asks nothing again and keeps the earlier answer.
+    connect(rgBidType_, &RadioGroup::changedByClick, this, &BidProfilePage::rgBidTypeClick);
     connect(rgStrategy_, &RadioGroup::clicked, this, &BidProfilePage::rgStrategyClick);
     connect(btnExpand_, &QPushButton::clicked, this, &BidProfilePage::btnExpandClick);
 

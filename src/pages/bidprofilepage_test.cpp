@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <functional>
+#include <vector>
 
 #include "pages/choicegroups.h"
 #include "pages/expandedform.h"
@@ -210,6 +212,53 @@ TEST_F(BidFixture, BidTypeOtherThanPenetrationTicksMultiWithoutAsking) {
     page.rgBidType()->button(2)->click();
     EXPECT_TRUE(page.chbMultiOnly()->isChecked());
     EXPECT_EQ(asked, 0);
+}
+
+// The rate-option questions are asked when the bid type changes to Penetration, not when the type
+// already chosen is clicked again (by mouse or Space), whether the user or a loaded bid chose it: a
+// second round would ask again and an Escape would undo the first answer without a word.
+TEST_F(BidFixture, RateQuestionsFollowAChangeOfBidTypeOnly) {
+    page.rateOptionCheck = [] { return true; };
+    RadioGroup* type = page.rgBidType();
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::vector<int> answers;  // the answers given, one per question expected
+        bool multiAfter;
+    };
+    auto click = [type](int i) { return [type, i] { type->button(i)->click(); }; };
+    auto space = [type](int i) {
+        return [type, i] {
+            type->button(i)->setFocus();
+            QTest::keyClick(type->button(i), Qt::Key_Space);
+        };
+    };
+    const Step steps[] = {
+        {"Penetration chosen: both questions", click(1), {Yes, No}, false},
+        {"Penetration clicked again: nothing asked, the answer kept", click(1), {}, false},
+        {"Penetration by Space again: nothing asked", space(1), {}, false},
+        {"Conversion: no question, Multi ticked", click(0), {}, true},
+        {"Penetration again after a change: asked again", click(1), {Yes, No}, false},
+        {"Retention by Space: a change, no question", space(2), {}, true},
+        {"Penetration as a loaded bid has it", [type] { type->setItemIndex(1); }, {}, true},
+        {"clicking the loaded type asks nothing", click(1), {}, true},
+        {"another type, then Penetration: asked",
+         [type] {
+             type->button(0)->click();
+             type->button(1)->click();
+         },
+         {No},
+         true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        test::ScriptedPrompt prompt;
+        for (int a : step.answers) prompt.answer(a);
+        step.act();
+        EXPECT_EQ(prompt.pending(), 0);
+        EXPECT_EQ(prompt.shown().size(), step.answers.size());
+        EXPECT_EQ(page.chbMultiOnly()->isChecked(), step.multiAfter);
+    }
 }
 
 TEST_F(BidFixture, ClearAndDefaults) {

@@ -65,7 +65,17 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, int col
         buttons_.push_back(b);
         arranger_.add(b);
     }
-    connect(group_, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
+    // A click checks its button before it is reported: a button that became checked on the way marks
+    // the click as a change.
+    connect(group_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) toggledSinceClick_ = true;
+    });
+    connect(group_, &QButtonGroup::idClicked, this, [this](int index) {
+        const bool changed = toggledSinceClick_;
+        toggledSinceClick_ = false;
+        emit clicked(index);
+        if (changed) emit changedByClick(index);
+    });
 }
 
 QString RadioGroup::itemText(int index) const {
@@ -77,12 +87,13 @@ int RadioGroup::itemIndex() const { return group_->checkedId(); }
 void RadioGroup::setItemIndex(int index) {
     if (index >= 0 && index < count()) {
         buttons_[static_cast<size_t>(index)]->setChecked(true);
-        return;
+    } else {
+        // An exclusive group cannot be emptied button by button.
+        group_->setExclusive(false);
+        for (auto* b : buttons_) b->setChecked(false);
+        group_->setExclusive(true);
     }
-    // An exclusive group cannot be emptied button by button.
-    group_->setExclusive(false);
-    for (auto* b : buttons_) b->setChecked(false);
-    group_->setExclusive(true);
+    toggledSinceClick_ = false;  // set by the program: the next click compares with this selection
 }
 
 void RadioGroup::resizeEvent(QResizeEvent* event) {

@@ -52,6 +52,9 @@ public:
 signals:
     // A user click on an item (also on the item already selected).
     void clicked(int index);
+    // A user click (mouse, Space or an arrow key) that selected another item than the one selected
+    // before; a click on the item already selected, also one set by the program, is no change.
+    void changedByClick(int index);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -60,6 +63,7 @@ private:
     QStringList items_;
     std::vector<QRadioButton*> buttons_;
     QButtonGroup* group_ = nullptr;
+    bool toggledSinceClick_ = false;
     ColumnArranger arranger_;
 };
 

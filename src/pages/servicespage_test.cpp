@@ -390,7 +390,11 @@ TEST_F(ServicesFixture, PenetrationAsksOnlyWithVolumeOnServices8_20_68) {
     BidProfilePage bid(state);
     page.linkBidProfile(&bid);
     bid.show();
-    auto penetration = [&] { bid.rgBidType()->button(1)->click(); };
+    // Each time from no bid type: the questions follow a change of the type.
+    auto penetration = [&] {
+        bid.rgBidType()->setItemIndex(-1);
+        bid.rgBidType()->button(1)->click();
+    };
 
     // Volume only on Economy (code 5): no question, Multi ticked.
     grid->setCell(2, 5, QStringLiteral("30"));

@@ -348,10 +348,13 @@ void ShipmentPage::leaveCell(int col, int line) {
         g->setCell(col, line, code);
         const QString country = g->cell(ColCountry, line);
         bool ok = true;
+        // A code is checked when one was typed; lines still without one are listed by the checks of
+        // the submission.
+        const bool typed = !code.trimmed().isEmpty();
         if (country == QLatin1String("CA")) {
-            ok = checkPostal(code);
+            ok = !typed || checkPostal(code);
         } else if (country == QLatin1String("US")) {
-            ok = checkZip(code);
+            ok = !typed || checkZip(code);
         } else {
             const QString service = lowerAZ(g->cell(ColService, line));
             for (const char* ww : kWorldWideExpress) {

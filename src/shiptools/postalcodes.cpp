@@ -125,6 +125,8 @@ void ebxPostalCodeExit(MainState& state, QLineEdit* ebxPostalCode, QLineEdit* eb
     QString code = UpperCaseAZ(ebxPostalCode->text());
     if (code.size() == 6) code.insert(3, QLatin1Char(' '));
     ebxPostalCode->setText(code);
+    // Nothing typed, nothing to check: whether the code is required is for the completeness check to say.
+    if (code.trimmed().isEmpty()) return;
     if (CheckPostalCode(state, code)) {
         if (ebxCity) ebxCity->setText(TitleCaseWords(state.FLastTown));
         if (ebxProv) ebxProv->setText(ProvinceOfPostalCode(code));

@@ -45,7 +45,7 @@ QString LowerCaseAZ(const QString& text);
 // ---- Shipper postal code ----
 // Leaving the shipper's postal code: the edit is upper-cased (a 6-character code gets its middle
 // space) and checked; a known code fills city (town in title case) and province, an unknown one takes
-// the focus back to the edit.
+// the focus back to the edit. An empty edit is not checked.
 void ebxPostalCodeExit(MainState& state, QLineEdit* ebxPostalCode, QLineEdit* ebxCity, QLineEdit* ebxProv);
 // The same with the three edits found by their object names under root (nothing when one is missing).
 void ebxPostalCodeExit(MainState& state, QWidget* root);

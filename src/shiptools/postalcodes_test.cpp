@@ -5,12 +5,14 @@
 
 #include <QApplication>
 #include <map>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include "pages/shipmentpage.h"
+#include "pages/shipperprofilepage.h"
 #include "shiptools/shiptools_fixture_test.h"
 #include "tableaccess/tableaccess.h"
 #include "tableaccess/xbase/dbf.h"
@@ -282,6 +284,105 @@ TEST_F(PostalCodesTest, ShipmentPageChecksLeftCellsThroughTheTables) {
     prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Invalid Zip Code!"); });
     ASSERT_TRUE(grid->setCurrentCell(P::ColCmpRate, 2));
     EXPECT_EQ(grid->cell(P::ColPostal, 2), "");
+}
+
+// Leaving a postal or zip code that nobody typed asks nothing and keeps the cursor moving: the shipper's
+// postal code left by Tab, and the Postal/Zip cell of Canadian and US lines, also of a line whose country
+// the grid filled itself from its service, left by Tab and by the arrow keys. Each case is made to fail
+// first with a code that is typed and unknown, so the check is seen to run where a code is typed.
+TEST_F(PostalCodesTest, CodesNobodyTypedAreNotCheckedOnLeaving) {
+    test::ScriptedPrompt prompt;
+    ShipperProfilePage shipper(state_);
+    QObject::connect(&shipper, &ShipperProfilePage::ebxPostalCodeExit, &shipper,
+                     [&] { ebxPostalCodeExit(state_, &shipper); });
+    shipper.show();
+    shipper.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&shipper));
+    struct ShipperCase {
+        const char* typed;
+        bool asks;
+    };
+    for (const ShipperCase& c :
+         {ShipperCase{"z9z9z9", true}, ShipperCase{"", false}, ShipperCase{"   ", false}}) {
+        SCOPED_TRACE(c.typed);
+        shipper.ebxPostalCode()->setText(QString::fromLatin1(c.typed));
+        shipper.ebxAddress()->setFocus(Qt::MouseFocusReason);
+        if (c.asks)
+            prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Invalid Postal Code!"); });
+        QTest::keyClick(shipper.ebxAddress(), Qt::Key_Tab);
+        EXPECT_TRUE(shipper.ebxPostalCode()->hasFocus());
+        QTest::keyClick(shipper.ebxPostalCode(), Qt::Key_Tab);
+        EXPECT_EQ(prompt.pending(), 0);
+        EXPECT_EQ(shipper.ebxPostalCode()->hasFocus(), c.asks)
+            << "an unknown code keeps the cursor, nothing else";
+        EXPECT_EQ(shipper.ebxCity()->hasFocus(), !c.asks);
+    }
+
+    ShipmentPage page(state_);
+    wireShipmentCodeChecks(page, state_);
+    page.resize(1200, 400);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    page.tbsShipmentDataShow();
+    StringGrid* grid = page.shipmentGrid();
+    struct LineCase {
+        const char* country;
+        const char* code;
+        int leaveKey;
+        const char* message;  // nullptr: nothing is asked
+    };
+    const LineCase cases[] = {
+        {"CA", "Z9Z 9Z9", Qt::Key_Tab, "Invalid Postal Code!"},
+        {"US", "99999", Qt::Key_Tab, "Invalid Zip Code!"},
+        {"CA", "", Qt::Key_Tab, nullptr},
+        {"US", "", Qt::Key_Tab, nullptr},
+        {"CA", "", Qt::Key_Down, nullptr},
+        {"US", "  ", Qt::Key_Right, nullptr},
+        {"CA", "", Qt::Key_Backtab, nullptr},
+    };
+    int line = 1;
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(std::string(c.country) + " '" + c.code + "'");
+        grid->setCell(P::ColCountry, line, QString::fromLatin1(c.country));
+        grid->setCell(P::ColPostal, line, QString::fromLatin1(c.code));
+        grid->setFocus();
+        ASSERT_TRUE(grid->setCurrentCell(P::ColPostal, line));
+        if (c.message) prompt.answer(Ok, [&c](const PromptRequest& r) { EXPECT_EQ(r.text, c.message); });
+        if (c.leaveKey == Qt::Key_Backtab) {
+            // Shift+Tab as the window system delivers it (QTest cannot spell Backtab).
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+            QApplication::sendEvent(grid, &press);
+        } else {
+            QTest::keyClick(grid, static_cast<Qt::Key>(c.leaveKey));
+        }
+        EXPECT_EQ(prompt.pending(), 0);
+        EXPECT_NE(grid->col() * 1000 + grid->row(), P::ColPostal * 1000 + line) << "the cursor moved on";
+        if (!c.message) EXPECT_EQ(grid->cell(P::ColPostal, line).trimmed(), "");
+        ++line;
+    }
+    // Passing down the Postal/Zip cells of Canadian lines without a code, as the grid fills new lines of
+    // a Canadian service itself, asks nothing on the way.
+    ASSERT_TRUE(grid->setCurrentCell(P::ColPostal, line));
+    for (int i = 0; i < 3; ++i) grid->setCell(P::ColCountry, line + i, "CA");
+    for (int i = 0; i < 3; ++i) QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(grid->row(), line + 3);
+}
+
+// The submission's code check lists the Canadian and US lines that still have no code, by line number.
+TEST_F(PostalCodesTest, ValidateShipmentCodesListsLinesStillWithoutACode) {
+    Lines lines;
+    lines.set(2, P::ColCountry, "CA");
+    lines.set(2, P::ColService, "Ground");
+    lines.set(4, P::ColCountry, "US");
+    lines.set(4, P::ColService, "TB Ground");
+    lines.set(6, P::ColCountry, "CA");
+    lines.set(6, P::ColPostal, "K1A 0B1");
+    QString message;
+    EXPECT_FALSE(ValidateShipmentCodes(state_, lines.last, lines.cell(), message));
+    const QStringList listed = message.split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(listed.contains(QStringLiteral("Ship. #2 "))) << message.toStdString();
+    EXPECT_TRUE(listed.contains(QStringLiteral("Ship. #4 "))) << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral("#6"))) << message.toStdString();
 }
 
 }  // namespace
