@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 
 #include "app/appstyle.h"
@@ -204,6 +205,14 @@ void TMainForm::buildMenus() {
         if (newBid) newBid();
     });
     connect(mnuSalesRefTable, &QAction::triggered, this, [this] { mnuSalesRefTableClick(this, state_); });
+    // Ctrl+PgDown / Ctrl+PgUp switch the page from any control, the grids included (Ctrl+Tab leaves a
+    // grid instead, as it leaves any item view).
+    auto* nextPage = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this);
+    nextPage->setObjectName(QStringLiteral("scNextPage"));
+    connect(nextPage, &QShortcut::activated, this, &TMainForm::btnNextClick);
+    auto* previousPage = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this);
+    previousPage->setObjectName(QStringLiteral("scPreviousPage"));
+    connect(previousPage, &QShortcut::activated, this, &TMainForm::btnBackClick);
 }
 
 void TMainForm::FormCreate() {

@@ -7,11 +7,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,10 +23,14 @@
 #include "app/tableerrors.h"
 #include "demodata/demofolder.h"
 #include "pages/bidprofilepage.h"
+#include "pages/choicegroups.h"
+#include "pages/cubepage.h"
 #include "pages/mainpage.h"
+#include "pages/servicespage.h"
 #include "pages/shipmentpage.h"
 #include "testsupport/scriptedprompt.h"
 #include "testsupport/testdata.h"
+#include "widgets/stringgrid.h"
 
 namespace tarvik {
 namespace {
@@ -525,6 +532,109 @@ TEST_F(MainFormTest, TheNewPageTakesTheFocus) {
     EXPECT_EQ(QApplication::focusWidget(), form->tbsMain->cbxAccountName);
     QTest::mouseClick(form->btnBack, Qt::LeftButton);
     EXPECT_TRUE(form->tbsShipmentData->isAncestorOf(QApplication::focusWidget()));
+    form->hide();
+}
+
+// A key as the window system delivers it to the focused control (Shift+Tab arrives as Backtab).
+void pressKey(int key, Qt::KeyboardModifiers modifiers) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(focus, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(QApplication::focusWidget(), &release);
+}
+
+// The grids take Tab and Shift+Tab to move between their cells, but never keep the keyboard in: past
+// the last (first) cell the focus moves on to the next (previous) control, Ctrl+Tab and Ctrl+Shift+Tab
+// leave from any cell (an open cell editor too), and Ctrl+PgDown / Ctrl+PgUp switch the page.
+TEST_F(MainFormTest, GridsLetTheKeyboardOut) {
+    auto form = start();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTabWidget* tabs = form->tabEntryPages;
+    struct Page {
+        QWidget* page;
+        StringGrid* grid;
+        QWidget* after;   // the control Tab reaches after the grid
+        QWidget* before;  // the control Shift+Tab reaches before it
+    };
+    QTabBar* tabBar = tabs->tabBar();
+    const Page pages[] = {
+        {form->tbsServices, form->tbsServices->incentiveGrid(), form->btnBack, tabBar},
+        {form->tbsCubeAnalysis, form->tbsCubeAnalysis->findChild<StringGrid*>("CubeGrid"),
+         form->tbsCubeAnalysis->findChild<RadioGroup*>("rgInfoSource")->button(0), tabBar},
+        {form->tbsShipmentData, form->tbsShipmentData->shipmentGrid(),
+         form->tbsShipmentData->findChild<QWidget*>("btnImport"), tabBar},
+    };
+    for (const Page& p : pages) {
+        SCOPED_TRACE(p.page->objectName().toStdString());
+        ASSERT_NE(p.grid, nullptr);
+        tabs->setCurrentWidget(p.page);
+        const int pageIndex = tabs->currentIndex();
+        const int lastCol = p.grid->colCount() - 1, lastRow = p.grid->rowCount() - 1;
+        const int midCol = 2, midRow = 2;
+        auto focusCell = [&](int col, int row) {
+            p.grid->setFocus(Qt::MouseFocusReason);
+            p.grid->setCurrentCell(col, row, true);
+        };
+        auto inGrid = [&] {
+            QWidget* f = QApplication::focusWidget();
+            return f == p.grid || p.grid->isAncestorOf(f);
+        };
+        struct Case {
+            const char* what;
+            int col, row;
+            bool openEditor;
+            int key;
+            Qt::KeyboardModifiers modifiers;
+            QWidget* expected;  // nullptr: stays in the grid, one cell on
+        };
+        const Case cases[] = {
+            {"Tab inside the grid moves one cell", midCol, midRow, false, Qt::Key_Tab, Qt::NoModifier,
+             nullptr},
+            {"Tab on the last cell", lastCol, lastRow, false, Qt::Key_Tab, Qt::NoModifier, p.after},
+            {"Tab on the last cell while editing it", 2, lastRow, true, Qt::Key_Tab, Qt::NoModifier, nullptr},
+            {"Shift+Tab on the first cell", 1, 1, false, Qt::Key_Backtab, Qt::ShiftModifier, p.before},
+            {"Ctrl+Tab from a middle cell", midCol, midRow, false, Qt::Key_Tab, Qt::ControlModifier, p.after},
+            {"Ctrl+Shift+Tab from a middle cell", midCol, midRow, false, Qt::Key_Backtab,
+             Qt::ControlModifier | Qt::ShiftModifier, p.before},
+            {"Ctrl+Tab from an open editor", midCol, midRow, true, Qt::Key_Tab, Qt::ControlModifier, p.after},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            focusCell(c.col, c.row);
+            if (c.openEditor && !(p.grid->model()->flags(p.grid->currentIndex()) & Qt::ItemIsEditable))
+                continue;
+            if (c.openEditor) {
+                p.grid->openEditor();
+                ASSERT_TRUE(p.grid->isEditing());
+            }
+            pressKey(c.key, c.modifiers);
+            EXPECT_EQ(tabs->currentIndex(), pageIndex) << "the page stays";
+            if (c.expected) {
+                EXPECT_FALSE(inGrid());
+                EXPECT_EQ(QApplication::focusWidget(), c.expected)
+                    << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                                    : "");
+                EXPECT_FALSE(p.grid->isEditing());
+            } else {
+                EXPECT_TRUE(inGrid());
+                EXPECT_NE(p.grid->col() * 100000 + p.grid->row(), c.col * 100000 + c.row) << "moved one cell";
+            }
+        }
+        // The page switch from a grid cell.
+        focusCell(midCol, midRow);
+        pressKey(Qt::Key_PageDown, Qt::ControlModifier);
+        EXPECT_EQ(tabs->currentIndex(), (pageIndex + 1) % tabs->count());
+        tabs->setCurrentWidget(p.page);
+        focusCell(midCol, midRow);
+        pressKey(Qt::Key_PageUp, Qt::ControlModifier);
+        EXPECT_EQ(tabs->currentIndex(), pageIndex - 1);
+        tabs->setCurrentWidget(p.page);
+    }
+    form->tbsMain->ebxLocalBidID->clear();
     form->hide();
 }
 

@@ -113,6 +113,12 @@ ShipmentPage::ShipmentPage(MainState& state, QWidget* parent) : QWidget(parent),
     layout->addWidget(ShipmentGrid, 1);
     layout->addLayout(tools);
     layout->addLayout(submit);
+    // Tab order as the page reads: the grid, the tools from left to right, then the submission.
+    setTabOrder(ShipmentGrid, btnImport);
+    setTabOrder(btnImport, btnCopyLine);
+    setTabOrder(btnCopyLine, btnClearShipGrid);
+    setTabOrder(btnClearShipGrid, btnFindRepl);
+    setTabOrder(btnFindRepl, btnSubmitBid);
 
     ShipmentGrid->setEditable(true);
     ShipmentGrid->setTabMovesBetweenCells(true);

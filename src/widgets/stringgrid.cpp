@@ -621,24 +621,38 @@ void StringGrid::beginUpdate() { d->model->beginBulkUpdate(); }
 
 void StringGrid::endUpdate() { d->model->endBulkUpdate(); }
 
-void StringGrid::tabMove(bool forward) {
+bool StringGrid::tabMove(bool forward) {
     const int cols = colCount();
     const int rows = rowCount();
     int c = col(), r = row();
     for (;;) {
         c += forward ? 1 : -1;
         if (c >= cols) {
-            if (r + 1 >= rows) return;
+            if (r + 1 >= rows) return false;
             ++r;
             c = 1;
         } else if (c < 1) {
-            if (r - 1 < 1) return;
+            if (r - 1 < 1) return false;
             --r;
             c = cols - 1;
         }
         if (!isColumnHidden(c - 1)) break;
     }
     setCurrentCell(c, r);
+    return true;
+}
+
+void StringGrid::leaveGrid(bool forward) {
+    // The control after (or before) the grid in the tab order; the grid's own Tab handling, which
+    // moves between cells, is passed by.
+    QWidget::focusNextPrevChild(forward);
+}
+
+bool StringGrid::isTabKey(const QKeyEvent* event, bool* forward) {
+    const int key = event->key();
+    if (key != Qt::Key_Tab && key != Qt::Key_Backtab) return false;
+    *forward = key == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier);
+    return true;
 }
 
 void StringGrid::keyPressEvent(QKeyEvent* event) {
@@ -668,14 +682,25 @@ void StringGrid::keyPressEvent(QKeyEvent* event) {
             }
             break;
         case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            if (d->tabMoves && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-                event->accept();
-                tabMove(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+        case Qt::Key_Backtab: {
+            // Tab and Shift+Tab move between the cells; past the last (first) cell they move the focus
+            // on to the next (previous) control. Ctrl+Tab and Ctrl+Shift+Tab leave the grid from any cell.
+            bool forward = true;
+            isTabKey(event, &forward);
+            if (event->modifiers() & Qt::AltModifier) {
+                event->ignore();
                 return;
             }
+            event->accept();
+            if (event->modifiers() & Qt::ControlModifier) {
+                leaveGrid(forward);
+                return;
+            }
+            if (d->tabMoves && tabMove(forward)) return;
+            // Handed back: the focus moves on as from any other control.
             event->ignore();
             return;
+        }
         default:
             break;
     }
@@ -689,11 +714,15 @@ bool StringGrid::editorKey(QKeyEvent* event) {
     const auto mods = event->modifiers();
     switch (event->key()) {
         case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            if (!d->tabMoves) return false;
+        case Qt::Key_Backtab: {
+            bool forward = true;
+            isTabKey(event, &forward);
+            if (mods & Qt::AltModifier) return false;
+            if (!d->tabMoves && !(mods & Qt::ControlModifier)) return false;
             closeEditor(true);
-            tabMove(event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
+            if ((mods & Qt::ControlModifier) || !tabMove(forward)) leaveGrid(forward);
             return true;
+        }
         case Qt::Key_Return:
         case Qt::Key_Enter:
             closeEditor(true);

@@ -77,7 +77,9 @@ public:
     void setEditorMaxLength(int length);     // 0: no limit
     void openEditor();                       // opens the editor on the current cell
     void closeEditor(bool accept = true);
-    void setTabMovesBetweenCells(bool on);   // Tab / Shift+Tab move the current cell
+    // Tab / Shift+Tab move the current cell, and past the last (first) cell the focus to the next
+    // (previous) control; Ctrl+Tab / Ctrl+Shift+Tab leave the grid from any cell.
+    void setTabMovesBetweenCells(bool on);
     // Whole-row selection: the current row is shown selected and no cell can be edited.
     void setRowSelect(bool on);
     bool rowSelect() const;
@@ -116,7 +118,9 @@ private:
     friend class StringGridDelegate;
     bool editorKey(QKeyEvent* event);
     void editorTextChanged(const QString& text);
-    void tabMove(bool forward);
+    bool tabMove(bool forward);  // false at the last (first) cell: there is no cell to move to
+    void leaveGrid(bool forward);
+    static bool isTabKey(const QKeyEvent* event, bool* forward);
     bool canSelect(int col, int row) const;
 
     struct Private;
