@@ -18,6 +18,7 @@
 #include "pages/choicegroups.h"
 #include "pages/expandedform.h"
 #include "pages/servicespage.h"
+#include "widgets/accessibility.h"
 #include "widgets/seams.h"
 
 namespace tarvik {
@@ -252,6 +253,9 @@ BidProfilePage::BidProfilePage(MainState& state, QWidget* parent) : QWidget(pare
     // (as loaded, or as answered before) asks nothing again and keeps the earlier answer.
     connect(rgBidType_, &RadioGroup::changedByClick, this, &BidProfilePage::rgBidTypeClick);
     connect(rgStrategy_, &RadioGroup::clicked, this, &BidProfilePage::rgStrategyClick);
+    // The three competitor lists are labelled Primary, Secondary and Tertiary under one heading.
+    for (QComboBox* c : competitors) c->setAccessibleDescription(accessibleText(lblCompetitor->text()));
+    nameControlsFromLabels(this);
     connect(btnExpand_, &QPushButton::clicked, this, &BidProfilePage::btnExpandClick);
 
     setBrokerageFieldPresent(false);

@@ -1,9 +1,9 @@
 #include "pages/cubepage.h"
 
 #include <QGridLayout>
-#include <QHeaderView>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -14,6 +14,7 @@
 #include "pages/choicegroups.h"
 #include "pages/conversions.h"
 #include "pages/shipperprofilepage.h"
+#include "widgets/accessibility.h"
 #include "widgets/stringgrid.h"
 
 namespace tarvik {
@@ -29,6 +30,7 @@ CubePage::CubePage(MainState& state, QWidget* parent) : QWidget(parent), state_(
 
     grid_ = new StringGrid(this);
     grid_->setObjectName(QStringLiteral("CubeGrid"));
+    grid_->setAccessibleName(QStringLiteral("Package dimensions"));
     top->addWidget(grid_);
 
     auto* averageRow = new QHBoxLayout;
@@ -61,6 +63,7 @@ CubePage::CubePage(MainState& state, QWidget* parent) : QWidget(parent), state_(
     question->setBuddy(ebxPercentAH_);
     ebxAHPctComment_ = new QLineEdit(gbHandling);
     ebxAHPctComment_->setObjectName(QStringLiteral("ebxAHPctComment"));
+    ebxAHPctComment_->setAccessibleName(QStringLiteral("Comment on the special handling percentage"));
     g->addWidget(question, 0, 0, 1, 3);
     g->addWidget(ebxPercentAH_, 1, 0);
     g->addWidget(new QLabel(QStringLiteral("%"), gbHandling), 1, 1);
@@ -80,6 +83,7 @@ CubePage::CubePage(MainState& state, QWidget* parent) : QWidget(parent), state_(
     order.push_back(ebxAHPctComment_);
     for (int i = 0; i < rgBillWeight_->count(); ++i) order.push_back(rgBillWeight_->button(i));
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+    nameControlsFromLabels(this);
 
     grid_->keyPress = [this](QChar& ch) { CubeGridKeyPress(ch); };
     grid_->editTextRequested = [this](int c, int r) { CubeGridGetEditText(c, r); };

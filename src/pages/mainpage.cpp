@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "widgets/accessibility.h"
+
 namespace tarvik {
 
 namespace {
@@ -106,6 +108,7 @@ MainPage::MainPage(MainState& state, QWidget* parent) : QWidget(parent), state_(
     setTabOrder(btnNewBid, btnSelectBid);
     setTabOrder(btnSelectBid, ebxCompanyName1);
     setTabOrder(ebxCompanyName1, chkPortfolio);
+    nameControlsFromLabels(this);
 }
 
 bool MainPage::bidOpen() const {

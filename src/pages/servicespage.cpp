@@ -7,13 +7,14 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
-#include <QTimer>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "pages/bidprofilepage.h"
 #include "pages/conversions.h"
 #include "tableaccess/tableaccess.h"
+#include "widgets/accessibility.h"
 #include "widgets/stringgrid.h"
 
 namespace tarvik {
@@ -31,6 +32,8 @@ ServicesPage::ServicesPage(MainState& state, QWidget* parent) : QWidget(parent),
     layout->setContentsMargins(4, 4, 4, 4);
     grid_ = new StringGrid(this);
     grid_->setObjectName(QStringLiteral("IncentiveGrid"));
+    grid_->setAccessibleName(QStringLiteral("Service volumes"));
+    installAccessibility();
     layout->addWidget(grid_);
 
     // The model of the Primary? boxes; never shown.

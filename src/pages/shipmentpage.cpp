@@ -15,6 +15,7 @@
 
 #include "pages/conversions.h"
 #include "tableaccess/tableaccess.h"
+#include "widgets/accessibility.h"
 #include "widgets/combohelpers.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
@@ -67,19 +68,24 @@ ShipmentPage::ShipmentPage(MainState& state, QWidget* parent) : QWidget(parent),
 
     ShipmentGrid = new StringGrid(this);
     ShipmentGrid->setObjectName(QStringLiteral("ShipmentGrid"));
+    ShipmentGrid->setAccessibleName(QStringLiteral("Sample shipments"));
 
-    // The pickers float over the grid; they are children of the grid so that they move with it and
-    // are laid over a cell by the cell's rectangle.
-    cbxServices = new QComboBox(ShipmentGrid);
+    // The pickers float over the grid, laid over a cell by the cell's rectangle. They are children of
+    // the page, not of the grid, so that screen readers find them (and their lists) among the page's
+    // controls: a grid reports its cells only.
+    cbxServices = new QComboBox(this);
     cbxServices->setObjectName(QStringLiteral("cbxServices"));
+    cbxServices->setAccessibleName(QStringLiteral("Service"));
     cbxServices->setEditable(false);
     cbxServices->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
     cbxServices->addItem(QString());              // the blank item; the reference lookups refill it
     cbxServices->setCurrentIndex(-1);
     cbxServices->hide();
 
-    cbxCountry = new QComboBox(ShipmentGrid);
+    cbxCountry = new QComboBox(this);
     cbxCountry->setObjectName(QStringLiteral("cbxCountry"));
+    cbxCountry->setAccessibleName(QStringLiteral("Country"));
+    installAccessibility();
     cbxCountry->setEditable(false);
     cbxCountry->setFocusPolicy(Qt::ClickFocus);
     cbxCountry->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -439,6 +445,10 @@ void ShipmentPage::ShipmentGridTopLeftChanged() {
 }
 
 bool ShipmentPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ShipmentGrid && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        // The pickers sit on the page: they follow their cells when the layout moves the grid.
+        if (cbxServices->isVisible() || cbxCountry->isVisible()) ShipmentGridTopLeftChanged();
+    }
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (watched == ShipmentGrid && !ShipmentGrid->isEditing()) {
@@ -479,7 +489,8 @@ bool ShipmentPage::eventFilter(QObject* watched, QEvent* event) {
 QRect ShipmentPage::cellRectInGrid(int col, int line) const {
     const QRect r = ShipmentGrid->cellRect(col, line);
     if (r.isEmpty()) return r;
-    return r.translated(ShipmentGrid->viewport()->pos());
+    // In the page's coordinates, where the pickers live.
+    return r.translated(ShipmentGrid->viewport()->mapTo(this, QPoint(0, 0)));
 }
 
 bool ShipmentPage::pickerCellVisible(int col, int line) const {

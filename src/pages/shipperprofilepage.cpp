@@ -1,10 +1,9 @@
 #include "pages/shipperprofilepage.h"
 
-#include <QFocusEvent>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "pages/conversions.h"
+#include "widgets/accessibility.h"
 #include "widgets/stringgrid.h"
 
 namespace tarvik {
@@ -107,11 +107,12 @@ ShipperProfilePage::ShipperProfilePage(MainState& state, QWidget* parent) : QWid
     g2->addWidget(cbxIndustry_, 3, 1);
     auto* lblReseller = new QLabel(QStringLiteral("Reseller of VYN Services?"), gbBusiness);
     g2->addWidget(lblReseller, 4, 0);
-    auto* resellerRow = new QHBoxLayout;
-    resellerRow->addWidget(chbResellerYes_);
-    resellerRow->addWidget(chbResellerNo_);
-    resellerRow->addStretch(1);
-    g2->addLayout(resellerRow, 4, 1);
+    // The Yes and No boxes answer the question beside them: grouped under it for screen readers.
+    auto* reseller = new QuestionGroup(lblReseller->text(), gbBusiness);
+    reseller->setObjectName(QStringLiteral("qgReseller"));
+    reseller->addControl(chbResellerYes_);
+    reseller->addControl(chbResellerNo_);
+    g2->addWidget(reseller, 4, 1);
     auto* lblValueDuty =
         makeLabel(QStringLiteral("% of U.S. Business that has Value for Duty under $200"), ebxValueDutyPct_, gbBusiness);
     lblValueDuty->setWordWrap(true);
@@ -131,12 +132,13 @@ ShipperProfilePage::ShipperProfilePage(MainState& state, QWidget* parent) : QWid
     installNumbersOnlyKeyFilter(ebxValueSaving_);
     lblCalcSav_ = makeLabel(QStringLiteral("Calculated Savings   $"), ebxValueSaving_, gbCredit);
     lblCalcSav_->setObjectName(QStringLiteral("lblCalcSav"));
-    g3->addWidget(new QLabel(QStringLiteral("Credit Card Eligibility Requested?"), gbCredit), 0, 0);
-    auto* valueRow = new QHBoxLayout;
-    valueRow->addWidget(chbValueYes_);
-    valueRow->addWidget(chbValueNo_);
-    valueRow->addStretch(1);
-    g3->addLayout(valueRow, 0, 1);
+    auto* lblCredit = new QLabel(QStringLiteral("Credit Card Eligibility Requested?"), gbCredit);
+    g3->addWidget(lblCredit, 0, 0);
+    auto* credit = new QuestionGroup(lblCredit->text(), gbCredit);
+    credit->setObjectName(QStringLiteral("qgCreditCard"));
+    credit->addControl(chbValueYes_);
+    credit->addControl(chbValueNo_);
+    g3->addWidget(credit, 0, 1);
     g3->addWidget(lblCalcSav_, 0, 2);
     g3->addWidget(ebxValueSaving_, 0, 3);
     // The savings field is kept for the table layout only: never shown, never filled.
@@ -161,6 +163,7 @@ ShipperProfilePage::ShipperProfilePage(MainState& state, QWidget* parent) : QWid
     // toggled, not clicked: the column follows the box also when loading sets it.
     connect(chbMOB_, &QCheckBox::toggled, this, &ShipperProfilePage::chbMOBClick);
     ebxPostalCode_->installEventFilter(this);
+    nameControlsFromLabels(this);
 
     applyBidDefaults();
 }

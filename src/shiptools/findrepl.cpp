@@ -90,6 +90,11 @@ TfFindRepl::TfFindRepl(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Framele
     setTabOrder(ebxFind, ebxReplace);
     setTabOrder(ebxReplace, btnOk);
     setTabOrder(btnOk, Button2);
+    // The edits sit under column headings, beside row labels: each is named by both.
+    ebxFromFind->setAccessibleName(QStringLiteral("From Postal, Find Postal/Zip"));
+    ebxFromReplace->setAccessibleName(QStringLiteral("From Postal, and Replace ALL with"));
+    ebxFind->setAccessibleName(QStringLiteral("To Postal, Find Postal/Zip"));
+    ebxReplace->setAccessibleName(QStringLiteral("To Postal, and Replace ALL with"));
 }
 
 void TfFindRepl::replacePass(const QString& find, const QString& replacement, int column) {

@@ -282,6 +282,7 @@ int TDBeditForm::lastRecordRow() const {
 void TDBeditForm::LoadTable(const QString& path) {
     if (FTableLoaded || FTable > 0) CloseTable();
     FTablePath = path;
+    dbfGrid->setAccessibleName(QStringLiteral("Records of %1").arg(QFileInfo(path).completeBaseName()));
     FTable = ta::mOpen(FContext, path);
     FLookupValues.clear();
     FLookupColumn = -1;

@@ -231,9 +231,29 @@ QVariant StringGridModel::data(const QModelIndex& index, int role) const {
         case Qt::ForegroundRole:
         case Qt::BackgroundRole:
             return roleColor(colors_, key(col, row), role);
+        case Qt::AccessibleDescriptionRole:
+            return cellDescription(col, row);
         default:
             return QVariant();
     }
+}
+
+QString StringGridModel::cellDescription(int col, int row) const {
+    // A screen reader reads the cell's text as its name and this as its description: the column's
+    // heading and the line, as the fixed row and column show them.
+    const QString heading = cell(col, 0).simplified();
+    const QString label = cell(0, row).simplified();
+    QString line;
+    if (label.isEmpty()) {
+        line = QStringLiteral("line %1").arg(row);
+    } else if (label.startsWith(QLatin1Char('#'))) {
+        line = QStringLiteral("line ") + label.mid(1).trimmed();
+    } else {
+        bool number = false;
+        label.toInt(&number);
+        line = number ? QStringLiteral("record ") + label : label;
+    }
+    return heading.isEmpty() ? line : heading + QStringLiteral(", ") + line;
 }
 
 bool StringGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {

@@ -26,6 +26,9 @@ public:
     void setGridColCount(int cols);
 
     QString cell(int col, int row) const;
+    // What a screen reader is told of a data cell besides its text: its column heading and its line
+    // ("Postal/Zip, line 3"; the row label when it is not a line number, "record 12" for a record number).
+    QString cellDescription(int col, int row) const;
     // The stored text without a copy; col and row must be in range.
     const QString& cellRef(int col, int row) const { return rows_[row][col]; }
     void setCell(int col, int row, const QString& text);
