@@ -5,8 +5,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -323,6 +325,74 @@ TEST_F(MainFormTest, MainPageControls) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
     }
+    form->hide();
+}
+
+// The Main page as it is laid out: two framed groups, "Select Bid" left of "New Bid", the company name
+// and the portfolio box (caption at the left) in the first group; the sales team in two columns and
+// submit date, local bid ID and local status in that order in the second.
+TEST_F(MainFormTest, MainPageLayout) {
+    auto form = start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    MainPage* page = form->tbsMain;
+    const auto groups = page->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(groups.size(), 2);
+    QGroupBox* first = groups[0]->y() < groups[1]->y() ? groups[0] : groups[1];
+    QGroupBox* second = first == groups[0] ? groups[1] : groups[0];
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{page->cbxAccountName, page->btnSelectBid, page->btnNewBid,
+                                         page->ebxCompanyName1, page->chkPortfolio})
+        EXPECT_TRUE(first->isAncestorOf(w)) << w->objectName().toStdString();
+    for (QWidget* w : std::initializer_list<QWidget*>{page->cbxSSA, page->cbxASM, page->cbxDistrict,
+                                                      page->ebxRACFID, page->ebxSSAEmail, page->ebxSubmitDate,
+                                                      page->ebxLocalBidID, page->ebxLocalStatus})
+        EXPECT_TRUE(second->isAncestorOf(w)) << w->objectName().toStdString();
+    auto at = [page](QWidget* w) { return w->mapTo(page, QPoint(0, 0)); };
+    EXPECT_LT(at(page->btnSelectBid).x(), at(page->btnNewBid).x());
+    EXPECT_EQ(at(page->btnSelectBid).y(), at(page->btnNewBid).y());
+    EXPECT_LT(at(page->ebxCompanyName1).y(), at(page->chkPortfolio).y());
+    EXPECT_EQ(page->chkPortfolio->layoutDirection(), Qt::RightToLeft) << "caption at the left";
+    // Left column top to bottom; the e-mail ID to the right of the district, the SSA e-mail ID under it.
+    const QWidget* column[] = {page->cbxSSA,        page->cbxASM,        page->cbxDistrict,
+                               page->ebxSubmitDate, page->ebxLocalBidID, page->ebxLocalStatus};
+    for (size_t i = 1; i < std::size(column); ++i) {
+        EXPECT_LT(at(const_cast<QWidget*>(column[i - 1])).y(), at(const_cast<QWidget*>(column[i])).y());
+        EXPECT_EQ(at(const_cast<QWidget*>(column[i - 1])).x(), at(const_cast<QWidget*>(column[i])).x());
+    }
+    EXPECT_EQ(at(page->ebxRACFID).y(), at(page->cbxDistrict).y());
+    EXPECT_GT(at(page->ebxRACFID).x(), at(page->cbxDistrict).x() + page->cbxDistrict->width() - 1);
+    EXPECT_EQ(at(page->ebxSSAEmail).x(), at(page->ebxRACFID).x());
+    EXPECT_GT(at(page->ebxSSAEmail).y(), at(page->ebxRACFID).y());
+    form->hide();
+}
+
+// The fields the program fills are read-only and skipped by Tab, but their text can be selected and
+// copied: a click puts the cursor in them, Ctrl+A and Ctrl+C copy.
+TEST_F(MainFormTest, ReadOnlyFieldsCanBeSelectedAndCopied) {
+    auto form = start();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    MainPage* page = form->tbsMain;
+    struct Field {
+        QLineEdit* edit;
+        const char* text;
+    };
+    for (const Field& f : {Field{page->ebxLocalBidID, "AnnaBell4098243750"},
+                           Field{page->ebxSSAEmail, "ssa@vyn.example"}, Field{page->ebxRACFID, "abell"}}) {
+        SCOPED_TRACE(f.text);
+        f.edit->setText(QString::fromLatin1(f.text));
+        QApplication::clipboard()->clear();
+        QTest::mouseClick(f.edit, Qt::LeftButton, Qt::NoModifier, QPoint(4, f.edit->height() / 2));
+        EXPECT_TRUE(f.edit->hasFocus());
+        QTest::keyClick(f.edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(f.edit, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1(f.text));
+        QTest::keyClick(f.edit, Qt::Key_X);
+        EXPECT_EQ(f.edit->text(), QString::fromLatin1(f.text)) << "still read-only";
+    }
+    page->ebxLocalBidID->clear();
     form->hide();
 }
 

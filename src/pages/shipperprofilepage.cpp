@@ -19,7 +19,8 @@ namespace tarvik {
 
 void makeReadOnlyEdit(QLineEdit* edit) {
     edit->setReadOnly(true);
-    edit->setFocusPolicy(Qt::NoFocus);
+    // Skipped by Tab; a click puts the cursor in it, so that its text can be selected and copied.
+    edit->setFocusPolicy(Qt::ClickFocus);
     QPalette pal = edit->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
     edit->setPalette(pal);

@@ -95,7 +95,8 @@ private:
     bool companyNameConnected_ = false;
 };
 
-// Shared look of the pages' read-only edits: button-face background, no tab stop.
+// Shared look of the pages' read-only edits: button-face background, no tab stop, text selectable
+// and copyable.
 void makeReadOnlyEdit(QLineEdit* edit);
 
 }  // namespace tarvik
