@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "pages/choicegroups.h"
@@ -122,6 +123,7 @@ void CubePage::setupCubeGrid() {
     for (int c = 1; c <= 6; ++c) {
         grid_->setCell(c, 0, headers[c - 1]);
         grid_->setColumnAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        grid_->setColumnWidensToText(c, true);  // a longer number widens its column, never shown cut
     }
     for (int r = 1; r <= kPackageRows; ++r) grid_->setCell(0, r, QString::asprintf("Pkg  #%2d", r));
 }
@@ -130,7 +132,14 @@ void CubePage::sizeCubeColumns() {
     // Columns 1 to 6 share the grid's width less 60 pixels equally.
     const int gridWidth = grid_->width() - (grid_->colWidth(0) - 54);
     const int width = static_cast<int>(std::lround((gridWidth - 60) / 6.0));
-    for (int c = 1; c <= 6; ++c) grid_->setColWidth(c, std::max(20, width));
+    // A column never becomes narrower than its longest number.
+    const QFontMetrics fm(grid_->font());
+    for (int c = 1; c <= 6; ++c) {
+        int widest = 0;
+        for (int r = 1; r < grid_->rowCount(); ++r)
+            widest = std::max(widest, fm.horizontalAdvance(grid_->cell(c, r)));
+        grid_->setColWidth(c, std::max({20, width, widest > 0 ? widest + 12 : 0}));
+    }
 }
 
 void CubePage::resizeEvent(QResizeEvent* event) {

@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "pages/bidprofilepage.h"
 #include "pages/conversions.h"
@@ -23,6 +24,17 @@ namespace {
 
 const QString kDashes = QString(25, QLatin1Char('-'));
 constexpr int kRowHeight = 15;
+// The Primary? box sits inside the label column, 3 pixels from its right edge, and the shipment marker
+// (8 by 8) 4 pixels to the left of the box.
+constexpr int kBoxWidth = 16;
+constexpr int kBoxHeight = 14;
+constexpr int kBoxInset = kBoxWidth + 3;
+constexpr int kMarkerSize = 8;
+constexpr int kMarkerInset = kBoxInset + 4 + kMarkerSize;
+// Room the label column keeps right of a label for the marker and the box.
+constexpr int kLabelRoom = kMarkerInset + 6;
+// The widest whole number a volume cell takes (and a total shows): 32-bit, signed.
+const QString kWidestVolume = QStringLiteral("-2147483648");
 
 }  // namespace
 
@@ -113,9 +125,9 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
     grid_->setRowCount(2);
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 4; ++c) grid_->setCell(c, r, QString());
-    grid_->setColWidth(0, 190);
     grid_->setTextElideMode(Qt::ElideNone);  // heading dashes are cut, not elided
-    grid_->horizontalHeader()->setStretchLastSection(true);
+    // The columns are as wide as their texts need; none stretches to the grid's width.
+    grid_->horizontalHeader()->setStretchLastSection(false);
     grid_->setDefaultRowHeight(kRowHeight);
     grid_->setEditable(true);
     grid_->setTabMovesBetweenCells(true);
@@ -123,13 +135,21 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
     grid_->setCell(1, 0, QStringLiteral(" Other Volume"));
     grid_->setCell(2, 0, QStringLiteral("  Bidding On"));
     grid_->setCell(3, 0, QStringLiteral("  Total Volume"));
-    for (int c = 1; c <= 3; ++c) grid_->setColWidth(c, 80);
+    // Volume columns: 80 pixels, or as wide as the heading and the widest whole number need in the
+    // window's font; a number that is wider still widens its column when it is shown.
+    const QFontMetrics headerMetrics(grid_->horizontalHeader()->font());
+    const QFontMetrics cellMetrics(grid_->font());
+    for (int c = 1; c <= 3; ++c) {
+        const int width = std::max({80, headerMetrics.horizontalAdvance(grid_->cell(c, 0)) + 12,
+                                    cellMetrics.horizontalAdvance(kWidestVolume) + 12});
+        grid_->setColWidth(c, width);
+        grid_->setColumnWidensToText(c, true);
+    }
     // A heading wider than its column (a font larger than the one the page was drawn for) is shown
     // on two lines rather than cut.
-    const QFontMetrics headerMetrics(grid_->horizontalHeader()->font());
     bool wrapHeadings = false;
     for (int c = 1; c <= 3; ++c)
-        if (headerMetrics.horizontalAdvance(grid_->cell(c, 0)) + 8 > 80) wrapHeadings = true;
+        if (headerMetrics.horizontalAdvance(grid_->cell(c, 0)) + 8 > grid_->colWidth(c)) wrapHeadings = true;
     const int headingFlags = int(Qt::AlignLeft) | int(Qt::AlignVCenter) | (wrapHeadings ? int(Qt::TextWordWrap) : 0);
     for (int c = 1; c <= 3; ++c) grid_->setCellAlignment(c, 0, Qt::Alignment(QFlag(headingFlags)));
     grid_->horizontalHeader()->setTextElideMode(Qt::ElideNone);
@@ -146,7 +166,11 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
         if (d.startsWith(QLatin1Char('-'))) {
             d.remove(0, 1);
             if (r > 0)
-                for (int c = 1; c <= 3; ++c) grid_->setCell(c, r, kDashes);
+                for (int c = 1; c <= 3; ++c) {
+                    grid_->setCell(c, r, kDashes);
+                    // A rule across the column, from its left edge.
+                    grid_->setCellAlignment(c, r, Qt::AlignLeft | Qt::AlignVCenter);
+                }
             grid_->setCell(0, r, d);
         } else {
             info.heading = false;
@@ -159,10 +183,28 @@ void ServicesPage::setupIncentiveGrid(const std::vector<ServiceRecord>& records)
     }
     while (static_cast<int>(rows_.size()) < grid_->rowCount()) rows_.push_back(RowInfo{});
     grid_->setCell(0, 0, grid_->cell(0, 0) + QString(29, QLatin1Char(' ')) + QStringLiteral("Primary?"));
+    sizeLabelColumn();
 
     createPrimaryBoxes();
     placePrimaryBoxes();
     updateCorner();
+}
+
+void ServicesPage::sizeLabelColumn() {
+    // 190 pixels, or as wide as the longest label and the marker and box beside it need in the
+    // window's font; the corner holds the page heading and "Primary?".
+    const QFontMetrics labels(grid_->verticalHeader()->font());
+    int width = 190;
+    for (int r = 1; r < grid_->rowCount(); ++r)
+        width = std::max(
+            width, labels.horizontalAdvance(grid_->cell(0, r)) + 8 + (isServiceRow(r) ? kLabelRoom : 0));
+    const QString corner = grid_->cell(0, 0);
+    const int at = corner.lastIndexOf(QLatin1String("Primary?"));
+    const QString heading = (at >= 0 ? corner.left(at) : corner).trimmed();
+    const QFontMetrics cornerMetrics(cornerHeading_->font());
+    width = std::max(width, cornerMetrics.horizontalAdvance(heading) +
+                                cornerMetrics.horizontalAdvance(QStringLiteral("Primary?")) + 20);
+    grid_->setColWidth(0, width);
 }
 
 void ServicesPage::updateCorner() {
@@ -200,7 +242,7 @@ void ServicesPage::createPrimaryBoxes() {
         box->hide();
         box->setObjectName(QStringLiteral("my_cb_%1").arg(i + 1));
         box->setText(QString());
-        box->setFixedSize(16, 14);
+        box->setFixedSize(kBoxWidth, kBoxHeight);
         primaryBoxes_[static_cast<size_t>(i)] = box;
     }
 }
@@ -221,7 +263,7 @@ void ServicesPage::placePrimaryBoxes() {
             continue;
         }
         const QRect cell = grid_->cellRect(0, r);
-        const QPoint pos(cell.x() + cell.width() - 10, cell.y() + 3);
+        const QPoint pos(cell.x() + cell.width() - kBoxInset, cell.y() + 3);
         // Shown while its row is wholly in view (the box may reach a pixel or two below a 15-pixel row).
         const bool inView = !cell.isEmpty() && cell.top() >= view.top() && cell.bottom() <= view.bottom();
         if (inView) {
@@ -472,7 +514,7 @@ void ServicesPage::IncentiveGridDrawCell(QPainter* painter, int col, int row, co
     painter->save();
     painter->setClipRect(rect);  // the cell is ours to draw on, whatever clip the header left behind
     painter->setBrush(QColor(255, 0, 0));
-    painter->drawRect(QRect(QPoint(right - 25, rect.y() + 4), QPoint(right - 17, rect.y() + 12)).adjusted(0, 0, -1, -1));
+    painter->drawRect(QRect(right - kMarkerInset, rect.y() + 4, kMarkerSize, kMarkerSize));
     painter->restore();
 }
 

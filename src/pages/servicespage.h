@@ -109,6 +109,7 @@ private:
     void ensureLinked();
     void finishPendingMove();
     void updateCorner();
+    void sizeLabelColumn();
     bool isHeadingCell(int col, int row) const;
 
     MainState& state_;

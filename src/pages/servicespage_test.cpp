@@ -10,12 +10,14 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QVBoxLayout>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "pages/bidprofilepage.h"
 #include "pages/choicegroups.h"
+#include "pages/cubepage.h"
+#include "pages/shipmentpage.h"
 #include "tableaccess/tableaccess.h"
 #include "testsupport/scriptedprompt.h"
 #include "testsupport/testdata.h"
@@ -91,14 +93,13 @@ TEST_F(ServicesFixture, RowsHeadingsAndLabelsFromTheServicesRecords) {
     EXPECT_EQ(grid->cell(0, 7), QStringLiteral("   Air Letter"));
     EXPECT_EQ(grid->cell(0, 8), QStringLiteral("Trailing heading"));
     EXPECT_EQ(grid->cell(2, 8), kDashes);
-    EXPECT_EQ(grid->colWidth(0), 190);
-    // The volume columns are 80 pixels; a heading wider than that in the font in use is shown on two
-    // lines of a heading row tall enough for them, never cut.
+    EXPECT_GE(grid->colWidth(0), 190);
+    // The volume columns are at least 80 pixels; a heading wider than its column in the font in use is
+    // shown on two lines of a heading row tall enough for them, never cut.
     const QFontMetrics headerMetrics(grid->horizontalHeader()->font());
     for (int c = 1; c <= 3; ++c) {
-        if (c < 3) EXPECT_EQ(grid->colWidth(c), 80) << c;  // the last column stretches to the grid's width
         EXPECT_GE(grid->colWidth(c), 80) << c;
-        if (headerMetrics.horizontalAdvance(grid->cell(c, 0)) + 8 <= 80) continue;
+        if (headerMetrics.horizontalAdvance(grid->cell(c, 0)) + 8 <= grid->colWidth(c)) continue;
         const auto align = grid->gridModel()->headerData(c - 1, Qt::Horizontal, Qt::TextAlignmentRole);
         EXPECT_TRUE(align.value<Qt::Alignment>().toInt() & Qt::TextWordWrap) << c;
         EXPECT_GE(grid->horizontalHeader()->height(), 2 * headerMetrics.lineSpacing()) << c;
@@ -149,7 +150,7 @@ TEST_F(ServicesFixture, PrimaryBoxesOnePerRowShownOnlyForServiceRows) {
     EXPECT_EQ(page.primaryBox(2)->text(), QString());
     EXPECT_EQ(page.primaryBox(2)->size(), QSize(16, 14));
     const QRect cell = grid->cellRect(0, 2);
-    EXPECT_EQ(page.primaryBox(2)->pos(), QPoint(cell.x() + cell.width() - 10, cell.y() + 3));
+    EXPECT_EQ(page.primaryBox(2)->pos(), QPoint(cell.x() + cell.width() - 19, cell.y() + 3));
     auto* tmpl = page.findChild<QCheckBox*>(QStringLiteral("chbTemplate"));
     ASSERT_NE(tmpl, nullptr);
     EXPECT_EQ(tmpl->text(), QStringLiteral("Not Ever Displayed!"));
@@ -305,7 +306,7 @@ TEST(ServicesPage, MoreServiceRowsThanFitScrollAndTheBoxesFollow) {
     EXPECT_GT(grid->topRow(), 1);
     const QRect cell = grid->cellRect(0, 60);
     EXPECT_TRUE(page.primaryBox(60)->isVisible());
-    EXPECT_EQ(page.primaryBox(60)->pos(), QPoint(cell.x() + cell.width() - 10, cell.y() + 3));
+    EXPECT_EQ(page.primaryBox(60)->pos(), QPoint(cell.x() + cell.width() - 19, cell.y() + 3));
     EXPECT_FALSE(page.primaryBox(1)->isVisible());
     grid->scrollToTop();
     QCoreApplication::processEvents();
@@ -367,9 +368,9 @@ TEST_F(ServicesFixture, MarkerIsDrawnRedLeftOfTheBox) {
     const int right = labels->width();
     const int y7 = labels->sectionViewportPosition(6);  // row 7
     const int y2 = labels->sectionViewportPosition(1);  // row 2, no line
-    const QColor marked = image.pixelColor(right - 21, y7 + 8);
+    const QColor marked = image.pixelColor(right - 27, y7 + 8);
     EXPECT_EQ(marked, QColor(255, 0, 0));
-    EXPECT_NE(image.pixelColor(right - 21, y2 + 8), QColor(255, 0, 0));
+    EXPECT_NE(image.pixelColor(right - 27, y2 + 8), QColor(255, 0, 0));
 
     // One painting of the label column reads the shipment lines once, not once per row: the Shipment
     // Data page may hold tens of thousands of lines.
@@ -379,7 +380,7 @@ TEST_F(ServicesFixture, MarkerIsDrawnRedLeftOfTheBox) {
         return std::vector<ShipmentLineInfo>(20000, ShipmentLineInfo{QStringLiteral("Air Letter"), QStringLiteral("1")});
     };
     const QImage again = labels->grab().toImage();
-    EXPECT_EQ(again.pixelColor(right - 21, y7 + 8), QColor(255, 0, 0));
+    EXPECT_EQ(again.pixelColor(right - 27, y7 + 8), QColor(255, 0, 0));
     EXPECT_EQ(reads, 1);
     // Outside painting the marker reads the lines as they are now.
     EXPECT_TRUE(page.shipmentMarker(7));
@@ -597,4 +598,92 @@ TEST(ServicesPage, FindsItsNeighboursInTheWindowWhenNotWired) {
     bid->rgBidType()->button(1)->click();
     EXPECT_EQ(prompt.shown().size(), 1u);
     EXPECT_TRUE(bid->chbMultiOnly()->isChecked());
+}
+
+// At the default size every label is readable in full beside its marker and box, the boxes sit inside
+// the label column, the volume columns are as wide as their headings and numbers need (not stretched
+// to the grid's width), the heading rows' dashes start at their column's left edge, and the page
+// heading stands over the corner unabridged.
+TEST(ServicesPageLayout, LabelsBoxesAndColumnsFitTheirTexts) {
+    MainState state;
+    ServicesPage page(state);
+    page.setupIncentiveGrid(
+        {{QStringLiteral("-Canadian Domestic Services"), QString(), 0},
+         {QStringLiteral("Ground Multi"), QStringLiteral("GRM"), 20},
+         {QStringLiteral("-Transborder Services (Canada to the United States)"), QString(), 0},
+         {QStringLiteral("Residential Delivery (general surcharge per package)"), QStringLiteral("RES"), 0},
+         {QStringLiteral("Express PAK"), QStringLiteral("EXP"), 2}});
+    page.resize(740, 560);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    QCoreApplication::processEvents();
+    StringGrid* grid = page.incentiveGrid();
+    const QFontMetrics labels(grid->verticalHeader()->font());
+    const int labelColumn = grid->colWidth(0);
+    for (int r = 1; r < grid->rowCount(); ++r) {
+        SCOPED_TRACE(grid->cell(0, r).toStdString());
+        const int text = labels.horizontalAdvance(grid->cell(0, r));
+        EXPECT_LE(text, labelColumn);
+        QCheckBox* box = page.primaryBox(r);
+        if (!box->isVisible()) continue;
+        const QRect cell = grid->cellRect(0, r);
+        EXPECT_GE(box->x(), cell.x() + text) << "the box is right of the label";
+        EXPECT_LE(box->x() + box->width(), cell.x() + cell.width()) << "the box is inside its column";
+    }
+    const QFontMetrics cells(grid->font());
+    const QFontMetrics headers(grid->horizontalHeader()->font());
+    for (int c = 1; c <= 3; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_GE(grid->colWidth(c), headers.horizontalAdvance(grid->cell(c, 0)));
+        EXPECT_GE(grid->colWidth(c), cells.horizontalAdvance(QStringLiteral("-2147483648")));
+        EXPECT_LT(grid->colWidth(c), 3 * cells.horizontalAdvance(QStringLiteral("-2147483648")))
+            << "sized to its numbers, not stretched";
+        EXPECT_EQ(grid->gridModel()->cellAlignment(c, 3) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+        EXPECT_EQ(grid->gridModel()->cellAlignment(c, 2) & Qt::AlignHorizontal_Mask, Qt::AlignLeft)
+            << "dashes";
+    }
+    EXPECT_FALSE(grid->horizontalHeader()->stretchLastSection());
+    auto* heading = page.findChild<QLabel*>(QStringLiteral("lblServicesHeading"));
+    ASSERT_NE(heading, nullptr);
+    EXPECT_EQ(heading->text(), QStringLiteral("Canadian Domestic Services"));
+}
+
+// Numbers are shown whole: a volume, rate, weight or cube wider than its column widens the column
+// instead of being cut or shown with an ellipsis ("3....").
+TEST(NumbersShownWhole, ColumnsWidenToTheirNumbers) {
+    MainState state;
+    ServicesPage services(state);
+    services.setupIncentiveGrid(sampleServices());
+    ShipmentPage shipment(state);
+    CubePage cube(state);
+    struct Case {
+        QWidget* page;
+        StringGrid* grid;
+        int col;
+        const char* text;
+    };
+    StringGrid* cubeGrid = cube.findChild<StringGrid*>(QStringLiteral("CubeGrid"));
+    const Case cases[] = {
+        {&services, services.incentiveGrid(), 2, "21474836470000"},
+        {&shipment, shipment.shipmentGrid(), ShipmentPage::ColCmpRate, "3.333333333"},
+        {&shipment, shipment.shipmentGrid(), ShipmentPage::ColTotCmp, "12345678.90"},
+        {&shipment, shipment.shipmentGrid(), ShipmentPage::ColTotWgt, "123456.789"},
+        {&cube, cubeGrid, 1, "1234.333333333333"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_NE(c.grid, nullptr);
+        c.page->resize(740, 560);
+        c.page->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(c.page));
+        const QFontMetrics fm(c.grid->font());
+        const int needed = fm.horizontalAdvance(QString::fromLatin1(c.text));
+        ASSERT_GT(needed, c.grid->colWidth(c.col) - 4) << "the number starts wider than its column";
+        c.grid->setCell(c.col, 2, QString::fromLatin1(c.text));
+        c.grid->scrollTo(c.grid->model()->index(1, c.col - 1));  // in view, as when the user goes there
+        c.grid->grab();                                          // painted as on screen
+        QCoreApplication::processEvents();
+        EXPECT_GE(c.grid->colWidth(c.col), needed + 4);
+        c.page->hide();
+    }
 }

@@ -173,6 +173,9 @@ void ShipmentPage::setupGrid() {
         g->setColWidth(c, kColumns[c].width);
     }
     g->setColumnAlignment(ColTotCmp, Qt::AlignRight | Qt::AlignVCenter);
+    // Pieces, weights, rates and totals are shown whole: a longer number widens its column.
+    for (int c : {ColTotPcs, ColTotWgt, ColCmpRate, ColScPkUp, ColScFwd, ColScOther, ColTotCmp})
+        g->setColumnWidensToText(c, true);
     showFromPostColumn(fromPostShown_);
     for (int r = 1; r <= InitialLines; ++r) {
         g->setCell(ColLabel, r, QStringLiteral("#%1").arg(r));

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -304,6 +305,7 @@ public:
     }
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        grid_->widenToText(index.column() + 1, index.data(Qt::DisplayRole).toString(), option.rect.width());
         QStyledItemDelegate::paint(painter, option, index);
         if (grid_->drawCell) {
             painter->save();
@@ -372,6 +374,7 @@ struct StringGrid::Private {
     bool editable = false;
     bool syncingEditor = false;  // the editor's text is being set from the cell
     bool moving = false;         // a move already asked canSelectCell
+    std::vector<bool> widensToText;  // by column
 };
 
 QWidget* StringGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
@@ -513,6 +516,31 @@ void StringGrid::setColWidth(int col, int width) {
         verticalHeader()->setFixedWidth(width);
     else if (col > 0 && col < colCount())
         setColumnWidth(col - 1, width);
+}
+
+void StringGrid::setColumnWidensToText(int col, bool on) {
+    if (col < 0) return;
+    if (col >= static_cast<int>(d->widensToText.size())) d->widensToText.resize(col + 1, false);
+    d->widensToText[static_cast<size_t>(col)] = on;
+}
+
+void StringGrid::widenToText(int col, const QString& text, int shownWidth) {
+    if (col <= 0 || col >= static_cast<int>(d->widensToText.size()) ||
+        !d->widensToText[static_cast<size_t>(col)])
+        return;
+    if (text.isEmpty()) return;
+    // The text and the item's margins on both sides, as the style draws them.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int needed = fontMetrics().horizontalAdvance(text) + 2 * margin + 2;
+    if (needed <= shownWidth || needed <= columnWidth(col - 1)) return;
+    // Not while the view paints: the width changes right after, and the cell is painted again whole.
+    QPointer<StringGrid> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, col, needed] {
+            if (self && needed > self->columnWidth(col - 1)) self->setColumnWidth(col - 1, needed);
+        },
+        Qt::QueuedConnection);
 }
 
 int StringGrid::colWidth(int col) const {

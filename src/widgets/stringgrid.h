@@ -58,6 +58,9 @@ public:
     // ---- Geometry ----
     void setColWidth(int col, int width);
     int colWidth(int col) const;
+    // A column whose shown text is wider than the column widens to show it whole (numbers are never
+    // shown cut or with an ellipsis); it never narrows by itself.
+    void setColumnWidensToText(int col, bool on);
     void setColHiddenInGrid(int col, bool hidden);
     bool isColHiddenInGrid(int col) const;
     void setDefaultRowHeight(int height);
@@ -118,6 +121,7 @@ private:
     friend class StringGridDelegate;
     bool editorKey(QKeyEvent* event);
     void editorTextChanged(const QString& text);
+    void widenToText(int col, const QString& text, int shownWidth);
     bool tabMove(bool forward);  // false at the last (first) cell: there is no cell to move to
     void leaveGrid(bool forward);
     static bool isTabKey(const QKeyEvent* event, bool* forward);
