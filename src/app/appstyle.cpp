@@ -7,6 +7,7 @@
 #include <QStyleFactory>
 
 #include "widgets/seams.h"
+#include "widgets/toplevel.h"
 
 namespace tarvik {
 
@@ -32,18 +33,30 @@ QPushButton:disabled { color: #9aa0a8; }
 )";
 }
 
-void setupApplication(QApplication& app) {
-    QApplication::setApplicationName(applicationTitle());
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
-    QPalette p = QApplication::style()->standardPalette();
+QPalette applicationPalette(const QPalette& standard) {
+    QPalette p = standard;
     p.setColor(QPalette::Window, QColor(0xf4, 0xf5, 0xf7));
     p.setColor(QPalette::Base, Qt::white);
     p.setColor(QPalette::AlternateBase, QColor(0xf7, 0xf8, 0xfa));
     p.setColor(QPalette::Button, QColor(0xf4, 0xf5, 0xf7));
     p.setColor(QPalette::Highlight, QColor(0x4a, 0x78, 0xc2));
     p.setColor(QPalette::HighlightedText, Qt::white);
-    QApplication::setPalette(p);
+    // A disabled control must look disabled: greyed text on the window's colour, not a white field.
+    const QColor greyText(0x9a, 0xa0, 0xa8);
+    p.setColor(QPalette::Disabled, QPalette::Base, QColor(0xe9, 0xeb, 0xee));
+    p.setColor(QPalette::Disabled, QPalette::Text, greyText);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, greyText);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, greyText);
+    return p;
+}
+
+void setupApplication(QApplication& app) {
+    QApplication::setApplicationName(applicationTitle());
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    QApplication::setPalette(applicationPalette(QApplication::style()->standardPalette()));
     app.setStyleSheet(QString::fromLatin1(flatStyleSheet()));
+    // Every window and message box as wide as its title needs, so that no title bar cuts it.
+    installTitleFitting();
 }
 
 }  // namespace tarvik

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -554,6 +555,47 @@ TEST_F(MainFormTest, FindReplaceWindowGetsTheMainWindowsLook) {
     EXPECT_EQ(look, form->styleSheet());
     EXPECT_TRUE(prompt.shown().empty());
     form->hide();
+}
+
+// With MOB off the From Postal boxes of Find/Replace are disabled, and look it in the program's palette:
+// their field is not the white of the enabled To Postal boxes, and their row label is greyed too.
+TEST_F(MainFormTest, FindReplaceFromPostalBoxesLookDisabledWhenMobIsOff) {
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(applicationPalette(QApplication::style()->standardPalette()));
+    auto form = start();
+    form->show();
+    form->tabEntryPages->setCurrentWidget(form->tbsShipmentData);
+    auto* button = form->findChild<QPushButton*>(QStringLiteral("btnFindRepl"));
+    ASSERT_NE(button, nullptr);
+    auto* mob = form->findChild<QCheckBox*>(QStringLiteral("chbMOB"));
+    for (bool mobOn : {false, true}) {
+        SCOPED_TRACE(mobOn ? "MOB on" : "MOB off");
+        mob->setChecked(mobOn);
+        QColor fromField, toField;
+        bool fromEnabled = !mobOn, labelEnabled = !mobOn;
+        test::whenModalShown([&](QWidget* w) {
+            auto* fromFind = w->findChild<QLineEdit*>(QStringLiteral("ebxFromFind"));
+            auto* find = w->findChild<QLineEdit*>(QStringLiteral("ebxFind"));
+            fromEnabled = fromFind->isEnabled();
+            labelEnabled = w->findChild<QLabel*>(QStringLiteral("Label3"))->isEnabled();
+            // The field's inside, away from its frame and text.
+            const QPoint inside(fromFind->width() - 6, fromFind->height() / 2);
+            fromField = fromFind->grab().toImage().pixelColor(inside);
+            toField = find->grab().toImage().pixelColor(inside);
+            QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("Button2")), Qt::LeftButton);
+        });
+        ScriptedPrompt prompt;
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(fromEnabled, mobOn);
+        EXPECT_EQ(labelEnabled, mobOn);
+        if (mobOn)
+            EXPECT_EQ(fromField, toField);
+        else
+            EXPECT_NE(fromField, toField) << "a disabled box does not look like an enabled one";
+    }
+    form->hide();
+    form.reset();
+    QApplication::setPalette(before);
 }
 
 TEST_F(MainFormTest, ExpandedStrategyWindowListsTheDistributionSourcesAsTheTableHoldsThemNow) {

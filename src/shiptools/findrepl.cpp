@@ -132,6 +132,7 @@ void ShowFindReplace(StringGrid* grid, int findColumn, int fromColumn,
     const bool from = fromColumn > 0;
     form.ebxFromFind->setEnabled(from);
     form.ebxFromReplace->setEnabled(from);
+    if (auto* fromLabel = form.findChild<QLabel*>(QStringLiteral("Label3"))) fromLabel->setEnabled(from);
     if (applyLook) applyLook(&form);
     form.adjustSize();
     if (grid && grid->window()) {
