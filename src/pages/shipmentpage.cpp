@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "pages/conversions.h"
 #include "tableaccess/tableaccess.h"
@@ -286,6 +287,13 @@ void ShipmentPage::syncPickers() {
     const int r = ShipmentGrid->row();
     SelectComboText(cbxServices, ShipmentGrid->cell(ColService, r));
     SelectComboPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, r), 6);
+}
+
+void ShipmentPage::showLineAtTop(int line) {
+    if (line < 1 || line >= ShipmentGrid->rowCount()) return;
+    const int col = std::max(0, ShipmentGrid->col() - 1);
+    ShipmentGrid->doItemsLayout();  // lines just added count in how far the grid scrolls
+    ShipmentGrid->scrollTo(ShipmentGrid->model()->index(line - 1, col), QAbstractItemView::PositionAtTop);
 }
 
 void ShipmentPage::showFromPostColumn(bool shown) {

@@ -81,6 +81,8 @@ public:
     QStringList serviceTexts() const;
     // The pickers select the items of the current line's Service and Cnty Cd cells.
     void syncPickers();
+    // Scrolls the grid so that the line is the first one in view (the current cell stays where it is).
+    void showLineAtTop(int line);
     // Tells listeners that lines changed after a bulk change made with signals blocked.
     void notifyLinesChanged() { emit linesChanged(); }
     bool fromPostShown() const { return fromPostShown_; }

@@ -445,6 +445,8 @@ void ShipmentImport::btnImportClick() {
 
     page_.syncPickers();
     if (!page_.lineIsEmpty(page_.lastLine())) page_.appendLine();
+    // The grid shows the first imported line at its top, wherever it was scrolled to before.
+    page_.showLineAtTop(firstImportedLine_);
 }
 
 bool ShipmentImport::ImportSpreadsheet(const QString& fileName, bool overwrite) {
@@ -482,6 +484,7 @@ bool ShipmentImport::ImportSpreadsheet(const QString& fileName, bool overwrite) 
         const QSignalBlocker quiet(&page_);
         grid->beginUpdate();
         LinePlacer place(page_, overwrite);
+        firstImportedLine_ = place.row();
         state_.FImportAbort = false;
         for (int r = firstRow; r <= last; ++r) {
             if (trimBlanks(book.text(r, 1)).isEmpty()) continue;
@@ -525,6 +528,7 @@ bool ShipmentImport::ImportTextFile(const QString& fileName, bool overwrite) {
         const QSignalBlocker quiet(&page_);
         grid->beginUpdate();
         LinePlacer place(page_, overwrite);
+        firstImportedLine_ = place.row();
         QLabel* l2 = session.label2();
         for (const QString& line : lines) {
             place.beginLine();

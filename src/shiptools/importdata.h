@@ -71,6 +71,7 @@ class ShipmentImport {
     MainState& state_;
     ShipmentPage& page_;
     QWidget* mainWindow_;
+    int firstImportedLine_ = 1;  // the line the last import began on
 };
 
 // Connects btnImport, btnCopyLine, btnClearShipGrid and btnFindRepl of the page to their handlers.

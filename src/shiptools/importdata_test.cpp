@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QScrollBar>
 #include <QTest>
 
 #include "shiptools/shiptools_fixture_test.h"
@@ -162,6 +163,42 @@ TEST_F(TextImportTest, OverwriteStartsFromAFreshGridAndCancelChangesNothing) {
     EXPECT_EQ(filledLines(), 2);
     EXPECT_EQ(grid_->cell(P::ColService, 2), "Ground");
     EXPECT_EQ(grid_->cell(P::ColLabel, 30), "#30");
+}
+
+// After an import the grid shows the first imported line (at its top, as far as the grid scrolls),
+// wherever it was scrolled to: an
+// overwrite of a long grid read while scrolled down, or lines appended after a long grid read from its top.
+TEST_F(TextImportTest, TheGridShowsTheFirstImportedLine) {
+    struct Case {
+        const char* what;
+        int answer;         // to "Overwrite?"
+        bool scrolledDown;  // the grid scrolled to its end before the import
+        int firstLine;
+    };
+    for (const Case& c : {Case{"overwrite while scrolled down", Yes, true, 1},
+                          Case{"append while at the top", No, false, 201}}) {
+        SCOPED_TRACE(c.what);
+        for (int r = 1; r <= 200; ++r) setLine(r, {"Express", QString::number(r)});
+        if (c.scrolledDown)
+            grid_->scrollToBottom();
+        else
+            grid_->scrollToTop();
+        QApplication::processEvents();
+        writeBytes(path("first.txt"), "Ground,1\nGround,2\n");
+        ScriptedFileChooser files;
+        files.next(path("first.txt"));
+        ScriptedPrompt prompt;
+        prompt.answer(c.answer);
+        importer_->btnImportClick();
+        QApplication::processEvents();
+        EXPECT_EQ(grid_->cell(P::ColService, c.firstLine), "Ground");
+        EXPECT_TRUE(grid_->isCellFullyVisible(P::ColService, c.firstLine)) << "top row " << grid_->topRow();
+        // As near the top as the grid scrolls: the lines after it fill the view.
+        EXPECT_TRUE(grid_->topRow() == c.firstLine ||
+                    grid_->verticalScrollBar()->value() == grid_->verticalScrollBar()->maximum())
+            << "top row " << grid_->topRow();
+        page_->setupGrid();
+    }
 }
 
 // A grid without an empty line (every line keyed, none appended): appending goes after the last line,
