@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTextStream>
 #include <algorithm>
@@ -25,7 +26,8 @@ namespace {
 
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
-constexpr int kButtonStep = 80;
+constexpr int kButtonGap = 5;
+constexpr int kTypeAheadMs = 1000;
 constexpr int kSortYieldEvery = 70;
 
 // Value of key in section of an INI file; section and key match without regard to case.
@@ -126,19 +128,20 @@ TDBeditForm::TDBeditForm(QWidget* owner, const QString& programFolder, const QSt
     dbfGrid->setEditable(true);
     dbfGrid->setTabMovesBetweenCells(true);
     dbfGrid->setShowGrid(true);
+    // The deletion mark and the first field stay in view while the other columns scroll under them.
+    dbfGrid->setFixedColumns(2);
 
-    auto makeButton = [this](const char* name, const QString& caption, int x) {
+    auto makeButton = [this](const char* name, const QString& caption) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(QLatin1String(name));
         b->setAutoDefault(false);
         b->setDefault(false);
-        b->setGeometry(x, 0, kButtonWidth, kButtonHeight);
         return b;
     };
-    btnOpen = makeButton("btnOpen", QStringLiteral("&Open"), 10);
-    btnExit = makeButton("btnExit", QStringLiteral("E&xit"), 10 + kButtonStep);
-    btnDelete = makeButton("btnDelete", QStringLiteral("F7 - &Delete"), 10 + 2 * kButtonStep);
-    btnInsert = makeButton("btnInsert", QStringLiteral("F9 - &Insert"), 10 + 3 * kButtonStep);
+    btnOpen = makeButton("btnOpen", QStringLiteral("&Open"));
+    btnExit = makeButton("btnExit", QStringLiteral("E&xit"));
+    btnDelete = makeButton("btnDelete", QStringLiteral("F7 - &Delete"));
+    btnInsert = makeButton("btnInsert", QStringLiteral("F9 - &Insert"));
     btnInsert->hide();
     btnInsert->setEnabled(false);
 
@@ -157,6 +160,11 @@ TDBeditForm::TDBeditForm(QWidget* owner, const QString& programFolder, const QSt
     });
 
     dbfGrid->canSelectCell = [this](int c, int r) { return dbfGridSelectCell(c, r); };
+    // In the picker Enter chooses the highlighted row, as a double click does.
+    dbfGrid->keyDown = [this](int key, Qt::KeyboardModifiers) {
+        if (FPickerMode && FTableLoaded && (key == Qt::Key_Return || key == Qt::Key_Enter))
+            SelectCurrentRow();
+    };
     dbfGrid->keyPress = [this](QChar& ch) { dbfGridKeyPress(ch); };
     dbfGrid->editTextRequested = [this](int c, int r) { dbfGridGetEditText(c, r); };
     dbfGrid->editTextChanged = [this](int c, int r, const QString& t) { dbfGridSetEditText(c, r, t); };
@@ -228,9 +236,21 @@ void TDBeditForm::showEvent(QShowEvent* event) {
         FShown = true;
         FormShow();
     }
-    if (btnOpen->isHidden() && !FButtonsShifted) {
-        FButtonsShifted = true;
-        for (QPushButton* b : {btnInsert, btnExit, btnDelete}) b->move(b->x() - kButtonStep, b->y());
+    // The buttons shown, from the left; a hidden "&Open" leaves no gap.
+    LayoutButtons();
+}
+
+void TDBeditForm::LayoutButtons() {
+    const int menuHeight = DBEditMenu->sizeHint().height();
+    const int y = std::max(0, height() - 86 + menuHeight);
+    int x = 10;
+    for (QPushButton* b : {btnOpen, btnExit, btnDelete, btnInsert}) {
+        // At least the designed width, and as wide as the caption needs in the style in use, so that
+        // neighbours never overlap.
+        const QSize hint = b->sizeHint();
+        const int w = std::max(kButtonWidth, hint.width());
+        b->setGeometry(x, y, w, std::max(kButtonHeight, hint.height()));
+        if (!b->isHidden()) x += w + kButtonGap;
     }
 }
 
@@ -256,9 +276,13 @@ void TDBeditForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     const int menuHeight = DBEditMenu->sizeHint().height();
     DBEditMenu->setGeometry(0, 0, width(), menuHeight);
-    dbfGrid->setGeometry(10, menuHeight + 4, std::max(0, width() - 20), std::max(0, height() - 100));
-    const int y = height() - 86 + menuHeight;
-    for (QPushButton* b : {btnOpen, btnExit, btnDelete, btnInsert}) b->move(b->x(), std::max(0, y));
+    // The grid, and under it the bar that scrolls the columns after the fixed ones.
+    QScrollBar* bar = dbfGrid->columnScrollBar();
+    const int barHeight = bar ? bar->sizeHint().height() : 0;
+    const int gridHeight = std::max(0, height() - 100 - barHeight);
+    dbfGrid->setGeometry(10, menuHeight + 4, std::max(0, width() - 20), gridHeight);
+    if (bar) bar->setGeometry(10, menuHeight + 4 + gridHeight, std::max(0, width() - 20), barHeight);
+    LayoutButtons();
 }
 
 void TDBeditForm::CloseTable() {
@@ -450,8 +474,32 @@ bool TDBeditForm::dbfGridSelectCell(int col, int /*row*/) {
     return true;
 }
 
+void TDBeditForm::TypeAhead(QChar key) {
+    // Keys typed within a second of each other add up to one text; the first row (in the grid's order)
+    // whose first field starts with it, letter case aside, becomes current. A text that no row starts
+    // with starts over from the key just typed.
+    const QDateTime now = Clock::current().now();
+    if (!FTypeAheadAt.isValid() || now < FTypeAheadAt || FTypeAheadAt.msecsTo(now) > kTypeAheadMs)
+        FTypeAhead.clear();
+    FTypeAheadAt = now;
+    auto find = [this](const QString& text) {
+        for (int r = 1; r <= lastRecordRow(); ++r)
+            if (CompareGridText(dbfGrid->cell(2, r).left(text.size()), text) == 0) return r;
+        return -1;
+    };
+    FTypeAhead += key;
+    int row = find(FTypeAhead);
+    if (row < 0 && FTypeAhead.size() > 1) {
+        FTypeAhead = QString(key);
+        row = find(FTypeAhead);
+    }
+    if (row > 0) dbfGrid->setCurrentCell(dbfGrid->col(), row);
+}
+
 void TDBeditForm::dbfGridKeyPress(QChar& key) {
     if (FPickerMode) {
+        // Nothing is typed into the picker's cells; a typed text finds its row.
+        if (FTableLoaded && key.unicode() >= 32) TypeAhead(key);
         key = QChar();
         return;
     }

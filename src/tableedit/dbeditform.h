@@ -3,7 +3,10 @@
 // Edit mode lists every record of one DBF table in a string grid (column 0: the record number, hidden;
 // column 1: the deletion mark "*"; then one column per field), lets the user change cells, mark records
 // for deletion or recall them, and writes the grid back to the table on closing after asking. Picker
-// mode shows the same grid read-only with whole-row selection and reports the record number chosen.
+// mode shows the same grid read-only with whole-row selection and reports the record number chosen:
+// Enter or a double click chooses the highlighted row, and typing moves to the first row whose first
+// field starts with the text typed. The deletion mark and the first field stay in view while the other
+// columns scroll sideways.
 //
 //   TDBeditForm form(mainWindow, programFolder, dataFolder);
 //   form.SetPickerMode(true);          // picker use only
@@ -17,6 +20,7 @@
 // in), so an interruption loses no record the user did not mark, and the table's indexes stay current.
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -98,6 +102,8 @@ class TDBeditForm : public QDialog {
     void dbfGridSetEditText(int col, int row, const QString& text);
     void dbfGridDblClick();
     void SelectCurrentRow();
+    void TypeAhead(QChar key);
+    void LayoutButtons();
     void CloseTable();
     int lastRecordRow() const;
 
@@ -123,7 +129,8 @@ class TDBeditForm : public QDialog {
     bool FPickerMode = false;
     bool FShown = false;
     bool FClosing = false;
-    bool FButtonsShifted = false;
+    QString FTypeAhead;      // the picker's text typed so far
+    QDateTime FTypeAheadAt;  // when its last key was typed
     QString FTableName;
     int FStartRecord = 0;
     int FSelectedRecord = 0;

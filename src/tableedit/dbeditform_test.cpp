@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+#include <vector>
 
 #include "testsupport/scriptedprompt.h"
 #include "testsupport/testdata.h"
@@ -546,6 +550,125 @@ TEST_F(EditorTest, OpenInEditModeWritesFirstAndCancelReloadsTheGrid) {
     f->close();  // nothing more to write, nothing asked
     EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"),
               (QStringList{"Ann B", "Carl O'Neil", "Dana Ruiz"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The deletion mark "D*" and the first field stay in view while the grid scrolls sideways, however the
+// cursor gets to the far columns: Tab along a record, the right arrow, End, or the bar under the grid.
+TEST_F(EditorTest, MarkAndFirstFieldStayInViewWhileTheColumnsScroll) {
+    struct Case {
+        const char* what;
+        bool picker;
+        std::function<void(TDBeditForm&)> toTheEnd;
+    };
+    auto repeat = [](Qt::Key k) {
+        return [k](TDBeditForm& f) {
+            for (int i = 0; i < f.grid()->colCount(); ++i) key(f.grid(), k);
+        };
+    };
+    const Case cases[] = {
+        {"Tab along the record", false, repeat(Qt::Key_Tab)},
+        {"right arrow", false, repeat(Qt::Key_Right)},
+        {"End in the picker", true, [](TDBeditForm& f) { key(f.grid(), Qt::Key_End); }},
+        {"the column bar", true,
+         [](TDBeditForm& f) {
+             QScrollBar* bar = f.grid()->columnScrollBar();
+             ASSERT_NE(bar, nullptr);
+             ASSERT_TRUE(bar->isVisible()) << "the columns do not fit: the bar is there to scroll them";
+             bar->setValue(bar->maximum());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto f = open("Bids", c.picker);
+        StringGrid* g = f->grid();
+        const int last = g->colCount() - 1;
+        ASSERT_GT(last, 20) << "a table with many fields";
+        ASSERT_TRUE(g->cellRect(last, 1).isEmpty()) << "the last column starts out of view";
+        const QRect mark = g->cellRect(1, 1);
+        const QRect first = g->cellRect(2, 1);
+        ASSERT_FALSE(mark.isEmpty());
+        ASSERT_FALSE(first.isEmpty());
+        g->setFocus();
+        c.toTheEnd(*f);
+        QApplication::processEvents();
+        EXPECT_FALSE(g->cellRect(last, 1).isEmpty()) << "the last column came into view";
+        EXPECT_EQ(g->cellRect(1, 1), mark) << "D* stays where it was";
+        EXPECT_EQ(g->cellRect(2, 1), first) << "the first field stays where it was";
+        EXPECT_EQ(g->cell(1, 0), "D*");
+        if (!c.picker) {
+            EXPECT_EQ(g->col(), last);
+            EXPECT_TRUE(g->isCellFullyVisible(last, 1));
+            // And back: the first field again, and the columns after it.
+            key(g, Qt::Key_Home);
+            for (int i = 0; i < last; ++i) key(g, Qt::Key_Left);
+            EXPECT_FALSE(g->cellRect(3, 1).isEmpty());
+            EXPECT_EQ(g->cellRect(2, 1), first);
+        }
+        f->close();
+    }
+}
+
+// At the style's minimum button widths no button overlaps its neighbour, in the editor (Exit, F7 -
+// Delete) and in the picker (Select, Cancel), and each is as wide as its caption needs.
+TEST_F(EditorTest, ButtonsDoNotOverlapAtTheStylesMinimumWidths) {
+    QWidget owner;
+    owner.setStyleSheet(QStringLiteral("QPushButton { padding: 4px 12px; min-width: 64px; }"));
+    for (bool picker : {false, true}) {
+        SCOPED_TRACE(picker ? "picker" : "editor");
+        TDBeditForm f(&owner, tmp.path(), data);
+        if (picker) f.SetPickerMode(true);
+        f.SetTableName("AELookup");
+        f.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+        std::vector<QPushButton*> shown;
+        for (const char* name : {"btnOpen", "btnExit", "btnDelete", "btnInsert"}) {
+            auto* b = f.findChild<QPushButton*>(name);
+            if (b->isVisible()) shown.push_back(b);
+        }
+        ASSERT_EQ(shown.size(), 2u);
+        for (QPushButton* b : shown)
+            EXPECT_GE(b->width(), b->sizeHint().width()) << b->objectName().toStdString();
+        EXPECT_FALSE(shown[0]->geometry().intersects(shown[1]->geometry()));
+        EXPECT_EQ(shown[0]->x(), 10);
+        EXPECT_EQ(shown[0]->y(), shown[1]->y());
+        f.close();
+    }
+}
+
+// In the picker Enter chooses the highlighted row, and typing jumps to the first row whose first field
+// starts with the text typed (letter case aside; a text no row starts with starts over from the last key).
+TEST_F(EditorTest, PickerEnterChoosesAndTypingFindsTheRow) {
+    test::FixedClock clock(QDateTime(QDate(2012, 3, 14), QTime(10, 0)));
+    struct Case {
+        const char* typed;
+        const char* row;  // first field of the row that is current afterwards
+    };
+    const Case cases[] = {{"c", "Carl O'Neil"},  {"dan", "Dana Ruiz"}, {"ANN", "Anna Bell"},
+                          {"cx", "Carl O'Neil"}, {"cd", "Dana Ruiz"},  {"z", "Anna Bell"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        auto f = open("AELookup", true);
+        StringGrid* g = f->grid();
+        g->setFocus();
+        type(g, QString::fromLatin1(c.typed));
+        EXPECT_EQ(g->cell(2, g->row()), c.row);
+        EXPECT_FALSE(g->isEditing());
+        const int record = g->cell(0, g->row()).toInt();
+        key(g, Qt::Key_Return);
+        EXPECT_FALSE(f->isVisible());
+        EXPECT_EQ(f->result(), QDialog::Accepted);
+        EXPECT_EQ(f->SelectedRecord(), record);
+    }
+    // Keys typed more than a second apart start a new text.
+    auto f = open("AELookup", true);
+    type(f->grid(), "d");
+    clock.time = clock.time.addSecs(2);
+    type(f->grid(), "a");
+    EXPECT_EQ(f->grid()->cell(2, f->grid()->row()), "Anna Bell");
 }
 
 }  // namespace

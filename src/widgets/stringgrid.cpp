@@ -6,8 +6,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "widgets/stringgridmodel.h"
@@ -375,6 +378,11 @@ struct StringGrid::Private {
     bool syncingEditor = false;  // the editor's text is being set from the cell
     bool moving = false;         // a move already asked canSelectCell
     std::vector<bool> widensToText;  // by column
+    std::vector<bool> hiddenByOwner;    // by column: hidden by setColHiddenInGrid (not scrolled out)
+    std::vector<int> scrolledOutWidth;  // by column: the width of a column while it is scrolled out
+    int fixedCols = 0;                  // data columns that stay in view
+    int leftCol = 1;                    // first column shown after the fixed ones
+    QPointer<QScrollBar> colBar;
 };
 
 QWidget* StringGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
@@ -514,8 +522,13 @@ bool StringGrid::setCurrentCell(int col, int row, bool force) {
 void StringGrid::setColWidth(int col, int width) {
     if (col == 0)
         verticalHeader()->setFixedWidth(width);
-    else if (col > 0 && col < colCount())
+    else if (col > 0 && col < colCount()) {
+        if (isColumnHidden(col - 1)) {
+            if (col >= static_cast<int>(d->scrolledOutWidth.size())) d->scrolledOutWidth.resize(col + 1, 0);
+            d->scrolledOutWidth[static_cast<size_t>(col)] = width;
+        }
         setColumnWidth(col - 1, width);
+    }
 }
 
 void StringGrid::setColumnWidensToText(int col, bool on) {
@@ -549,15 +562,159 @@ int StringGrid::colWidth(int col) const {
 }
 
 void StringGrid::setColHiddenInGrid(int col, bool hidden) {
-    if (col == 0)
+    if (col == 0) {
         verticalHeader()->setVisible(!hidden);
-    else if (col > 0)
-        setColumnHidden(col - 1, hidden);
+    } else if (col > 0) {
+        if (col >= static_cast<int>(d->hiddenByOwner.size())) d->hiddenByOwner.resize(col + 1, false);
+        d->hiddenByOwner[static_cast<size_t>(col)] = hidden;
+        if (d->fixedCols > 0)
+            applyColumnVisibility();
+        else
+            setColumnHidden(col - 1, hidden);
+    }
 }
 
 bool StringGrid::isColHiddenInGrid(int col) const {
     if (col == 0) return verticalHeader()->isHidden();
+    if (d->fixedCols > 0)
+        return col < static_cast<int>(d->hiddenByOwner.size()) && d->hiddenByOwner[static_cast<size_t>(col)];
     return isColumnHidden(col - 1);
+}
+
+// ---- Fixed columns: sideways scrolling a column at a time ----
+//
+// The columns between the fixed ones and leftCol are scrolled out of view by hiding them, so the fixed
+// columns keep their place while the rest moves under them; the view's own sideways scrolling is kept
+// at its start.
+
+void StringGrid::setFixedColumns(int count) {
+    d->fixedCols = std::max(0, count);
+    d->leftCol = d->fixedCols + 1;
+    setHorizontalScrollBarPolicy(d->fixedCols > 0 ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    if (d->fixedCols > 0 && !d->colBar && parentWidget()) {
+        d->colBar = new QScrollBar(Qt::Horizontal, parentWidget());
+        d->colBar->setObjectName(objectName() + QStringLiteral("ColumnBar"));
+        d->colBar->setAccessibleName(QStringLiteral("Columns"));
+        connect(d->colBar, &QScrollBar::valueChanged, this, [this](int v) { setLeftCol(v); });
+        connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this] { updateColumnScrollBar(); });
+        connect(d->model, &QAbstractItemModel::columnsInserted, this, [this] { updateColumnScrollBar(); });
+        connect(d->model, &QAbstractItemModel::columnsRemoved, this, [this] { updateColumnScrollBar(); });
+    }
+    applyColumnVisibility();
+}
+
+int StringGrid::fixedColumns() const {
+    return d->fixedCols;
+}
+
+int StringGrid::leftCol() const {
+    return d->leftCol;
+}
+
+QScrollBar* StringGrid::columnScrollBar() const {
+    return d->colBar.data();
+}
+
+void StringGrid::applyColumnVisibility() {
+    for (int c = 1; c < colCount(); ++c) {
+        const bool byOwner =
+            c < static_cast<int>(d->hiddenByOwner.size()) && d->hiddenByOwner[static_cast<size_t>(c)];
+        const bool scrolledOut = d->fixedCols > 0 && c > d->fixedCols && c < d->leftCol;
+        const bool hide = byOwner || scrolledOut;
+        if (isColumnHidden(c - 1) == hide) continue;
+        // A hidden column reports no width: its own is kept for the sums below.
+        if (c >= static_cast<int>(d->scrolledOutWidth.size())) d->scrolledOutWidth.resize(c + 1, 0);
+        if (hide) d->scrolledOutWidth[static_cast<size_t>(c)] = columnWidth(c - 1);
+        setColumnHidden(c - 1, hide);
+    }
+    updateColumnScrollBar();
+}
+
+int StringGrid::shownWidth(int col) const {
+    if (isColHiddenInGrid(col)) return 0;
+    if (!isColumnHidden(col - 1)) return columnWidth(col - 1);
+    return col < static_cast<int>(d->scrolledOutWidth.size()) ? d->scrolledOutWidth[static_cast<size_t>(col)]
+                                                              : 0;
+}
+
+int StringGrid::scrollableWidth() const {
+    int width = viewport()->width();
+    for (int c = 1; c <= d->fixedCols && c < colCount(); ++c) width -= shownWidth(c);
+    return width;
+}
+
+int StringGrid::maxLeftCol() const {
+    const int first = d->fixedCols + 1;
+    const int available = scrollableWidth();
+    int used = 0;
+    int left = colCount() - 1;
+    for (int c = colCount() - 1; c >= first; --c) {
+        if (isColHiddenInGrid(c)) continue;
+        used += shownWidth(c);
+        if (used > available) break;
+        left = c;
+    }
+    return std::max(first, std::min(left, colCount() - 1));
+}
+
+void StringGrid::setLeftCol(int col) {
+    if (d->fixedCols <= 0) return;
+    col = std::clamp(col, d->fixedCols + 1, maxLeftCol());
+    if (col == d->leftCol) return;
+    d->leftCol = col;
+    applyColumnVisibility();
+    horizontalScrollBar()->setValue(0);
+    if (topLeftChanged) topLeftChanged();
+}
+
+void StringGrid::ensureColumnInView(int col) {
+    if (d->fixedCols <= 0 || col <= d->fixedCols) return;
+    int left = std::min(d->leftCol, col);
+    // Columns left..col must fit beside the fixed ones; as few move out of view as needed.
+    const int available = scrollableWidth();
+    auto widthFrom = [&](int from) {
+        int w = 0;
+        for (int c = from; c <= col; ++c) w += shownWidth(c);
+        return w;
+    };
+    while (left < col && widthFrom(left) > available) ++left;
+    setLeftCol(left);
+}
+
+void StringGrid::updateColumnScrollBar() {
+    if (!d->colBar) return;
+    const int first = d->fixedCols + 1;
+    const int last = maxLeftCol();
+    if (d->leftCol > last) {
+        d->leftCol = last;
+        applyColumnVisibility();  // calls back here with the clamped value
+        return;
+    }
+    const QSignalBlocker quiet(d->colBar);
+    d->colBar->setRange(first, last);
+    d->colBar->setPageStep(std::max(1, (colCount() - first) / 4));
+    d->colBar->setValue(d->leftCol);
+    d->colBar->setVisible(last > first);
+}
+
+void StringGrid::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (d->fixedCols > 0 && index.isValid()) ensureColumnInView(index.column() + 1);
+    QTableView::scrollTo(index, hint);
+    if (d->fixedCols > 0) horizontalScrollBar()->setValue(0);
+}
+
+void StringGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    if (d->fixedCols > 0) updateColumnScrollBar();
+}
+
+void StringGrid::wheelEvent(QWheelEvent* event) {
+    if (d->fixedCols > 0 && event->angleDelta().x() != 0 && event->angleDelta().y() == 0) {
+        setLeftCol(d->leftCol + (event->angleDelta().x() < 0 ? 1 : -1));
+        event->accept();
+        return;
+    }
+    QTableView::wheelEvent(event);
 }
 
 void StringGrid::setDefaultRowHeight(int height) {
@@ -684,7 +841,7 @@ bool StringGrid::tabMove(bool forward) {
             --r;
             c = cols - 1;
         }
-        if (!isColumnHidden(c - 1)) break;
+        if (!isColHiddenInGrid(c)) break;
     }
     setCurrentCell(c, r);
     return true;
@@ -836,9 +993,16 @@ QModelIndex StringGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifi
                 --r;
                 c = cols - 1;
             }
-            if (!isColumnHidden(c - 1)) break;
+            if (!isColHiddenInGrid(c)) break;
         }
         next = d->model->index(r - 1, c - 1);
+    } else if (d->fixedCols > 0 && (cursorAction == MoveLeft || cursorAction == MoveRight)) {
+        // Columns scrolled out of view are hidden, but the cursor moves into them (and they come back).
+        const int step = cursorAction == MoveRight ? 1 : -1;
+        int c = col() + step;
+        while (c >= 1 && c < colCount() && isColHiddenInGrid(c)) c += step;
+        if (c < 1 || c >= colCount()) return cur;
+        next = d->model->index(row() - 1, c - 1);
     } else {
         next = QTableView::moveCursor(cursorAction, modifiers);
     }

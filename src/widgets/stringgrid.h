@@ -24,6 +24,7 @@
 #include <vector>
 
 class QLineEdit;
+class QScrollBar;
 
 namespace tarvik {
 
@@ -63,6 +64,16 @@ public:
     void setColumnWidensToText(int col, bool on);
     void setColHiddenInGrid(int col, bool hidden);
     bool isColHiddenInGrid(int col) const;
+    // Columns 1..count stay in view while the grid scrolls sideways (the record number, deletion mark
+    // and first field of the table editor). With fixed columns the grid scrolls a column at a time:
+    // leftCol() is the first column shown after the fixed ones, and columnScrollBar() (made on the
+    // grid's parent; the owner places it under the grid) moves it.
+    void setFixedColumns(int count);
+    int fixedColumns() const;
+    int leftCol() const;
+    void setLeftCol(int col);
+    int maxLeftCol() const;
+    QScrollBar* columnScrollBar() const;
     void setDefaultRowHeight(int height);
     // Rectangle of a cell in viewport coordinates (fixed cells: in the grid's coordinates); empty when
     // the cell is not visible at all.
@@ -104,12 +115,17 @@ public:
     // insertGridRow, removeGridRow.
     StringGridModel* gridModel() const;
 
-signals:
+    // Scrolls the cell into view; with fixed columns the columns after them scroll a column at a time.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
+  signals:
     void currentCellChanged(int col, int row);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -122,6 +138,11 @@ private:
     bool editorKey(QKeyEvent* event);
     void editorTextChanged(const QString& text);
     void widenToText(int col, const QString& text, int shownWidth);
+    void applyColumnVisibility();
+    void ensureColumnInView(int col);
+    int scrollableWidth() const;
+    int shownWidth(int col) const;  // a column's width, also while it is scrolled out
+    void updateColumnScrollBar();
     bool tabMove(bool forward);  // false at the last (first) cell: there is no cell to move to
     void leaveGrid(bool forward);
     static bool isTabKey(const QKeyEvent* event, bool* forward);
