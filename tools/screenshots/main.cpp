@@ -1,7 +1,7 @@
 // screenshots <csv folder> <output folder>
 // Builds the demonstration data folder in a temporary program folder, enters a small bid on it and saves
-// the Main, Services and Shipment Data pages, the table editor on the account executives and the record
-// picker on the stored bids, each at its default size with its window frame, as PNG files. Meant for an X
+// the six pages, the table editor on the account executives and the record picker on the stored bids
+// (also scrolled to its last columns), each at its default size with its window frame, as PNG files. Meant for an X
 // server with a window manager (scripts/screenshots); on any other platform the frames are missing.
 #include <QApplication>
 #include <QComboBox>
@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
     struct Line {
         const char *service, *pieces, *weight, *postal, *country, *rate, *pickup;
     };
-    const Line lines[] = {{"Ground ", "3", "42", "K1A 0B1", "CA", "18.75", ""},
+    const Line lines[] = {{"Ground", "3", "42", "K1A 0B1", "CA", "18.75", ""},
                           {"Express PAK", "1", "1", "M5V 2T6", "CA", "24.10", "3.50"},
                           {"TB Express", "2", "8", "10001", "US", "3.333333333", ""}};
     int row = 1;
@@ -148,12 +149,12 @@ int main(int argc, char** argv) {
     }
 
     bool ok = true;
-    form.tabEntryPages->setCurrentWidget(form.tbsMain);
-    ok &= save(&form, out + QStringLiteral("/1-main.png"));
-    form.tabEntryPages->setCurrentWidget(form.tbsServices);
-    ok &= save(&form, out + QStringLiteral("/3-services.png"));
-    form.tabEntryPages->setCurrentWidget(form.tbsShipmentData);
-    ok &= save(&form, out + QStringLiteral("/6-shipment-data.png"));
+    const char* pages[] = {"1-main", "2-shipper-profile", "3-services", "4-bid-profile", "5-cube-analysis",
+                           "6-shipment-data"};
+    for (int i = 0; i < form.tabEntryPages->count(); ++i) {
+        form.tabEntryPages->setCurrentIndex(i);
+        ok &= save(&form, out + QStringLiteral("/%1.png").arg(QString::fromLatin1(pages[i])));
+    }
 
     {
         tarvik::TDBeditForm editor(&form, form.state().FProgramFolder, form.state().FDataFolder,
@@ -171,6 +172,9 @@ int main(int argc, char** argv) {
         picker.SetTableName(QStringLiteral("Bids"));
         picker.show();
         ok &= save(&picker, out + QStringLiteral("/9-bid-picker.png"));
+        // Scrolled to its last columns: the deletion mark and the bid ID stay in view.
+        if (QScrollBar* bar = picker.grid()->columnScrollBar()) bar->setValue(bar->maximum());
+        ok &= save(&picker, out + QStringLiteral("/10-bid-picker-scrolled.png"));
         picker.hide();
     }
     form.tbsMain->ebxLocalBidID->clear();  // nothing to ask when the window goes
