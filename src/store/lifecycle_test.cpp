@@ -82,6 +82,93 @@ TEST_F(LifecycleTest, BidIdOfANameWithBlanksAndPunctuation) {
     EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 7, 344))), "AnnaBell3652600008");
 }
 
+// An executive whose name alone nearly fills `local_bid`: the ID keeps its whole time stamp and gives up
+// the end of the name, so that it fits the narrower `local_bid` of the two bid tables. Stored again and
+// again it stays one header with its lines, and deleting it leaves nothing behind.
+TEST_F(LifecycleTest, AnIdFromALongNameFitsLocalBidAndStoresOnce) {
+    const QString name = QStringLiteral("Marie-Christine Beauchemin-Lavallee");  // 32 letters
+    EXPECT_EQ(BidIdAt(name, QDateTime(QDate(2000, 1, 1), QTime(6, 0))).size(), 42)
+        << "what the name alone gives";
+    EXPECT_EQ(BidIdAt(name, QDateTime(QDate(2000, 1, 1), QTime(6, 0)), 1, 40),
+              "MarieChristineBeaucheminLavall3652625001");
+    EXPECT_EQ(BidIdAt(name, QDateTime(QDate(2000, 1, 1), QTime(6, 0)), 0, 8), "3652625000")
+        << "the time stamp is never shortened";
+
+    struct Layout {
+        int bidsWidth;
+        int tailWidth;
+        QString id;
+    };
+    const Layout layouts[] = {
+        {40, 40, QStringLiteral("MarieChristineBeaucheminLavall3652625000")},
+        {40, 24, QStringLiteral("MarieChristine3652625000")},  // a delivered detail table, narrower
+        {20, 40, QStringLiteral("MarieChris3652625000")},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.id.toStdString());
+        window_.reset();
+        makeWindow(test::DataFolderOptions{});
+        std::vector<test::FieldSpec> bids = demo::bidsLayout(demo::stemsOf(test::testServices()));
+        std::vector<test::FieldSpec> tail = demo::bidTailLayout();
+        for (auto* layout : {&bids, &tail})
+            for (test::FieldSpec& f : *layout)
+                if (f.name == QLatin1String("local_bid"))
+                    f.length = layout == &bids ? l.bidsWidth : l.tailWidth;
+        ta::CloseData(state_.DataContext);
+        ASSERT_TRUE(test::createTable(bidsPath(), bids));
+        ASSERT_TRUE(test::createTable(tailPath(), tail));
+        state_.DataContext = ta::OpenData();
+
+        main->cbxAccountName->addItem(name);
+        main->cbxAccountName->setCurrentIndex(main->cbxAccountName->count() - 1);
+        NewBid(w(), state_);
+        const QString id = main->ebxLocalBidID->text();
+        EXPECT_EQ(id, l.id);
+        EXPECT_LE(id.size(), std::min(l.bidsWidth, l.tailWidth));
+        main->ebxCompanyName1->setText(QStringLiteral("Long Name Freight"));
+        setLine(1, QStringLiteral("Express"), 1);
+        setLine(2, QStringLiteral("Express"), 2);
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(StoreBid(w(), state_));
+        EXPECT_EQ(column("Bids", "local_bid"), QStringList{id});
+        EXPECT_EQ(column("BidTail", "local_bid"), (QStringList{id, id}));
+
+        ClearBidWindow(w(), state_);
+        pickNext(1);
+        SelectBid(w(), state_);
+        EXPECT_EQ(main->ebxLocalBidID->text(), id);
+        EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColTotPcs, 2), "2");
+        EXPECT_TRUE(shipment->lineIsEmpty(3));
+
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [&](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: " + id); });
+        pickNext(1);
+        DeleteBid(w(), state_);
+        EXPECT_EQ(test::recordCount(bidsPath()), 0);
+        EXPECT_EQ(test::recordCount(tailPath()), 0);
+    }
+}
+
+// A header written with an ID longer than `local_bid` (cut by the table) is found by that ID: lookups
+// compare IDs as the table stores them.
+TEST_F(LifecycleTest, LookupsCompareIdsAsStored) {
+    const QString longId = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");  // 52
+    ASSERT_TRUE(test::appendRows(bidsPath(), {{longId.left(40), QStringLiteral("Draft")}},
+                                 {QStringLiteral("local_bid"), QStringLiteral("loc_stat")}));
+    ASSERT_TRUE(test::appendRows(tailPath(), {{longId.left(40), QStringLiteral("Express")}},
+                                 {QStringLiteral("local_bid"), QStringLiteral("svc_desc")}));
+    for (const char* table : {"Bids", "BidTail"}) {
+        const int t = open(QLatin1String(table));
+        ASSERT_GT(t, 0);
+        EXPECT_EQ(findRecords(t, state_.tablePath(QLatin1String(table)), QStringLiteral("local_bid"), longId)
+                      .records,
+                  std::vector<int>{1})
+            << table;
+        EXPECT_EQ(findRecordsByLocate(t, QStringLiteral("local_bid"), longId).records, std::vector<int>{})
+            << "the plain search alone misses it";
+        ta::d4close(t);
+    }
+}
+
 TEST_F(LifecycleTest, NewBidNeedsAnAccountExecutive) {
     ScriptedPrompt prompt;
     prompt.answer(Ok, [](const PromptRequest& r) {

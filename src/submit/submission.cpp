@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "store/bidtables.h"
 #include "submit/completeness.h"
 #include "submit/xmitlog.h"
 #include "tableaccess/tableaccess.h"
@@ -22,10 +23,12 @@ const QString kFixAndRetry = QStringLiteral("Please fix and try again...");
 
 // The bid's next record from the top (fromNext false) or after the current one. A record marked deleted
 // is not part of any bid and is passed over.
+// The ID is compared as the table stores it.
 bool locateBidRecord(int table, const QString& bidId, bool fromNext) {
-    bool found = ta::LocateByField(table, QStringLiteral("local_bid"), fromNext, bidId);
+    const QString stored = valueAsStored(table, QStringLiteral("local_bid"), bidId);
+    bool found = ta::LocateByField(table, QStringLiteral("local_bid"), fromNext, stored);
     while (found && ta::d4deleted(table) != 0)
-        found = ta::LocateByField(table, QStringLiteral("local_bid"), true, bidId);
+        found = ta::LocateByField(table, QStringLiteral("local_bid"), true, stored);
     return found;
 }
 
