@@ -23,7 +23,8 @@ protected:
         LifecycleHooks h;
         h.accountNameChange = [this] {
             guardSeen_ << state_.FNewBidGuard;
-            main->cbxSSA->setText(QStringLiteral("sales team of ") + main->cbxAccountName->currentText());
+            main->cbxSSA->setText(QStringLiteral("sales team of ") +
+                                  main->cbxAccountName->currentText().left(20));
         };
         setLifecycleHooks(h);
     }
