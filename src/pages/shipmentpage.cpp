@@ -200,6 +200,12 @@ int ShipmentPage::firstEmptyLine() const {
 
 int ShipmentPage::lastLine() const { return ShipmentGrid->rowCount() - 1; }
 
+int ShipmentPage::lastUsedLine() const {
+    for (int r = lastLine(); r >= 1; --r)
+        if (!lineIsEmpty(r)) return r;
+    return 0;
+}
+
 void ShipmentPage::appendLine() {
     StringGrid* g = ShipmentGrid;
     const int line = g->rowCount();

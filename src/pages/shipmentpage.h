@@ -72,6 +72,7 @@ public:
     bool gridIsEmpty() const;
     int firstEmptyLine() const;  // 1 when no line is empty
     int lastLine() const;        // number of the last line (rowCount() - 1)
+    int lastUsedLine() const;    // the last line that is not empty; 0 when every line is
     void appendLine();
     // Appends count empty numbered lines at once (for imports of many lines).
     void appendLines(int count);

@@ -56,12 +56,12 @@ std::vector<int> targetColumns(bool mob) {
     return cols;
 }
 
-// Places imported lines into the grid: from line 1 after a fresh set-up (overwrite) or from the first
-// empty line (append), each further line on the next row, whatever that row holds. A row receives the
-// imported line alone: whatever the row held before is emptied first, so that no line mixes old and
-// new fields. Lines are appended in blocks while importing (one by one is slow for tens of thousands
-// of lines); the lines that were appended but not used go again at the end, so the grid ends exactly
-// as if each line had been appended when it was needed.
+// Places imported lines into the grid: from line 1 after a fresh set-up (overwrite) or after the last
+// line in use (append), so that an append never lands on a line of the user's, each further line on the
+// next row. A row receives the imported line alone: whatever the row held before is emptied first, so
+// that no line mixes old and new fields. Lines are appended in blocks while importing (one by one is slow for
+// tens of thousands of lines); the lines that were appended but not used go again at the end, so the grid
+// ends exactly as if each line had been appended when it was needed.
 class LinePlacer {
   public:
     LinePlacer(ShipmentPage& page, bool overwrite) : page_(page), grid_(page.shipmentGrid()) {
@@ -69,10 +69,8 @@ class LinePlacer {
         if (overwrite) {
             row_ = 1;
         } else {
-            // The first empty line; in a grid without one the lines go after the last line rather than
-            // over line 1.
-            row_ = page_.firstEmptyLine();
-            if (!page_.lineIsEmpty(row_)) row_ = page_.lastLine() + 1;
+            // Lines in use may have empty lines between them: the imported lines go after them all.
+            row_ = page_.lastUsedLine() + 1;
         }
         keepRows_ = grid_->rowCount();
     }

@@ -116,7 +116,8 @@ TEST_F(TextImportTest, MobOnFillsFromPostAndIgnoresExtraFields) {
     EXPECT_TRUE(page_->lineIsEmpty(2));
 }
 
-TEST_F(TextImportTest, AppendIntoAGapWritesOverTheLinesBelowIt) {
+// Appended lines go after the last line in use, never into a gap between the user's lines.
+TEST_F(TextImportTest, AppendGoesAfterTheLastLineInUse) {
     setLine(1, {"Express", "1"});
     setLine(2, {"Express", "2"});
     setLine(4, {"Ground", "4", "", "", "", "", "", "", "", "", "old desc"});
@@ -134,10 +135,11 @@ TEST_F(TextImportTest, AppendIntoAGapWritesOverTheLinesBelowIt) {
     importer_->btnImportClick();
     EXPECT_EQ(grid_->cell(P::ColTotPcs, 1), "1");
     EXPECT_EQ(grid_->cell(P::ColTotPcs, 2), "2");
-    EXPECT_EQ(line(3), (QStringList{"TB Ground", "7", "", "", "", "", "", "", "", "", "", ""}));
-    // Line 4 holds the imported line alone: nothing of the line it replaced is left.
-    EXPECT_EQ(line(4), (QStringList{"TB Express", "8", "", "", "", "", "", "", "", "", "", ""}));
-    EXPECT_EQ(grid_->cell(P::ColService, 5), "Ground");
+    EXPECT_TRUE(page_->lineIsEmpty(3)) << "the gap stays a gap";
+    EXPECT_EQ(line(4), (QStringList{"Ground", "4", "", "", "", "", "", "", "", "", "old desc", ""}));
+    EXPECT_EQ(grid_->cell(P::ColTotPcs, 5), "5");
+    EXPECT_EQ(line(6), (QStringList{"TB Ground", "7", "", "", "", "", "", "", "", "", "", ""}));
+    EXPECT_EQ(line(7), (QStringList{"TB Express", "8", "", "", "", "", "", "", "", "", "", ""}));
 }
 
 TEST_F(TextImportTest, OverwriteStartsFromAFreshGridAndCancelChangesNothing) {
