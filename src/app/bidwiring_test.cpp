@@ -144,7 +144,7 @@ TEST_F(BidWiringTest, NewSelectDeleteAndMobCommands) {
     {
         ScriptedPrompt prompt;
         prompt.answer(Yes, [&](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: " + id); });
-        pickNext(0);
+        pickNext(1);
         form_->mnuDeleteBid->trigger();
     }
     EXPECT_TRUE(column("Bids", "local_bid").isEmpty());

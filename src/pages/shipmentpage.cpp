@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "pages/conversions.h"
@@ -177,6 +178,15 @@ void ShipmentPage::clearGrid() {
         g->setCell(ColLabel, r, QStringLiteral("#%1").arg(r));
         for (int c = 1; c < ColumnCount; ++c) g->setCell(c, r, QString());
     }
+    // Nothing of the bid that was here carries into the next one: the service and origin repeated into
+    // new lines, and what the pickers show.
+    FLastService.clear();
+    state_.FLastFromPostal.clear();
+    servicePickerShown_ = -1;
+    for (QComboBox* picker : {cbxServices, cbxCountry}) {
+        const QSignalBlocker quiet(picker);
+        picker->setCurrentIndex(-1);
+    }
     emit linesChanged();
 }
 
@@ -276,6 +286,7 @@ QStringList ShipmentPage::serviceTexts() const {
 void ShipmentPage::syncPickers() {
     const int r = ShipmentGrid->row();
     SelectComboText(cbxServices, ShipmentGrid->cell(ColService, r));
+    servicePickerShown_ = cbxServices->currentIndex();
     SelectComboPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, r), 6);
 }
 
@@ -504,6 +515,7 @@ void ShipmentPage::placeServicePicker(int line) {
         if (!FLastService.isEmpty()) emit linesChanged();
     }
     SelectComboText(cbxServices, g->cell(ColService, line));
+    servicePickerShown_ = cbxServices->currentIndex();
     cbxServices->show();
     cbxServices->raise();
 }
@@ -554,7 +566,15 @@ void ShipmentPage::cbxServicesKeyPress(int key) {
 void ShipmentPage::cbxServicesExit() {
     const int r = ShipmentGrid->row();
     if (r < 1) return;
+    if (cbxServices->currentIndex() == servicePickerShown_) {
+        // Nothing was chosen since the picker was put on this line: what it shows may be older than the
+        // cell (the window cleared, lines imported or replaced), so nothing is written back.
+        FLastService = ShipmentGrid->cell(ColService, r);
+        returnFocusToGrid();
+        return;
+    }
     const int index = cbxServices->currentIndex();
+    servicePickerShown_ = index;  // the cell now holds what the picker shows
     if (index < 0) {
         ShipmentGrid->setCell(ColService, r, QString());
         FLastService.clear();

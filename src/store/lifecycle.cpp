@@ -264,10 +264,13 @@ void SelectBid(QWidget* mainWindow, MainState& state) {
 }
 
 void DeleteBid(QWidget* mainWindow, MainState& state) {
-    pickBid(mainWindow, state);
+    // Only the bid picked now can be deleted: Cancel (or a picker with no bid) cancels, whatever bid was
+    // chosen earlier.
+    const int chosen = pickBid(mainWindow, state);
+    if (chosen == 0) return;
     const int bids = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Bids")));
     if (bids <= 0) return;
-    if (state.FBidRecNo >= 1 && state.FBidRecNo <= ta::d4recCountDo(bids) && ta::d4go(bids, state.FBidRecNo) == 0) {
+    if (chosen >= 1 && chosen <= ta::d4recCountDo(bids) && ta::d4go(bids, chosen) == 0) {
         const QString id = ta::fetch(bids, QStringLiteral("local_bid"));
         if (messageBox(QStringLiteral("Delete Bid: ") + id, QStringLiteral("WARNING"), PromptIcon::Warning, Yes | No,
                        No) == Yes)

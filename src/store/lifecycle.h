@@ -30,7 +30,8 @@ const LifecycleHooks& lifecycleHooks();
 void NewBid(QWidget* mainWindow, MainState& state);
 // "&Select Bid" / "&Select": the save question, the record picker on Bids, then loading the chosen bid.
 void SelectBid(QWidget* mainWindow, MainState& state);
-// "&Delete": the record picker on Bids, then "Delete Bid: <ID>".
+// "&Delete": the record picker on Bids, then "Delete Bid: <ID>" for the bid picked there; Cancel in the
+// picker, or a picker without bids, deletes nothing and asks nothing.
 void DeleteBid(QWidget* mainWindow, MainState& state);
 // Deletes the header the open Bids table is positioned on and every detail record with its ID, packing
 // both tables (the detail table only when it holds deleted records).

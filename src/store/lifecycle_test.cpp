@@ -170,6 +170,70 @@ TEST_F(LifecycleTest, LookupsCompareIdsAsStored) {
     }
 }
 
+// A bid whose last line used Ground from M5V 3L9, then the window is given another bid: a new bid, a
+// selected bid, or the clearing after a submission. Line 1 of the next bid stays empty when the page is
+// shown, the service picker shows nothing, leaving it writes nothing, and the next bid stores no line.
+TEST_F(LifecycleTest, NothingOfOneBidAppearsInTheNext) {
+    storeBid(QStringLiteral("Other"), 0);  // record 1: a stored bid without lines
+    struct Flow {
+        const char* name;
+        std::function<void()> run;
+    };
+    const Flow flows[] = {
+        {"new bid",
+         [this] {
+             ScriptedPrompt prompt;
+             prompt.answer(No);
+             NewBid(w(), state_);
+         }},
+        {"select",
+         [this] {
+             ScriptedPrompt prompt;
+             prompt.answer(No);
+             pickNext(1);
+             SelectBid(w(), state_);
+         }},
+        {"cleared after a submission",
+         [this] {
+             ClearBidWindow(w(), state_);
+             main->ebxLocalBidID->setText(QStringLiteral("Later1"));
+         }},
+    };
+    window_->show();
+    QComboBox* picker = shipment->servicesPicker();
+    for (const Flow& flow : flows) {
+        SCOPED_TRACE(flow.name);
+        ClearBidWindow(w(), state_);
+        main->cbxAccountName->setCurrentIndex(0);
+        main->ebxLocalBidID->setText(QStringLiteral("First1"));
+        tabs->setCurrentWidget(shipment);
+        shipment->tbsShipmentDataShow();
+        shipment->ShipmentGridSetEditText(ShipmentPage::ColFromPost, 1, QStringLiteral("M5V3L9"));
+        picker->setCurrentIndex(picker->findText(QStringLiteral("Ground")));
+        emit picker->activated(picker->currentIndex());
+        shipment->cbxServicesExit();
+        ASSERT_EQ(shipGrid()->cell(ShipmentPage::ColService, 1), "Ground");
+        ASSERT_EQ(state_.FLastFromPostal, "M5V3L9");
+
+        flow.run();
+        const QString next = main->ebxLocalBidID->text();
+        ASSERT_FALSE(next.isEmpty());
+        ASSERT_NE(next, "First1");
+        EXPECT_EQ(picker->currentText(), "") << "the picker keeps nothing of the earlier bid";
+        tabs->setCurrentWidget(main);
+        tabs->setCurrentWidget(shipment);
+        shipment->tbsShipmentDataShow();
+        picker->setFocus();
+        shipment->cbxServicesExit();
+        EXPECT_TRUE(shipment->lineIsEmpty(1))
+            << shipGrid()->cell(ShipmentPage::ColService, 1).toStdString() << " / "
+            << shipGrid()->cell(ShipmentPage::ColFromPost, 1).toStdString();
+        EXPECT_TRUE(state_.FLastFromPostal.isEmpty());
+        EXPECT_TRUE(StoreBid(w(), state_));
+        EXPECT_FALSE(column("BidTail", "local_bid").contains(next)) << "the next bid stores no line";
+    }
+}
+
 TEST_F(LifecycleTest, NewBidNeedsAnAccountExecutive) {
     ScriptedPrompt prompt;
     prompt.answer(Ok, [](const PromptRequest& r) {
@@ -350,7 +414,7 @@ TEST_F(LifecycleTest, DeleteRemovesHeaderAndDetailsAndTheShownBidCanBeStoredAgai
             EXPECT_EQ(r.buttons, Yes | No);
             EXPECT_EQ(r.defaultButton, No);
         });
-        pickNext(0, 2);  // the picker opens on the bid chosen last; Cancel falls back to it
+        pickNext(2, 2);  // the picker opens on the bid chosen last
         DeleteBid(w(), state_);
     }
     EXPECT_EQ(column("Bids", "local_bid"), (QStringList{"One", "Two", "Three"})) << "No deletes nothing";
@@ -369,7 +433,7 @@ TEST_F(LifecycleTest, DeleteRemovesHeaderAndDetailsAndTheShownBidCanBeStoredAgai
     {
         ScriptedPrompt prompt;
         prompt.answer(No, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: Three"); });
-        pickNext(0, 2);
+        pickNext(2, 2);
         DeleteBid(w(), state_);
     }
 
@@ -378,15 +442,37 @@ TEST_F(LifecycleTest, DeleteRemovesHeaderAndDetailsAndTheShownBidCanBeStoredAgai
     EXPECT_EQ(column("BidTail", "local_bid"), (QStringList{"One", "One", "Three", "Two", "Two", "Two"}));
 }
 
-TEST_F(LifecycleTest, DeleteAfterTheTableShrankAsksNothing) {
-    storeBid(QStringLiteral("Only"), 1);
-    state_.FBidRecNo = 5;  // remembered from a longer table
-    pickNext(0, -1);
-    DeleteBid(w(), state_);  // no prompt expected
-    EXPECT_EQ(test::recordCount(bidsPath()), 1);
-
-    state_.FBidRecNo = 0;
-    pickNext(0, -1);
+// Delete offers only the bid picked in that picker: Cancel cancels, whatever bid was chosen before, and a
+// picker without bids chooses none. No question is asked and nothing is deleted.
+TEST_F(LifecycleTest, DeleteAppliesOnlyToTheBidPickedThere) {
+    storeBid(QStringLiteral("One"), 1);
+    storeBid(QStringLiteral("Two"), 1);
+    for (int remembered : {0, 1, 2, 5}) {
+        SCOPED_TRACE(remembered);
+        state_.FBidRecNo = remembered;  // chosen earlier (5: from a longer table)
+        ScriptedPrompt prompt;          // nothing may be asked
+        pickNext(0);
+        DeleteBid(w(), state_);
+        EXPECT_EQ(column("Bids", "local_bid"), (QStringList{"One", "Two"}));
+    }
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: Two"); });
+        pickNext(2);
+        DeleteBid(w(), state_);
+        prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: One"); });
+        pickNext(1);
+        DeleteBid(w(), state_);
+    }
+    ASSERT_EQ(test::recordCount(bidsPath()), 0);
+    // The picker of an empty table shows one empty row; choosing it chooses no bid.
+    test::whenModalShown([](QWidget* modal) {
+        auto* picker = qobject_cast<TDBeditForm*>(modal);
+        ASSERT_NE(picker, nullptr);
+        EXPECT_EQ(picker->grid()->cell(0, picker->grid()->row()), "");
+        QTest::mouseClick(picker->findChild<QPushButton*>("btnOpen"), Qt::LeftButton);
+    });
+    ScriptedPrompt prompt;
     DeleteBid(w(), state_);
 }
 

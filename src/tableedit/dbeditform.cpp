@@ -511,7 +511,8 @@ void TDBeditForm::dbfGridDblClick() {
 void TDBeditForm::SelectCurrentRow() {
     const int row = dbfGrid->row();
     int n = 0;
-    FSelectedRecord = toRecordNumber(dbfGrid->cell(0, row), &n) ? n : row;
+    // A row without a record (the empty row of an empty table) chooses nothing.
+    FSelectedRecord = toRecordNumber(dbfGrid->cell(0, row), &n) ? n : 0;
     done(QDialog::Accepted);
 }
 

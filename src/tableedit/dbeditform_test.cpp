@@ -245,7 +245,7 @@ TEST_F(EditorTest, EmptyTableInBothModes) {
     EXPECT_EQ(p->grid()->rowCount(), 2);
     EXPECT_EQ(p->grid()->cell(0, 1), "");
     QTest::mouseClick(p->findChild<QPushButton*>("btnOpen"), Qt::LeftButton);
-    EXPECT_EQ(p->SelectedRecord(), 1) << "the row index stands in for the missing record number";
+    EXPECT_EQ(p->SelectedRecord(), 0) << "the empty row of an empty table is no record";
 
     auto e = open("Empty");
     StringGrid* g = e->grid();
