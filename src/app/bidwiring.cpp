@@ -86,6 +86,8 @@ void wireBidStore(TMainForm& form) {
         QObject::connect(button, &QPushButton::clicked, &form, submit);
     QObject::connect(form.mnuViewStatus, &QAction::triggered, &form, [submission] { submission->mnuViewStatusClick(); });
     QObject::connect(form.mnuFTPSetup, &QAction::triggered, &form, [submission] { submission->mnuFTPSetupClick(); });
+    QObject::connect(form.mnuUpdateStatus, &QAction::triggered, &form,
+                     [submission] { submission->mnuUpdateStatusClick(); });
 
     // The recovery copy of the bid on screen follows its changes and what happens to the bid.
     form.recovery = new BidRecovery(form.state(), &form, &form);
