@@ -442,6 +442,35 @@ void ShipmentImport::btnImportClick() {
     if (!ValidateShipmentCodes(state_, *grid, message))
         messageBox(message, QStringLiteral("Postal / Zip Code LookUp"), PromptIcon::Error, Ok);
 
+    // Imported values longer than their fields stay in the grid as they came (nothing is cut); the user
+    // learns now which ones must be shortened before the bid can be stored.
+    if (grid->cellLimit) {
+        QStringList misfits;
+        for (int r = 1; r <= page_.lastLine(); ++r)
+            for (int c = P::ColService; c <= P::ColTotCmp; ++c) {
+                const QString why = FieldMisfit(grid->cell(c, r), grid->cellLimit(c, r));
+                if (!why.isEmpty())
+                    misfits << QStringLiteral("%1, shipment line %2: %3")
+                                   .arg(grid->cell(c, 0).trimmed())
+                                   .arg(r)
+                                   .arg(why);
+            }
+        if (!misfits.isEmpty()) {
+            constexpr int kShown = 12;
+            const int more = int(misfits.size()) - kShown;
+            if (more > 0) {
+                misfits = misfits.mid(0, kShown);
+                misfits << QStringLiteral("... and %1 more").arg(more);
+            }
+            messageBox(
+                QStringLiteral("These imported values do not fit the bid tables:\r\n\r\n") +
+                    misfits.join(QStringLiteral("\r\n")) +
+                    QStringLiteral("\r\n\r\nThey stay in the grid as imported; shorten them before the bid "
+                                   "is stored."),
+                QStringLiteral("File Import"), PromptIcon::Warning, Ok);
+        }
+    }
+
     page_.syncPickers();
     if (!page_.lineIsEmpty(page_.lastLine())) page_.appendLine();
 }
