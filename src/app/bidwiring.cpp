@@ -15,6 +15,7 @@
 #include "pages/shipmentpage.h"
 #include "pages/shipperprofilepage.h"
 #include "store/bidtables.h"
+#include "store/fieldlimits.h"
 #include "store/lifecycle.h"
 #include "store/recovery.h"
 #include "store/storebid.h"
@@ -42,6 +43,8 @@ void wireBidStore(TMainForm& form) {
         if (window) cbxAccountNameChange(window, window->state(), {});
     };
     setLifecycleHooks(hooks);
+    // What the user types stops at the width of the field that stores it.
+    ApplyFieldLimits(&form, form.state());
 
     // The account executive chosen by the user fills the sales team and, with no bid open, offers a new bid.
     QObject::connect(form.tbsMain->cbxAccountName, &QComboBox::activated, &form, [window] {
@@ -83,6 +86,8 @@ void wireBidStore(TMainForm& form) {
         QObject::connect(button, &QPushButton::clicked, &form, submit);
     QObject::connect(form.mnuViewStatus, &QAction::triggered, &form, [submission] { submission->mnuViewStatusClick(); });
     QObject::connect(form.mnuFTPSetup, &QAction::triggered, &form, [submission] { submission->mnuFTPSetupClick(); });
+    QObject::connect(form.mnuUpdateStatus, &QAction::triggered, &form,
+                     [submission] { submission->mnuUpdateStatusClick(); });
 
     // The recovery copy of the bid on screen follows its changes and what happens to the bid.
     form.recovery = new BidRecovery(form.state(), &form, &form);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -144,7 +145,7 @@ TEST_F(BidWiringTest, NewSelectDeleteAndMobCommands) {
     {
         ScriptedPrompt prompt;
         prompt.answer(Yes, [&](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: " + id); });
-        pickNext(0);
+        pickNext(1);
         form_->mnuDeleteBid->trigger();
     }
     EXPECT_TRUE(column("Bids", "local_bid").isEmpty());
@@ -154,6 +155,29 @@ TEST_F(BidWiringTest, NewSelectDeleteAndMobCommands) {
         pickNext(0);
         QTest::mouseClick(form_->tbsMain->btnSelectBid, Qt::LeftButton);
     }
+}
+
+// "&Update Status" of the Bids menu starts the transfer program for the tables waiting in Send.
+TEST_F(BidWiringTest, UpdateStatusStartsTheTransferForWhatWaitsInSend) {
+    test::RecordingLauncher launcher;
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Ok,
+                      [](const PromptRequest& r) { EXPECT_TRUE(r.text.startsWith("No bid is waiting")); });
+        form_->mnuUpdateStatus->trigger();
+    }
+    EXPECT_TRUE(launcher.starts.empty());
+    ASSERT_TRUE(QDir(tmp_.path()).mkpath(QStringLiteral("Send")));
+    QFile waiting(tmp_.path() + QStringLiteral("/Send/Bid7Head.dbf"));
+    ASSERT_TRUE(waiting.open(QIODevice::WriteOnly));
+    waiting.close();
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Ok, [](const PromptRequest& r) { EXPECT_TRUE(r.text.contains("1 file(s) waiting")); });
+        form_->mnuUpdateStatus->trigger();
+    }
+    ASSERT_EQ(launcher.starts.size(), 1u);
+    EXPECT_EQ(launcher.starts[0].program, tmp_.path() + QStringLiteral("/relayo2"));
 }
 
 // Fails the running test when a modal window (a picker) opens while it lives, and closes that window.
@@ -276,7 +300,13 @@ TEST_F(BidWiringTest, SubmitDateShownAfterALaterSelectAndStoredAgainUnchanged) {
 
     test::RecordingLauncher launcher;
     {
-        ScriptedPrompt prompt;  // a complete bid asks nothing
+        ScriptedPrompt prompt;  // a complete bid asks nothing, and the user learns it was handed over
+        prompt.answer(Ok, [](const PromptRequest& r) {
+            EXPECT_TRUE(
+                r.text.contains(QStringLiteral("was handed to the File Transfer Program for sending")))
+                << r.text.toStdString();
+            EXPECT_EQ(r.icon, PromptIcon::Information);
+        });
         QTest::mouseClick(form_->findChild<QPushButton*>(QStringLiteral("btnSubmitBid")), Qt::LeftButton);
     }
     ASSERT_EQ(launcher.starts.size(), 1u);

@@ -156,7 +156,10 @@ TEST_F(RecoveryWiringTest, SubmittingRemovesTheCopy) {
 
     test::RecordingLauncher launcher;
     {
-        ScriptedPrompt prompt;  // a complete bid asks nothing
+        ScriptedPrompt prompt;  // a complete bid asks nothing; the user learns it was handed over
+        prompt.answer(Ok, [](const PromptRequest& r) {
+            EXPECT_TRUE(r.text.contains(QStringLiteral("was handed to the File Transfer Program")));
+        });
         form_->mnuSubmit->trigger();
     }
     form_->recovery->flush();

@@ -117,7 +117,13 @@ TEST_F(SubmitFlowTest, SubmittingABidWritesItsSendTablesStartsTheTransferAndClea
 
     test::RecordingLauncher launcher;
     {
-        ScriptedPrompt prompt;  // a complete bid asks nothing
+        ScriptedPrompt prompt;  // a complete bid asks nothing, and the user learns it was handed over
+        prompt.answer(Ok, [](const PromptRequest& r) {
+            EXPECT_TRUE(
+                r.text.contains(QStringLiteral("was handed to the File Transfer Program for sending")))
+                << r.text.toStdString();
+            EXPECT_EQ(r.icon, PromptIcon::Information);
+        });
         QTest::mouseClick(get<QPushButton>("btnSubmitBid"), Qt::LeftButton);
     }
     ASSERT_EQ(launcher.starts.size(), 1u);
@@ -225,6 +231,12 @@ TEST(SubmitFlowOnDemoData, ABidOfTheDemonstrationFolderReachesTheSendFolder) {
     }
     {
         ScriptedPrompt prompt;
+        prompt.answer(Ok, [](const PromptRequest& r) {
+            EXPECT_TRUE(
+                r.text.contains(QStringLiteral("was handed to the File Transfer Program for sending")))
+                << r.text.toStdString();
+            EXPECT_EQ(r.icon, PromptIcon::Information);
+        });
         QTest::mouseClick(form.findChild<QPushButton*>("btnSubmitBid"), Qt::LeftButton);
     }
     ASSERT_EQ(launcher.starts.size(), 1u);
@@ -250,6 +262,12 @@ TEST_F(SubmitFlowTest, TheRealTransferProgramBesideTheProgramIsStartedAndItsLogS
     keyLinesAndVolumes();
     {
         ScriptedPrompt prompt;
+        prompt.answer(Ok, [](const PromptRequest& r) {
+            EXPECT_TRUE(
+                r.text.contains(QStringLiteral("was handed to the File Transfer Program for sending")))
+                << r.text.toStdString();
+            EXPECT_EQ(r.icon, PromptIcon::Information);
+        });
         form_->mnuSubmit->trigger();
     }
     EXPECT_TRUE(QFile::exists(sendTable(id + "Head")));

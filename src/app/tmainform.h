@@ -71,7 +71,7 @@ class TMainForm : public QMainWindow {
     QAction* mnuDeleteBid = nullptr;
     QAction* mnuSubmit = nullptr;
     QAction* mnuViewStatus = nullptr;
-    QAction* mnuUpdateStatus = nullptr;   // no action
+    QAction* mnuUpdateStatus = nullptr;   // starts the transfer program for what waits in Send
     QAction* mnuPrintStatus = nullptr;    // the bid summary, printed or saved as PDF (submit/printstatus.h)
     QAction* mnuSalesRefTable = nullptr;  // the table editor on AELookup, then the pickers refilled
     QAction* mnuFTPSetup = nullptr;

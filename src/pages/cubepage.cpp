@@ -151,12 +151,20 @@ void CubePage::rowCube(int row) {
     const QString length = grid_->cell(1, row);
     const QString width = grid_->cell(2, row);
     const QString height = grid_->cell(3, row);
-    if (length.isEmpty() || width.isEmpty() || height.isEmpty()) return;
+    // The results follow their inputs: without all three sides the row has no cube, without a number of
+    // packages no total; neither keeps a value computed from inputs that are gone.
+    if (length.isEmpty() || width.isEmpty() || height.isEmpty()) {
+        grid_->setCell(5, row, QString());
+        grid_->setCell(6, row, QString());
+        averageCube();
+        return;
+    }
     const double cube = TextToDecimal(length) * TextToDecimal(width) * TextToDecimal(height) / kCubicInchesPerFoot;
     grid_->setCell(5, row, FormatFixed(cube, 3, 8));
     averageCube();
     const QString packages = grid_->cell(4, row);
-    if (!packages.isEmpty()) grid_->setCell(6, row, FormatFixed(TextToDecimal(packages) * cube, 3, 8));
+    grid_->setCell(6, row,
+                   packages.isEmpty() ? QString() : FormatFixed(TextToDecimal(packages) * cube, 3, 8));
 }
 
 void CubePage::averageCube() {
@@ -170,8 +178,8 @@ void CubePage::averageCube() {
         weighted += TextToDecimal(cube) * n;
         packages += n;
     }
-    if (packages < 1) return;  // no row has a cube
-    ebxAverageCube_->setText(FormatFixed(weighted / packages, 3, 8));
+    // No row with a cube: no average either.
+    ebxAverageCube_->setText(packages < 1 ? QString() : FormatFixed(weighted / packages, 3, 8));
 }
 
 void CubePage::ClearGrid() {

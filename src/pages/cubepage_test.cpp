@@ -126,18 +126,46 @@ TEST_F(CubeFixture, FullStopRules) {
     EXPECT_EQ(grid->cell(2, 1), QStringLiteral("12"));
 }
 
-TEST_F(CubeFixture, EmptyingADimensionKeepsThePreviousResults) {
+// Emptying an input empties what was computed from it: Cube and Tot. Cube of the row, and the average
+// is computed again from the rows that still have a cube.
+TEST_F(CubeFixture, ResultsFollowTheirInputsWhenOneIsEmptied) {
+    struct Case {
+        int col;  // the cell of row 1 emptied
+        const char* cube;
+        const char* total;
+        const char* average;
+    };
+    const Case cases[] = {
+        {1, "", "", "2.000"},  // a side: row 1 has no cube; the average is row 2's alone
+        {2, "", "", "2.000"},
+        {3, "", "", "2.000"},
+        {4, "1.000", "", "1.500"},  // No Pkgs: no total; row 1 counts once in the average
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.col);
+        page.ClearGrid();
+        dims(1, "12", "12", "12");
+        type(4, 1, QStringLiteral("3"));
+        dims(2, "24", "12", "12");
+        ASSERT_EQ(page.ebxAverageCube()->text(), QStringLiteral("1.250"));
+        grid->setCurrentCell(c.col, 1, true);
+        grid->openEditor();
+        ASSERT_NE(grid->editor(), nullptr);
+        grid->editor()->clear();
+        QTest::keyClick(grid->editor(), Qt::Key_Return);
+        EXPECT_EQ(grid->cell(c.col, 1), QString());
+        EXPECT_EQ(grid->cell(5, 1), QLatin1String(c.cube));
+        EXPECT_EQ(grid->cell(6, 1), QLatin1String(c.total));
+        EXPECT_EQ(page.ebxAverageCube()->text(), QLatin1String(c.average));
+    }
+    // The last cube gone, the average goes too.
+    page.ClearGrid();
     dims(1, "12", "12", "12");
-    type(4, 1, QStringLiteral("3"));
-    grid->setCurrentCell(2, 1, true);
+    grid->setCurrentCell(1, 1, true);
     grid->openEditor();
-    ASSERT_NE(grid->editor(), nullptr);
     grid->editor()->clear();
     QTest::keyClick(grid->editor(), Qt::Key_Return);
-    EXPECT_EQ(grid->cell(2, 1), QString());
-    EXPECT_EQ(grid->cell(5, 1), QStringLiteral("1.000"));
-    EXPECT_EQ(grid->cell(6, 1), QStringLiteral("3.000"));
-    EXPECT_EQ(page.ebxAverageCube()->text(), QStringLiteral("1.000"));
+    EXPECT_EQ(page.ebxAverageCube()->text(), QString());
 }
 
 TEST_F(CubeFixture, ComputedColumnsAndUnconvertibleTextAreSetBack) {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -193,6 +194,15 @@ void ShipmentPage::clearGrid() {
         g->setCell(ColLabel, r, QStringLiteral("#%1").arg(r));
         for (int c = 1; c < ColumnCount; ++c) g->setCell(c, r, QString());
     }
+    // Nothing of the bid that was here carries into the next one: the service and origin repeated into
+    // new lines, and what the pickers show.
+    FLastService.clear();
+    state_.FLastFromPostal.clear();
+    servicePickerShown_ = -1;
+    for (QComboBox* picker : {cbxServices, cbxCountry}) {
+        const QSignalBlocker quiet(picker);
+        picker->setCurrentIndex(-1);
+    }
     emit linesChanged();
 }
 
@@ -215,6 +225,12 @@ int ShipmentPage::firstEmptyLine() const {
 }
 
 int ShipmentPage::lastLine() const { return ShipmentGrid->rowCount() - 1; }
+
+int ShipmentPage::lastUsedLine() const {
+    for (int r = lastLine(); r >= 1; --r)
+        if (!lineIsEmpty(r)) return r;
+    return 0;
+}
 
 void ShipmentPage::appendLine() {
     StringGrid* g = ShipmentGrid;
@@ -286,6 +302,7 @@ QStringList ShipmentPage::serviceTexts() const {
 void ShipmentPage::syncPickers() {
     const int r = ShipmentGrid->row();
     SelectComboText(cbxServices, ShipmentGrid->cell(ColService, r));
+    servicePickerShown_ = cbxServices->currentIndex();
     SelectComboPrefix(cbxCountry, ShipmentGrid->cell(ColCountry, r), 6);
 }
 
@@ -529,6 +546,7 @@ void ShipmentPage::placeServicePicker(int line) {
         if (!FLastService.isEmpty()) emit linesChanged();
     }
     SelectComboText(cbxServices, g->cell(ColService, line));
+    servicePickerShown_ = cbxServices->currentIndex();
     cbxServices->show();
     cbxServices->raise();
 }
@@ -579,7 +597,15 @@ void ShipmentPage::cbxServicesKeyPress(int key) {
 void ShipmentPage::cbxServicesExit() {
     const int r = ShipmentGrid->row();
     if (r < 1) return;
+    if (cbxServices->currentIndex() == servicePickerShown_) {
+        // Nothing was chosen since the picker was put on this line: what it shows may be older than the
+        // cell (the window cleared, lines imported or replaced), so nothing is written back.
+        FLastService = ShipmentGrid->cell(ColService, r);
+        returnFocusToGrid();
+        return;
+    }
     const int index = cbxServices->currentIndex();
+    servicePickerShown_ = index;  // the cell now holds what the picker shows
     if (index < 0) {
         ShipmentGrid->setCell(ColService, r, QString());
         FLastService.clear();

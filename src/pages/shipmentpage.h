@@ -66,12 +66,14 @@ public:
     // 13 columns with headings and widths (From Post. shown only while the MOB switch is on), 30 empty
     // numbered lines; FLastFromPostal emptied.
     void setupGrid();
-    // Back to 30 lines, columns 1 to 12 of lines 1 to 30 emptied (FLastFromPostal kept).
+    // Back to 30 lines, columns 1 to 12 of lines 1 to 30 emptied; the service and origin code repeated
+    // into new lines (FLastService, FLastFromPostal) and the pickers' choices emptied too.
     void clearGrid();
     bool lineIsEmpty(int line) const;
     bool gridIsEmpty() const;
     int firstEmptyLine() const;  // 1 when no line is empty
     int lastLine() const;        // number of the last line (rowCount() - 1)
+    int lastUsedLine() const;    // the last line that is not empty; 0 when every line is
     void appendLine();
     // Appends count empty numbered lines at once (for imports of many lines).
     void appendLines(int count);
@@ -142,6 +144,7 @@ private:
 
     QString FShipmentEditText;
     QString FLastService;
+    int servicePickerShown_ = -1;  // the item the service picker showed when it was put on its line
     int FShipPrevCol = 0;
     int FShipPrevRow = 0;
     struct GridKey {

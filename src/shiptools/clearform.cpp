@@ -52,7 +52,7 @@ TClearForm::TClearForm(QWidget* owner)
 }
 
 void ClearShipmentLines(ShipmentPage& page, MainState& state, int start) {
-    if (start <= 0) return;
+    if (start <= 0 || start > page.lastLine()) return;
     StringGrid* g = page.shipmentGrid();
     state.FLastFromPostal.clear();
     const int first = start;
@@ -73,8 +73,11 @@ void btnClearShipGridClick(ShipmentPage& page, MainState& state) {
         form.ebxClearTo->setText(QString::number(page.lastLine()));
         if (form.exec() == QDialog::Accepted) start = TextToWhole(form.ebxClearFrom->text());
     }
-    if (start > kMaxClearRow) {
-        messageBox(QStringLiteral("The starting row can be at most %1.").arg(kMaxClearRow),
+    // A start beyond the grid would add empty, unnumbered lines; it clears nothing and is refused.
+    if (start > page.lastLine()) {
+        messageBox(QStringLiteral("Row %1 is beyond the last line (%2): nothing was cleared.")
+                       .arg(start)
+                       .arg(page.lastLine()),
                    QStringLiteral("Clear Shipment Entries"), PromptIcon::Warning, Ok);
         start = 0;
     }

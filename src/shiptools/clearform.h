@@ -12,9 +12,6 @@ namespace tarvik {
 class ShipmentPage;
 struct MainState;
 
-// The highest start row accepted: a start row beyond the grid's end grows the grid up to it.
-constexpr int kMaxClearRow = 65535;
-
 // "Clear Shipment Entries": the start row (editable) and the last row (shown only).
 class TClearForm : public QDialog {
     Q_OBJECT
@@ -28,8 +25,9 @@ class TClearForm : public QDialog {
 };
 
 // Clears from line `start` on: up to 30 the grid goes back to 30 lines and lines start..30 are
-// emptied; beyond 30 the grid is cut back (or grown) so that line `start` is its last, and that line is
-// emptied. Line labels stay as they are. FLastFromPostal is emptied.
+// emptied; beyond 30 the grid is cut back so that line `start` is its last, and that line is emptied.
+// Line labels stay as they are. FLastFromPostal is emptied. A start beyond the grid's last line does
+// nothing (the grid never grows here).
 void ClearShipmentLines(ShipmentPage& page, MainState& state, int start);
 
 // The handler of btnClearShipGrid.

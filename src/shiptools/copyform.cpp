@@ -43,17 +43,6 @@ int CopyTimes(const TCopyForm& form, int result) {
     return result == QDialog::Accepted ? TextToWhole(form.ebxCopyTimes->text()) : 0;
 }
 
-namespace {
-
-// True when columns 2 to 12 of the row are empty (the Service column is not looked at).
-bool freeForCopy(const StringGrid* g, int row) {
-    for (int c = P::ColTotPcs; c <= P::ColTotCmp; ++c)
-        if (!g->cell(c, row).isEmpty()) return false;
-    return true;
-}
-
-}  // namespace
-
 void btnCopyLineClick(ShipmentPage& page) {
     StringGrid* g = page.shipmentGrid();
     const int current = g->row();
@@ -72,8 +61,8 @@ void btnCopyLineClick(ShipmentPage& page) {
     }
 
     if (copies > 0) {
-        int target = current + 1;
-        while (target <= page.lastLine() && !freeForCopy(g, target)) ++target;
+        // The copies go after the last line in use, never over a line of the user's.
+        const int target = page.lastUsedLine() + 1;
         // The copies and the empty line after them must stay within the grid's limit.
         if (static_cast<qint64>(target) + copies > kMaxCopyLines) {
             messageBox(QStringLiteral("At most %1 copies fit below Ship #%2.")

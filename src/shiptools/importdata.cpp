@@ -57,12 +57,12 @@ std::vector<int> targetColumns(bool mob) {
     return cols;
 }
 
-// Places imported lines into the grid: from line 1 after a fresh set-up (overwrite) or from the first
-// empty line (append), each further line on the next row, whatever that row holds. A row receives the
-// imported line alone: whatever the row held before is emptied first, so that no line mixes old and
-// new fields. Lines are appended in blocks while importing (one by one is slow for tens of thousands
-// of lines); the lines that were appended but not used go again at the end, so the grid ends exactly
-// as if each line had been appended when it was needed.
+// Places imported lines into the grid: from line 1 after a fresh set-up (overwrite) or after the last
+// line in use (append), so that an append never lands on a line of the user's, each further line on the
+// next row. A row receives the imported line alone: whatever the row held before is emptied first, so
+// that no line mixes old and new fields. Lines are appended in blocks while importing (one by one is slow for
+// tens of thousands of lines); the lines that were appended but not used go again at the end, so the grid
+// ends exactly as if each line had been appended when it was needed.
 class LinePlacer {
   public:
     LinePlacer(ShipmentPage& page, bool overwrite) : page_(page), grid_(page.shipmentGrid()) {
@@ -70,10 +70,8 @@ class LinePlacer {
         if (overwrite) {
             row_ = 1;
         } else {
-            // The first empty line; in a grid without one the lines go after the last line rather than
-            // over line 1.
-            row_ = page_.firstEmptyLine();
-            if (!page_.lineIsEmpty(row_)) row_ = page_.lastLine() + 1;
+            // Lines in use may have empty lines between them: the imported lines go after them all.
+            row_ = page_.lastUsedLine() + 1;
         }
         keepRows_ = grid_->rowCount();
     }
@@ -442,6 +440,35 @@ void ShipmentImport::btnImportClick() {
     QString message;
     if (!ValidateShipmentCodes(state_, *grid, message))
         messageBox(message, QStringLiteral("Postal / Zip Code LookUp"), PromptIcon::Error, Ok);
+
+    // Imported values longer than their fields stay in the grid as they came (nothing is cut); the user
+    // learns now which ones must be shortened before the bid can be stored.
+    if (grid->cellLimit) {
+        QStringList misfits;
+        for (int r = 1; r <= page_.lastLine(); ++r)
+            for (int c = P::ColService; c <= P::ColTotCmp; ++c) {
+                const QString why = FieldMisfit(grid->cell(c, r), grid->cellLimit(c, r));
+                if (!why.isEmpty())
+                    misfits << QStringLiteral("%1, shipment line %2: %3")
+                                   .arg(grid->cell(c, 0).trimmed())
+                                   .arg(r)
+                                   .arg(why);
+            }
+        if (!misfits.isEmpty()) {
+            constexpr int kShown = 12;
+            const int more = int(misfits.size()) - kShown;
+            if (more > 0) {
+                misfits = misfits.mid(0, kShown);
+                misfits << QStringLiteral("... and %1 more").arg(more);
+            }
+            messageBox(
+                QStringLiteral("These imported values do not fit the bid tables:\r\n\r\n") +
+                    misfits.join(QStringLiteral("\r\n")) +
+                    QStringLiteral("\r\n\r\nThey stay in the grid as imported; shorten them before the bid "
+                                   "is stored."),
+                QStringLiteral("File Import"), PromptIcon::Warning, Ok);
+        }
+    }
 
     page_.syncPickers();
     if (!page_.lineIsEmpty(page_.lastLine())) page_.appendLine();

@@ -117,7 +117,8 @@ TEST_F(TextImportTest, MobOnFillsFromPostAndIgnoresExtraFields) {
     EXPECT_TRUE(page_->lineIsEmpty(2));
 }
 
-TEST_F(TextImportTest, AppendIntoAGapWritesOverTheLinesBelowIt) {
+// Appended lines go after the last line in use, never into a gap between the user's lines.
+TEST_F(TextImportTest, AppendGoesAfterTheLastLineInUse) {
     setLine(1, {"Express", "1"});
     setLine(2, {"Express", "2"});
     setLine(4, {"Ground", "4", "", "", "", "", "", "", "", "", "old desc"});
@@ -135,10 +136,11 @@ TEST_F(TextImportTest, AppendIntoAGapWritesOverTheLinesBelowIt) {
     importer_->btnImportClick();
     EXPECT_EQ(grid_->cell(P::ColTotPcs, 1), "1");
     EXPECT_EQ(grid_->cell(P::ColTotPcs, 2), "2");
-    EXPECT_EQ(line(3), (QStringList{"TB Ground", "7", "", "", "", "", "", "", "", "", "", ""}));
-    // Line 4 holds the imported line alone: nothing of the line it replaced is left.
-    EXPECT_EQ(line(4), (QStringList{"TB Express", "8", "", "", "", "", "", "", "", "", "", ""}));
-    EXPECT_EQ(grid_->cell(P::ColService, 5), "Ground");
+    EXPECT_TRUE(page_->lineIsEmpty(3)) << "the gap stays a gap";
+    EXPECT_EQ(line(4), (QStringList{"Ground", "4", "", "", "", "", "", "", "", "", "old desc", ""}));
+    EXPECT_EQ(grid_->cell(P::ColTotPcs, 5), "5");
+    EXPECT_EQ(line(6), (QStringList{"TB Ground", "7", "", "", "", "", "", "", "", "", "", ""}));
+    EXPECT_EQ(line(7), (QStringList{"TB Express", "8", "", "", "", "", "", "", "", "", "", ""}));
 }
 
 TEST_F(TextImportTest, OverwriteStartsFromAFreshGridAndCancelChangesNothing) {
@@ -252,6 +254,35 @@ TEST_F(TextImportTest, InvalidCodesAreReportedAndKept) {
     importer_->btnImportClick();
     EXPECT_EQ(grid_->cell(P::ColPostal, 1), "Z9Z 9Z9");
     EXPECT_EQ(grid_->cell(P::ColPostal, 2), "99999");
+}
+
+// Imported values longer than the fields that store them are kept whole, and the import names each one
+// with its column and line (the columns take the limits of BidTail as the program gives them).
+TEST_F(TextImportTest, ValuesLongerThanTheirFieldsAreKeptAndNamed) {
+    grid_->cellLimit = [](int col, int) {
+        return col == P::ColOtherDesc ? FieldLimit{'C', 40, 0}
+               : col == P::ColCmpRate ? FieldLimit{'C', 12, 0}
+                                      : FieldLimit{};
+    };
+    const QString desc = QString(45, QLatin1Char('d'));
+    writeBytes(
+        path("long.txt"),
+        ("Express,1,2,K1A 0B1,CA,1234567890123,,,,ok\nExpress,1,2,K1A 0B1,CA,12,,,," + desc + "\n").toUtf8());
+    ScriptedFileChooser files;
+    files.next(path("long.txt"));
+    ScriptedPrompt prompt;
+    prompt.answer(Ok, [](const PromptRequest& r) {
+        EXPECT_EQ(r.caption, "File Import");
+        EXPECT_EQ(r.icon, PromptIcon::Warning);
+        EXPECT_EQ(r.text,
+                  "These imported values do not fit the bid tables:\r\n\r\n"
+                  "Cmp Rate$, shipment line 1: 13 characters; the field keeps 12\r\n"
+                  "Other Desc, shipment line 2: 45 characters; the field keeps 40\r\n\r\n"
+                  "They stay in the grid as imported; shorten them before the bid is stored.");
+    });
+    importer_->btnImportClick();
+    EXPECT_EQ(grid_->cell(P::ColCmpRate, 1), "1234567890123");
+    EXPECT_EQ(grid_->cell(P::ColOtherDesc, 2), desc);
 }
 
 TEST_F(TextImportTest, PickersShowTheCurrentLine) {

@@ -208,10 +208,33 @@ bool scanFile(int table, const QString& tablePath, const QString& field, const Q
 
 }  // namespace
 
+QString valueAsStored(int table, const QString& field, const QString& value) {
+    if (table <= 0) return value;
+    for (const ta::FieldInfo& f : ta::d4fieldInfo(table))
+        if (f.name.compare(field, Qt::CaseInsensitive) == 0)
+            return f.type == 'C' && f.length > 0 && value.size() > f.length ? value.left(f.length) : value;
+    return value;
+}
+
 RecordMatches findRecords(int table, const QString& tablePath, const QString& field, const QString& value) {
+    const QString stored = valueAsStored(table, field, value);
     RecordMatches m;
-    if (table > 0 && scanFile(table, tablePath, field, value, m)) return m;
-    return findRecordsByLocate(table, field, value);
+    if (table > 0 && scanFile(table, tablePath, field, stored, m)) return m;
+    return findRecordsByLocate(table, field, stored);
+}
+
+int bidIdWidth(const MainState& state) {
+    int width = 0;
+    for (const char* name : {"Bids", "BidTail"}) {
+        const int t = ta::mOpen(state.DataContext, state.tablePath(QLatin1String(name)));
+        if (t <= 0) continue;
+        for (const ta::FieldInfo& f : ta::d4fieldInfo(t))
+            if (f.name.compare(QLatin1String("local_bid"), Qt::CaseInsensitive) == 0 && f.type == 'C' &&
+                f.length > 0)
+                width = width == 0 ? f.length : std::min(width, f.length);
+        ta::d4close(t);
+    }
+    return width;
 }
 
 }  // namespace tarvik

@@ -95,10 +95,19 @@ struct RecordMatches {
     std::vector<bool> deleted;     // per match: marked deleted
     bool anyDeleted = false;
 };
+// The value is compared as the field stores it: a text longer than a character field is cut to its width,
+// as writing it would cut it, so that a bid ID longer than `local_bid` still finds the records written
+// with it.
 // One sequential pass over the table's file, read in large blocks beside the open handle (which must
 // have nothing unwritten). Falls back to LocateByField and d4deleted when the file cannot be read that
 // way (an unusual header, a value outside ASCII, a record count that differs from the handle's).
 RecordMatches findRecords(int table, const QString& tablePath, const QString& field, const QString& value);
+// The value as a character field of the open table stores it: cut to the field's width (unchanged for
+// other fields, and when the table has no such field).
+QString valueAsStored(int table, const QString& field, const QString& value);
+// The width that every local bid ID must keep to: the narrower `local_bid` of Bids and BidTail; 0 when
+// neither table can be read.
+int bidIdWidth(const MainState& state);
 // The same search with LocateByField only (the fallback, and a yardstick for tests and benchmarks).
 RecordMatches findRecordsByLocate(int table, const QString& field, const QString& value);
 

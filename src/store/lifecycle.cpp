@@ -97,7 +97,7 @@ void ReportBidNotStored(const QString& id) {
 
 // ---- Bid IDs ----
 
-QString BidIdAt(const QString& name, const QDateTime& time, int step) {
+QString BidIdAt(const QString& name, const QDateTime& time, int step, int width) {
     const QDate epoch(1899, 12, 30);
     const double days = static_cast<double>(epoch.daysTo(time.date())) +
                         static_cast<double>(time.time().msecsSinceStartOfDay()) / 86400000.0;
@@ -107,13 +107,16 @@ QString BidIdAt(const QString& name, const QDateTime& time, int step) {
     QString printed = QString::asprintf("%6.5f", days);
     printed.remove(QLatin1Char('.'));
     const long long units = printed.toLongLong() + step;
-    const QString stamp = QString::asprintf("%lld.%05lld", units / 100000, units % 100000);
-    QString id;
-    for (QChar c : name.trimmed() + stamp) {
+    const QString stamp = QString::asprintf("%lld%05lld", units / 100000, units % 100000);
+    QString letters;
+    for (QChar c : name.trimmed()) {
         const QString one(c);
-        if (ta::IsNumber(one) || ta::IsAlpha(one)) id += c;
+        if (ta::IsNumber(one) || ta::IsAlpha(one)) letters += c;
     }
-    return id;
+    // The whole ID must fit `local_bid`: a long name gives up its end, the time stamp stays whole.
+    if (width > 0 && letters.size() + stamp.size() > width)
+        letters.truncate(std::max<qsizetype>(0, width - stamp.size()));
+    return letters + stamp;
 }
 
 QString MakeBidId(QWidget* mainWindow, const MainState& state) {
@@ -132,8 +135,9 @@ QString MakeBidId(QWidget* mainWindow, const MainState& state) {
         }
         ta::d4close(bids);
     }
+    const int width = bidIdWidth(state);
     for (int step = 0;; ++step) {
-        const QString id = BidIdAt(name, now, step);
+        const QString id = BidIdAt(name, now, step, width);
         if (!taken.contains(id)) return id;
     }
 }
@@ -260,10 +264,13 @@ void SelectBid(QWidget* mainWindow, MainState& state) {
 }
 
 void DeleteBid(QWidget* mainWindow, MainState& state) {
-    pickBid(mainWindow, state);
+    // Only the bid picked now can be deleted: Cancel (or a picker with no bid) cancels, whatever bid was
+    // chosen earlier.
+    const int chosen = pickBid(mainWindow, state);
+    if (chosen == 0) return;
     const int bids = ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Bids")));
     if (bids <= 0) return;
-    if (state.FBidRecNo >= 1 && state.FBidRecNo <= ta::d4recCountDo(bids) && ta::d4go(bids, state.FBidRecNo) == 0) {
+    if (chosen >= 1 && chosen <= ta::d4recCountDo(bids) && ta::d4go(bids, chosen) == 0) {
         const QString id = ta::fetch(bids, QStringLiteral("local_bid"));
         if (messageBox(QStringLiteral("Delete Bid: ") + id, QStringLiteral("WARNING"), PromptIcon::Warning, Yes | No,
                        No) == Yes)

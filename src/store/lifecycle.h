@@ -30,7 +30,8 @@ const LifecycleHooks& lifecycleHooks();
 void NewBid(QWidget* mainWindow, MainState& state);
 // "&Select Bid" / "&Select": the save question, the record picker on Bids, then loading the chosen bid.
 void SelectBid(QWidget* mainWindow, MainState& state);
-// "&Delete": the record picker on Bids, then "Delete Bid: <ID>".
+// "&Delete": the record picker on Bids, then "Delete Bid: <ID>" for the bid picked there; Cancel in the
+// picker, or a picker without bids, deletes nothing and asks nothing.
 void DeleteBid(QWidget* mainWindow, MainState& state);
 // Deletes the header the open Bids table is positioned on and every detail record with its ID, packing
 // both tables (the detail table only when it holds deleted records).
@@ -56,10 +57,12 @@ void ReportBidNotStored(const QString& id);
 
 // The local bid ID for an account executive's name at a time: the name's letters and digits followed by
 // the time as a day number since 30 December 1899 with five decimals, point removed; step n adds n times
-// one hundred-thousandth of a day (0.864 seconds).
-QString BidIdAt(const QString& name, const QDateTime& time, int step = 0);
-// The ID of a new bid: BidIdAt for cbxAccountName's text and the clock's time, advanced one step at a
-// time until it is neither the ID on screen nor one already in Bids.dbf.
+// one hundred-thousandth of a day (0.864 seconds). With a width above 0 the name part is shortened so
+// that the whole ID has at most that many characters (the time stamp is never shortened).
+QString BidIdAt(const QString& name, const QDateTime& time, int step = 0, int width = 0);
+// The ID of a new bid: BidIdAt for cbxAccountName's text and the clock's time, shortened to the width of
+// `local_bid` in the bid tables, advanced one step at a time until it is neither the ID on screen nor one
+// already in Bids.dbf.
 QString MakeBidId(QWidget* mainWindow, const MainState& state);
 
 }  // namespace tarvik

@@ -23,7 +23,8 @@ protected:
         LifecycleHooks h;
         h.accountNameChange = [this] {
             guardSeen_ << state_.FNewBidGuard;
-            main->cbxSSA->setText(QStringLiteral("sales team of ") + main->cbxAccountName->currentText());
+            main->cbxSSA->setText(QStringLiteral("sales team of ") +
+                                  main->cbxAccountName->currentText().left(20));
         };
         setLifecycleHooks(h);
     }
@@ -80,6 +81,157 @@ TEST_F(LifecycleTest, BidIdOfANameWithBlanksAndPunctuation) {
     EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 1, 296))), "AnnaBell3652600001");
     EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 1, 296)), 1), "AnnaBell3652600002");
     EXPECT_EQ(BidIdAt("Anna Bell", QDateTime(QDate(2000, 1, 1), QTime(0, 0, 7, 344))), "AnnaBell3652600008");
+}
+
+// An executive whose name alone nearly fills `local_bid`: the ID keeps its whole time stamp and gives up
+// the end of the name, so that it fits the narrower `local_bid` of the two bid tables. Stored again and
+// again it stays one header with its lines, and deleting it leaves nothing behind.
+TEST_F(LifecycleTest, AnIdFromALongNameFitsLocalBidAndStoresOnce) {
+    const QString name = QStringLiteral("Marie-Christine Beauchemin-Lavallee");  // 32 letters
+    EXPECT_EQ(BidIdAt(name, QDateTime(QDate(2000, 1, 1), QTime(6, 0))).size(), 42)
+        << "what the name alone gives";
+    EXPECT_EQ(BidIdAt(name, QDateTime(QDate(2000, 1, 1), QTime(6, 0)), 1, 40),
+              "MarieChristineBeaucheminLavall3652625001");
+    EXPECT_EQ(BidIdAt(name, QDateTime(QDate(2000, 1, 1), QTime(6, 0)), 0, 8), "3652625000")
+        << "the time stamp is never shortened";
+
+    struct Layout {
+        int bidsWidth;
+        int tailWidth;
+        QString id;
+    };
+    const Layout layouts[] = {
+        {40, 40, QStringLiteral("MarieChristineBeaucheminLavall3652625000")},
+        {40, 24, QStringLiteral("MarieChristine3652625000")},  // a delivered detail table, narrower
+        {20, 40, QStringLiteral("MarieChris3652625000")},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.id.toStdString());
+        window_.reset();
+        makeWindow(test::DataFolderOptions{});
+        std::vector<test::FieldSpec> bids = demo::bidsLayout(demo::stemsOf(test::testServices()));
+        std::vector<test::FieldSpec> tail = demo::bidTailLayout();
+        for (auto* layout : {&bids, &tail})
+            for (test::FieldSpec& f : *layout)
+                if (f.name == QLatin1String("local_bid"))
+                    f.length = layout == &bids ? l.bidsWidth : l.tailWidth;
+        ta::CloseData(state_.DataContext);
+        ASSERT_TRUE(test::createTable(bidsPath(), bids));
+        ASSERT_TRUE(test::createTable(tailPath(), tail));
+        state_.DataContext = ta::OpenData();
+
+        main->cbxAccountName->addItem(name);
+        main->cbxAccountName->setCurrentIndex(main->cbxAccountName->count() - 1);
+        NewBid(w(), state_);
+        const QString id = main->ebxLocalBidID->text();
+        EXPECT_EQ(id, l.id);
+        EXPECT_LE(id.size(), std::min(l.bidsWidth, l.tailWidth));
+        main->ebxCompanyName1->setText(QStringLiteral("Long Name Freight"));
+        setLine(1, QStringLiteral("Express"), 1);
+        setLine(2, QStringLiteral("Express"), 2);
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(StoreBid(w(), state_));
+        EXPECT_EQ(column("Bids", "local_bid"), QStringList{id});
+        EXPECT_EQ(column("BidTail", "local_bid"), (QStringList{id, id}));
+
+        ClearBidWindow(w(), state_);
+        pickNext(1);
+        SelectBid(w(), state_);
+        EXPECT_EQ(main->ebxLocalBidID->text(), id);
+        EXPECT_EQ(shipGrid()->cell(ShipmentPage::ColTotPcs, 2), "2");
+        EXPECT_TRUE(shipment->lineIsEmpty(3));
+
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [&](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: " + id); });
+        pickNext(1);
+        DeleteBid(w(), state_);
+        EXPECT_EQ(test::recordCount(bidsPath()), 0);
+        EXPECT_EQ(test::recordCount(tailPath()), 0);
+    }
+}
+
+// A header written with an ID longer than `local_bid` (cut by the table) is found by that ID: lookups
+// compare IDs as the table stores them.
+TEST_F(LifecycleTest, LookupsCompareIdsAsStored) {
+    const QString longId = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");  // 52
+    ASSERT_TRUE(test::appendRows(bidsPath(), {{longId.left(40), QStringLiteral("Draft")}},
+                                 {QStringLiteral("local_bid"), QStringLiteral("loc_stat")}));
+    ASSERT_TRUE(test::appendRows(tailPath(), {{longId.left(40), QStringLiteral("Express")}},
+                                 {QStringLiteral("local_bid"), QStringLiteral("svc_desc")}));
+    for (const char* table : {"Bids", "BidTail"}) {
+        const int t = open(QLatin1String(table));
+        ASSERT_GT(t, 0);
+        EXPECT_EQ(findRecords(t, state_.tablePath(QLatin1String(table)), QStringLiteral("local_bid"), longId)
+                      .records,
+                  std::vector<int>{1})
+            << table;
+        EXPECT_EQ(findRecordsByLocate(t, QStringLiteral("local_bid"), longId).records, std::vector<int>{})
+            << "the plain search alone misses it";
+        ta::d4close(t);
+    }
+}
+
+// A bid whose last line used Ground from M5V 3L9, then the window is given another bid: a new bid, a
+// selected bid, or the clearing after a submission. Line 1 of the next bid stays empty when the page is
+// shown, the service picker shows nothing, leaving it writes nothing, and the next bid stores no line.
+TEST_F(LifecycleTest, NothingOfOneBidAppearsInTheNext) {
+    storeBid(QStringLiteral("Other"), 0);  // record 1: a stored bid without lines
+    struct Flow {
+        const char* name;
+        std::function<void()> run;
+    };
+    const Flow flows[] = {
+        {"new bid",
+         [this] {
+             ScriptedPrompt prompt;
+             prompt.answer(No);
+             NewBid(w(), state_);
+         }},
+        {"select",
+         [this] {
+             ScriptedPrompt prompt;
+             prompt.answer(No);
+             pickNext(1);
+             SelectBid(w(), state_);
+         }},
+        {"cleared after a submission",
+         [this] {
+             ClearBidWindow(w(), state_);
+             main->ebxLocalBidID->setText(QStringLiteral("Later1"));
+         }},
+    };
+    window_->show();
+    QComboBox* picker = shipment->servicesPicker();
+    for (const Flow& flow : flows) {
+        SCOPED_TRACE(flow.name);
+        ClearBidWindow(w(), state_);
+        main->cbxAccountName->setCurrentIndex(0);
+        main->ebxLocalBidID->setText(QStringLiteral("First1"));
+        tabs->setCurrentWidget(shipment);
+        shipment->tbsShipmentDataShow();
+        shipment->ShipmentGridSetEditText(ShipmentPage::ColFromPost, 1, QStringLiteral("M5V3L9"));
+        picker->setCurrentIndex(picker->findText(QStringLiteral("Ground")));
+        emit picker->activated(picker->currentIndex());
+        shipment->cbxServicesExit();
+        ASSERT_EQ(shipGrid()->cell(ShipmentPage::ColService, 1), "Ground");
+        ASSERT_EQ(state_.FLastFromPostal, "M5V3L9");
+
+        flow.run();
+        const QString next = main->ebxLocalBidID->text();
+        ASSERT_FALSE(next.isEmpty());
+        ASSERT_NE(next, "First1");
+        EXPECT_EQ(picker->currentText(), "") << "the picker keeps nothing of the earlier bid";
+        tabs->setCurrentWidget(main);
+        tabs->setCurrentWidget(shipment);
+        shipment->tbsShipmentDataShow();
+        picker->setFocus();
+        shipment->cbxServicesExit();
+        EXPECT_TRUE(shipment->lineIsEmpty(1))
+            << shipGrid()->cell(ShipmentPage::ColService, 1).toStdString() << " / "
+            << shipGrid()->cell(ShipmentPage::ColFromPost, 1).toStdString();
+        EXPECT_TRUE(state_.FLastFromPostal.isEmpty());
+        EXPECT_TRUE(StoreBid(w(), state_));
+        EXPECT_FALSE(column("BidTail", "local_bid").contains(next)) << "the next bid stores no line";
+    }
 }
 
 TEST_F(LifecycleTest, NewBidNeedsAnAccountExecutive) {
@@ -262,7 +414,7 @@ TEST_F(LifecycleTest, DeleteRemovesHeaderAndDetailsAndTheShownBidCanBeStoredAgai
             EXPECT_EQ(r.buttons, Yes | No);
             EXPECT_EQ(r.defaultButton, No);
         });
-        pickNext(0, 2);  // the picker opens on the bid chosen last; Cancel falls back to it
+        pickNext(2, 2);  // the picker opens on the bid chosen last
         DeleteBid(w(), state_);
     }
     EXPECT_EQ(column("Bids", "local_bid"), (QStringList{"One", "Two", "Three"})) << "No deletes nothing";
@@ -281,7 +433,7 @@ TEST_F(LifecycleTest, DeleteRemovesHeaderAndDetailsAndTheShownBidCanBeStoredAgai
     {
         ScriptedPrompt prompt;
         prompt.answer(No, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: Three"); });
-        pickNext(0, 2);
+        pickNext(2, 2);
         DeleteBid(w(), state_);
     }
 
@@ -290,15 +442,37 @@ TEST_F(LifecycleTest, DeleteRemovesHeaderAndDetailsAndTheShownBidCanBeStoredAgai
     EXPECT_EQ(column("BidTail", "local_bid"), (QStringList{"One", "One", "Three", "Two", "Two", "Two"}));
 }
 
-TEST_F(LifecycleTest, DeleteAfterTheTableShrankAsksNothing) {
-    storeBid(QStringLiteral("Only"), 1);
-    state_.FBidRecNo = 5;  // remembered from a longer table
-    pickNext(0, -1);
-    DeleteBid(w(), state_);  // no prompt expected
-    EXPECT_EQ(test::recordCount(bidsPath()), 1);
-
-    state_.FBidRecNo = 0;
-    pickNext(0, -1);
+// Delete offers only the bid picked in that picker: Cancel cancels, whatever bid was chosen before, and a
+// picker without bids chooses none. No question is asked and nothing is deleted.
+TEST_F(LifecycleTest, DeleteAppliesOnlyToTheBidPickedThere) {
+    storeBid(QStringLiteral("One"), 1);
+    storeBid(QStringLiteral("Two"), 1);
+    for (int remembered : {0, 1, 2, 5}) {
+        SCOPED_TRACE(remembered);
+        state_.FBidRecNo = remembered;  // chosen earlier (5: from a longer table)
+        ScriptedPrompt prompt;          // nothing may be asked
+        pickNext(0);
+        DeleteBid(w(), state_);
+        EXPECT_EQ(column("Bids", "local_bid"), (QStringList{"One", "Two"}));
+    }
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: Two"); });
+        pickNext(2);
+        DeleteBid(w(), state_);
+        prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete Bid: One"); });
+        pickNext(1);
+        DeleteBid(w(), state_);
+    }
+    ASSERT_EQ(test::recordCount(bidsPath()), 0);
+    // The picker of an empty table shows one empty row; choosing it chooses no bid.
+    test::whenModalShown([](QWidget* modal) {
+        auto* picker = qobject_cast<TDBeditForm*>(modal);
+        ASSERT_NE(picker, nullptr);
+        EXPECT_EQ(picker->grid()->cell(0, picker->grid()->row()), "");
+        QTest::mouseClick(picker->findChild<QPushButton*>("btnOpen"), Qt::LeftButton);
+    });
+    ScriptedPrompt prompt;
     DeleteBid(w(), state_);
 }
 

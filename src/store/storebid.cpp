@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHash>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -11,6 +12,7 @@
 #include "pages/servicespage.h"
 #include "pages/shipmentpage.h"
 #include "store/bidtables.h"
+#include "store/fieldlimits.h"
 #include "tableaccess/tableaccess.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
@@ -28,19 +30,90 @@ QString selectedItem(QWidget* w, const char* name) {
     return bidSelectedItem(w, name);
 }
 
+// The name under which the user knows a header field: the caption of its control.
+QString headerFieldLabel(const QString& field) {
+    static const QHash<QString, QString> labels = {
+        {QStringLiteral("local_bid"), QStringLiteral("Local Bid ID")},
+        {QStringLiteral("loc_stat"), QStringLiteral("Local Status")},
+        {QStringLiteral("comp_name"), QStringLiteral("Company Name")},
+        {QStringLiteral("ae_name"), QStringLiteral("Account Executive Name")},
+        {QStringLiteral("ssa_name"), QStringLiteral("SSA")},
+        {QStringLiteral("ssa_email"), QStringLiteral("SSA EMail ID")},
+        {QStringLiteral("asm_name"), QStringLiteral("ASM")},
+        {QStringLiteral("district"), QStringLiteral("District")},
+        {QStringLiteral("racf_id"), QStringLiteral("EMail ID")},
+        {QStringLiteral("ship_num"), QStringLiteral("Shipper #")},
+        {QStringLiteral("address"), QStringLiteral("Address")},
+        {QStringLiteral("city"), QStringLiteral("City")},
+        {QStringLiteral("prov"), QStringLiteral("Province")},
+        {QStringLiteral("postal"), QStringLiteral("Postal Code")},
+        {QStringLiteral("perc_bus"), QStringLiteral("% Business")},
+        {QStringLiteral("commod"), QStringLiteral("Commodity")},
+        {QStringLiteral("industry"), QStringLiteral("Industry")},
+        {QStringLiteral("val_duty"), QStringLiteral("% of U.S. Business that has Value for Duty under $200")},
+        {QStringLiteral("bid_type"), QStringLiteral("Type of Bid")},
+        {QStringLiteral("act_categ"), QStringLiteral("Regain")},
+        {QStringLiteral("bill_opt"), QStringLiteral("Type of Freight Incentive Requested")},
+        {QStringLiteral("competr"), QStringLiteral("Primary Competitor Name")},
+        {QStringLiteral("competr2"), QStringLiteral("Secondary Competitor Name")},
+        {QStringLiteral("competr3"), QStringLiteral("Tertiary Competitor Name")},
+        {QStringLiteral("brokerage"), QStringLiteral("Brokerage Customer using")},
+        {QStringLiteral("pld_type"), QStringLiteral("Primary Ship method with VYN")},
+        {QStringLiteral("associated"), QStringLiteral("Associated company?")},
+        {QStringLiteral("comp_src"), QStringLiteral("Source of competitor rates")},
+        {QStringLiteral("dist_src"), QStringLiteral("Distribution information source")},
+        {QStringLiteral("strategy"), QStringLiteral("Strategy")},
+        {QStringLiteral("beat_by"), QStringLiteral("% Beat")},
+        {QStringLiteral("avg_cube"), QStringLiteral("Average Cube")},
+        {QStringLiteral("info_src"), QStringLiteral("Source of Information")},
+        {QStringLiteral("ah_pct"), QStringLiteral("% of volume requiring special handling")},
+        {QStringLiteral("ah_percent"), QStringLiteral("special handling comment")},
+        {QStringLiteral("bill_wgt"), QStringLiteral("Entered Billable Weights reflect?")},
+    };
+    return labels.value(field.toLower(), field);
+}
+
 // The writes of one store into one table. Each failed call has been reported by the table layer; the
 // writer remembers that one failed, so that the store as a whole is not taken for a success.
+//
+// With limits set, the writer writes nothing: it only checks that every text it is given fits its field,
+// and lists the ones that do not (the values storing would cut).
 struct Writer {
     int table = 0;
     bool ok = true;
+    const FieldLimits* limits = nullptr;
+    QStringList* misfits = nullptr;
+
+    bool checking() const { return limits != nullptr; }
     void check(int rc) {
         if (rc != 0) ok = false;
     }
-    void text(const QString& field, const QString& value) { check(ta::replace(table, field, value)); }
-    void logical(const QString& field, bool value) { check(ta::treplace(table, field, value)); }
-    void whole(const QString& field, int value) { check(ta::ireplace(table, field, value)); }
-    void decimal(const QString& field, double value) { check(ta::dreplace(table, field, value)); }
-    void date(const QString& field, const QDate& value) { check(ta::dtreplace(table, field, value)); }
+    void verify(const QString& field, const QString& value, const QString& label) {
+        const QString why = FieldMisfit(value, limitOf(*limits, field));
+        if (!why.isEmpty() && misfits)
+            *misfits << (label.isEmpty() ? headerFieldLabel(field) : label) + QStringLiteral(": ") + why;
+    }
+    void text(const QString& field, const QString& value, const QString& label = QString()) {
+        if (checking())
+            verify(field, value, label);
+        else
+            check(ta::replace(table, field, value));
+    }
+    void logical(const QString& field, bool value) {
+        if (!checking()) check(ta::treplace(table, field, value));
+    }
+    void whole(const QString& field, int value) {
+        if (checking())
+            verify(field, QString::number(value), QString());
+        else
+            check(ta::ireplace(table, field, value));
+    }
+    void decimal(const QString& field, double value) {
+        if (!checking()) check(ta::dreplace(table, field, value));
+    }
+    void date(const QString& field, const QDate& value) {
+        if (!checking()) check(ta::dtreplace(table, field, value));
+    }
 };
 
 bool ticked(QWidget* w, const char* name) {
@@ -92,6 +165,18 @@ void writeMainAndShipper(QWidget* w, Writer& out, bool hasMob) {
 void writeServiceVolumes(QWidget* w, const MainState& state, Writer& out) {
     ServicesPage* page = BidPages::of(w).services;
     StringGrid* grid = page ? page->incentiveGrid() : nullptr;
+    if (out.checking()) {
+        // The rows as the page laid them out from Services, without reading the table again.
+        for (int row = 1; grid && row < grid->rowCount(); ++row) {
+            if (!page->isServiceRow(row)) continue;
+            const QString service = grid->cell(0, row).trimmed();
+            for (int col : {1, 2})
+                out.text(page->dbfField(row) + QString::number(col), grid->cell(col, row),
+                         (col == 1 ? QStringLiteral("Other Volume of ") : QStringLiteral("Bidding On of ")) +
+                             service);
+        }
+        return;
+    }
     const bool walked = forEachServiceRow(state, [&](int row, const QString& stem) {
         // Only rows the page shows as service rows hold volumes: row 0 carries the column headings
         // whatever record falls on it, and a row the grid lacks is not read.
@@ -173,7 +258,9 @@ void writeCube(QWidget* w, Writer& out) {
     for (int n = 1; n <= 15; ++n)
         for (int c = 1; c <= prefixes.size(); ++c)
             out.text(prefixes[c - 1] + QString::number(n),
-                     grid && n < grid->rowCount() && c < grid->colCount() ? grid->cell(c, n) : QString());
+                     grid && n < grid->rowCount() && c < grid->colCount() ? grid->cell(c, n) : QString(),
+                     (grid && c < grid->colCount() ? grid->cell(c, 0).trimmed() : prefixes[c - 1]) +
+                         QStringLiteral(", Pkg #%1").arg(n));
     out.text(QStringLiteral("info_src"), radioText(w, "rgInfoSource"));
     out.text(QStringLiteral("ah_pct"), text(w, "ebxPercentAH"));
     out.text(QStringLiteral("ah_percent"), text(w, "ebxAHPctComment"));
@@ -261,6 +348,46 @@ bool writeDetails(QWidget* w, const MainState& state, int bids, const QString& i
     return out.ok;
 }
 
+// Every value the store would write, checked against the fields of the tables as they are open: the
+// list of those that do not fit (empty when all do). Nothing is written. False when BidTail cannot be
+// opened (reported by the table layer): then nothing can be stored whole.
+bool misfitValues(QWidget* w, const MainState& state, int bids, bool hasMob, const QString& id,
+                  QStringList& misfits) {
+    const FieldLimits header = tableFieldLimits(bids);
+    Writer check{bids, true, &header, &misfits};
+    check.text(QStringLiteral("local_bid"), id);
+    writeMainAndShipper(w, check, hasMob);
+    writeServiceVolumes(w, state, check);
+    writeBidProfile(w, state, check);
+    writeCube(w, check);
+
+    const FieldLimits lines = readFieldLimits(state, QStringLiteral("BidTail"));
+    if (lines.isEmpty()) return false;
+    ShipmentPage* page = BidPages::of(w).shipment;
+    StringGrid* grid = page ? page->shipmentGrid() : bidControl<StringGrid>(w, "ShipmentGrid");
+    Writer detail{0, true, &lines, &misfits};
+    const QStringList& fields = detailFieldNames();
+    for (int r = 1; grid && r < grid->rowCount(); ++r) {
+        if (grid->cell(ShipmentPage::ColService, r).isEmpty()) continue;  // not stored
+        const QString line = QStringLiteral(", shipment line %1").arg(r);
+        detail.text(QStringLiteral("local_bid"), id, headerFieldLabel(QStringLiteral("local_bid")) + line);
+        for (int c = 1; c <= fields.size() && c < grid->colCount(); ++c)
+            detail.text(fields[c - 1], grid->cell(c, r), grid->cell(c, 0).trimmed() + line);
+    }
+    return true;
+}
+
+void reportMisfits(const QString& id, const QStringList& misfits) {
+    constexpr int kShown = 12;
+    QStringList shown = misfits.mid(0, kShown);
+    if (misfits.size() > kShown) shown << QStringLiteral("... and %1 more").arg(misfits.size() - kShown);
+    messageBox(
+        QStringLiteral("Bid %1 cannot be stored: these values do not fit the bid tables.").arg(id.trimmed()) +
+            QStringLiteral("\r\n\r\n") + shown.join(QStringLiteral("\r\n")) +
+            QStringLiteral("\r\n\r\nNothing was stored. Shorten them and try again."),
+        QStringLiteral("File Write"), PromptIcon::Warning, Ok);
+}
+
 }  // namespace
 
 QString StoredPostalCode(const QString& text) {
@@ -273,13 +400,22 @@ namespace {
 
 // The bid's header and lines into the tables; true when every write went through.
 bool storeBidTables(QWidget* mainWindow, MainState& state, const QString& id) {
-    const std::unique_ptr<QObject> progress = showProgressWindow(
-        mainWindow, QStringLiteral("File Write"), QStringLiteral("Storing Bid Information..."));
+    std::unique_ptr<QObject> progress = showProgressWindow(mainWindow, QStringLiteral("File Write"),
+                                                           QStringLiteral("Storing Bid Information..."));
 
     Writer out{ta::mOpen(state.DataContext, state.tablePath(QStringLiteral("Bids")))};
     if (out.table <= 0) return false;  // reported by the table layer
     const int bids = out.table;
     const bool hasMob = ta::TableHasField(bids, QStringLiteral("m_o_b"));
+    // A value that does not fit would be cut: nothing is written, and the user learns which. Nor is a
+    // header written whose lines cannot be.
+    QStringList misfits;
+    if (!misfitValues(mainWindow, state, bids, hasMob, id, misfits) || !misfits.isEmpty()) {
+        ta::d4close(bids);
+        progress.reset();
+        if (!misfits.isEmpty()) reportMisfits(id, misfits);
+        return false;
+    }
     const RecordMatches header =
         findRecords(bids, state.tablePath(QStringLiteral("Bids")), QStringLiteral("local_bid"), id);
     bool ready = false;

@@ -145,6 +145,14 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
     for (int r = 1; r < shipments->rowCount(); ++r) {
         if (lineIsEmpty(*shipments, r)) continue;
         const QString s = shipments->cell(1, r);
+        if (s.trimmed().isEmpty()) {
+            message = QStringLiteral(
+                          "Shipment line %1 holds shipment data but no service.\r\n"
+                          "Choose its service, or clear the line.")
+                          .arg(r);
+            ta::d4close(services);
+            return false;
+        }
         const QPair<QString, bool> kind(s, TextToWhole(shipments->cell(2, r)) == 1);
         if (const auto it = passed.constFind(kind); it != passed.constEnd()) {
             lastDescription = it->description;
@@ -195,7 +203,18 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
             }
             if (hasRow) ++k;
         }
-        if (!matched || !carries) {
+        if (!matched) {
+            // A service that no row of the Services page carries (one whose volumes are generated, or
+            // whose record before it has no volumes either) can never be given volume.
+            message = QStringLiteral(
+                          "Shipment line %1: the service (%2) has no row for weekly volume on the "
+                          "Services page.\r\nChoose another service for the line.")
+                          .arg(r)
+                          .arg(s);
+            ta::d4close(services);
+            return false;
+        }
+        if (!carries) {
             message = QStringLiteral("You have entered shipment data for a service (") + lastDescription +
                       QStringLiteral("),\r\nbut have not keyed weekly volume for that service!");
             ta::d4close(services);
@@ -209,7 +228,10 @@ bool CheckServiceVolumes(MainState& state, QWidget* mainWindow, QString& message
     for (bool more = ta::d4top(services) == 0; more; more = ta::d4skip(services, 1) == 0) {
         if (!takesGridRow(services)) continue;
         const QString d = field(services, "service_d").trimmed();
-        const bool serviceRow = !field(services, "dbf_field").trimmed().isEmpty();
+        const QString stem = field(services, "dbf_field").trimmed();
+        // The row of an automatically generated service (auto_gen) takes volumes that no shipment line
+        // can carry: its Bidding On volume needs none, as the first pass never counts lines on it.
+        const bool serviceRow = !stem.isEmpty() && stem.toLower() != QLatin1String("auto_gen");
         if (serviceRow && rowVolume(k, false) != 0 && !isUsed(k)) {
             message = QStringLiteral("You have entered weekly volumes for a service (") + d +
                       QStringLiteral("),\r\nbut have not keyed shipment data for that service!");

@@ -475,19 +475,57 @@ TEST(CheckServiceVolumes, AServiceWithoutVolumesCountsOnTheRowBeforeIt) {
     EXPECT_TRUE(w.volumesCheck()) << w.message.toStdString();
 }
 
-TEST(CheckServiceVolumes, ALineOfAServiceThatIsNeverMatchedNamesTheLastDescriptionFound) {
-    BidWindow w;
-    w.line(1, QStringLiteral("Economy"), 2);
-    w.volume(Economy, QString(), QStringLiteral("8"));
-    w.line(2, QStringLiteral("Residential"), 1);  // auto_gen: no volumes of its own
-    EXPECT_FALSE(w.volumesCheck());
-    EXPECT_EQ(w.message, volumeFault(QStringLiteral("Economy Ground")));
+// A line the volumes can never serve says which line it is and what it lacks, instead of naming an empty
+// or unrelated service.
+TEST(CheckServiceVolumes, AFaultyLineNamesItsNumberAndWhatIsMissing) {
+    struct Case {
+        const char* what;
+        std::function<void(BidWindow&)> lines;
+        QString message;
+    };
+    const Case cases[] = {
+        {"data but no service",
+         [](BidWindow& w) {
+             w.line(1, QStringLiteral("Economy"), 2);
+             w.line(2, QString(), 3);
+         },
+         QStringLiteral("Shipment line 2 holds shipment data but no service.\r\nChoose its service, or clear "
+                        "the line.")},
+        {"a service without a volume row",
+         [](BidWindow& w) {
+             w.line(1, QStringLiteral("Economy"), 2);
+             w.line(2, QStringLiteral("Residential"), 1);  // auto_gen: no row for lines
+         },
+         QStringLiteral(
+             "Shipment line 2: the service (Residential) has no row for weekly volume on the Services "
+             "page.\r\nChoose another service for the line.")},
+        {"the first line", [](BidWindow& w) { w.line(1, QStringLiteral("Residential"), 1); },
+         QStringLiteral(
+             "Shipment line 1: the service (Residential) has no row for weekly volume on the Services "
+             "page.\r\nChoose another service for the line.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BidWindow w;
+        w.volume(Economy, QString(), QStringLiteral("8"));
+        c.lines(w);
+        EXPECT_FALSE(w.volumesCheck());
+        EXPECT_EQ(w.message, c.message);
+    }
+}
 
-    // The first line alone being the unmatched one: no description found yet.
-    w.clearLines();
-    w.line(1, QStringLiteral("Residential"), 1);
+// Bidding On keyed on the Residential row (its volumes are generated, auto_gen) asks for no shipment
+// line: no line can ever be counted on that row.
+TEST(CheckServiceVolumes, BiddingOnOnTheGeneratedResidentialRowNeedsNoLines) {
+    BidWindow w;
+    w.volume(Residential, QStringLiteral("3"), QStringLiteral("40"));
+    EXPECT_TRUE(w.volumesCheck()) << w.message.toStdString();
+    w.line(1, QStringLiteral("Express"), 2);
+    w.volume(Express, QString(), QStringLiteral("5"));
+    EXPECT_TRUE(w.volumesCheck()) << w.message.toStdString();
+    w.volume(Economy, QString(), QStringLiteral("5"));  // any other row still needs its lines
     EXPECT_FALSE(w.volumesCheck());
-    EXPECT_EQ(w.message, volumeFault(QString()));
+    EXPECT_EQ(w.message, shipmentFault(QStringLiteral("Economy Ground")));
 }
 
 TEST(CheckServiceVolumes, AMultiServiceAtTheEndOfTheTableNamesUnknown) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "store/bidtables.h"
 #include "submit/completeness.h"
 #include "submit/xmitlog.h"
 #include "tableaccess/tableaccess.h"
@@ -22,10 +23,12 @@ const QString kFixAndRetry = QStringLiteral("Please fix and try again...");
 
 // The bid's next record from the top (fromNext false) or after the current one. A record marked deleted
 // is not part of any bid and is passed over.
+// The ID is compared as the table stores it.
 bool locateBidRecord(int table, const QString& bidId, bool fromNext) {
-    bool found = ta::LocateByField(table, QStringLiteral("local_bid"), fromNext, bidId);
+    const QString stored = valueAsStored(table, QStringLiteral("local_bid"), bidId);
+    bool found = ta::LocateByField(table, QStringLiteral("local_bid"), fromNext, stored);
     while (found && ta::d4deleted(table) != 0)
-        found = ta::LocateByField(table, QStringLiteral("local_bid"), true, bidId);
+        found = ta::LocateByField(table, QStringLiteral("local_bid"), true, stored);
     return found;
 }
 
@@ -131,9 +134,17 @@ void Submission::SubmitBid() {
     const bool written = WriteSendFiles();
 
     QString why;
-    if (!Launcher::current().start(transferProgram(), QStringList(), QString(), &why))
+    const bool started = Launcher::current().start(transferProgram(), QStringList(), QString(), &why);
+    if (!started)
         messageBox(QStringLiteral("Could not start File Transfer Program!"), QStringLiteral("ERROR"),
                    PromptIcon::Error, Ok);
+    else if (written)
+        // The transfer program works on its own: the user learns that the bid is in its hands, and where
+        // to see how the sending went.
+        messageDlg(QStringLiteral("Bid %1 was handed to the File Transfer Program for sending.\r\n"
+                                  "\"View Status\" shows how the sending goes.")
+                       .arg(id),
+                   DialogKind::Information, Ok);
 
     // A bid whose send tables could not be written (its header missing from Bids because storing failed,
     // or the send folder not writable) stays in the window: clearing it would lose a bid that is neither
@@ -231,6 +242,35 @@ void Submission::mnuFTPSetupClick() {
     if (!Launcher::current().start(transferProgram(), QStringList{QStringLiteral("/S")}, QString(), &why))
         messageBox(QStringLiteral("Problem Setting up File Transfer Program!"), QStringLiteral("ERROR"),
                    PromptIcon::Error, Ok);
+}
+
+QStringList Submission::waitingInSend() const {
+    QStringList names;
+    const QFileInfoList entries = QDir(sendFolder()).entryInfoList(QDir::Files, QDir::Name);
+    for (const QFileInfo& fi : entries) {
+        const QString ext = fi.suffix().toLower();
+        if (ext == QLatin1String("dbf") || ext == QLatin1String("fpt")) names << fi.fileName();
+    }
+    return names;
+}
+
+void Submission::mnuUpdateStatusClick() {
+    const QStringList waiting = waitingInSend();
+    if (waiting.isEmpty()) {
+        messageDlg(QStringLiteral("No bid is waiting in the send folder: every submitted bid has been sent."),
+                   DialogKind::Information, Ok);
+        return;
+    }
+    QString why;
+    if (!Launcher::current().start(transferProgram(), QStringList(), QString(), &why)) {
+        messageBox(QStringLiteral("Could not start File Transfer Program!"), QStringLiteral("ERROR"),
+                   PromptIcon::Error, Ok);
+        return;
+    }
+    messageDlg(QStringLiteral("The File Transfer Program was started for the %1 file(s) waiting in the send "
+                              "folder.\r\n\"View Status\" shows how the sending goes.")
+                   .arg(waiting.size()),
+               DialogKind::Information, Ok);
 }
 
 void Submission::mnuViewStatusClick() {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 #include "pages/mainstate.h"
@@ -48,6 +49,11 @@ class Submission {
     bool WriteSendFiles();
     void mnuFTPSetupClick();
     void mnuViewStatusClick();
+    // "&Update Status": starts the transfer program when tables wait in the send folder (a run that
+    // failed, or one that found the server down), and says so; with nothing waiting, says that instead.
+    void mnuUpdateStatusClick();
+    // The table and memo files waiting in the send folder.
+    QStringList waitingInSend() const;
 
     QString sendFolder() const;       // FProgramFolder/Send
     QString recvFolder() const;       // FProgramFolder/Recv

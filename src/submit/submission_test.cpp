@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -272,7 +273,17 @@ TEST(SubmitBid, MarksStoresWritesStartsTheTransferAndClears) {
     RecordingLauncher launcher;
     Recorded rec;
     Submission sub(fx.state, &fx.window, recordingHooks(fx, rec));
-    sub.SubmitBid();
+    {
+        ScriptedPrompt prompt;
+        prompt.answer(Ok, [](const PromptRequest& r) {
+            EXPECT_EQ(r.text,
+                      QStringLiteral("Bid ABC123 was handed to the File Transfer Program for sending.\r\n"
+                                     "\"View Status\" shows how the sending goes."));
+            EXPECT_EQ(r.icon, PromptIcon::Information);
+            EXPECT_EQ(r.buttons, int(Ok));
+        });
+        sub.SubmitBid();
+    }
 
     const std::string today = dateToText(QDate(2026, 3, 9)).toStdString();
     EXPECT_EQ(rec.calls,
@@ -455,12 +466,76 @@ TEST(FtpSetup, StartsTheTransferProgramWithItsSetupSwitch) {
     sub.mnuFTPSetupClick();
 }
 
+// ---- Update Status ----
+
+// "&Update Status" starts the transfer program only when tables wait in Send, and says what it did.
+TEST(UpdateStatus, StartsTheTransferProgramWhenTablesWaitInSend) {
+    struct Case {
+        const char* what;
+        QStringList files;  // in Send (a file in Send/sent is sent already)
+        bool startSucceeds;
+        int starts;
+        QString text;
+        PromptIcon icon;
+    };
+    const Case cases[] = {
+        {"nothing waits",
+         {QStringLiteral("sent/ABC1Head.dbf"), QStringLiteral("notes.txt")},
+         true,
+         0,
+         QStringLiteral("No bid is waiting in the send folder: every submitted bid has been sent."),
+         PromptIcon::Information},
+        {"a bid waits",
+         {QStringLiteral("ABC1Head.dbf"), QStringLiteral("ABC1Head.fpt"), QStringLiteral("ABC1Tail.dbf")},
+         true,
+         1,
+         QStringLiteral(
+             "The File Transfer Program was started for the 3 file(s) waiting in the send folder.\r\n"
+             "\"View Status\" shows how the sending goes."),
+         PromptIcon::Information},
+        {"the program does not start",
+         {QStringLiteral("ABC1Tail.DBF")},
+         false,
+         1,
+         QStringLiteral("Could not start File Transfer Program!"),
+         PromptIcon::Error},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SubmitFixture fx;
+        for (const QString& name : c.files) {
+            const QString path = fx.send(name);
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        RecordingLauncher launcher;
+        launcher.succeed = c.startSucceeds;
+        Submission sub(fx.state, &fx.window);
+        ScriptedPrompt prompt;
+        prompt.answer(Ok, [&](const PromptRequest& r) {
+            EXPECT_EQ(r.text, c.text);
+            EXPECT_EQ(r.icon, c.icon);
+        });
+        sub.mnuUpdateStatusClick();
+        ASSERT_EQ(int(launcher.starts.size()), c.starts);
+        if (c.starts) {
+            EXPECT_EQ(launcher.starts[0].program, sub.transferProgram());
+            EXPECT_TRUE(launcher.starts[0].arguments.isEmpty());
+        }
+    }
+}
+
 // ---- View Status ----
 
 // Runs mnuViewStatusClick with the current folder set to dir, and returns what the log window showed.
 struct Shown {
     QString caption, memo, button;
     bool closedByDone = false;
+    bool cursorAtEnd = false;    // the text cursor stands after the last line
+    bool scrolledToEnd = false;  // the vertical scroll bar is at its end
+    bool scrollsVertically = false;
+    bool scrollsSideways = true;  // a horizontal scroll range (no wrapping)
 };
 Shown viewStatusIn(const QString& dir, SubmitFixture& fx, const QString& typeIntoMemo = QString()) {
     const QString before = QDir::currentPath();
@@ -475,6 +550,10 @@ Shown viewStatusIn(const QString& dir, SubmitFixture& fx, const QString& typeInt
         ASSERT_TRUE(memo && done);
         shown.memo = memo->toPlainText();
         shown.button = done->text();
+        shown.cursorAtEnd = memo->textCursor().atEnd();
+        shown.scrollsVertically = memo->verticalScrollBar()->maximum() > 0;
+        shown.scrolledToEnd = memo->verticalScrollBar()->value() == memo->verticalScrollBar()->maximum();
+        shown.scrollsSideways = memo->horizontalScrollBar()->maximum() > 0;
         EXPECT_FALSE(memo->isReadOnly());
         if (!typeIntoMemo.isEmpty()) QTest::keyClicks(memo, typeIntoMemo);
         QTest::mouseClick(done, Qt::LeftButton);
@@ -521,13 +600,36 @@ TEST(ViewStatus, TheLogOfTheCurrentFolderIsShownAndNeverWrittenBack) {
     EXPECT_EQ(f.readAll(), log);
 }
 
-TEST(ViewStatus, TheWindowHasNoTitleBarButtonsAndBothScrollBars) {
+// A long log opens at its newest lines, the last one in view, with long lines wrapped instead of running
+// out of the window sideways.
+TEST(ViewStatus, ALongLogOpensAtItsNewestLinesWrapped) {
+    SubmitFixture fx;
+    QTemporaryDir cwd;
+    QFile f(QDir(cwd.path()).filePath(QStringLiteral("Relayo2.log")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (int i = 1; i <= 300; ++i)
+        f.write(QStringLiteral("2026-12-07 21:30:05  Bid%1Head.dbf was not sent: the server refused the "
+                               "connection after the greeting; it stays in Send for the next run.\n")
+                    .arg(i)
+                    .toUtf8());
+    f.close();
+    const Shown s = viewStatusIn(cwd.path(), fx);
+    EXPECT_TRUE(
+        s.memo.endsWith(QStringLiteral("Bid300Head.dbf was not sent: the server refused the connection "
+                                       "after the greeting; it stays in Send for the next run.")));
+    EXPECT_TRUE(s.scrollsVertically);
+    EXPECT_TRUE(s.cursorAtEnd);
+    EXPECT_TRUE(s.scrolledToEnd) << "the newest lines are in view";
+    EXPECT_FALSE(s.scrollsSideways) << "long lines wrap";
+}
+
+TEST(ViewStatus, TheWindowHasNoTitleBarButtonsAndWrapsItsLines) {
     QWidget owner;
     owner.setGeometry(100, 100, 900, 700);
     TfrmXmitLog w(&owner);
     EXPECT_FALSE(w.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMinMaxButtonsHint);
-    EXPECT_EQ(w.mmoXmitLog->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(w.mmoXmitLog->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_EQ(w.mmoXmitLog->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_GT(w.mmoXmitLog->font().pointSizeF(), owner.font().pointSizeF());
 }

@@ -5,6 +5,8 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace tarvik {
@@ -18,8 +20,9 @@ TfrmXmitLog::TfrmXmitLog(QWidget* parent)
 
     mmoXmitLog = new QPlainTextEdit(this);
     mmoXmitLog->setObjectName(QStringLiteral("mmoXmitLog"));
-    mmoXmitLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-    mmoXmitLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Long lines wrap, so that a whole report line is read without scrolling sideways.
+    mmoXmitLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    mmoXmitLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mmoXmitLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont f = mmoXmitLog->font();
     f.setPointSizeF((f.pointSizeF() > 0 ? f.pointSizeF() : 9.0) + 3.0);
@@ -50,6 +53,13 @@ void TfrmXmitLog::loadLog(const QString& path) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (text.endsWith(QLatin1Char('\n'))) text.chop(1);  // the last line's break makes no empty line
     mmoXmitLog->setPlainText(text);
+    showNewest();
+}
+
+void TfrmXmitLog::showNewest() {
+    // The newest lines are at the end of the log: the window opens there.
+    mmoXmitLog->moveCursor(QTextCursor::End);
+    mmoXmitLog->ensureCursorVisible();
 }
 
 void TfrmXmitLog::showEvent(QShowEvent* event) {
@@ -59,6 +69,7 @@ void TfrmXmitLog::showEvent(QShowEvent* event) {
         move(frame.center() - rect().center());
     }
     QDialog::showEvent(event);
+    showNewest();  // again once the text has its size on screen
 }
 
 }  // namespace tarvik

@@ -1,5 +1,6 @@
 // The log window "Relayo Log" (TfrmXmitLog): shows the transfer program's log, or "No Status file..."
-// when there is none. The text can be edited in the window but is never written back.
+// when there is none, opened at its newest (last) lines, long lines wrapped. The text can be edited in
+// the window but is never written back.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +24,9 @@ class TfrmXmitLog : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+
+  private:
+    void showNewest();
 };
 
 }  // namespace tarvik

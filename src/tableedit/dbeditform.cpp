@@ -309,7 +309,9 @@ void TDBeditForm::LoadTable(const QString& path) {
     dbfGrid->setAccessibleName(QStringLiteral("Records of %1").arg(QFileInfo(path).completeBaseName()));
     FTable = ta::mOpen(FContext, path);
     FLookupValues.clear();
+    if (FLookupColumn >= 0) dbfGrid->setColumnReadOnly(FLookupColumn, false);
     FLookupColumn = -1;
+    FLookupTyped.clear();
     if (FTable <= 0) {
         // The engine has reported why; the window stays empty rather than showing a stale table.
         FTable = 0;
@@ -395,6 +397,8 @@ void TDBeditForm::LoadLookupList(int column, const QString& heading, const QStri
         ta::d4close(t);
     }
     FLookupColumn = column;
+    // Its values are chosen by typing their letters, never by free text in an editor.
+    dbfGrid->setColumnReadOnly(column, true);
 }
 
 void TDBeditForm::ApplyColumnWidths(const std::vector<int>& widthsInChars) {
@@ -462,6 +466,7 @@ void TDBeditForm::SortGridRows(int first, int last, int column) {
 }
 
 bool TDBeditForm::dbfGridSelectCell(int col, int /*row*/) {
+    FLookupTyped.clear();  // a search by typing belongs to one cell
     if (!FTableLoaded) return true;
     if (col < 2) return false;  // the record number and the deletion mark are fixed columns
     const int field = col - 2;
@@ -508,14 +513,27 @@ void TDBeditForm::dbfGridKeyPress(QChar& key) {
     const int col = dbfGrid->col();
     const int row = dbfGrid->row();
     if (FLookupColumn >= 0 && col == FLookupColumn) {
+        // Type-ahead, the way list views search: the letters typed so far (a pause, or another cell,
+        // starts afresh) select the first value that begins with them. Only values that exist can be
+        // chosen; letters that begin none change nothing.
+        key = QChar(code);
+        const bool fresh = FLookupTyped.isEmpty() || !FLookupTypedAt.isValid() ||
+                           FLookupTypedAt.elapsed() >= QApplication::keyboardInputInterval();
+        const QString typed = (fresh ? QString() : FLookupTyped) + key;
+        FLookupTypedAt.start();
+        key = QChar();
         QString value;
         for (const QString& v : FLookupValues) {
-            if (!v.isEmpty() && v[0].toUpper() == key.toUpper()) {
+            if (v.startsWith(typed, Qt::CaseInsensitive)) {
                 value = v;
                 break;
             }
         }
-        key = QChar();
+        if (value.isEmpty()) {
+            QApplication::beep();
+            return;
+        }
+        FLookupTyped = typed;
         if (dbfGrid->cell(col, row) != value) {
             dbfGrid->setCell(col, row, value);
             FModified = true;
@@ -560,7 +578,8 @@ void TDBeditForm::dbfGridDblClick() {
 void TDBeditForm::SelectCurrentRow() {
     const int row = dbfGrid->row();
     int n = 0;
-    FSelectedRecord = toRecordNumber(dbfGrid->cell(0, row), &n) ? n : row;
+    // A row without a record (the empty row of an empty table) chooses nothing.
+    FSelectedRecord = toRecordNumber(dbfGrid->cell(0, row), &n) ? n : 0;
     done(QDialog::Accepted);
 }
 
@@ -620,8 +639,7 @@ void TDBeditForm::WriteChanges() {
     ta::d4top(FTable);
     const int fields = static_cast<int>(FFieldInfo.size());
     for (int r = 1; r < dbfGrid->rowCount(); ++r) {
-        if (FLookupColumn >= 0 && dbfGrid->cell(FLookupColumn, r).trimmed().isEmpty())
-            dbfGrid->setCell(1, r, QStringLiteral("*"));
+        // Only a row the user marked is deleted (an empty lookup cell is no mark).
         int recNo = -1;
         if (!toRecordNumber(dbfGrid->cell(0, r), &recNo)) recNo = -1;
         if (recNo >= 1) ta::d4go(FTable, recNo);

@@ -22,6 +22,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -136,6 +137,8 @@ class TDBeditForm : public QDialog {
     int FSelectedRecord = 0;
     int FLookupColumn = -1;
     QStringList FLookupValues;
+    QString FLookupTyped;  // the letters typed so far into the current lookup cell (type-ahead)
+    QElapsedTimer FLookupTypedAt;
     bool FNumericColumn = false;
     bool FLogicalColumn = false;
     int FMaxLength = 0;

@@ -249,7 +249,7 @@ TEST_F(EditorTest, EmptyTableInBothModes) {
     EXPECT_EQ(p->grid()->rowCount(), 2);
     EXPECT_EQ(p->grid()->cell(0, 1), "");
     QTest::mouseClick(p->findChild<QPushButton*>("btnOpen"), Qt::LeftButton);
-    EXPECT_EQ(p->SelectedRecord(), 1) << "the row index stands in for the missing record number";
+    EXPECT_EQ(p->SelectedRecord(), 0) << "the empty row of an empty table is no record";
 
     auto e = open("Empty");
     StringGrid* g = e->grid();
@@ -323,53 +323,70 @@ TEST_F(EditorTest, AnsweringNoLeavesTheTableAsItWas) {
               (QStringList{"Anna Bell", "Carl O'Neil", "Dana Ruiz"}));
 }
 
-TEST_F(EditorTest, LookupColumnKeysAndRowsWithoutDistrictDropped) {
+// The District column takes only values of the District table, chosen by type-ahead: the letters typed
+// in a row pick the first value beginning with them, a pause starts afresh, letters that begin no value
+// change nothing, and no editor takes free text. Writing deletes only the rows the user marked.
+TEST_F(EditorTest, LookupColumnTypeAheadChoosesOnlyExistingValuesAndDeletesOnlyMarkedRows) {
+    const int interval = QApplication::keyboardInputInterval();
     auto f = open("AELookup");
     StringGrid* g = f->grid();
     const int lookup = f->lookupColumn();
-    // Carl's district: "v" picks Vancouver (letter case ignored), "x" matches nothing and empties it.
     const int carl = rowOf(g, 2);
-    ASSERT_TRUE(g->setCurrentCell(lookup, carl));
-    type(g, "v");
-    EXPECT_FALSE(g->isEditing()) << "the key itself is discarded";
-    EXPECT_EQ(g->cell(lookup, carl), "Vancouver");
-    type(g, "x");
-    EXPECT_EQ(g->cell(lookup, carl), "");
-    type(g, "O");
-    EXPECT_EQ(g->cell(lookup, carl), "Ottawa");
-    // Dana's district emptied: her record goes on writing.
-    const int dana = rowOf(g, 3);
-    g->setCurrentCell(lookup, dana);
-    type(g, "q");
-    EXPECT_EQ(g->cell(lookup, dana), "");
-    // Typed text in the editor that is not a value is emptied.
-    g->setCurrentCell(lookup, rowOf(g, 1));
+    struct Case {
+        const char* typed;
+        int pause;  // keyboard input interval in ms: huge keeps one search, 0 starts afresh at each key
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"Toronto", 1000000, "Ottawa", "Toronto"},
+        {"Montreal", 1000000, "Ottawa", "Montreal"},
+        {"ot", 1000000, "Toronto", "Ottawa"},
+        {"VAN", 1000000, "Ottawa", "Vancouver"},
+        {"vx", 1000000, "Ottawa", "Vancouver"},  // x begins nothing after "v": the choice stays
+        {"q", 1000000, "Ottawa", "Ottawa"},
+        {"to", 0, "Montreal", "Ottawa"},  // without a search in progress each key stands alone
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        QApplication::setKeyboardInputInterval(c.pause);
+        g->setCell(lookup, carl, QLatin1String(c.before));
+        ASSERT_TRUE(g->setCurrentCell(lookup, carl));
+        g->setCurrentCell(2, carl);  // a new search in every case
+        g->setCurrentCell(lookup, carl);
+        type(g, QLatin1String(c.typed));
+        EXPECT_FALSE(g->isEditing()) << "the keys themselves are discarded";
+        EXPECT_EQ(g->cell(lookup, carl), c.after);
+    }
+    QApplication::setKeyboardInputInterval(1000000);
     key(g, Qt::Key_F2);
-    ASSERT_TRUE(g->isEditing());
-    key(g, Qt::Key_End);
-    type(g, "x");
-    EXPECT_EQ(g->cell(lookup, rowOf(g, 1)), "");
-    key(g, Qt::Key_Escape);
-    EXPECT_EQ(g->cell(lookup, rowOf(g, 1)), "Toronto");
-    // A new row with a name but no district, and one with both.
+    EXPECT_FALSE(g->isEditing()) << "no free text in the lookup column";
+
+    // Dana's district emptied by the program (as an older table may hold it), a new row with a name but
+    // no district, one with both; Anna marked for deletion.
+    const int dana = rowOf(g, 3);
+    g->setCell(lookup, dana, QString());
     const int entry = g->rowCount() - 1;
     g->setCurrentCell(2, entry);
     type(g, "No District");
     key(g, Qt::Key_Return);
-    EXPECT_EQ(g->rowCount(), entry + 2);
     g->setCurrentCell(2, entry + 1);
     type(g, "Eve Stone");
     key(g, Qt::Key_Return);
     g->setCurrentCell(lookup, entry + 1);
-    type(g, "m");
+    type(g, "mo");
     EXPECT_EQ(g->cell(lookup, entry + 1), "Montreal");
     ScriptedPrompt prompt;
+    prompt.answer(Yes, [](const PromptRequest& r) { EXPECT_EQ(r.text, "Delete this Record?"); });
+    g->setCurrentCell(2, rowOf(g, 1));
+    QTest::mouseClick(f->findChild<QPushButton*>("btnDelete"), Qt::LeftButton);
     prompt.answer(Yes);
     f->close();
+    QApplication::setKeyboardInputInterval(interval);
     EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "ae_name"),
-              (QStringList{"Anna Bell", "Carl O'Neil", "Eve Stone"}));
+              (QStringList{"Carl O'Neil", "Dana Ruiz", "No District", "Eve Stone"}));
     EXPECT_EQ(test::readColumn(tablePath("AELookUp"), "District"),
-              (QStringList{"Toronto", "Ottawa", "Montreal"}));
+              (QStringList{"Ottawa", "", "", "Montreal"}));
 }
 
 TEST_F(EditorTest, LogicalNumericAndLengthFilters) {

@@ -395,6 +395,7 @@ QWidget* StringGridDelegate::createEditor(QWidget* parent, const QStyleOptionVie
     auto* e = new QLineEdit(parent);
     e->setFrame(false);
     if (d.maxLength > 0) e->setMaxLength(d.maxLength);
+    if (grid_->cellLimit) limitLineEdit(e, grid_->cellLimit(d.editCol, d.editRow));
     d.editor = e;
     QObject::connect(e, &QLineEdit::textChanged, grid_, [g = grid_](const QString& t) { g->editorTextChanged(t); });
     return e;

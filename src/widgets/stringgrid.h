@@ -23,6 +23,8 @@
 #include <memory>
 #include <vector>
 
+#include "widgets/fieldlimit.h"
+
 class QLineEdit;
 class QScrollBar;
 
@@ -110,6 +112,9 @@ public:
     std::function<void(int col, int row, const QString& text)> editTextChanged;
     std::function<void()> topLeftChanged;
     std::function<void(QPainter* painter, int col, int row, const QRect& rect)> drawCell;
+    // What the field that stores a cell can hold; the cell's editor refuses typed and pasted text beyond
+    // it. Cells set by the program are not limited.
+    std::function<FieldLimit(int col, int row)> cellLimit;
 
     // The cell store (widgets/stringgridmodel.h), for work on whole rows: setRowCells, swapRows,
     // insertGridRow, removeGridRow.

@@ -332,21 +332,26 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
         return summary;
     }
 
-    // Files grouped by base name (a table and its memo file), memo file first, table last.
-    std::map<QString, QStringList> groups;
-    const QFileInfoList entries = send.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& fi : entries) {
-        if (!isTableFile(fi)) continue;
-        groups[fi.completeBaseName().toLower()] << fi.fileName();
-    }
-    for (auto& [base, files] : groups) {
-        std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
-            const bool aMemo = a.endsWith(QLatin1String(".fpt"), Qt::CaseInsensitive);
-            const bool bMemo = b.endsWith(QLatin1String(".fpt"), Qt::CaseInsensitive);
-            if (aMemo != bMemo) return aMemo;
-            return a < b;
-        });
-    }
+    // The files waiting in Send, grouped by base name (a table and its memo file), memo file first,
+    // table last.
+    auto waiting = [&send] {
+        std::map<QString, QStringList> groups;
+        const QFileInfoList entries = send.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo& fi : entries) {
+            if (!isTableFile(fi)) continue;
+            groups[fi.completeBaseName().toLower()] << fi.fileName();
+        }
+        for (auto& [base, files] : groups) {
+            std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
+                const bool aMemo = a.endsWith(QLatin1String(".fpt"), Qt::CaseInsensitive);
+                const bool bMemo = b.endsWith(QLatin1String(".fpt"), Qt::CaseInsensitive);
+                if (aMemo != bMemo) return aMemo;
+                return a < b;
+            });
+        }
+        return groups;
+    };
+    std::map<QString, QStringList> groups = waiting();
     if (groups.empty()) {
         log.line(QStringLiteral("Relayo2 finished: no files to send."));
         return summary;
@@ -356,65 +361,83 @@ RunSummary sendAll(const RunPaths& paths, const NowFn& now) {
     const Target target = targetOf(settings);
     const QString shownTarget =
         QUrl(target.base).toDisplayString(QUrl::RemovePassword | QUrl::RemoveUserInfo);
-    for (const auto& [base, files] : groups) {
-        QStringList arrived;
-        QStringList stamps;  // of the files as they were sent
-        QString failedName;
-        for (const QString& name : files) {
+    // Each file as it was when this run last tried to send it: a table is tried again in this run only
+    // when one of its files is new or has changed since (a submission made while this run was sending),
+    // so a table the server refused is not tried over and over, and the run always ends.
+    std::map<QString, QString> tried;
+    constexpr int kMaxPasses = 1000;
+    for (int pass = 0; pass < kMaxPasses && !groups.empty(); ++pass) {
+        bool anyNew = false;
+        for (const auto& [base, files] : groups) {
+            bool fresh = false;
+            for (const QString& name : files) {
+                const auto it = tried.find(name);
+                if (it == tried.end() || it->second != fileStamp(send.filePath(name))) fresh = true;
+            }
+            if (!fresh) continue;
+            anyNew = true;
+            QStringList arrived;
+            QStringList stamps;  // of the files as they were sent
+            QString failedName;
+            for (const QString& name : files) {
+                const QString stamp = fileStamp(send.filePath(name));
+                tried[name] = stamp;
+                if (!failedName.isEmpty()) {
+                    log.line(QStringLiteral("%1 was not sent: it stays in Send with %2, which could not be sent.")
+                                 .arg(name, failedName));
+                    continue;
+                }
+                QString error;
+                const qint64 size = QFileInfo(send.filePath(name)).size();
+                const bool ok =
+                    curl.h ? upload(curl.h, target, send.filePath(name), name, &error)
+                           : (error = QStringLiteral("the transfer library could not be started"), false);
+                if (paths.afterUpload) paths.afterUpload(name);
+                if (ok) {
+                    arrived << name;
+                    stamps << stamp;
+                    log.line(QStringLiteral("%1 sent to %2 (%3 bytes).").arg(name, shownTarget).arg(size));
+                } else {
+                    failedName = name;
+                    log.line(QStringLiteral("%1 was not sent: %2. It stays in Send for the next run.")
+                                 .arg(name, error));
+                }
+            }
             if (!failedName.isEmpty()) {
-                log.line(QStringLiteral("%1 was not sent: it stays in Send with %2, which could not be sent.")
-                             .arg(name, failedName));
-                ++summary.failed;
+                // The files of this table that did arrive stay too, so that the table is sent whole next time.
+                for (const QString& name : arrived)
+                    log.line(QStringLiteral(
+                                 "%1 stays in Send as well, so that its table is sent whole by the next run.")
+                                 .arg(name));
                 continue;
             }
-            QString error;
-            const qint64 size = QFileInfo(send.filePath(name)).size();
-            const QString stamp = fileStamp(send.filePath(name));
-            const bool ok =
-                curl.h ? upload(curl.h, target, send.filePath(name), name, &error)
-                       : (error = QStringLiteral("the transfer library could not be started"), false);
-            if (paths.afterUpload) paths.afterUpload(name);
-            if (ok) {
-                arrived << name;
-                stamps << stamp;
-                log.line(QStringLiteral("%1 sent to %2 (%3 bytes).").arg(name, shownTarget).arg(size));
-            } else {
-                failedName = name;
-                ++summary.failed;
-                log.line(QStringLiteral("%1 was not sent: %2. It stays in Send for the next run.")
-                             .arg(name, error));
+            // A file replaced while it was being sent (a new submission of the same bid) is not the file
+            // that arrived: the whole table stays in Send and is sent again, new, before this run ends.
+            QString replaced;
+            for (int i = 0; i < arrived.size() && replaced.isEmpty(); ++i)
+                if (fileStamp(send.filePath(arrived[i])) != stamps[i]) replaced = arrived[i];
+            if (!replaced.isEmpty()) {
+                for (const QString& name : arrived)
+                    log.line(QStringLiteral("%1 stays in Send: %2 was replaced while it was being sent, so the "
+                                            "new table is sent again.")
+                                 .arg(name, replaced));
+                continue;
+            }
+            for (const QString& name : arrived) {
+                QString error;
+                if (!moveToSent(paths.sendFolder, name, &error))
+                    log.line(QStringLiteral("%1 arrived but %2; it will be sent again by the next run.")
+                                 .arg(name, error));
+                ++summary.sent;
             }
         }
-        if (!failedName.isEmpty()) {
-            // The files of this table that did arrive stay too, so that the table is sent whole next time.
-            for (const QString& name : arrived)
-                log.line(QStringLiteral(
-                             "%1 stays in Send as well, so that its table is sent whole by the next run.")
-                             .arg(name));
-            summary.failed += int(arrived.size());
-            continue;
-        }
-        // A file replaced while this run was sending it (a new submission of the same bid) is not the file
-        // that arrived: the whole table stays in Send for the next run.
-        QString replaced;
-        for (int i = 0; i < arrived.size() && replaced.isEmpty(); ++i)
-            if (fileStamp(send.filePath(arrived[i])) != stamps[i]) replaced = arrived[i];
-        if (!replaced.isEmpty()) {
-            for (const QString& name : arrived)
-                log.line(QStringLiteral("%1 stays in Send: %2 was replaced while it was being sent, so the "
-                                        "next run sends the new table.")
-                             .arg(name, replaced));
-            summary.failed += int(arrived.size());
-            continue;
-        }
-        for (const QString& name : arrived) {
-            QString error;
-            if (!moveToSent(paths.sendFolder, name, &error))
-                log.line(QStringLiteral("%1 arrived but %2; it will be sent again by the next run.")
-                             .arg(name, error));
-            ++summary.sent;
-        }
+        if (!anyNew) break;
+        // What arrived in Send while this pass was sending is sent before the run ends.
+        groups = waiting();
     }
+    // The count of what is left is what Send holds now, not what this run tried.
+    summary.failed = 0;
+    for (const auto& [base, files] : waiting()) summary.failed += int(files.size());
     log.line(
         QStringLiteral("Relayo2 finished: %1 of %2 file(s) sent and moved to Send/sent, %3 left in Send.")
             .arg(summary.sent)

@@ -27,8 +27,8 @@ struct RunPaths {
 };
 
 struct RunSummary {
-    int sent = 0;                // files the server took
-    int failed = 0;              // files left in the send folder
+    int sent = 0;                // files the server took (moved to Send/sent)
+    int failed = 0;              // table and memo files in the send folder when the run ended
     bool busy = false;           // another run holds the send folder's lock: nothing was done
     bool notConfigured = false;  // settings missing or unusable: nothing was sent
     QStringList lines;           // the log lines written, in order
