@@ -29,6 +29,7 @@
 #include "store/datafolder.h"
 #include "store/lifecycle.h"
 #include "tableaccess/tableaccess.h"
+#include "tarvikversion.h"
 #include "widgets/seams.h"
 #include "widgets/stringgrid.h"
 
@@ -44,7 +45,7 @@ constexpr int kPageTop = 8;
 TMainForm::TMainForm(const QString& programFolder, StartupHooks hooks, QWidget* parent)
     : QMainWindow(parent), hooks_(std::move(hooks)) {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("Tarvik v2012.1.0"));
+    setWindowTitle(QStringLiteral("Tarvik v" TARVIK_VERSION));
     // System menu and minimise box, no maximise box.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);

@@ -10,8 +10,12 @@
 namespace tarvik {
 
 struct MainState {
-    QString FProgramFolder;  // folder of the program file, no trailing separator
+    // The program's home (home/home.h): the program file's own folder in the portable layout, a per-user
+    // folder for an installed program. It holds data, Send, Recv and the transfer program's files.
+    QString FProgramFolder;  // no trailing separator
     QString FDataFolder;     // FProgramFolder + "/data"
+    // The folder of the program files (tarvik, relayo2); FProgramFolder when empty.
+    QString FExecutableFolder;
     ta::DataContext DataContext = nullptr;
 
     bool FLoading = false;      // a bid is being loaded or the window cleared: click handlers stay quiet

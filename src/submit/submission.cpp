@@ -84,10 +84,12 @@ QString Submission::recvFolder() const {
 }
 
 QString Submission::transferProgram() const {
+    const QString folder =
+        state_.FExecutableFolder.isEmpty() ? state_.FProgramFolder : state_.FExecutableFolder;
 #ifdef _WIN32
-    return state_.FProgramFolder + QStringLiteral("/relayo2.exe");
+    return folder + QStringLiteral("/relayo2.exe");
 #else
-    return state_.FProgramFolder + QStringLiteral("/relayo2");
+    return folder + QStringLiteral("/relayo2");
 #endif
 }
 

@@ -57,7 +57,8 @@ class Submission {
 
     QString sendFolder() const;       // FProgramFolder/Send
     QString recvFolder() const;       // FProgramFolder/Recv
-    QString transferProgram() const;  // FProgramFolder/relayo2 (relayo2.exe on Windows)
+    // relayo2 (relayo2.exe on Windows) beside the program file: in FExecutableFolder, else FProgramFolder.
+    QString transferProgram() const;
     // The transfer program's log as the status shows it: "Relayo2.log" in the current folder.
     static QString statusLogName();
 

@@ -70,6 +70,9 @@ QString ScriptedFileChooser::nextPath(const FileRequest& request) {
     paths_.pop_front();
     return p;
 }
+QString ScriptedFileChooser::chooseFolder(QWidget* parent, const FileRequest& request) {
+    return openFile(parent, request);
+}
 
 ScriptedPrintDialog::ScriptedPrintDialog() {
     PrintDialog::install(this);

@@ -49,6 +49,8 @@ public:
     ScriptedFileChooser& next(const QString& path);  // "" means the user cancelled
     QString openFile(QWidget* parent, const FileRequest& request) override;
     QString saveFile(QWidget* parent, const FileRequest& request) override;
+    // Folder dialogs take their answers from the same queue and are recorded in requests().
+    QString chooseFolder(QWidget* parent, const FileRequest& request) override;
     const std::vector<FileRequest>& requests() const { return requests_; }          // open dialogs
     const std::vector<FileRequest>& saveRequests() const { return saveRequests_; }  // save dialogs
 

@@ -23,6 +23,8 @@ class NoUnexpectedPrompts : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
                                                                      : qgetenv("QT_QPA_PLATFORM"));
+    // Programs the tests start find their home from the environment: the tests' own choices only.
+    qunsetenv("TARVIK_HOME");
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Incentive Model"));

@@ -78,6 +78,13 @@ public:
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
         return dlg.selectedFiles().first();
     }
+    QString chooseFolder(QWidget* parent, const FileRequest& r) override {
+        QFileDialog dlg(parent, r.caption, r.folder);
+        dlg.setFileMode(QFileDialog::Directory);
+        dlg.setOption(QFileDialog::ShowDirsOnly, true);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
+        return dlg.selectedFiles().first();
+    }
 };
 
 class QtPrintDialog : public PrintDialog {

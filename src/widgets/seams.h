@@ -74,6 +74,9 @@ public:
     // The save dialog: the path to write (the dialog has asked about replacing an existing file and
     // added defaultSuffix to a name without one), or an empty string when the user cancelled.
     virtual QString saveFile(QWidget* parent, const FileRequest& request) = 0;
+    // The folder dialog (request.filter unused): the chosen folder, or an empty string when the user
+    // cancelled.
+    virtual QString chooseFolder(QWidget* parent, const FileRequest& request) = 0;
     static FileChooser& current();
     static void install(FileChooser* chooser);
 };
