@@ -5,6 +5,8 @@
 
 int main(int argc, char** argv) {
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The program under test finds its home from the environment: the tests' own choices only.
+    qunsetenv("TARVIK_HOME");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -21,7 +21,8 @@ relay::NowFn fixedNow() {
     return [] { return kNow; };
 }
 
-// A program folder with Send/, the settings beside it and a server folder, as one temporary tree.
+// A program folder with Send/, the settings beside it and a server folder, as one temporary tree. The
+// program folder has a data folder, so that it is the home of a program placed in it (the portable layout).
 struct SendFixture {
     QTemporaryDir tmp;
     QString program() const { return tmp.filePath(QStringLiteral("prog")); }
@@ -33,6 +34,7 @@ struct SendFixture {
 
     SendFixture() {
         QDir(tmp.path()).mkpath(QStringLiteral("prog/Send"));
+        QDir(tmp.path()).mkpath(QStringLiteral("prog/data"));
         QDir(tmp.path()).mkpath(QStringLiteral("server"));
         QDir(tmp.path()).mkpath(QStringLiteral("work"));
     }
@@ -325,6 +327,79 @@ TEST(RelaySend, RealProgramSendsFromBesideItselfAndLogsInItsWorkingFolder) {
     EXPECT_TRUE(lines[0].contains(QStringLiteral("P2Head.dbf sent to")));
     EXPECT_TRUE(lines[1].contains(QStringLiteral("1 of 1 file(s) sent")));
     EXPECT_FALSE(QFile::exists(QDir(fx.program()).filePath(QStringLiteral("Relayo2.log"))));
+}
+
+// The real program finds Tarvik's home as Tarvik does: --home, TARVIK_HOME (how Tarvik hands its own
+// over), the program folder when a data folder is beside it, else $XDG_DATA_HOME/Tarvik. Without settings
+// it names the settings file it looked for, which shows the home it used.
+TEST(RelayHome, TheRealProgramWorksInTheHomeTarvikWouldUse) {
+    const struct {
+        const char* what;
+        bool dataBeside;
+        const char* option;    // --home, relative to the temporary tree; nullptr: none
+        const char* variable;  // TARVIK_HOME; nullptr: unset
+        const char* expected;  // the home, relative to the temporary tree
+    } cases[] = {
+        {"--home", true, "chosen", "handed", "chosen"},
+        {"TARVIK_HOME from Tarvik", true, nullptr, "handed", "handed"},
+        {"portable: data beside the program", true, nullptr, nullptr, "prog"},
+        {"installed: the per-user folder", false, nullptr, nullptr, "xdg/Tarvik"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir tmp;
+        QDir root(tmp.path());
+        ASSERT_TRUE(root.mkpath(QStringLiteral("prog")) && root.mkpath(QStringLiteral("work")));
+        if (c.dataBeside) ASSERT_TRUE(root.mkpath(QStringLiteral("prog/data")));
+        const QString exe = root.filePath(QStringLiteral("prog/relayo2"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(TARVIK_BIN_DIR "/relayo2"), exe));
+        QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("TARVIK_HOME"));
+        if (c.variable) env.insert(QStringLiteral("TARVIK_HOME"), root.filePath(QLatin1String(c.variable)));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("xdg")));
+        env.insert(QStringLiteral("HOME"), root.filePath(QStringLiteral("user")));
+        QStringList args;
+        if (c.option) args << QStringLiteral("--home") << root.filePath(QLatin1String(c.option));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(root.filePath(QStringLiteral("work")));
+        p.start(exe, args);
+        ASSERT_TRUE(p.waitForFinished(60000)) << c.what;
+        EXPECT_EQ(p.exitCode(), 2) << c.what;  // no settings
+        const QStringList lines = logLines(root.filePath(QStringLiteral("work/Relayo2.log")));
+        ASSERT_EQ(lines.size(), 1) << c.what;
+        const QString ini = root.filePath(QLatin1String(c.expected) + QStringLiteral("/relayo2.ini"));
+        EXPECT_TRUE(lines[0].contains(QStringLiteral("settings file %1 does not exist").arg(ini)))
+            << c.what << ": " << lines[0].toStdString();
+    }
+}
+
+// --help, --version and a wrong command line answer on the terminal without touching any folder.
+TEST(RelayCommandLine, HelpVersionAndWrongArgumentsAnswerOnTheTerminal) {
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* out;  // the standard output starts with this
+        const char* err;  // the standard error starts with this
+    } cases[] = {
+        {{QStringLiteral("--version")}, 0, "relayo2 2012.1.0\n", ""},
+        {{QStringLiteral("--help")}, 0, "Usage: relayo2 [/S] [--home DIR]\n", ""},
+        {{QStringLiteral("--bogus")}, 2, "", "relayo2: unknown argument --bogus\n"},
+        {{QStringLiteral("--home")}, 2, "", "relayo2: --home needs a folder\n"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir cwd;
+        QProcess p;
+        p.setWorkingDirectory(cwd.path());
+        p.start(QStringLiteral(TARVIK_BIN_DIR "/relayo2"), c.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const std::string what = c.args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(p.exitCode(), c.exitCode) << what;
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(c.out)) << what;
+        EXPECT_TRUE(p.readAllStandardError().startsWith(c.err)) << what;
+        EXPECT_TRUE(QDir(cwd.path()).isEmpty()) << what << ": no log written";
+    }
 }
 
 TEST(RelayUrl, FolderAndNameArePercentEncodedBelowTheServerPath) {
