@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <sstream>
 
 #include "csv.h"
+#include "tarvikversion.h"
 #include "schema.h"
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/codepage.h"
@@ -230,7 +232,7 @@ int cmdCreate(const std::vector<std::string>& a, std::ostream& out) {
 int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 2) fail(kError, "usage: dbftool load TABLE CSV");
     auto t = openTable(a[0], false);
-    std::ifstream in(a[1], std::ios::binary);
+    std::ifstream in(std::filesystem::path(reinterpret_cast<const char8_t*>(a[1].c_str())), std::ios::binary);
     if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
     std::stringstream ss;
     ss << in.rdbuf();
@@ -450,6 +452,7 @@ std::string usage() {
            "  seek TABLE TAG KEY\n"
            "  check TABLE\n"
            "  pack TABLE\n"
+           "  --version, --help\n"
            "exit codes: 0 success, 1 not found or check failed, 2 usage or I/O error\n";
 }
 
@@ -461,6 +464,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const std::string& cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         out << usage();
+        return kOk;
+    }
+    if (cmd == "--version") {
+        out << "dbftool " TARVIK_VERSION "\n";
         return kOk;
     }
     std::vector<std::string> rest(args.begin() + 1, args.end());

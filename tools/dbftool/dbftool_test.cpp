@@ -8,6 +8,7 @@
 #include <set>
 
 #include "tableaccess/xbase/codepage.h"
+#include "tarvikversion.h"
 #include "testkit_test.h"
 
 namespace dbftool::test {
@@ -83,6 +84,9 @@ TEST(DbftoolUsage, BadCallsExitTwoWithOneLine) {
     RunResult help = tool({"--help"});
     EXPECT_EQ(help.rc, 0);
     EXPECT_NE(help.out.find("seek TABLE TAG KEY"), std::string::npos);
+    RunResult version = tool({"--version"});
+    EXPECT_EQ(version.rc, 0);
+    EXPECT_EQ(version.out, "dbftool " TARVIK_VERSION "\n");
 }
 
 // ---------------------------------------------------------------------------------------------------

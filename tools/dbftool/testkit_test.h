@@ -1,10 +1,14 @@
 // Helpers of the dbftool tests: temporary folders, running programs, files, CSV comparisons.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "csv.h"
+#include "tableaccess/xbase/testhelpers_test.h"
 
 namespace dbftool::test {
 
@@ -27,12 +32,7 @@ inline const std::string kPython = SYSTEM_PYTHON;
 // A temporary folder removed with everything in it.
 class TempDir {
   public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "dbftool-test-XXXXXX").string();
-        char* p = mkdtemp(tmpl.data());
-        if (!p) throw std::runtime_error("mkdtemp failed");
-        path_ = p;
-    }
+    TempDir() : path_(xbtest::makeTempFolder("dbftool-test-")) {}
     ~TempDir() {
         std::error_code ec;
         fs::remove_all(path_, ec);
@@ -63,11 +63,70 @@ struct RunResult {
     std::string out, err;
 };
 
+#ifdef _WIN32
+inline std::wstring wideOf(const std::string& utf8) {
+    std::wstring w(utf8.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), int(w.size()));
+    w.resize(size_t(n > 0 ? n : 0));
+    return w;
+}
+
+// One argument of a Windows command line, quoted as the C runtime splits it again.
+inline std::wstring quotedArgument(const std::wstring& a) {
+    if (!a.empty() && a.find_first_of(L" \t\"") == std::wstring::npos) return a;
+    std::wstring q = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : a) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        q.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        q.push_back(c);
+    }
+    q.append(slashes * 2, L'\\');
+    q.push_back(L'"');
+    return q;
+}
+#endif
+
 // Runs a program with arguments (no shell); stdout and stderr are collected through files.
 inline RunResult runProgram(const std::vector<std::string>& argv, const std::string& stdinText = {}) {
     TempDir io;
     const std::string outPath = io / "out", errPath = io / "err", inPath = io / "in";
     writeFile(inPath, stdinText);
+    RunResult r;
+#ifdef _WIN32
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    auto openStd = [&](const std::string& path, bool write) {
+        return CreateFileW(wideOf(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE in = openStd(inPath, false), out = openStd(outPath, true), err = openStd(errPath, true);
+    std::wstring line;
+    for (const auto& a : argv) line += (line.empty() ? L"" : L" ") + quotedArgument(wideOf(a));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(wideOf(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        r.rc = int(code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    } else {
+        r.rc = 127;
+    }
+    for (HANDLE h : {in, out, err}) CloseHandle(h);
+#else
     pid_t pid = fork();
     if (pid == 0) {
         int in = open(inPath.c_str(), O_RDONLY);
@@ -82,10 +141,10 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::str
         execv(args[0], args.data());
         _exit(127);
     }
-    RunResult r;
     int status = 0;
     waitpid(pid, &status, 0);
     r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
     r.out = readFile(outPath);
     r.err = readFile(errPath);
     return r;

@@ -2,13 +2,8 @@
 
 #include "tableaccess/xbase/numtext.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <unordered_set>
@@ -270,26 +265,6 @@ int compareEntry(const char* a, uint32_t ra, const char* b, uint32_t rb, int kl,
     return ra < rb ? -1 : (ra > rb ? 1 : 0);
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-    while (size > 0) {
-        ssize_t w = ::pwrite(fd, data, size, off_t(offset));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += w;
-        size -= size_t(w);
-        offset += uint64_t(w);
-    }
-    return true;
-}
-
-std::string dirOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 enum class NodeState : uint8_t { Clean, Dirty, New };
@@ -341,9 +316,7 @@ using Tag = CdxFile::Tag;
 
 CdxFile::CdxFile() = default;
 
-CdxFile::~CdxFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
+CdxFile::~CdxFile() = default;
 
 std::string CdxFile::fail(const std::string& problem) const {
     return path_ + ": " + problem;
@@ -475,34 +448,28 @@ bool CdxFile::validateTree(Tag& tag, std::string& error) {
 }
 
 bool CdxFile::load(std::string& error) {
-    if (fd_ >= 0) ::close(fd_);
+    file_.close();
     tags_.clear();
     nodes_.clear();
     newNodes_.clear();
     dirtyNodes_.clear();
     headersDirty_ = false;
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    readOnly_ = fd_ < 0;
-    if (fd_ < 0) fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-        error = fail(std::string("cannot open: ") + std::strerror(errno));
+    std::string why;
+    readOnly_ = !file_.open(path_, true, why);
+    if (readOnly_ && !file_.open(path_, false, why)) {
+        error = fail("cannot open: " + why);
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        error = fail(std::string("cannot read: ") + std::strerror(errno));
+    const long long size = file_.size();
+    if (size < 0) {
+        error = fail("cannot read: " + io::lastSystemError());
         return false;
     }
-    image_.assign(size_t(st.st_size), 0);
-    size_t got = 0;
-    while (got < image_.size()) {
-        ssize_t r = ::pread(fd_, image_.data() + got, image_.size() - got, off_t(got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            error = fail(std::string("cannot read: ") + (r < 0 ? std::strerror(errno) : "file shrank"));
-            return false;
-        }
-        got += size_t(r);
+    image_.assign(size_t(size), 0);
+    const long long got = file_.readSomeAt(0, image_.data(), image_.size());
+    if (got != size) {
+        error = fail(std::string("cannot read: ") + (got < 0 ? io::lastSystemError() : "file shrank"));
+        return false;
     }
     return loadFromImage(error);
 }
@@ -1075,8 +1042,8 @@ bool CdxFile::writeDirty(std::string& error) {
                            n.left, n.right, out);
         }
         unsynced_ = true;
-        if (fd_ < 0 || !writeAll(fd_, out, kNodeSize, n.offset)) {
-            error = fail(std::string("cannot write: ") + std::strerror(errno));
+        if (!file_.isOpen() || !file_.writeAt(n.offset, out, kNodeSize)) {
+            error = fail("cannot write: " + io::lastSystemError());
             return false;
         }
         n.state = NodeState::Clean;
@@ -1098,8 +1065,8 @@ bool CdxFile::writeDirty(std::string& error) {
     if (headersDirty_) {
         for (auto& t : tags_) {
             put32(image_.data() + t->header, t->root);
-            if (!writeAll(fd_, image_.data() + t->header, 4, t->header)) {
-                error = fail(std::string("cannot write: ") + std::strerror(errno));
+            if (!file_.writeAt(t->header, image_.data() + t->header, 4)) {
+                error = fail("cannot write: " + io::lastSystemError());
                 return false;
             }
         }
@@ -1108,8 +1075,8 @@ bool CdxFile::writeDirty(std::string& error) {
     if (any) {
         // The change counter in the file header tells other readers of the file to read it again.
         put32(image_.data() + 8, get32(image_.data() + 8) + 1);
-        if (!writeAll(fd_, image_.data() + 8, 4, 8)) {
-            error = fail(std::string("cannot write: ") + std::strerror(errno));
+        if (!file_.writeAt(8, image_.data() + 8, 4)) {
+            error = fail("cannot write: " + io::lastSystemError());
             return false;
         }
     }
@@ -1126,14 +1093,12 @@ bool CdxFile::writable(std::string& error) {
 }
 
 bool CdxFile::refresh(std::string& error) {
-    struct stat onDisk {
-    }, open{};
-    bool replaced = ::stat(path_.c_str(), &onDisk) != 0 || fd_ < 0 || ::fstat(fd_, &open) != 0 ||
-                    onDisk.st_ino != open.st_ino || onDisk.st_dev != open.st_dev;
+    // Another writer may have put a new file in its place (a rebuild) or changed this one.
+    io::FileIdentity onDisk, open;
+    bool replaced = !io::identityOf(path_, onDisk) || !file_.identity(open) || !(onDisk == open);
     if (!replaced) {
         uint8_t head[12];
-        replaced = uint64_t(open.st_size) != image_.size() ||
-                   ::pread(fd_, head, sizeof head, 0) != ssize_t(sizeof head) ||
+        replaced = uint64_t(file_.size()) != image_.size() || !file_.readAt(0, head, sizeof head) ||
                    std::memcmp(head, image_.data(), sizeof head) != 0;
     }
     if (!replaced) return true;
@@ -1142,9 +1107,9 @@ bool CdxFile::refresh(std::string& error) {
 
 bool CdxFile::flush(std::string& error) {
     if (!writeDirty(error)) return false;
-    if (unsynced_ && fd_ >= 0) {
-        if (::fsync(fd_) != 0) {
-            error = fail(std::string("cannot flush: ") + std::strerror(errno));
+    if (unsynced_ && file_.isOpen()) {
+        if (!file_.sync()) {
+            error = fail("cannot flush: " + io::lastSystemError());
             return false;
         }
         unsynced_ = false;
@@ -1498,24 +1463,28 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
 
     // Written beside the target, flushed, then renamed over it.
     const std::string tmp = path_ + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = fail("cannot create " + tmp + ": " + std::strerror(errno));
+    io::File written;
+    std::string why;
+    if (!written.create(tmp, true, why)) {
+        error = fail("cannot create " + tmp + ": " + why);
         return false;
     }
-    bool ok = writeAll(fd, out.data(), out.size(), 0) && ::fsync(fd) == 0;
-    int saved = errno;
-    ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-        if (ok) saved = errno;
-        ::unlink(tmp.c_str());
-        error = fail(std::string("cannot write the index: ") + std::strerror(saved));
+    bool ok = written.writeAt(0, out.data(), out.size()) && written.sync();
+    if (!ok) why = io::lastSystemError();
+    written.close();
+    // Our own handle goes first, since Windows replaces no open file; what this object changed and has
+    // not written yet goes to the old file before, so that a refused replace leaves it as it was.
+    if (file_.isOpen() && !readOnly_ && !writeDirty(error)) {
+        io::removeFile(tmp);
         return false;
     }
-    int dfd = ::open(dirOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    file_.close();
+    if (!ok || !io::replaceFile(tmp, path_, why)) {
+        io::removeFile(tmp);
+        std::string reopen;
+        load(reopen);  // the old index, as it was
+        error = fail("cannot write the index: " + why);
+        return false;
     }
     return load(error);
 }

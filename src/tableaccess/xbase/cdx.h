@@ -36,6 +36,7 @@
 
 #include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/fields.h"
+#include "tableaccess/xbase/fileio.h"
 #include "tableaccess/xbase/keyexpr.h"
 
 namespace xb {
@@ -151,7 +152,7 @@ class CdxFile {
     std::string path_;
     std::vector<FieldDesc> fields_;
     Codepage codepage_ = Codepage::Cp1252;
-    int fd_ = -1;
+    io::File file_;
     std::vector<uint8_t> image_;
     std::vector<std::unique_ptr<Tag>> tags_;
     std::unordered_map<uint32_t, std::unique_ptr<Node>> nodes_;

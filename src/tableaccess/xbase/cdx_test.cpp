@@ -12,6 +12,8 @@
 #include <set>
 #include <tuple>
 
+#include "tableaccess/xbase/testhelpers_test.h"
+
 namespace fs = std::filesystem;
 
 namespace xb {
@@ -31,10 +33,7 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 struct TempDir {
     fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/cdxtestXXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
+    TempDir() : path(xbtest::makeTempFolder("cdxtest")) {}
     ~TempDir() { fs::remove_all(path); }
     std::string file(const std::string& name) const { return (path / name).string(); }
 };
@@ -433,6 +432,7 @@ TEST(CdxCreate, EnsureTagsAddsMissingTagsAndKeepsTheOthers) {
         << err;
     EXPECT_EQ(cdx->tagCount(), 4);
     for (auto& [name, entries] : before) EXPECT_EQ(walkTag(*cdx, name), entries) << name;
+    cdx.reset();  // Windows rebuilds no index that is still open elsewhere
     auto reopened = CdxFile::open(path, table.fields, err);
     ASSERT_TRUE(reopened) << err;
     EXPECT_EQ(reopened->tagCount(), 4);
@@ -1342,7 +1342,23 @@ TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther) {
     for (int i = 0; i < 400; ++i)  // enough for splits on both sides
         append(i % 2 ? *a : *b, "K" + std::to_string(i * 7919 % 1000));
     // One of them replaces the file; the other one follows.
+#ifdef _WIN32
+    if (!a->rebuildAll(table, err)) {
+        // Windows without POSIX renames replaces no file another object holds: refused, nothing lost;
+        // with the other one closed, the rebuild goes through.
+        EXPECT_NE(err.find("does not replace a file that is open"), std::string::npos) << err;
+        auto check = CdxFile::open(path, table.fields, err);
+        ASSERT_TRUE(check) << err;
+        EXPECT_EQ(walkTag(*check, "CODE").size(), table.records.size());
+        check.reset();
+        b.reset();
+        ASSERT_TRUE(a->rebuildAll(table, err)) << err;
+        b = CdxFile::open(path, table.fields, err);
+        ASSERT_TRUE(b) << err;
+    }
+#else
     ASSERT_TRUE(a->rebuildAll(table, err)) << err;
+#endif
     append(*b, "LAST");
     auto c = CdxFile::open(path, table.fields, err);
     ASSERT_TRUE(c) << err;

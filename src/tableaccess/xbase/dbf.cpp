@@ -127,7 +127,11 @@ long dateToJulian(int y, int m, int d) {
 HeaderDate today() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &now);
+#else
     localtime_r(&now, &tm);
+#endif
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
 
@@ -1592,9 +1596,17 @@ bool Table::createIndex(const std::vector<TagSpec>& tags) {
     const std::string target = io::withExtension(path_, ".cdx");
     const std::string existing = io::resolveCase(target);
     std::string err;
+    // The index in use is let go first, since Windows replaces no open file; a failed creation leaves
+    // the file as it was, and it is taken up again.
+    const bool hadIndex = cdx_ != nullptr;
+    cdx_.reset();
     auto created = CdxFile::create(io::exists(existing) ? existing : target, fields_, tags, *reader_, err,
                                    codepageFromByte(codepage_));
-    if (!created) return fail(err.empty() ? target + ": cannot create the index" : err);
+    if (!created) {
+        std::string again;
+        if (hadIndex) cdx_ = CdxFile::open(existing, fields_, again, codepageFromByte(codepage_));
+        return fail(err.empty() ? target + ": cannot create the index" : err);
+    }
     cdx_ = std::move(created);
     tag_ = -1;
     orderValid_ = false;

@@ -1,159 +1,50 @@
+// The parts of the file helpers that are the same on every system: moving a File, whole reads, names.
+// The system calls are in fileio_posix.cpp and fileio_windows.cpp.
 #include "tableaccess/xbase/fileio.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <utility>
 
 namespace xb::io {
+
+namespace {
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+}  // namespace
 
 File::~File() {
     close();
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
-    other.fd_ = -1;
+File::File(File&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+    other.handle_ = kClosed;
 }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
-        fd_ = other.fd_;
+        handle_ = other.handle_;
         path_ = std::move(other.path_);
-        other.fd_ = -1;
+        other.handle_ = kClosed;
     }
     return *this;
-}
-
-bool File::open(const std::string& path, bool write, std::string& error) {
-    close();
-    fd_ = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (fd_ < 0) {
-        error = lastSystemError();
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-        close();
-        error = "it is a folder";
-        return false;
-    }
-    if (write && (st.st_mode & 0222) == 0) {
-        // A file marked read-only stays unwritten, also for a user whom the system would let write.
-        close();
-        error = "the file is marked read-only";
-        return false;
-    }
-    path_ = path;
-    return true;
-}
-
-bool File::create(const std::string& path, bool replace, std::string& error) {
-    close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0644);
-    if (fd_ < 0) {
-        error = lastSystemError();
-        return false;
-    }
-    path_ = path;
-    return true;
-}
-
-void File::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
 }
 
 bool File::readAt(uint64_t offset, void* buffer, size_t n) const {
     return readSomeAt(offset, buffer, n) == static_cast<long long>(n);
 }
 
-long long File::readSomeAt(uint64_t offset, void* buffer, size_t n) const {
-    auto* p = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) break;
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<long long>(done);
-}
-
-bool File::writeAt(uint64_t offset, const void* buffer, size_t n) {
-    const auto* p = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-long long File::size() const {
-    struct stat st {};
-    if (fstat(fd_, &st) != 0) return -1;
-    return static_cast<long long>(st.st_size);
-}
-
-bool File::truncate(uint64_t length) {
-    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
-}
-
-bool File::sync() {
-    return ::fsync(fd_) == 0;
-}
-
-std::string lastSystemError() {
-    return std::strerror(errno);
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-bool removeFile(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
-}
-
-bool syncFolderOf(const std::string& path) {
-    const int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool replaceFile(const std::string& from, const std::string& to, std::string& error) {
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        error = lastSystemError();
-        return false;
-    }
-    syncFolderOf(to);
-    return true;
-}
-
 std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of(kSeparators);
     if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == 0) return path.substr(0, 1);
     return path.substr(0, slash);
 }
 
 std::string fileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of(kSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -164,30 +55,11 @@ bool hasExtension(const std::string& path) {
 }
 
 std::string withExtension(const std::string& path, const std::string& ext) {
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of(kSeparators);
     const auto dot = path.find_last_of('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
         return path.substr(0, dot) + ext;
     return path + ext;
-}
-
-std::string resolveCase(const std::string& path) {
-    if (exists(path)) return path;
-    const std::string folder = folderOf(path);
-    const std::string name = fileNameOf(path);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return path;
-    std::string found;
-    while (dirent* e = ::readdir(dir)) {
-        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-            found = e->d_name;
-            break;
-        }
-    }
-    ::closedir(dir);
-    if (found.empty()) return path;
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
 }
 
 }  // namespace xb::io

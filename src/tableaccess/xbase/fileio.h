@@ -1,5 +1,10 @@
-// File helpers of the xBase engine: positioned reads and writes on a descriptor, flushes that reach
+// File helpers of the xBase engine: positioned reads and writes on an open file, flushes that reach
 // the disk, atomic replacement of a file, and file names matched without regard to case.
+//
+// This is the engine's one platform layer: fileio_posix.cpp (Linux and other POSIX systems) and
+// fileio_windows.cpp (Windows: wide-character paths from UTF-8, files opened for sharing with other
+// readers and writers and with renames, MoveFileEx to replace) implement it; fileio.cpp holds the parts
+// about names that are the same everywhere. Paths are UTF-8; on Windows both / and \ separate folders.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +12,14 @@
 
 namespace xb::io {
 
-// A file descriptor that closes itself.
+// Which file a name or an open file is (device and file number): two equal identities are the same file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// An open file that closes itself.
 class File {
   public:
     File() = default;
@@ -23,8 +35,7 @@ class File {
     // Creates a new file for reading and writing; fails when it exists unless replace is true.
     bool create(const std::string& path, bool replace, std::string& error);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    bool isOpen() const { return handle_ != kClosed; }
     const std::string& path() const { return path_; }
 
     // Exactly n bytes at offset; false on a short read or an error.
@@ -35,21 +46,31 @@ class File {
     // Current size; -1 on error.
     long long size() const;
     bool truncate(uint64_t length);
-    bool sync();  // fdatasync/fsync: the data and the size reach the disk
+    bool sync();  // fsync / FlushFileBuffers: the data and the size reach the disk
+    // Which file is open (false when that cannot be told).
+    bool identity(FileIdentity& out) const;
 
   private:
-    int fd_ = -1;
+    static constexpr intptr_t kClosed = -1;  // a POSIX descriptor, or a Windows HANDLE
+    intptr_t handle_ = kClosed;
     std::string path_;
 };
 
-// The text of errno for messages.
+// The text of the last failed system call (errno, or Windows' last error) for messages.
 std::string lastSystemError();
 
 bool exists(const std::string& path);
+// Which file is at path now (false when there is none).
+bool identityOf(const std::string& path, FileIdentity& out);
 bool removeFile(const std::string& path);
 // Flushes the folder that holds path, so that a rename or creation in it is durable.
 bool syncFolderOf(const std::string& path);
-// Renames from over to (atomic on POSIX) and flushes the folder.
+// Renames from over to in one step, so that `to` is at every moment either the old file or the new one,
+// and makes the rename durable (the folder flushed; on Windows MoveFileEx with write-through). A file
+// still open elsewhere is replaced all the same where the system allows it (always on POSIX; on Windows
+// when every handle of it was opened for sharing deletes, as the engine's own are): whoever has it open
+// keeps reading the old contents. Where another program holds `to` without allowing that, the rename
+// fails with the reason, and both files stay as they were.
 bool replaceFile(const std::string& from, const std::string& to, std::string& error);
 
 std::string folderOf(const std::string& path);  // "." when path has no folder part
