@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -160,11 +161,22 @@ bool placeCopiedDataFolder(const QString& home, const QString& source, QString* 
     return placeDataFolder(
         home,
         [&source](const QString& work, QString* why) {
-            // The tables and everything else at the top of the folder; subfolders are not data.
-            const QFileInfoList files = QDir(source).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
-            for (const QFileInfo& f : files)
-                if (!copyFileDurably(f.absoluteFilePath(), work + QLatin1Char('/') + f.fileName(), why))
+            // Everything the folder holds comes along, its subfolders too (the recovery copies of bids
+            // typed there live in Recover).
+            const QDir from(source);
+            QDirIterator it(source, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString file = it.next();
+                const QString relative = from.relativeFilePath(file);
+                const QString target = work + QLatin1Char('/') + relative;
+                if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+                    *why = QStringLiteral("The folder %1 cannot be created.")
+                               .arg(QDir::toNativeSeparators(QFileInfo(target).absolutePath()));
                     return false;
+                }
+                if (!copyFileDurably(file, target, why)) return false;
+            }
             return true;
         },
         setAside, error);

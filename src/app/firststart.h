@@ -28,7 +28,7 @@ struct DataFolderReport {
 };
 DataFolderReport inspectDataFolder(const QString& home);
 
-// Copies the files of source (a complete data folder) into the home's data folder. False with a sentence
+// Copies source (a complete data folder, with its subfolders) into the home's data folder. False with a sentence
 // in error; setAside names the folder an incomplete data folder was renamed to (empty when none was).
 bool placeCopiedDataFolder(const QString& home, const QString& source, QString* setAside, QString* error);
 // Builds the demonstration data folder from the CSV files in csvFolder into the home's data folder.

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -34,11 +35,14 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Every file of a folder with its bytes.
+// Every file of a folder and its subfolders with its bytes, by its path in the folder.
 std::map<QString, QByteArray> contents(const QString& folder) {
     std::map<QString, QByteArray> files;
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-        files[name] = readAll(QDir(folder).filePath(name));
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        files[QDir(folder).relativeFilePath(file)] = readAll(file);
+    }
     return files;
 }
 
@@ -165,7 +169,11 @@ TEST(FirstStart, OpeningACopiedDataFolderCopiesItIntoTheHomeAndLeavesTheSourceAl
     ASSERT_TRUE(extra.open(QIODevice::WriteOnly));
     extra.write("[System settings]\r\nLANGUAGE=1\r\n");
     extra.close();
-    QDir(source).mkpath("old");  // subfolders are not data
+    QDir(source).mkpath("Recover");  // a recovery copy of a bid typed there comes along
+    QFile copy(source + "/Recover/ABC123.rcv");
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write("typed, not stored");
+    copy.close();
     const auto before = contents(source);
     const QString home = tmp.filePath("home");
 
@@ -179,7 +187,7 @@ TEST(FirstStart, OpeningACopiedDataFolderCopiesItIntoTheHomeAndLeavesTheSourceAl
     EXPECT_EQ(chooser.requests()[0].caption, "Open a Data Folder");
     EXPECT_EQ(contents(home + "/data"), before);
     EXPECT_EQ(contents(source), before);
-    EXPECT_FALSE(QFileInfo::exists(home + "/data/old"));
+    EXPECT_EQ(before.count("Recover/ABC123.rcv"), 1u);
     EXPECT_FALSE(QFileInfo::exists(home + "/data.new"));
 }
 
