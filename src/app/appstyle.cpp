@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
@@ -52,6 +53,8 @@ QPalette applicationPalette(const QPalette& standard) {
 
 void setupApplication(QApplication& app) {
     QApplication::setApplicationName(applicationTitle());
+    // The desktop finds the menu entry, and with it the icon, of the running program by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tarvik.Tarvik"));
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     QApplication::setPalette(applicationPalette(QApplication::style()->standardPalette()));
     app.setStyleSheet(QString::fromLatin1(flatStyleSheet()));
