@@ -114,8 +114,16 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::str
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    if (CreateProcessW(wideOf(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
+    // A start can fail for a moment when the system is short of something (Wine under load): tried again.
+    bool started = false;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) Sleep(200 * attempt);
+        started = CreateProcessW(wideOf(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &si, &pi) != 0;
+        if (!started) startError = GetLastError();
+    }
+    if (started) {
         WaitForSingleObject(pi.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(pi.hProcess, &code);
@@ -126,6 +134,10 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::str
         r.rc = 127;
     }
     for (HANDLE h : {in, out, err}) CloseHandle(h);
+    if (!started) {
+        r.err = "CreateProcessW failed with error " + std::to_string(startError);
+        return r;
+    }
 #else
     pid_t pid = fork();
     if (pid == 0) {

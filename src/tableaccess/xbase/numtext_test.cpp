@@ -22,7 +22,9 @@ class CommaLocale : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_ = std::setlocale(LC_ALL, nullptr);
-        for (const char* name : {"fr_CA.UTF-8", "fr_CA.utf8", "de_DE.UTF-8", "fr_FR.UTF-8"})
+        // Linux's names, then Windows' (its C library names locales by language and country).
+        for (const char* name : {"fr_CA.UTF-8", "fr_CA.utf8", "de_DE.UTF-8", "fr_FR.UTF-8",
+                                 "French_Canada.1252", "French_France.1252"})
             if (std::setlocale(LC_ALL, name)) return;
         GTEST_SKIP() << "no locale with a decimal comma is installed (scripts/install-deps makes fr_CA.UTF-8)";
     }
