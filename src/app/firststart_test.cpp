@@ -261,6 +261,22 @@ TEST(FirstStart, TheDemonstrationDataIsCreatedAndTheMainWindowStartsOnIt) {
     EXPECT_GT(form.tbsMain->cbxAccountName->count(), 5);
 }
 
+// A data folder copied from Windows as "Data" is the main window's data folder too: it starts without a
+// message.
+TEST(FirstStart, ADataFolderSpelledDataIsTheMainWindowsToo) {
+    QTemporaryDir tmp;
+    const QString home = tmp.filePath("home");
+    test::makeDataFolder(home);
+    ASSERT_TRUE(QDir(home).rename("data", "Data"));
+    ASSERT_TRUE(prepareDriven(homeIn(home), kDemoCsv, [](TFirstStartForm*) {
+        ADD_FAILURE() << "a complete data folder needs no first-start window";
+    }));
+    ScriptedPrompt noMessages;
+    TMainForm form(home);
+    EXPECT_EQ(form.state().FDataFolder, home + "/Data");
+    EXPECT_EQ(form.tbsMain->cbxAccountName->count(), 3);
+}
+
 // An incomplete data folder is never deleted: it is renamed aside (data.incomplete, then
 // data.incomplete-2) with everything in it, and the user is told where it went.
 TEST(FirstStart, AnIncompleteDataFolderIsKeptUnderAnotherName) {

@@ -18,6 +18,7 @@
 #include "app/importmessage.h"
 #include "app/lookups.h"
 #include "app/tableerrors.h"
+#include "home/home.h"
 #include "pages/bidprofilepage.h"
 #include "pages/cubepage.h"
 #include "pages/mainpage.h"
@@ -219,7 +220,8 @@ void TMainForm::buildMenus() {
 void TMainForm::FormCreate() {
     state_.FLoading = false;
     state_.FNewBidGuard = false;
-    state_.FDataFolder = state_.FProgramFolder + QStringLiteral("/data");
+    // FProgramFolder/data; a folder copied from Windows may spell it "Data", and is found as well.
+    state_.FDataFolder = dataFolderOf(state_.FProgramFolder);
     state_.DataContext = ta::OpenData();
     UpgradeBidTables(state_);
     CheckPostalIndexes(state_);
