@@ -234,6 +234,40 @@ TEST(KeyExpr, RejectsWhatItCannotEvaluate) {
     EXPECT_FALSE(KeyExpr::compile("BIG+BIG", wide, err));
 }
 
+// Text that asks for more than the engine evaluates (over-long literals, deep nesting, numbers of many
+// digits) is refused when it is compiled: nothing it could do at evaluation runs past a buffer or the
+// stack.
+TEST(KeyExpr, TextBeyondTheEnginesLimitsIsRefusedWhenCompiled) {
+    std::string literal2000(2002, 'x');  // 'xxx...x'
+    literal2000.front() = literal2000.back() = '\'';
+    struct Case {
+        std::string text;
+        const char* say;  // part of the reason
+    };
+    const std::vector<Case> refused = {
+        {"SUBSTR(" + literal2000 + ", 1, 5)", "literal too long"},
+        {"LEFT(" + literal2000 + ", 3) + CODE", "literal too long"},
+        {"UPPER(" + literal2000 + ")", "literal too long"},
+        {std::string(5000, '(') + "CODE" + std::string(5000, ')'), "nested deeper"},
+        {std::string(100000, '!') + "DELETED()", "nested deeper"},
+        {std::string(3000, '(') + "UPPER(CODE" + std::string(3000, ')'), "nested deeper"},
+        {"SUBSTR(CODE, 99999999999999999999)", "start out of range"},
+        {"STR(POP, 99999999999999999999)", "out of range"},
+        {"LEFT(CODE, -99999999999999999999)", "empty text"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        std::string err;
+        EXPECT_FALSE(KeyExpr::compile(c.text, layout(), err));
+        EXPECT_NE(err.find(c.say), std::string::npos) << err.substr(err.size() > 200 ? err.size() - 200 : 0);
+    }
+    // Within the limits the same shapes work.
+    Rec r = sample();
+    EXPECT_EQ(eval("SUBSTR('" + std::string(1000, 'y') + "z', 1000, 2) + CODE", r), "yza1b2c3");
+    EXPECT_EQ(eval(std::string(40, '(') + "CODE" + std::string(40, ')'), r), "a1b2c3");
+    EXPECT_EQ(eval("STR(POP, 12) ", r), "      604830");
+}
+
 TEST(KeyExpr, KeysFromTypedText) {
     std::string err, key;
     auto num = KeyExpr::compile("POP", layout(), err);
