@@ -368,11 +368,6 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
     }
 }
 
-bool storeField(xb::Table& table, int i, const FieldValue& value) {
-    if (value.raw) return table.setRawField(i, value.bytes);
-    return table.setText(i, value.bytes);
-}
-
 // ---------------------------------------------------------------------------------------------------
 FileRecordReader::FileRecordReader(const xb::Table& table, std::string& error)
     : count_(table.recordCount()), headerLength_(table.headerLength()), recordLength_(table.recordLength()) {

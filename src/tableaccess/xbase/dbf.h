@@ -42,6 +42,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,6 +74,14 @@ struct NewField {
     // flags: 0x02 nullable (adds _NullFlags), 0x0C on an I field: autoincrement (version 0x31)
     uint8_t decimals = 0;
     uint8_t flags = 0;
+};
+
+// A value of a record that Table::appendRecord adds: text as setText takes it, or (raw) exactly the
+// field's bytes.
+struct NewValue {
+    int field = 0;  // 0-based position
+    std::string bytes;
+    bool raw = false;
 };
 
 // Calendar date of the header's last-update field.
@@ -198,6 +207,10 @@ class Table {
 
     // ---- Records ----
     bool appendBlank();  // new blank record becomes current
+    // Appends one record holding these values (and marked deleted when asked) in one step: every value
+    // is checked and the memos are written before the record is, so that a value refused or a memo that
+    // cannot be written leaves neither the record nor a memo behind. The new record becomes current.
+    bool appendRecord(const std::vector<NewValue>& values, bool deleted = false);
     // Appends a copy of source's current record: fields matched by name (case-insensitive); same-shaped
     // fields byte for byte, memos by their text, others converted through text; the deletion flag too.
     bool appendRecordFrom(Table& source);
@@ -233,14 +246,32 @@ class Table {
     bool loadCurrent(uint32_t recno, bool fresh = false);  // fresh: from the file, not the cache
     bool writeCurrent();
     bool writeHeaderCount();
-    bool checkWritable();
+    // Refuses (false, error set) when the table may not be written: opened for reading, an index that
+    // cannot be kept up to date or is damaged, a memo file whose header is damaged (unless the caller
+    // writes a new memo file anyway, as pack does).
+    bool checkWritable(bool memoFileToo = true);
     bool finishInterruptedPack(std::string& error);
+    static void removePackLeftovers(const std::string& table);
     std::string fieldMemo(int field);
     bool storeMemo(int field, std::string_view bytes);
-    uint32_t memoBlock(int field) const;
+    uint32_t memoBlock(int field) const { return memoBlockIn(rec_, field); }
     void setMemoBlock(int field, uint32_t block);
+    uint32_t memoBlockIn(const std::vector<uint8_t>& rec, int field) const;
+    void putMemoBlock(std::vector<uint8_t>& rec, int field, uint32_t block) const;
     int nullBit(int field) const;
     void setNull(int field, bool null);
+    void putNull(std::vector<uint8_t>& rec, int field, bool null) const;
+    // Writes a value of a field other than a memo into a record buffer (its null flag cleared); false
+    // (error set, the buffer unchanged) when the value does not fit the field.
+    bool putValue(int field, std::string_view bytes, std::vector<uint8_t>& rec);
+    std::vector<uint8_t> blankRecord() const;
+    // The memo pointers of every record (block -> how many fields point there), built when a memo is
+    // first rewritten; a memo's blocks are rewritten in place only when they are provably its own.
+    std::map<uint32_t, uint32_t> memoStarts_;
+    bool memoStartsKnown_ = false;
+    bool knowMemoStarts();
+    uint32_t memoOwnedEnd(uint32_t block);
+    void memoPointerMoved(uint32_t from, uint32_t to);
 
     std::string path_;
     std::unique_ptr<io::File> file_;
