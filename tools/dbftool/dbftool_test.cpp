@@ -215,6 +215,23 @@ TEST(DbftoolFixtures, CheckPassesOnTheFixtures) {
     }
 }
 
+uint32_t get32le(const std::string& s, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + size_t(i)]);
+    return v;
+}
+uint32_t get32be(const std::string& s, size_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + size_t(i)]);
+    return v;
+}
+void put32le(std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + size_t(i)] = static_cast<char>(v >> (8 * i));
+}
+void put32be(std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + size_t(i)] = static_cast<char>(v >> (24 - 8 * i));
+}
+
 // Damage of each kind is found and reported, and check never writes.
 TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
     struct Damage {
@@ -249,6 +266,48 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
              dbf.replace(at, 10, "    999999");
          },
          "record 4: field NOTE"},
+        // fox_small.fpt: 64-byte blocks; record 4's memo (100 bytes) at block 16, record 8's at block 18.
+        {"memo file's next free block near 2^32",
+         [&](std::string&, std::string& fpt, std::string&) { put32be(fpt, 0, 0xFFFFFFF0u); },
+         "gives the next free block as 4294967280, past the end of the file"},
+        {"memo file's next free block inside its header",
+         [&](std::string&, std::string& fpt, std::string&) { put32be(fpt, 0, 3); },
+         "gives the next free block as 3, inside the 512-byte header"},
+        {"memo length running into the next memo",
+         [&](std::string&, std::string& fpt, std::string&) { put32be(fpt, 16 * 64 + 4, 200); },
+         "record 4: field NOTE: its memo at block 16 (4 blocks) runs into the memo of record 8 (field NOTE, "
+         "block 18)"},
+        {"two records pointing at one memo",
+         [&](std::string& dbf, std::string&, std::string&) {
+             dbf.replace(hdr16(dbf, 8) + hdr16(dbf, 10) * 8 - 10, 10, "        16");  // record 8, NOTE
+         },
+         "record 8: field NOTE: memo block 16 is also the memo of record 4 (field NOTE)"},
+        {"memo pointer inside the memo file header",
+         [&](std::string& dbf, std::string&, std::string&) {
+             dbf.replace(hdr16(dbf, 8) + hdr16(dbf, 10) * 4 - 10, 10, "         3");  // record 4, NOTE
+         },
+         "record 4: field NOTE: " /* the memo file's path */},
+        // fox_small.cdx: the tag directory's leaf at 0x400 stores "TOWN", "STAL" (after "PO") and "POP"
+        // back from its end; POSTAL's header at 0x600, TOWN's at 0x1600.
+        {"a blank tag name in the directory",
+         [&](std::string&, std::string&, std::string& cdx) { cdx.replace(0x600 - 11, 4, "    "); },
+         "which is no tag name"},
+        {"a key expression without its end",
+         [&](std::string&, std::string&, std::string& cdx) {
+             cdx.replace(0x600 + 512, 512, std::string(512, 'X'));
+         },
+         "tag POSTAL: the key expression or filter runs to the end of its 512-byte pool"},
+        {"a leaf's sibling pointer naming another tag's node",
+         [&](std::string&, std::string&, std::string& cdx) {
+             const uint32_t firstLeaf = get32be(cdx, get32le(cdx, 0x600) + 12 + 6 + 4);
+             put32le(cdx, firstLeaf + 8, get32le(cdx, 0x1600));
+         },
+         "tag POSTAL: node"},
+        {"a child pointer naming a tag's header",
+         [&](std::string&, std::string&, std::string& cdx) {
+             put32be(cdx, get32le(cdx, 0x600) + 12 + 6 + 4, 0x1800);
+         },
+         "names the header of tag TOWN"},
     };
     for (const auto& dmg : damages) {
         SCOPED_TRACE(dmg.name);
