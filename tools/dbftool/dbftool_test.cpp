@@ -491,6 +491,38 @@ TEST(DbftoolCreateLoad, BadValuesAreRefusedBeforeAnythingIsWritten) {
 }
 
 // dump --deleted and load carry the deleted flags, so a table can be copied through CSV.
+// A row whose memo cannot be written (here: the memo file's block numbers run out; it has one-byte blocks
+// and is a sparse file of nearly 4 GB) is not added at all: the rows before it are, and the message says
+// exactly how many. The table then passes check.
+TEST(DbftoolCreateLoad, ALoadStoppedByAMemoThatCannotBeWrittenSaysWhatItAdded) {
+    TempDir d;
+    const std::string t = d / "t.dbf", fpt = d / "t.fpt";
+    ASSERT_EQ(tool({"create", t, "NAME:C:10,NOTES:M"}).rc, 0);
+    const uint32_t nextFree = 0xFFFFFFFFu - 199;  // 199 blocks left
+    {
+        std::string header = readFile(fpt);
+        ASSERT_EQ(header.size(), 512u);
+        put32be(header, 0, nextFree);
+        header[6] = 0;
+        header[7] = 1;  // one-byte blocks
+        writeFile(fpt, header);
+        fs::resize_file(fpt, nextFree);
+    }
+    writeFile(d / "in.csv", "NAME,NOTES\r\none," + std::string(50, 'm') + "\r\ntwo,\r\nthree," +
+                                std::string(150, 'n') + "\r\nfour,x\r\n");
+    RunResult r = tool({"load", t, d / "in.csv"});
+    EXPECT_EQ(r.rc, 2) << r.out << r.err;
+    expectOneLineMessage(r);
+    EXPECT_NE(r.err.find("the memo file is full"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stopped at row 3; 2 rows were added"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(fpt), uint64_t(nextFree) + 58);  // the first row's memo, nothing of the third
+    RunResult dump = tool({"dump", t});
+    ASSERT_EQ(dump.rc, 0) << dump.err;
+    EXPECT_EQ(dump.out, "NAME,NOTES\r\none," + std::string(50, 'm') + "\r\ntwo,\r\n");
+    RunResult check = tool({"check", t});
+    EXPECT_EQ(check.rc, 0) << check.out << check.err;
+}
+
 TEST(DbftoolCreateLoad, DeletedFlagsSurviveDumpAndLoad) {
     TempDir d;
     const std::string src = copyFixture(d, "fox_small");
