@@ -581,6 +581,11 @@ std::unique_ptr<KeyExpr> KeyExpr::compile(std::string_view text, const std::vect
     k->type_ = root->type;
     switch (root->type) {
         case KeyType::Character:
+            if (root->width < 1) {
+                // a character field of no bytes (a header may describe one): no index holds such keys
+                error = "key expression \"" + std::string(text) + "\" gives keys of no bytes";
+                return nullptr;
+            }
             if (root->width > kMaxKeyLength) {
                 error = "key expression \"" + std::string(text) + "\" gives keys longer than 240 bytes";
                 return nullptr;

@@ -232,6 +232,11 @@ TEST(KeyExpr, RejectsWhatItCannotEvaluate) {
     std::vector<FieldDesc> wide{FieldDesc{"BIG", 'C', 1, 200, 0, 0}};
     EXPECT_TRUE(KeyExpr::compile("BIG", wide, err));
     EXPECT_FALSE(KeyExpr::compile("BIG+BIG", wide, err));
+    // and at least one: a character field of no bytes (which a header can describe) gives no key
+    std::vector<FieldDesc> none{FieldDesc{"NONE", 'C', 1, 0, 0, 0}, FieldDesc{"ONE", 'C', 1, 1, 0, 0}};
+    EXPECT_FALSE(KeyExpr::compile("UPPER(NONE)", none, err));
+    EXPECT_NE(err.find("no bytes"), std::string::npos) << err;
+    EXPECT_TRUE(KeyExpr::compile("NONE+ONE", none, err)) << err;
 }
 
 // Text that asks for more than the engine evaluates (over-long literals, deep nesting, numbers of many
