@@ -413,7 +413,11 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
         for (size_t i = 0; i < tags.size(); ++i) {
             std::vector<std::string> tagFaults;
             const bool ok = cdx->check(static_cast<int>(i), records, tagFaults);
-            for (auto& f : tagFaults) faults.push_back("tag " + tags[i].name + ": " + f);
+            // each fault names the index file; the tag is named once
+            for (auto& f : tagFaults)
+                faults.push_back(f.find("tag " + tags[i].name + ":") == std::string::npos
+                                     ? "tag " + tags[i].name + ": " + f
+                                     : f);
             if (!ok && tagFaults.empty()) faults.push_back("tag " + tags[i].name + ": check failed");
         }
     }
