@@ -533,6 +533,14 @@ struct Parser {
     NodePtr field(const std::string& name) {
         for (const auto& f : fields) {
             if (upperName(f.name) != name) continue;
+            // Kinds of a fixed size are read in that size: a field described shorter is refused.
+            const int need = f.type == 'I'                                     ? 4
+                             : f.type == 'B' || f.type == 'Y' || f.type == 'D' ? 8
+                                                                               : f.type == 'L';
+            if (f.length < need)
+                return fail("field " + name + " of type " + std::string(1, f.type) + " has " +
+                            std::to_string(f.length) + " bytes, not " + std::to_string(need)),
+                       nullptr;
             switch (f.type) {
                 case 'C':
                     if (f.length > kMaxTextWidth) return fail("field " + name + " too long"), nullptr;

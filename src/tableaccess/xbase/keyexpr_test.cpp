@@ -237,6 +237,12 @@ TEST(KeyExpr, RejectsWhatItCannotEvaluate) {
     EXPECT_FALSE(KeyExpr::compile("UPPER(NONE)", none, err));
     EXPECT_NE(err.find("no bytes"), std::string::npos) << err;
     EXPECT_TRUE(KeyExpr::compile("NONE+ONE", none, err)) << err;
+    // fields of a fixed-size kind described shorter than that size are not read past their end
+    for (const char type : {'I', 'Y', 'B', 'D', 'L'}) {
+        std::vector<FieldDesc> shorter{FieldDesc{"S", type, 1, uint16_t(type == 'L' ? 0 : 3), 0, 0}};
+        EXPECT_FALSE(KeyExpr::compile("S", shorter, err)) << type;
+        EXPECT_NE(err.find("field S of type"), std::string::npos) << err;
+    }
 }
 
 // Text that asks for more than the engine evaluates (over-long literals, deep nesting, numbers of many
