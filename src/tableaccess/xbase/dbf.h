@@ -11,7 +11,10 @@
 //
 // Errors: every call that can fail returns false (or nullptr / 0) and leaves a message naming the file
 // and the problem in `error()` (static calls fill the `error` argument). Bad input never crashes and is
-// never written to: a damaged table opens with an error and is not modified.
+// never written to: a damaged table opens with an error and is not modified. Damage a write would
+// spread that shows only on use (an index tree below a root, a memo file header whose next free block
+// lies outside the file) lets the table be read and refuses every write with that damage; a refused
+// write writes nothing (no record, no memo, no header date).
 //
 // Records are numbered from 1. Field changes go into the buffer of the current record, which is written
 // back (and the production index updated) when the table moves to another record, on flush() and when
@@ -113,8 +116,10 @@ class Table {
                                          Format format, uint8_t codepage, std::string& error);
 
     // Makes an empty table at newPath with this table's version, codepage and fields (and an empty memo
-    // file with the same block size when this table has a memo file); no index. A table already at
-    // newPath is replaced. Returns it open.
+    // file with the same block size when this table has a memo file); no index. The header is the one
+    // read, field descriptors as they are (a Visual FoxPro backlink is cleared where it is, whatever its
+    // length). A table already at newPath is replaced: the new files are written beside it and renamed
+    // in, the table first. Returns it open.
     std::unique_ptr<Table> copyStructure(const std::string& newPath, std::string& error) const;
 
     // Finds the path of an existing file whose name equals that of path without regard to case; returns
@@ -218,8 +223,14 @@ class Table {
     bool recall();
     bool deleted() const;
     // Removes deleted records, rewrites the memo file without orphan blocks and rebuilds the production
-    // index. Crash-safe: new files are written beside the old ones, flushed and renamed into place under
-    // a commit marker; an interrupted pack is finished or rolled back by the next open.
+    // index. Crash-safe: the new table, memo file and index are all written beside the old ones and
+    // flushed (every step that can fail runs then, while the old files are untouched), then renamed into
+    // place under a commit marker naming each new file's size and digest. The next open finishes an
+    // interrupted pack when each new file is the one the marker names; when one is not (damaged, or
+    // copied in from elsewhere) and nothing was replaced yet, it keeps the table as it is and removes the
+    // leftovers; when some files were replaced already, it refuses to open and changes nothing. A memo
+    // file whose header is damaged does not stop a pack: each memo is read, checked against the file,
+    // into a new memo file.
     bool pack();
     // Writes the pending record and index changes and, when anything was written since the last flush,
     // makes the memo file, the table and the index durable (fsync).
