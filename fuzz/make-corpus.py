@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets (fuzz/corpus/<target>/) from small tables that dbftool
-makes, and the inputs of fuzz/regressions/<target>/ that reproduce damage once mishandled (each made
-from a seed by changing the bytes the damage is about).
+makes, and those inputs of fuzz/regressions/<target>/ that reproduce damage once mishandled (each made
+from a seed by changing the bytes the damage is about; the others there were found by campaigns).
 
     fuzz/make-corpus.py build/release/bin/dbftool
 
@@ -152,9 +152,10 @@ def main():
     m = Maker(os.path.abspath(sys.argv[1]))
     corpus = os.path.join(HERE, "corpus")
     regressions = os.path.join(HERE, "regressions")
-    for folder in (corpus, regressions):
-        if os.path.isdir(folder):
-            shutil.rmtree(folder)
+    # The corpus is made whole; of the regressions only those made here are written again (the others are
+    # inputs a campaign found).
+    if os.path.isdir(corpus):
+        shutil.rmtree(corpus)
 
     fox = m.table("fox", FOX, "fox2", rows(14), FOX_TAGS)
     wide = m.table("wide", "CODE:C:6,TOWN:C:20,POP:N:9,AREA:N:10:3,ACTIVE:L,OPENED:D,NOTE:M", "fox2",
@@ -210,33 +211,37 @@ def main():
             "C,N,D\r\nZürich,0.001,19991231\r\nÇa,99999999.99,20000229\r\n?,T,Y\r\n"]):
         write(os.path.join(corpus, "csv"), "csv-%d" % i, text.encode("utf-8"))
 
-    # ---- inputs that once failed
+    # ---- damage: seeds of the damage the engine must handle (below, those that broke an oracle before it
+    # did go to the regressions)
     r = os.path.join(regressions, "read")
     rw = os.path.join(regressions, "write")
     rk = os.path.join(regressions, "keyexpr")
+    cr = os.path.join(corpus, "read")
+    cw = os.path.join(corpus, "write")
     # a memo file whose next free block is near 2^32: appends wrapped the block counter onto the header
     fpt = part(fox, "f")
     fpt[0:4] = be32(0xFFFFFFF0)
-    write(rw, "load-memo-next-free-near-2-32", container(replaced(fox, "f", fpt) + [("a", b"load\n"),
+    write(cw, "damaged-load-memo-next-free-near-2-32", container(replaced(fox, "f", fpt) + [("a", b"load\n"),
                                                                                    ("s", csv.encode())]))
-    write(r, "memo-next-free-near-2-32", container(replaced(fox, "f", fpt)))
+    write(cr, "damaged-memo-next-free-near-2-32", container(replaced(fox, "f", fpt)))
     fpt = part(fox, "f")
     fpt[0:4] = be32(struct.unpack_from(">I", fpt, 0)[0] + 5)
-    write(rw, "edit-memo-next-free-past-end", container(replaced(fox, "f", fpt) + [("a", b"edit\ngo 1\nmemo NOTE 10 q\n")]))
+    write(cw, "damaged-edit-memo-next-free-past-end", container(replaced(fox, "f", fpt) + [("a", b"edit\ngo 1\nmemo NOTE 10 q\n")]))
     # a memo whose stored length runs into the next memo: an edit rewrote it in place over the other
     dbf = part(fox, "d")
     first, second = note_block(dbf, 1), note_block(dbf, 4)
     fpt = part(fox, "f")
     fpt[first * 64 + 4: first * 64 + 8] = be32((second - first) * 64 + 200)
-    write(rw, "edit-memo-length-into-next", container(replaced(fox, "f", fpt) + [("a", b"edit\ngo 1\nmemo NOTE 150 n\n")]))
-    write(r, "memo-length-into-next", container(replaced(fox, "f", fpt)))
+    write(cw, "damaged-edit-memo-length-into-next", container(replaced(fox, "f", fpt) + [("a", b"edit\ngo 1\nmemo NOTE 150 n\n")]))
+    write(cr, "damaged-memo-length-into-next", container(replaced(fox, "f", fpt)))
     # two records pointing at one memo
     dbf = part(fox, "d")
     set_note(dbf, 4, first)
-    write(rw, "edit-memo-shared", container(replaced(fox, "d", dbf) + [("a", b"edit\ngo 1\nmemo NOTE 5 s\n")]))
+    write(cw, "damaged-edit-memo-shared", container(replaced(fox, "d", dbf) + [("a", b"edit\ngo 1\nmemo NOTE 5 s\n")]))
     # a refused pack wrote a record and the header's date: a memo past the end after records with memos
     dbf = part(fox, "d")
     set_note(dbf, 13, 999999)
+    dbf[1:4] = b"\0\0\0"  # a date no write gives: the header write shows
     write(rw, "pack-memo-past-end-after-memos", container(replaced(fox, "d", dbf) + [("a", b"pack\n")]))
     # tags that opened but did not rebuild: pack committed the new table, then failed
     cdx = part(fox, "c")
@@ -253,9 +258,10 @@ def main():
     leaf = first_leaf(cdx, town)
     cdx[leaf + 8: leaf + 12] = le32(struct.unpack_from("<I", cdx, code)[0])
     town_root = struct.unpack_from("<I", cdx, town)[0]
-    cdx[town_root + 12: town_root + 32] = b"Z" * 20
+    for k in range(struct.unpack_from("<H", cdx, town_root + 2)[0]):
+        cdx[town_root + 12 + k * 28: town_root + 32 + k * 28] = b"Z" * 20
     write(r, "sibling-into-another-tag", container(replaced(wide, "c", cdx) + [("a", b"TOWN " + b"Z" * 19 + b"Y\n")]))
-    write(rw, "load-sibling-into-another-tag", container(replaced(wide, "c", cdx) + [("a", b"load\n"),
+    write(cw, "damaged-load-sibling-into-another-tag", container(replaced(wide, "c", cdx) + [("a", b"load\n"),
                                                                                       ("s", csv.encode())]))
     # a compact leaf whose record number field has 60 bits: an undefined shift
     cdx = part(wide, "c")
@@ -267,7 +273,7 @@ def main():
     dbf = part(fox, "d")
     marker = b"xbase pack 1\ntable %d %016x t.dbf\n" % (len(dbf), 0x1234)
     dbf[600] ^= 0x20
-    write(rw, "pack-leftovers-with-a-damaged-table", container(fox + [("m", marker), ("p", bytes(dbf)),
+    write(cw, "damaged-pack-leftovers", container(fox + [("m", marker), ("p", bytes(dbf)),
                                                                      ("a", b"edit\ngo 1\nset TOWN X\n")]))
     # copyStructure of a Visual FoxPro table whose backlink is short: its field descriptors were zeroed
     dbf = part(vfp, "d")
