@@ -259,8 +259,9 @@ def main():
     cdx[leaf + 8: leaf + 12] = le32(struct.unpack_from("<I", cdx, code)[0])
     town_root = struct.unpack_from("<I", cdx, town)[0]
     for k in range(struct.unpack_from("<H", cdx, town_root + 2)[0]):
-        cdx[town_root + 12 + k * 28: town_root + 32 + k * 28] = b"Z" * 20
-    write(r, "sibling-into-another-tag", container(replaced(wide, "c", cdx) + [("a", b"TOWN " + b"Z" * 19 + b"Y\n")]))
+        cdx[town_root + 12 + k * 28: town_root + 32 + k * 28] = b"\xff" * 20
+    seek = ("TOWN " + "\u00ff" * 19 + "\u00fe\n").encode("utf-8")  # after every key, before the parent's
+    write(r, "sibling-into-another-tag", container(replaced(wide, "c", cdx) + [("a", seek)]))
     write(cw, "damaged-load-sibling-into-another-tag", container(replaced(wide, "c", cdx) + [("a", b"load\n"),
                                                                                       ("s", csv.encode())]))
     # a compact leaf whose record number field has 60 bits: an undefined shift
