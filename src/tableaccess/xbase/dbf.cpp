@@ -514,30 +514,39 @@ std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, 
     std::unique_ptr<Table> t(new Table);
     t->path_ = real;
     t->readOnly_ = readOnly;
+    // Files left by an interrupted pack that are not put in place are removed once the table has opened:
+    // an open that fails leaves every file as it found it.
+    std::vector<std::string> leftovers;
     if (io::exists(real + kPackMarker)) {
         if (readOnly) {
             error = real + ": an interrupted pack must be finished first (open the table for writing)";
             return nullptr;
         }
-        if (!t->finishInterruptedPack(error)) return nullptr;
+        if (!t->finishInterruptedPack(error, leftovers)) return nullptr;
     } else if (!readOnly) {
         // New files of a pack that never reached its commit: the old files are intact.
-        removePackLeftovers(real);
+        leftovers = packLeftovers(real);
     }
     if (!t->load(error, withoutIndex)) return nullptr;
+    if (!leftovers.empty()) {
+        for (const std::string& f : leftovers) io::removeFile(f);
+        io::syncFolderOf(real);
+    }
     return t;
 }
 
-void Table::removePackLeftovers(const std::string& table) {
+std::vector<std::string> Table::packLeftovers(const std::string& table) {
+    std::vector<std::string> found;
     for (const char* ext : {".fpt", ".dbt", ".cdx"}) {
         const std::string fresh = io::resolveCase(io::withExtension(table, ext)) + kPackSuffix;
         for (const std::string& stray : {fresh, fresh + ".tmp"})
-            if (io::exists(stray)) io::removeFile(stray);
+            if (io::exists(stray)) found.push_back(stray);
     }
-    if (io::exists(table + kPackSuffix)) io::removeFile(table + kPackSuffix);
+    if (io::exists(table + kPackSuffix)) found.push_back(table + kPackSuffix);
+    return found;
 }
 
-bool Table::finishInterruptedPack(std::string& error) {
+bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& leftovers) {
     // The marker names each new file with its size and digest; it was written once they were all
     // flushed. A new file goes in place only when it is exactly what the pack wrote.
     const std::string marker = path_ + kPackMarker;
@@ -594,11 +603,13 @@ bool Table::finishInterruptedPack(std::string& error) {
         return false;
     } else {
         // Nothing was replaced yet: the table in place is the one from before the pack, and the new files
-        // (damaged, or from another copy of the table) are left out.
+        // (damaged, or from another copy of the table) are left out, to be removed once it has opened.
         for (const auto& f : files) {
             const std::string fresh = folder + f.name + kPackSuffix;
-            if (io::exists(fresh)) io::removeFile(fresh);
+            if (io::exists(fresh)) leftovers.push_back(fresh);
         }
+        leftovers.push_back(marker);
+        return true;
     }
     io::removeFile(marker);
     io::syncFolderOf(marker);

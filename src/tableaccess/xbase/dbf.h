@@ -261,8 +261,9 @@ class Table {
     // cannot be kept up to date or is damaged, a memo file whose header is damaged (unless the caller
     // writes a new memo file anyway, as pack does).
     bool checkWritable(bool memoFileToo = true);
-    bool finishInterruptedPack(std::string& error);
-    static void removePackLeftovers(const std::string& table);
+    // Puts the files of an interrupted pack in place, or gives those to remove once the table opens.
+    bool finishInterruptedPack(std::string& error, std::vector<std::string>& leftovers);
+    static std::vector<std::string> packLeftovers(const std::string& table);
     std::string fieldMemo(int field);
     bool storeMemo(int field, std::string_view bytes);
     uint32_t memoBlock(int field) const { return memoBlockIn(rec_, field); }

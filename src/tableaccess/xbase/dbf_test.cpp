@@ -1375,6 +1375,12 @@ TEST(DbfPack, LeftoversOfAnInterruptedPackGoInPlaceOnlyWhenSound) {
          [](const TempDir& d) { std::filesystem::remove(d.file("fox_small.fpt.pack~")); }, nullptr, 300},
         {"a damaged new table after the memo file and index were replaced", "rename-table",
          [&](const TempDir& d) { flipByte(d.file("fox_small.dbf.pack~"), 2000); }, "cannot be finished", 0},
+        {"a damaged new table beside a table that does not open either", "rename-memo",
+         [&](const TempDir& d) {
+             flipByte(d.file("fox_small.dbf.pack~"), 2000);
+             std::filesystem::resize_file(d.file("fox_small.dbf"), 1000);
+         },
+         "truncated", 0},
         {"a marker this engine does not write", "rename-memo",
          [](const TempDir& d) { writeBytes(d.file("fox_small.dbf.packing~"), "pack\n"); }, "cannot be read",
          0},
