@@ -296,7 +296,7 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
          [&](std::string&, std::string&, std::string& cdx) {
              cdx.replace(0x600 + 512, 512, std::string(512, 'X'));
          },
-         "tag POSTAL: the key expression or filter runs to the end of its 512-byte pool"},
+         "tag POSTAL: the key expression or filter does not end within the 512-byte expression pool"},
         {"a leaf's sibling pointer naming another tag's node",
          [&](std::string&, std::string&, std::string& cdx) {
              const uint32_t firstLeaf = get32be(cdx, get32le(cdx, 0x600) + 12 + 6 + 4);

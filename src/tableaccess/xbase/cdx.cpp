@@ -643,8 +643,8 @@ bool CdxFile::loadFromImage(std::string& error) {
         const size_t filterLen =
             exprLen < kExpressionPool ? strnlen(pool + exprLen + 1, kExpressionPool - exprLen - 1) : 0;
         if (exprLen == kExpressionPool || exprLen + 1 + filterLen == kExpressionPool) {
-            error = fail("tag " + name + ": the key expression or filter runs to the end of its " +
-                         std::to_string(kExpressionPool) + "-byte pool without its end");
+            error = fail("tag " + name + ": the key expression or filter does not end within the " +
+                         std::to_string(kExpressionPool) + "-byte expression pool");
             return false;
         }
         t->expression.assign(pool, exprLen);

@@ -1157,11 +1157,11 @@ TEST(CdxDamage, TagDefinitionsHaveOneSetOfLimitsForOpenAndRebuild) {
         {"a key expression without its end",
          {{"AB", "CODE", "", false, false}},
          [&](auto& d) { std::fill(d.begin() + 1024 + 512, d.begin() + 2048, ' '); },
-         "without its end"},
+         "does not end within the 512-byte expression pool"},
         {"a filter without its end",
          {{"AB", "CODE", "!DELETED()", false, false}},
          [&](auto& d) { std::fill(d.begin() + 1024 + 512 + 5, d.begin() + 2048, ' '); },
-         "without its end"},
+         "does not end within the 512-byte expression pool"},
     };
     TempDir dir;
     for (const Case& c : damaged) {
