@@ -1022,9 +1022,12 @@ uint32_t anotherTagsRoot(const std::vector<uint8_t>& d) {
     return 0;
 }
 
-// POSTAL's first leaf (its root is an interior node with keys of 6 bytes).
+// POSTAL's first leaf (its root is an interior node with keys of 6 bytes), and the pointer to it.
 uint32_t postalFirstLeaf(const std::vector<uint8_t>& d) {
     return get32be(d, get32le(d, 0x600) + 12 + 6 + 4);
+}
+void setPostalFirstChild(std::vector<uint8_t>& d, uint32_t child) {
+    put32be(d, get32le(d, 0x600) + 12 + 6 + 4, child);
 }
 
 TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
@@ -1081,17 +1084,9 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
         {"root with a right sibling", "sibling pointers",
          [](auto& d) { put32le(d, get32le(d, 0x600) + 8, postalFirstLeaf(d)); }, FoundAt::FirstUse},
         {"child pointer into the middle of a node", "not on a 512-byte page",
-         [](auto& d) {
-             uint32_t root = get32le(d, 0x600);
-             put32be(d, root + 12 + 6 + 4, postalFirstLeaf(d) + 16);
-         },
-         FoundAt::FirstUse},
+         [](auto& d) { setPostalFirstChild(d, postalFirstLeaf(d) + 16); }, FoundAt::FirstUse},
         {"child pointer at a tag's header", "names the header of tag POSTAL",
-         [](auto& d) {
-             uint32_t root = get32le(d, 0x600);
-             put32be(d, root + 12 + 6 + 4, 0x800);
-         },
-         FoundAt::FirstUse},
+         [](auto& d) { setPostalFirstChild(d, 0x800); }, FoundAt::FirstUse},
         {"leaf whose record number field has 60 bits", "bad layout",
          [](auto& d) {
              const uint32_t leaf = postalFirstLeaf(d);
