@@ -191,6 +191,9 @@ TEST(KeyExpr, StrFormatsNumbers) {
     EXPECT_EQ(eval("STR(POP,4)", r), "****");    // too wide
     EXPECT_EQ(eval("STR(COUNT,5)", r), "  -12");
     EXPECT_EQ(eval("LEFT(CODE,2)+STR(POP,7)", r), "a1 604830");
+    // numbers no width holds: an infinite one, one too large to scale by its decimals
+    EXPECT_EQ(eval("STR(1e400,10)", r), "**********");
+    EXPECT_EQ(eval("STR(1e308,240,100)", r), std::string(240, '*'));
 }
 
 TEST(KeyExpr, NumericDateAndLogicalKeys) {
