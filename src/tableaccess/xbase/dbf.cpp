@@ -523,11 +523,14 @@ std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, 
             return nullptr;
         }
         if (!t->finishInterruptedPack(error, leftovers)) return nullptr;
-    } else if (!readOnly) {
-        // New files of a pack that never reached its commit: the old files are intact.
-        leftovers = packLeftovers(real);
     }
     if (!t->load(error, withoutIndex)) return nullptr;
+    if (!readOnly) {
+        // New files of a pack that never reached its commit (or that its marker did not vouch for): the
+        // table in place is whole without them.
+        for (const std::string& f : packLeftovers(real))
+            if (std::find(leftovers.begin(), leftovers.end(), f) == leftovers.end()) leftovers.push_back(f);
+    }
     if (!leftovers.empty()) {
         for (const std::string& f : leftovers) io::removeFile(f);
         io::syncFolderOf(real);
@@ -567,6 +570,17 @@ bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& 
                 "(remove the marker to use the table as it is)";
         return false;
     }
+    // A marker names this table and its own memo file and index, nothing else: one naming other files is
+    // not this table's (copied in from elsewhere), and none of the files it names is put in place.
+    const auto named = [&](const std::string& name, const char* ext) {
+        return strcasecmp(name.c_str(), io::fileNameOf(io::withExtension(path_, ext)).c_str()) == 0;
+    };
+    bool own = true;
+    for (const auto& f : files)
+        own &= f.role == "table"   ? strcasecmp(f.name.c_str(), io::fileNameOf(path_).c_str()) == 0
+               : f.role == "memo"  ? named(f.name, ".fpt") || named(f.name, ".dbt")
+               : f.role == "index" ? named(f.name, ".cdx")
+                                   : false;
     enum class State { Ready, Done, Unsound };
     std::vector<State> states;
     bool anyDone = false, allSound = true;
@@ -576,9 +590,9 @@ bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& 
         const std::string target = folder + f.name;
         FileDigest d;
         State st = State::Unsound;
-        if (io::exists(target + kPackSuffix))
+        if (own && io::exists(target + kPackSuffix))
             st = digestOf(target + kPackSuffix, d) && d == f.digest ? State::Ready : State::Unsound;
-        else if (digestOf(target, d) && d == f.digest)
+        else if (own && digestOf(target, d) && d == f.digest)
             st = State::Done;
         if (st == State::Unsound && unsound.empty())
             unsound = io::exists(target + kPackSuffix) ? target + kPackSuffix : target;
@@ -606,7 +620,7 @@ bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& 
         // (damaged, or from another copy of the table) are left out, to be removed once it has opened.
         for (const auto& f : files) {
             const std::string fresh = folder + f.name + kPackSuffix;
-            if (io::exists(fresh)) leftovers.push_back(fresh);
+            if (own && io::exists(fresh)) leftovers.push_back(fresh);
         }
         leftovers.push_back(marker);
         return true;

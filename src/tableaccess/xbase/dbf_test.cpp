@@ -1381,6 +1381,12 @@ TEST(DbfPack, LeftoversOfAnInterruptedPackGoInPlaceOnlyWhenSound) {
              std::filesystem::resize_file(d.file("fox_small.dbf"), 1000);
          },
          "truncated", 0},
+        {"another table's marker beside the new files of a pack stopped before its commit", "commit",
+         [](const TempDir& d) {
+             writeBytes(d.file("fox_small.dbf.packing~"),
+                        "xbase pack 1\ntable 100 0000000000000001 other.dbf\n");
+         },
+         nullptr, 300},
         {"a marker this engine does not write", "rename-memo",
          [](const TempDir& d) { writeBytes(d.file("fox_small.dbf.packing~"), "pack\n"); }, "cannot be read",
          0},
