@@ -262,20 +262,17 @@ bool encodeBinary(const FieldDesc& f, double value, uint8_t* p, std::string& why
         why = "the value is not a finite number";
         return false;
     }
-    char text[64];
     if (f.type == 'I') {
         const double r = std::round(value);
         if (r < INT32_MIN || r > INT32_MAX) {
-            std::snprintf(text, sizeof text, "%.0f", r);
-            why = std::string(text) + " does not fit an integer field";
+            why = num::fixed(r, 0) + " does not fit an integer field";
             return false;
         }
         putLe32(p, static_cast<uint32_t>(static_cast<int32_t>(r)));
     } else if (f.type == 'Y') {
         const double scaled = std::round(value * 10000.0);
         if (!(scaled > -9.2e18 && scaled < 9.2e18)) {
-            std::snprintf(text, sizeof text, "%.4f", value);
-            why = std::string(text) + " does not fit a currency field";
+            why = num::fixed(value, 4) + " does not fit a currency field";
             return false;
         }
         const auto v = static_cast<int64_t>(scaled);
