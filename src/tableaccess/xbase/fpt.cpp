@@ -208,6 +208,17 @@ bool MemoFile::writeHeader(std::string& error) {
     return true;
 }
 
+bool MemoFile::endsMarked() {
+    // The last byte other than the zeros that pad the last block: an end mark, or nothing after the header.
+    if (fileSize_ <= kHeaderBytes) return true;
+    uint8_t tail[512];
+    const uint64_t n = std::min<uint64_t>(sizeof tail, fileSize_ - kHeaderBytes);
+    if (!file_.readAt(fileSize_ - n, tail, size_t(n))) return false;
+    for (uint64_t i = n; i-- > 0;)
+        if (tail[i] != 0) return tail[i] == 0x1A;
+    return false;
+}
+
 bool MemoFile::fitsInPlace(uint32_t oldBlock, size_t bytes) {
     if (kind_ != Kind::Fpt || oldBlock == 0) return false;
     const uint64_t pos = uint64_t(oldBlock) * blockSize_;
@@ -272,22 +283,37 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
         buf.push_back(0x1A);
         buf.push_back(0x1A);
         const uint64_t blocks = blocksFor(buf.size(), blockSize_);
-        if (!reserve(blocks, error)) return false;
         buf.resize(blocks * blockSize_, 0);
+        // A last memo without its end mark reads on to the end of the file: a memo appended after it would
+        // become part of its text. Its end is marked first, at the end of the file (what it reads stays
+        // the same), and the new memo starts in a block after that mark.
+        const bool unmarked = !endsMarked();
+        const uint32_t before = nextFree_;
+        if (unmarked)
+            nextFree_ = static_cast<uint32_t>(std::min<uint64_t>(
+                std::max<uint64_t>(nextFree_, blocksFor(fileSize_ + 1, blockSize_)), UINT32_MAX));
+        if (!reserve(blocks, error)) {
+            nextFree_ = before;
+            return false;
+        }
         const uint64_t pos = uint64_t(nextFree_) * blockSize_;
-        if (!file_.writeAt(pos, buf.data(), buf.size())) {
+        const uint8_t mark = 0x1A;
+        if ((unmarked && !file_.writeAt(sizeBefore, &mark, 1)) ||
+            !file_.writeAt(pos, buf.data(), buf.size())) {
             error = path() + ": cannot write a memo (" + io::lastSystemError() + ")";
+            nextFree_ = before;
             cutBack(sizeBefore);
             return false;
         }
         fileSize_ = std::max<uint64_t>(fileSize_, pos + buf.size());
+        block = nextFree_;
         nextFree_ += static_cast<uint32_t>(blocks);
         if (!writeHeader(error)) {
-            nextFree_ -= static_cast<uint32_t>(blocks);
+            nextFree_ = before;
+            block = 0;
             cutBack(sizeBefore);
             return false;
         }
-        block = nextFree_ - static_cast<uint32_t>(blocks);
         return true;
     }
     if (data.size() > 0xFFFFFFFFull - 8) {

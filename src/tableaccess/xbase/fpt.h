@@ -7,7 +7,8 @@
 // write); otherwise, and when it grows, it gets new blocks at the end.
 //
 // DBT (dBase III): 512-byte blocks, next free block (little-endian) at 0; a memo's bytes end with 0x1A
-// 0x1A. Every write goes to the end.
+// 0x1A. Every write goes to the end; a last memo without its end mark (which reads to the end of the
+// file) gets one first, so that what it reads stays the same.
 //
 // Block numbers are 32-bit in the file; all arithmetic on them is 64-bit and checked, so a file whose
 // blocks run out refuses the memo rather than wrapping around onto its header. A header whose next free
@@ -84,6 +85,8 @@ class MemoFile {
     bool reserve(uint64_t blocks, std::string& error) const;
     // Cuts the file back to size after a failed write.
     void cutBack(uint64_t size);
+    // DBT: whether the file ends with a memo's end mark (and the zeros that pad its block).
+    bool endsMarked();
 
     io::File file_;
     Kind kind_ = Kind::Fpt;

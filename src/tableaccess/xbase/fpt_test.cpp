@@ -114,3 +114,40 @@ TEST(MemoBlocks, RunningOutOfBlockNumbersRefusesTheMemoAndKeepsTheFile) {
 }
 
 }  // namespace
+
+// A dBase memo reads up to its end mark; a last memo written without one reads to the end of the file.
+// A memo appended after it must not become part of it: the file's end is marked first, so that every
+// memo reads afterwards what it read before.
+TEST(MemoDbt, ALastMemoWithoutItsEndMarkReadsTheSameAfterAnAppend) {
+    struct Case {
+        const char* what;
+        std::string last;  // the bytes of the last memo, from block 1 to the end of the file
+        std::string reads;
+        uint32_t newBlock;  // where the appended memo goes
+    };
+    const std::vector<Case> cases = {
+        {"ending inside its block", std::string(100, 'u'), std::string(100, 'u'), 2},
+        {"ending at the end of its block", std::string(512, 'v'), std::string(512, 'v'), 3},
+        {"ending with its mark and the zeros of its block", "ok\x1A\x1A" + std::string(508, '\0'), "ok", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir.file("t.dbt");
+        std::string bytes(512, '\0');
+        putHeaderNextFree(bytes, xb::MemoFile::Kind::Dbt, uint32_t((512 + c.last.size() + 511) / 512));
+        writeBytes(path, bytes + c.last);
+        std::string err, text;
+        auto m = xb::MemoFile::open(path, xb::MemoFile::Kind::Dbt, false, err);
+        ASSERT_TRUE(m) << err;
+        ASSERT_TRUE(m->read(1, text, err)) << err;
+        EXPECT_EQ(text, c.reads);
+        uint32_t block = 0;
+        ASSERT_TRUE(m->write(0, "appended", block, err)) << err;
+        EXPECT_EQ(block, c.newBlock);
+        ASSERT_TRUE(m->read(1, text, err)) << err;
+        EXPECT_EQ(text, c.reads);
+        ASSERT_TRUE(m->read(block, text, err)) << err;
+        EXPECT_EQ(text, "appended");
+    }
+}
