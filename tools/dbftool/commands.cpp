@@ -298,15 +298,16 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         prepared.push_back(std::move(p));
     }
 
+    // Each row is appended whole or not at all, so that a failure (a memo file that is full, a disk
+    // error) leaves exactly the rows before it.
     uint32_t added = 0;
+    std::vector<xb::NewValue> values;
     for (const auto& p : prepared) {
-        bool ok = t->appendBlank();
-        for (size_t i = 0; ok && i < p.values.size(); ++i)
-            ok = storeField(*t, p.values[i].first, p.values[i].second);
-        if (ok && p.deleted) ok = t->deleteRecord();
-        if (!ok)
+        values.clear();
+        for (const auto& [field, v] : p.values) values.push_back(xb::NewValue{field, v.bytes, v.raw});
+        if (!t->appendRecord(values, p.deleted))
             fail(kError, t->error() + " (stopped at row " + std::to_string(added + 1) + "; " +
-                             std::to_string(added) + " rows were added)");
+                             std::to_string(added) + (added == 1 ? " row was" : " rows were") + " added)");
         ++added;
     }
     if (!t->flush()) fail(kError, t->error());
@@ -414,7 +415,11 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
         for (size_t i = 0; i < tags.size(); ++i) {
             std::vector<std::string> tagFaults;
             const bool ok = cdx->check(static_cast<int>(i), records, tagFaults);
-            for (auto& f : tagFaults) faults.push_back("tag " + tags[i].name + ": " + f);
+            // each fault names the index file; the tag is named once
+            for (auto& f : tagFaults)
+                faults.push_back(f.find("tag " + tags[i].name + ":") == std::string::npos
+                                     ? "tag " + tags[i].name + ": " + f
+                                     : f);
             if (!ok && tagFaults.empty()) faults.push_back("tag " + tags[i].name + ": check failed");
         }
     }

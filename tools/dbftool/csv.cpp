@@ -3,7 +3,10 @@
 namespace dbftool {
 
 void csvAppendField(std::string& line, std::string_view value) {
-    bool quote = value.find_first_of(",\"\r\n") != std::string_view::npos;
+    // A value starting with a byte order mark is quoted too: at the start of a file, a reader would take
+    // the mark for the file's own and drop it.
+    bool quote =
+        value.find_first_of(",\"\r\n") != std::string_view::npos || value.substr(0, 3) == "\xEF\xBB\xBF";
     if (!quote) {
         line.append(value);
         return;

@@ -1,5 +1,5 @@
 // RFC 4180 CSV for dbftool: fields separated by commas, records by CRLF; a field holding a comma, a
-// quote, CR or LF is quoted, with quotes doubled inside.
+// quote, CR or LF (or starting with a UTF-8 byte order mark) is quoted, with quotes doubled inside.
 #pragma once
 
 #include <string>

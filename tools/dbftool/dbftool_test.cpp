@@ -219,6 +219,23 @@ TEST(DbftoolFixtures, CheckPassesOnTheFixtures) {
     }
 }
 
+uint32_t get32le(const std::string& s, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + size_t(i)]);
+    return v;
+}
+uint32_t get32be(const std::string& s, size_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + size_t(i)]);
+    return v;
+}
+void put32le(std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + size_t(i)] = static_cast<char>(v >> (8 * i));
+}
+void put32be(std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + size_t(i)] = static_cast<char>(v >> (24 - 8 * i));
+}
+
 // Damage of each kind is found and reported, and check never writes.
 TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
     struct Damage {
@@ -253,6 +270,48 @@ TEST(DbftoolCheck, ReportsDamageAndLeavesTheFilesAlone) {
              dbf.replace(at, 10, "    999999");
          },
          "record 4: field NOTE"},
+        // fox_small.fpt: 64-byte blocks; record 4's memo (100 bytes) at block 16, record 8's at block 18.
+        {"memo file's next free block near 2^32",
+         [&](std::string&, std::string& fpt, std::string&) { put32be(fpt, 0, 0xFFFFFFF0u); },
+         "gives the next free block as 4294967280, past the end of the file"},
+        {"memo file's next free block inside its header",
+         [&](std::string&, std::string& fpt, std::string&) { put32be(fpt, 0, 3); },
+         "gives the next free block as 3, inside the 512-byte header"},
+        {"memo length running into the next memo",
+         [&](std::string&, std::string& fpt, std::string&) { put32be(fpt, 16 * 64 + 4, 200); },
+         "record 4: field NOTE: its memo at block 16 (4 blocks) runs into the memo of record 8 (field NOTE, "
+         "block 18)"},
+        {"two records pointing at one memo",
+         [&](std::string& dbf, std::string&, std::string&) {
+             dbf.replace(hdr16(dbf, 8) + hdr16(dbf, 10) * 8 - 10, 10, "        16");  // record 8, NOTE
+         },
+         "record 8: field NOTE: memo block 16 is also the memo of record 4 (field NOTE)"},
+        {"memo pointer inside the memo file header",
+         [&](std::string& dbf, std::string&, std::string&) {
+             dbf.replace(hdr16(dbf, 8) + hdr16(dbf, 10) * 4 - 10, 10, "         3");  // record 4, NOTE
+         },
+         "record 4: field NOTE: " /* the memo file's path */},
+        // fox_small.cdx: the tag directory's leaf at 0x400 stores "TOWN", "STAL" (after "PO") and "POP"
+        // back from its end; POSTAL's header at 0x600, TOWN's at 0x1600.
+        {"a blank tag name in the directory",
+         [&](std::string&, std::string&, std::string& cdx) { cdx.replace(0x600 - 11, 4, "    "); },
+         "which is no tag name"},
+        {"a key expression without its end",
+         [&](std::string&, std::string&, std::string& cdx) {
+             cdx.replace(0x600 + 512, 512, std::string(512, 'X'));
+         },
+         "tag POSTAL: the key expression or filter does not end within the 512-byte expression pool"},
+        {"a leaf's sibling pointer naming another tag's node",
+         [&](std::string&, std::string&, std::string& cdx) {
+             const uint32_t firstLeaf = get32be(cdx, get32le(cdx, 0x600) + 12 + 6 + 4);
+             put32le(cdx, firstLeaf + 8, get32le(cdx, 0x1600));
+         },
+         "tag POSTAL: node"},
+        {"a child pointer naming a tag's header",
+         [&](std::string&, std::string&, std::string& cdx) {
+             put32be(cdx, get32le(cdx, 0x600) + 12 + 6 + 4, 0x1800);
+         },
+         "names the header of tag TOWN"},
     };
     for (const auto& dmg : damages) {
         SCOPED_TRACE(dmg.name);
@@ -436,6 +495,38 @@ TEST(DbftoolCreateLoad, BadValuesAreRefusedBeforeAnythingIsWritten) {
 }
 
 // dump --deleted and load carry the deleted flags, so a table can be copied through CSV.
+// A row whose memo cannot be written (here: the memo file's block numbers run out; it has one-byte blocks
+// and is a sparse file of nearly 4 GB) is not added at all: the rows before it are, and the message says
+// exactly how many. The table then passes check.
+TEST(DbftoolCreateLoad, ALoadStoppedByAMemoThatCannotBeWrittenSaysWhatItAdded) {
+    TempDir d;
+    const std::string t = d / "t.dbf", fpt = d / "t.fpt";
+    ASSERT_EQ(tool({"create", t, "NAME:C:10,NOTES:M"}).rc, 0);
+    const uint32_t nextFree = 0xFFFFFFFFu - 199;  // 199 blocks left
+    {
+        std::string header = readFile(fpt);
+        ASSERT_EQ(header.size(), 512u);
+        put32be(header, 0, nextFree);
+        header[6] = 0;
+        header[7] = 1;  // one-byte blocks
+        writeFile(fpt, header);
+        fs::resize_file(fpt, nextFree);
+    }
+    writeFile(d / "in.csv", "NAME,NOTES\r\none," + std::string(50, 'm') + "\r\ntwo,\r\nthree," +
+                                std::string(150, 'n') + "\r\nfour,x\r\n");
+    RunResult r = tool({"load", t, d / "in.csv"});
+    EXPECT_EQ(r.rc, 2) << r.out << r.err;
+    expectOneLineMessage(r);
+    EXPECT_NE(r.err.find("the memo file is full"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stopped at row 3; 2 rows were added"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(fpt), uint64_t(nextFree) + 58);  // the first row's memo, nothing of the third
+    RunResult dump = tool({"dump", t});
+    ASSERT_EQ(dump.rc, 0) << dump.err;
+    EXPECT_EQ(dump.out, "NAME,NOTES\r\none," + std::string(50, 'm') + "\r\ntwo,\r\n");
+    RunResult check = tool({"check", t});
+    EXPECT_EQ(check.rc, 0) << check.out << check.err;
+}
+
 TEST(DbftoolCreateLoad, DeletedFlagsSurviveDumpAndLoad) {
     TempDir d;
     const std::string src = copyFixture(d, "fox_small");

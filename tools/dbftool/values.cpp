@@ -1,5 +1,8 @@
 #include "values.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -368,11 +371,6 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
     }
 }
 
-bool storeField(xb::Table& table, int i, const FieldValue& value) {
-    if (value.raw) return table.setRawField(i, value.bytes);
-    return table.setText(i, value.bytes);
-}
-
 // ---------------------------------------------------------------------------------------------------
 FileRecordReader::FileRecordReader(const xb::Table& table, std::string& error)
     : count_(table.recordCount()), headerLength_(table.headerLength()), recordLength_(table.recordLength()) {
@@ -420,11 +418,25 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
         if (mp.empty() || !xb::io::exists(mp)) {
             faults.push_back(path + ": the memo file is missing");
         } else {
-            const auto kind = table.version() == 0x83 ? xb::MemoFile::Kind::Dbt : xb::MemoFile::Kind::Fpt;
+            // The kind the table opened it as: a .dbt file is a dBase memo file whatever the version byte.
+            const bool dbt = mp.size() >= 4 && strcasecmp(mp.c_str() + mp.size() - 4, ".dbt") == 0;
+            const auto kind = dbt ? xb::MemoFile::Kind::Dbt : xb::MemoFile::Kind::Fpt;
             memo = xb::MemoFile::open(mp, kind, true, error);
             if (!memo) faults.push_back(error.empty() ? mp + ": cannot be opened" : error);
+            // A next free block inside the header or past the end: new memos would land on the header
+            // or far from the others.
+            if (memo && !memo->damage().empty()) faults.push_back(memo->damage());
         }
     }
+    // Every readable memo's blocks, to find memos that share or run into each other's blocks (a rewrite
+    // of one in place would change the other).
+    struct MemoAt {
+        uint32_t block;
+        uint64_t blocks;
+        uint32_t record;
+        std::string field;
+    };
+    std::vector<MemoAt> memos;
     const bool vfp = table.version() == 0x30 || table.version() == 0x31 || table.version() == 0x32;
 
     auto& reader = table.reader();
@@ -497,12 +509,32 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                         add(where + ": field " + f.name + ": " +
                             (error.empty() ? "memo block " + std::to_string(block) + " cannot be read"
                                            : error));
+                    else
+                        memos.push_back(MemoAt{block, memo->blocksHolding(memoText.size()), r, f.name});
                     break;
                 }
                 default:
                     break;
             }
         }
+    }
+    std::sort(memos.begin(), memos.end(), [](const MemoAt& a, const MemoAt& b) {
+        return a.block != b.block ? a.block < b.block : a.record < b.record;
+    });
+    const MemoAt* reach = nullptr;  // the memo reaching furthest among those before
+    for (size_t i = 0; i < memos.size(); ++i) {
+        const MemoAt& m = memos[i];
+        const std::string where = "record " + std::to_string(m.record) + ": field " + m.field + ": ";
+        if (reach && reach->block == m.block)
+            add(where + "memo block " + std::to_string(m.block) + " is also the memo of record " +
+                std::to_string(reach->record) + " (field " + reach->field + ")");
+        else if (reach && uint64_t(reach->block) + reach->blocks > m.block)
+            add("record " + std::to_string(reach->record) + ": field " + reach->field +
+                ": its memo at block " + std::to_string(reach->block) + " (" + std::to_string(reach->blocks) +
+                " blocks) runs into the memo of record " + std::to_string(m.record) + " (field " + m.field +
+                ", block " + std::to_string(m.block) + ")");
+        if (!reach || uint64_t(m.block) + m.blocks > uint64_t(reach->block) + reach->blocks)
+            reach = &memos[i];
     }
     if (more) faults.push_back("... and " + std::to_string(more) + " more faults");
 }

@@ -30,9 +30,6 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error);
 bool textToField(const xb::FieldDesc& field, xb::Codepage cp, uint8_t version, std::string_view text,
                  FieldValue& out, std::string& error);
 
-// Writes a converted value into field i of the current record.
-bool storeField(xb::Table& table, int i, const FieldValue& value);
-
 // Checks the header against the file, and every record: deletion flag, numbers, dates, logicals and
 // memo pointers (each memo must be readable). Appends one line per fault.
 void checkTable(xb::Table& table, std::vector<std::string>& faults);

@@ -65,12 +65,36 @@ std::string upper(std::string_view s) {
     return r;
 }
 
+// Bytes of a damaged name shown in a message: control bytes as '?'.
+std::string printable(std::string_view s) {
+    std::string r(s);
+    for (auto& c : r)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return r;
+}
+
 // Canonical form of an expression for comparing definitions: upper case, no blanks.
 std::string canonical(std::string_view s) {
     std::string r;
     for (char c : upper(s))
         if (c != ' ' && c != '\t') r += c;
     return r;
+}
+
+// The limits of a tag's definition, the same when an index is opened, maintained and rebuilt: a name
+// of 1 to 10 letters (upper case), digits and _, starting with a letter; the key expression and the
+// filter, each with its terminating NUL, within the 512-byte expression pool of the tag's header.
+constexpr size_t kExpressionPool = 512;
+
+bool validTagName(const std::string& name) {
+    if (name.empty() || name.size() > size_t(kDirKeyLength)) return false;
+    for (char c : name)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    return !(name[0] >= '0' && name[0] <= '9');
+}
+
+bool definitionFits(const std::string& expression, const std::string& filter) {
+    return expression.size() + 1 + (filter.empty() ? 0 : filter.size() + 1) <= kExpressionPool;
 }
 
 struct LeafLayout {
@@ -326,11 +350,20 @@ std::string CdxFile::fail(const std::string& problem) const {
 
 bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const {
     const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
-    if (offset == kNone || offset < kNodeSize || uint64_t(offset) + kNodeSize > image_.size()) {
+    if (offset == kNone || offset < kHeaderSize || uint64_t(offset) + kNodeSize > image_.size()) {
         error = fail(where + "node pointer " + hex(offset) + " outside the file (size " +
                      std::to_string(image_.size()) + ")");
         return false;
     }
+    if (offset % kNodeSize != 0) {
+        error = fail(where + "node pointer " + hex(offset) + " is not on a 512-byte page");
+        return false;
+    }
+    for (const auto& other : tags_)
+        if (offset >= other->header && offset < other->header + kHeaderSize) {
+            error = fail(where + "node pointer " + hex(offset) + " names the header of tag " + other->name);
+            return false;
+        }
     const uint8_t* p = image_.data() + offset;
     const int kl = tag.keyLen;
     out.offset = offset;
@@ -367,7 +400,10 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     uint32_t recMask = get32(p + 14);
     int dupMask = p[18], trailMask = p[19];
     int rb = p[20], db = p[21], nb = p[23];
-    if (nb < 1 || nb > 8 || rb + db + p[22] > nb * 8 || 24 + n * size_t(nb) > kNodeSize) {
+    // Record numbers have 32 bits, duplicate and trailing counts at most 240 (16 bits are allowed): the
+    // shifts below stay within the 64 bits of an entry.
+    if (nb < 1 || nb > 8 || rb > 32 || db > 16 || p[22] > 16 || rb + db + p[22] > nb * 8 ||
+        24 + n * size_t(nb) > kNodeSize) {
         error = fail(where + "leaf node at " + hex(offset) + " has a bad layout");
         return false;
     }
@@ -402,7 +438,16 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
 
 Node* CdxFile::node(uint32_t offset, const Tag& tag, std::string& error) {
     auto it = nodes_.find(offset);
-    if (it != nodes_.end()) return it->second.get();
+    if (it != nodes_.end()) {
+        // The cache is keyed by offset: a pointer of this tag naming a node another tag holds is damage
+        // (that node has the other tag's key length and would be read and written as this tag's).
+        if (it->second->tag == &tag) return it->second.get();
+        const Tag* owner = it->second->tag;
+        error = fail((tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": node " +
+                     hex(offset) + " belongs to " +
+                     (owner && !owner->name.empty() ? "tag " + owner->name : std::string("another tag")));
+        return nullptr;
+    }
     auto n = std::make_unique<Node>();
     if (!decodeNode(offset, tag, *n, error)) return nullptr;
     n->tag = &tag;
@@ -412,12 +457,14 @@ Node* CdxFile::node(uint32_t offset, const Tag& tag, std::string& error) {
 }
 
 // Visits every node of a tag once: pointers inside the file, no node reached twice (within this tag or
-// from another tag whose nodes are already decoded), leaves all at one depth. Decoded nodes stay in the
-// cache.
+// from another tag whose nodes are already decoded), leaves all at one depth, and each node's sibling
+// pointers naming its neighbours on its level (seeks and splits follow them, so they must stay within
+// the tag). Decoded nodes stay in the cache.
 bool CdxFile::validateTree(Tag& tag, std::string& error) {
     const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
     std::vector<std::pair<uint32_t, int>> stack{{tag.root, 0}};
     std::unordered_set<uint32_t> visited;
+    std::vector<std::vector<Node*>> levels;  // the nodes of each depth, left to right
     int leafDepth = -1;
     while (!stack.empty()) {
         auto [off, depth] = stack.back();
@@ -434,6 +481,8 @@ bool CdxFile::validateTree(Tag& tag, std::string& error) {
         }
         Node* n = node(off, tag, error);
         if (!n) return false;
+        if (levels.size() <= size_t(depth)) levels.resize(size_t(depth) + 1);
+        levels[size_t(depth)].push_back(n);
         if (n->leaf) {
             if (leafDepth >= 0 && depth != leafDepth) {
                 error = fail(where + "leaves at different depths");
@@ -444,6 +493,19 @@ bool CdxFile::validateTree(Tag& tag, std::string& error) {
             for (size_t i = n->count(); i-- > 0;) stack.emplace_back(n->children[i], depth + 1);
         }
     }
+    // The tag directory is read once and rewritten whole: only the tags' own links are followed.
+    if (tag.header == 0) return true;
+    for (const auto& level : levels)
+        for (size_t i = 0; i < level.size(); ++i) {
+            const uint32_t left = i ? level[i - 1]->offset : kNone;
+            const uint32_t right = i + 1 < level.size() ? level[i + 1]->offset : kNone;
+            if (level[i]->left != left || level[i]->right != right) {
+                error = fail(where + "node " + hex(level[i]->offset) + " has sibling pointers " +
+                             hex(level[i]->left) + " and " + hex(level[i]->right) + "; its neighbours are " +
+                             hex(left) + " and " + hex(right));
+                return false;
+            }
+        }
     return true;
 }
 
@@ -515,7 +577,7 @@ bool CdxFile::loadFromImage(std::string& error) {
         auto t = std::make_unique<Tag>();
         t->name = name;
         t->header = hdr;
-        if (hdr < kNodeSize || uint64_t(hdr) + kHeaderSize > image_.size()) {
+        if (hdr < kHeaderSize || uint64_t(hdr) + kHeaderSize > image_.size()) {
             error = fail("tag " + name + ": header pointer " + hex(hdr) + " outside the file");
             return false;
         }
@@ -528,10 +590,32 @@ bool CdxFile::loadFromImage(std::string& error) {
             error = fail("tag " + name + ": bad header (key length " + std::to_string(t->keyLen) + ")");
             return false;
         }
+        if (!validTagName(upper(name))) {
+            error = fail("the tag directory holds \"" + printable(name) +
+                         "\", which is no tag name (1 to 10 letters, digits or _, starting with a letter)");
+            return false;
+        }
+        for (const auto& other : tags_)
+            if (upper(other->name) == upper(name)) {
+                error = fail("the tag directory holds tag " + name + " twice");
+                return false;
+            }
+        if (hdr % kNodeSize != 0) {
+            error = fail("tag " + name + ": header pointer " + hex(hdr) + " is not on a 512-byte page");
+            return false;
+        }
+        // The key expression and the filter, each ended by a NUL within the pool (as a rebuild writes them).
         const char* pool = reinterpret_cast<const char*>(th + 512);
-        size_t exprLen = strnlen(pool, 512);
+        const size_t exprLen = strnlen(pool, kExpressionPool);
+        const size_t filterLen =
+            exprLen < kExpressionPool ? strnlen(pool + exprLen + 1, kExpressionPool - exprLen - 1) : 0;
+        if (exprLen == kExpressionPool || exprLen + 1 + filterLen == kExpressionPool) {
+            error = fail("tag " + name + ": the key expression or filter does not end within the " +
+                         std::to_string(kExpressionPool) + "-byte expression pool");
+            return false;
+        }
         t->expression.assign(pool, exprLen);
-        if (exprLen < 511) t->filter.assign(pool + exprLen + 1, strnlen(pool + exprLen + 1, 511 - exprLen));
+        t->filter.assign(pool + exprLen + 1, filterLen);
         const char* coll = reinterpret_cast<const char*>(th + kCollationName);
         t->collation.assign(coll, strnlen(coll, kCollationNameLength));
         t->weighted = weightedCollation(t->collation);
@@ -560,8 +644,10 @@ bool CdxFile::loadFromImage(std::string& error) {
         tags_.push_back(std::move(t));
     }
     for (auto& t : tags_) {
+        // Headers are two pages; no two may share a page (a change of one would rewrite the other).
         for (auto& other : tags_)
-            if (other.get() != t.get() && other->header == t->header) {
+            if (other.get() != t.get() && other->header < t->header + kHeaderSize &&
+                t->header < other->header + kHeaderSize) {
                 error = fail("tag " + t->name + ": shares its header with tag " + other->name);
                 return false;
             }
@@ -1338,13 +1424,6 @@ void putHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool desc
     std::memcpy(h + 512 + expr.size() + 1, filter.data(), filter.size());
 }
 
-bool validTagName(const std::string& name) {
-    if (name.empty() || name.size() > size_t(kDirKeyLength)) return false;
-    for (char c : name)
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
-    return !(name[0] >= '0' && name[0] <= '9');
-}
-
 }  // namespace
 
 bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& keepFrom,
@@ -1364,8 +1443,10 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
                 error = fail("tag " + b.def.name + " is given twice");
                 return false;
             }
-        if (b.def.expression.size() + b.def.filter.size() > 500) {
-            error = fail("tag " + b.def.name + ": expression too long");
+        if (!definitionFits(b.def.expression, b.def.filter)) {
+            error = fail("tag " + b.def.name + ": the key expression and filter take " +
+                         std::to_string(b.def.expression.size() + b.def.filter.size()) +
+                         " bytes; the tag holds at most " + std::to_string(kExpressionPool - 2));
             return false;
         }
         if (keepFrom[i] >= 0) {
@@ -1578,15 +1659,6 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
         return false;
     }
     if (!t.why.empty()) fault(path_ + ": " + t.why);  // first: why the keys are not checked against records
-    // Sibling links must chain the leaves in tree order.
-    for (size_t i = 0; i < leaves.size(); ++i) {
-        uint32_t wantLeft = i ? leaves[i - 1]->offset : kNone;
-        uint32_t wantRight = i + 1 < leaves.size() ? leaves[i + 1]->offset : kNone;
-        if (leaves[i]->left != wantLeft || leaves[i]->right != wantRight) {
-            fault(where + "sibling links of leaf " + hex(leaves[i]->offset) + " are wrong");
-            break;
-        }
-    }
     // Each interior entry carries the last key and record number of its child.
     {
         std::vector<uint32_t> stack{t.root};

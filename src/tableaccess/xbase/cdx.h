@@ -53,10 +53,14 @@ class CdxFile {
     CdxFile& operator=(const CdxFile&) = delete;
 
     // Open an existing compound index (production or not). nullptr and error (naming the file and the
-    // problem) when its headers, tag directory or a tag's root node are damaged. The nodes below the
-    // roots are validated on each tag's first use (seek, walk, check, any change): damage there (node
-    // pointer outside the file, a loop in the tree, a bad node) fails that use with such an error, and
-    // nothing is written.
+    // problem) when its headers, tag directory or a tag's root node are damaged, including a tag
+    // definition a rebuild would refuse (a name that is not 1 to 10 letters, digits or _, a name given
+    // twice, an expression or filter without its end in the 512-byte pool): opening, maintaining and
+    // rebuilding hold tags to the same limits. The nodes below the roots are validated on each tag's
+    // first use (seek, walk, check, any change): damage there (a node pointer outside the file, off a
+    // 512-byte page, at a header or at another tag's node, a loop in the tree, a bad node, sibling
+    // pointers that do not name a node's neighbours) fails that use with such an error, and nothing is
+    // written.
     // codepage: that of the table's text (UPPER() in key expressions follows it).
     static std::unique_ptr<CdxFile> open(const std::string& path, const std::vector<FieldDesc>& fields,
                                          std::string& error, Codepage codepage = Codepage::Cp1252);

@@ -1007,6 +1007,29 @@ uint32_t get32be(const std::vector<uint8_t>& d, size_t at) {
     return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
 }
 
+// The root of a tag of fox_small.cdx other than POSTAL (whose header is at 0x600), found by its header:
+// root pointer, key length, compact option, an expression; the node it points at marked as a root.
+uint32_t anotherTagsRoot(const std::vector<uint8_t>& d) {
+    const uint32_t postalRoot = get32le(d, 0x600);
+    for (size_t off = 0x400; off + 0x400 <= d.size(); off += 0x200) {
+        const uint32_t r = get32le(d, off);
+        const uint16_t kl = get16le(d, off + 12);
+        if (off != 0x600 && (d[off + 14] & 0x20) && r != postalRoot && r % 512 == 0 && r >= 1024 &&
+            r + 512 <= d.size() && kl > 0 && kl <= 240 && std::isalpha(d[off + 512]) && (get16le(d, r) & 1))
+            return r;
+    }
+    ADD_FAILURE() << "no other tag found";
+    return 0;
+}
+
+// POSTAL's first leaf (its root is an interior node with keys of 6 bytes), and the pointer to it.
+uint32_t postalFirstLeaf(const std::vector<uint8_t>& d) {
+    return get32be(d, get32le(d, 0x600) + 12 + 6 + 4);
+}
+void setPostalFirstChild(std::vector<uint8_t>& d, uint32_t child) {
+    put32be(d, get32le(d, 0x600) + 12 + 6 + 4, child);
+}
+
 TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
     // In fox_small.cdx the POSTAL tag's header is at 0x600; its root is an interior node.
     const std::vector<Damage> damages{
@@ -1048,6 +1071,32 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
              uint32_t root = get32le(d, 0x600);
              d[root + 2] = 0xFF;
          }},
+        // Pointers that leave the tag: seeks and splits follow sibling pointers, so each must name the
+        // node's neighbour on its level, and no pointer may name another tag's node or a header.
+        {"leaf sibling pointer naming another tag's root", "sibling pointers",
+         [](auto& d) { put32le(d, postalFirstLeaf(d) + 8, anotherTagsRoot(d)); }, FoundAt::FirstUse},
+        {"leaf sibling pointer naming a leaf further on", "sibling pointers",
+         [](auto& d) {
+             const uint32_t root = get32le(d, 0x600);
+             put32le(d, postalFirstLeaf(d) + 8, get32be(d, root + 12 + 2 * 14 + 6 + 4));
+         },
+         FoundAt::FirstUse},
+        {"root with a right sibling", "sibling pointers",
+         [](auto& d) { put32le(d, get32le(d, 0x600) + 8, postalFirstLeaf(d)); }, FoundAt::FirstUse},
+        {"child pointer into the middle of a node", "not on a 512-byte page",
+         [](auto& d) { setPostalFirstChild(d, postalFirstLeaf(d) + 16); }, FoundAt::FirstUse},
+        {"child pointer at a tag's header", "names the header of tag POSTAL",
+         [](auto& d) { setPostalFirstChild(d, 0x800); }, FoundAt::FirstUse},
+        {"leaf whose record number field has 60 bits", "bad layout",
+         [](auto& d) {
+             const uint32_t leaf = postalFirstLeaf(d);
+             d[leaf + 2] = 4;  // few entries, so that 8 bytes each fit the node
+             d[leaf + 20] = 60;
+             d[leaf + 21] = 4;
+             d[leaf + 22] = 0;
+             d[leaf + 23] = 8;
+         },
+         FoundAt::FirstUse},
     };
     TempDir dir;
     MemTable table = loadDbf(kFixtures + "/fox_small.dbf");
@@ -1061,6 +1110,89 @@ TEST(CdxDamage, DamagedFilesGiveAClearErrorAndStayUnchanged) {
     }
 }
 
+// Opening, maintaining and rebuilding a tag hold its definition to the same limits: a name of 1 to 10
+// letters, digits and _ (once in the directory), a key expression and filter that end within the tag's
+// 512-byte expression pool. A directory that breaks them is damage found at open; what the pool holds
+// is rebuilt as it is.
+TEST(CdxDamage, TagDefinitionsHaveOneSetOfLimitsForOpenAndRebuild) {
+    MemTable table;
+    table.addField("CODE", 'C', 6);
+    for (const char* c : {"K1", "K2", "K3"}) {
+        auto rec = table.blank();
+        table.set(rec, "CODE", c);
+        table.records.push_back(rec);
+    }
+    const auto setEnd = [](std::vector<uint8_t>& d, const std::string& tail) {
+        // The directory's only leaf is the file's last node; its keys are packed back from the node's end.
+        std::copy(tail.begin(), tail.end(), d.end() - long(tail.size()));
+    };
+    struct Case {
+        const char* what;
+        std::vector<TagSpec> tags;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        const char* expect;  // part of the error at open
+    };
+    const std::vector<Case> damaged = {
+        {"a blank tag name",
+         {{"AB", "CODE", "", false, false}},
+         [&](auto& d) { setEnd(d, "  "); },
+         "\"\", which is no tag name"},
+        {"a tag name with a blank",
+         {{"ABCD", "CODE", "", false, false}},
+         [&](auto& d) { setEnd(d, "AB D"); },
+         "\"AB D\", which is no tag name"},
+        {"a tag name of 11 characters",
+         {{"ABCDEFGHIJ", "CODE", "", false, false}},
+         [&](auto& d) { d[12] = 11; },  // the directory's key length
+         "\"?ABCDEFGHIJ\", which is no tag name"},
+        {"the same name twice",
+         {{"AA", "CODE", "", false, false}, {"AB", "UPPER(CODE)", "", false, false}},
+         [&](auto& d) { setEnd(d, "AAA"); },  // "AB" is stored as its last letter after "AA"
+         "tag AA twice"},
+        {"a key expression without its end",
+         {{"AB", "CODE", "", false, false}},
+         [&](auto& d) { std::fill(d.begin() + 1024 + 512, d.begin() + 2048, ' '); },
+         "does not end within the 512-byte expression pool"},
+        {"a filter without its end",
+         {{"AB", "CODE", "!DELETED()", false, false}},
+         [&](auto& d) { std::fill(d.begin() + 1024 + 512 + 5, d.begin() + 2048, ' '); },
+         "does not end within the 512-byte expression pool"},
+    };
+    TempDir dir;
+    for (const Case& c : damaged) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("t.cdx");
+        std::string err;
+        ASSERT_TRUE(CdxFile::create(path, table.fields, c.tags, table, err)) << err;
+        auto bytes = readBytes(path);
+        c.damage(bytes);
+        writeBytes(path, bytes);
+        EXPECT_FALSE(CdxFile::open(path, table.fields, err));
+        EXPECT_NE(err.find(path), std::string::npos) << err;
+        EXPECT_NE(err.find(c.expect), std::string::npos) << err;
+        EXPECT_EQ(readBytes(path), bytes);
+    }
+    // Up to the last byte of the pool a definition is created, opened, rebuilt and kept as it is.
+    const std::string expr = "CODE" + std::string(296, ' ');  // 300 bytes
+    const std::string filter = "!DELETED()" + std::string(200, ' ');
+    ASSERT_EQ(expr.size() + 1 + filter.size() + 1, 512u);
+    const std::string path = dir.file("full.cdx");
+    std::string err;
+    ASSERT_TRUE(CdxFile::create(path, table.fields, {{"FULL", expr, filter, false, false}}, table, err))
+        << err;
+    auto cdx = CdxFile::open(path, table.fields, err);
+    ASSERT_TRUE(cdx) << err;
+    ASSERT_TRUE(cdx->rebuildAll(table, err)) << err;
+    ASSERT_EQ(cdx->tags().size(), 1u);
+    EXPECT_EQ(cdx->tags()[0].expression, expr);
+    EXPECT_EQ(cdx->tags()[0].filter, filter);
+    EXPECT_EQ(cdx->seek(0, "K2", err), 2u) << err;
+    // One byte more is refused by the rebuild as it would be by an open.
+    EXPECT_FALSE(CdxFile::create(dir.file("over.cdx"), table.fields,
+                                 {{"OVER", expr + " ", filter, false, false}}, table, err));
+    EXPECT_NE(err.find("at most 510"), std::string::npos) << err;
+}
+
 // A tag whose nodes are another tag's: found when both tags have been read (before any change).
 TEST(CdxDamage, NodesSharedByTwoTagsAreFoundBeforeAChange) {
     TempDir dir;
@@ -1070,18 +1202,9 @@ TEST(CdxDamage, NodesSharedByTwoTagsAreFoundBeforeAChange) {
     auto good = CdxFile::open(kFixtures + "/fox_small.cdx", table.fields, err);
     ASSERT_TRUE(good) << err;
     ASSERT_GE(good->tagCount(), 2);
-    // Point the first child of POSTAL's root at another tag's root (found by its header: root pointer,
-    // key length, compact option, an expression; the node it points at marked as a root).
+    // Point the first child of POSTAL's root at another tag's root.
     const uint32_t postalRoot = get32le(bytes, 0x600);
-    uint32_t otherRoot = 0;
-    for (size_t off = 0x400; off + 0x400 <= bytes.size() && !otherRoot; off += 0x200) {
-        const uint32_t r = get32le(bytes, off);
-        const uint16_t kl = get16le(bytes, off + 12);
-        if (off != 0x600 && (bytes[off + 14] & 0x20) && r != postalRoot && r % 512 == 0 && r >= 1024 &&
-            r + 512 <= bytes.size() && kl > 0 && kl <= 240 && std::isalpha(bytes[off + 512]) &&
-            (get16le(bytes, r) & 1))
-            otherRoot = r;
-    }
+    const uint32_t otherRoot = anotherTagsRoot(bytes);
     ASSERT_NE(otherRoot, 0u);
     put32be(bytes, postalRoot + 12 + 6 + 4, otherRoot);
     const std::string path = dir.file("shared.cdx");
@@ -1151,7 +1274,7 @@ TEST(CdxDamage, CheckReportsBrokenLinksAndInteriorKeys) {
     };
     const std::vector<Case> cases{
         {"does not match the last key", [&](auto& d) { d[root + 12] = '0'; }},
-        {"sibling links", [&](auto& d) { put32le(d, firstLeaf + 8, 0xFFFFFFFF); }},
+        {"sibling pointers", [&](auto& d) { put32le(d, firstLeaf + 8, 0xFFFFFFFF); }},
     };
     for (auto& c : cases) {
         auto bytes = original;

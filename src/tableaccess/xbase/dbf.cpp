@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/codepage.h"
@@ -163,6 +164,232 @@ bool formatNumber(double v, int width, int dec, std::string& out) {
     return true;
 }
 
+// The size and a 64-bit digest of a file's bytes: what a pack marker records of each new file, so that
+// the files an interrupted pack left are put in place only when they are the ones it wrote.
+struct FileDigest {
+    uint64_t size = 0;
+    uint64_t hash = 0;
+    bool operator==(const FileDigest&) const = default;
+};
+
+bool digestOf(const std::string& path, FileDigest& out) {
+    io::File f;
+    std::string why;
+    if (!f.open(path, false, why)) return false;
+    std::vector<uint8_t> buf(1 << 20);
+    uint64_t h = 0x243F6A8885A308D3ull, at = 0;
+    for (;;) {
+        const long long n = f.readSomeAt(at, buf.data(), buf.size());
+        if (n < 0) return false;
+        if (n == 0) break;
+        for (long long i = 0; i < n; ++i) {
+            h = (h ^ buf[size_t(i)]) * 0x100000001B3ull;
+            h ^= h >> 29;
+        }
+        at += uint64_t(n);
+    }
+    out = FileDigest{at, h};
+    return true;
+}
+
+// One file of a pack as its marker names it: the role (memo, index, table), what the new file must be,
+// and the name it takes (in the table's folder).
+struct PackedFile {
+    std::string role;
+    FileDigest digest;
+    std::string name;
+};
+
+constexpr const char* kMarkerFirstLine = "xbase pack 1";
+
+std::string markerText(const std::vector<PackedFile>& files) {
+    std::string text = std::string(kMarkerFirstLine) + "\n";
+    char line[96];
+    for (const auto& f : files) {
+        std::snprintf(line, sizeof line, "%s %llu %016llx ", f.role.c_str(),
+                      static_cast<unsigned long long>(f.digest.size),
+                      static_cast<unsigned long long>(f.digest.hash));
+        text += line + f.name + "\n";
+    }
+    return text;
+}
+
+// False when the text is not a marker this engine writes (the files it names cannot be verified).
+bool parseMarker(const std::string& text, std::vector<PackedFile>& files) {
+    files.clear();
+    size_t at = 0;
+    const auto nextLine = [&](std::string& line) {
+        if (at >= text.size()) return false;
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos) return false;
+        line = text.substr(at, end - at);
+        at = end + 1;
+        return true;
+    };
+    std::string line;
+    if (!nextLine(line) || line != kMarkerFirstLine) return false;
+    while (nextLine(line)) {
+        char role[16];
+        unsigned long long size = 0, hash = 0;
+        int used = 0;
+        if (std::sscanf(line.c_str(), "%15s %llu %16llx %n", role, &size, &hash, &used) != 3 || used <= 0 ||
+            size_t(used) >= line.size())
+            return false;
+        const std::string name = line.substr(size_t(used));
+        if (name.find('/') != std::string::npos || name == "." || name == "..") return false;
+        files.push_back(PackedFile{role, FileDigest{size, hash}, name});
+    }
+    return at == text.size() && !files.empty() && files.back().role == "table";
+}
+
+// The records of a table file read straight from it (for building the index of a packed table).
+class FileRecords : public RecordReader {
+  public:
+    FileRecords(const io::File& file, uint64_t headerLength, uint32_t recordLength, uint32_t count)
+        : file_(file), headerLength_(headerLength), recordLength_(recordLength), count_(count) {}
+    uint32_t recordCount() const override { return count_; }
+    bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override {
+        if (recno < 1 || recno > count_) return false;
+        out.resize(recordLength_);
+        return file_.readAt(headerLength_ + uint64_t(recno - 1) * recordLength_, out.data(), recordLength_);
+    }
+
+  private:
+    const io::File& file_;
+    uint64_t headerLength_;
+    uint32_t recordLength_, count_;
+};
+
+// A number into a binary field of Visual FoxPro (I, Y, B); false with the reason when it does not fit.
+bool encodeBinary(const FieldDesc& f, double value, uint8_t* p, std::string& why) {
+    if (!std::isfinite(value)) {
+        why = "the value is not a finite number";
+        return false;
+    }
+    if (f.type == 'I') {
+        const double r = std::round(value);
+        if (r < INT32_MIN || r > INT32_MAX) {
+            why = num::fixed(r, 0) + " does not fit an integer field";
+            return false;
+        }
+        putLe32(p, static_cast<uint32_t>(static_cast<int32_t>(r)));
+    } else if (f.type == 'Y') {
+        const double scaled = std::round(value * 10000.0);
+        if (!(scaled > -9.2e18 && scaled < 9.2e18)) {
+            why = num::fixed(value, 4) + " does not fit a currency field";
+            return false;
+        }
+        const auto v = static_cast<int64_t>(scaled);
+        putLe32(p, static_cast<uint32_t>(uint64_t(v)));
+        putLe32(p + 4, static_cast<uint32_t>(uint64_t(v) >> 32));
+    } else {
+        std::memcpy(p, &value, 8);
+    }
+    return true;
+}
+
+// A date (CCYYMMDD, blank for none) into a datetime field of Visual FoxPro; false when it is no date.
+bool encodeDateTime(std::string_view ccyymmdd, uint8_t* p) {
+    if (ccyymmdd.empty()) {
+        std::fill(p, p + 8, 0);
+        return true;
+    }
+    if (!validDate(ccyymmdd)) return false;
+    const std::string t(ccyymmdd);
+    const long jd =
+        dateToJulian(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
+    putLe32(p, static_cast<uint32_t>(jd));
+    putLe32(p + 4, 0);
+    return true;
+}
+
+// The field descriptors of a header (from byte 32 up to the 0x0D terminator within the header),
+// checked: at least one field, every kind of a fixed size with that size, the record length the sum of
+// the fields. Gives each descriptor's position and the terminator's; false with the problem otherwise.
+bool parseFields(const std::vector<uint8_t>& header, bool vfp, uint16_t recordLength,
+                 std::vector<FieldDesc>& all, std::vector<uint32_t>& allPos, size_t& terminator,
+                 std::string& why) {
+    all.clear();
+    allPos.clear();
+    uint32_t offset = 1;
+    size_t pos = 32;
+    bool terminated = false;
+    while (pos < header.size()) {
+        if (header[pos] == 0x0D) {
+            terminated = true;
+            break;
+        }
+        if (pos + 32 > header.size()) break;
+        const uint8_t* d = header.data() + pos;
+        FieldDesc f;
+        size_t n = 0;
+        while (n < 11 && d[n] != 0) ++n;
+        f.name.assign(reinterpret_cast<const char*>(d), n);
+        f.type = static_cast<char>(d[11]);
+        f.length = d[16];
+        f.decimals = d[17];
+        if (f.type == 'C' && !vfp && f.decimals != 0) {
+            // Character fields longer than 255 keep the high byte of the length in the decimals byte.
+            f.length = static_cast<uint16_t>(d[16] | (d[17] << 8));
+            f.decimals = 0;
+        }
+        f.flags = vfp ? d[18] : 0;
+        f.offset = offset;
+        offset += f.length;
+        all.push_back(f);
+        allPos.push_back(static_cast<uint32_t>(pos));
+        pos += 32;
+    }
+    if (!terminated) {
+        why = "the header has no end of its field list within its length (" + std::to_string(header.size()) +
+              " bytes)";
+        return false;
+    }
+    terminator = pos;
+    if (all.empty()) {
+        why = "the header describes no field";
+        return false;
+    }
+    for (const FieldDesc& f : all) {
+        // Fields whose kind has a fixed size are read and written in that size: a shorter one (a
+        // damaged or foreign header) would let a write run into the next field or past the record.
+        int need = 0;
+        bool exact = false;
+        switch (f.type) {
+            case 'L':
+                need = 1;
+                break;
+            case 'D':
+                need = 8;
+                break;
+            case 'I':
+                need = 4;
+                break;
+            case 'Y':
+            case 'B':
+                need = 8;
+                break;
+            case 'T':
+                need = 8;
+                exact = true;
+                break;
+            default:
+                break;
+        }
+        if (f.length < need || (exact && f.length != need)) {
+            why = "the header gives field " + f.name + " (type " + f.type + ") a length of " +
+                  std::to_string(f.length) + " bytes; that type takes " + std::to_string(need);
+            return false;
+        }
+    }
+    if (offset != recordLength) {
+        why = "the header's record length (" + std::to_string(recordLength) +
+              ") disagrees with its fields (" + std::to_string(offset) + " bytes)";
+        return false;
+    }
+    return true;
+}
+
 // Writes the header of a new, empty table to a file beside real and puts it in real's place, so that
 // a table of that name is replaced whole or not at all. On failure nothing is left behind and error
 // says why.
@@ -288,46 +515,119 @@ std::unique_ptr<Table> Table::open(const std::string& path, std::string& error, 
     std::unique_ptr<Table> t(new Table);
     t->path_ = real;
     t->readOnly_ = readOnly;
-    const bool interrupted = io::exists(real + kPackMarker);
-    if (interrupted && !readOnly) {
-        if (!t->finishInterruptedPack(error)) return nullptr;
-    } else if (!interrupted && !readOnly) {
-        // New files of a pack that never reached its commit: the old files are intact.
-        for (const std::string& stray : {real + kPackSuffix, io::withExtension(real, ".fpt") + kPackSuffix,
-                                         io::withExtension(real, ".dbt") + kPackSuffix})
-            if (io::exists(stray)) io::removeFile(stray);
-    }
-    if (!t->load(error, withoutIndex && !interrupted)) return nullptr;
-    if (interrupted && !readOnly) {
-        // The renamed files are in place; the index is rebuilt before the pack counts as done.
-        if (t->cdx_ && !t->rebuildIndex()) {
-            error = t->error_;
+    // Files left by an interrupted pack that are not put in place are removed once the table has opened:
+    // an open that fails leaves every file as it found it.
+    std::vector<std::string> leftovers;
+    if (io::exists(real + kPackMarker)) {
+        if (readOnly) {
+            error = real + ": an interrupted pack must be finished first (open the table for writing)";
             return nullptr;
         }
-        io::removeFile(real + kPackMarker);
+        if (!t->finishInterruptedPack(error, leftovers)) return nullptr;
+    }
+    if (!t->load(error, withoutIndex)) return nullptr;
+    if (!readOnly) {
+        // New files of a pack that never reached its commit (or that its marker did not vouch for): the
+        // table in place is whole without them.
+        for (const std::string& f : packLeftovers(real))
+            if (std::find(leftovers.begin(), leftovers.end(), f) == leftovers.end()) leftovers.push_back(f);
+    }
+    if (!leftovers.empty()) {
+        for (const std::string& f : leftovers) io::removeFile(f);
         io::syncFolderOf(real);
-    } else if (interrupted) {
-        error = real + ": an interrupted pack must be finished first (open the table for writing)";
-        return nullptr;
     }
     return t;
 }
 
-bool Table::finishInterruptedPack(std::string& error) {
-    // The marker is written only after both new files were flushed: put them in place.
-    for (const std::string& ext : {std::string(".fpt"), std::string(".dbt")}) {
-        const std::string memo = io::resolveCase(io::withExtension(path_, ext));
-        const std::string fresh = memo + kPackSuffix;
-        if (io::exists(fresh) && !io::replaceFile(fresh, memo, error)) {
-            error = fresh + ": cannot finish an interrupted pack (" + error + ")";
-            return false;
+std::vector<std::string> Table::packLeftovers(const std::string& table) {
+    std::vector<std::string> found;
+    for (const char* ext : {".fpt", ".dbt", ".cdx"}) {
+        const std::string fresh = io::resolveCase(io::withExtension(table, ext)) + kPackSuffix;
+        for (const std::string& stray : {fresh, fresh + ".tmp"})
+            if (io::exists(stray)) found.push_back(stray);
+    }
+    if (io::exists(table + kPackSuffix)) found.push_back(table + kPackSuffix);
+    return found;
+}
+
+bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& leftovers) {
+    // The marker names each new file with its size and digest; it was written once they were all
+    // flushed. A new file goes in place only when it is exactly what the pack wrote.
+    const std::string marker = path_ + kPackMarker;
+    std::string text;
+    {
+        io::File m;
+        std::string why;
+        if (m.open(marker, false, why)) {
+            const long long size = m.size();
+            text.resize(size > 0 && size < 65536 ? size_t(size) : 0);
+            if (!m.readAt(0, text.data(), text.size())) text.clear();
         }
     }
-    const std::string fresh = path_ + kPackSuffix;
-    if (io::exists(fresh) && !io::replaceFile(fresh, path_, error)) {
-        error = fresh + ": cannot finish an interrupted pack (" + error + ")";
+    std::vector<PackedFile> files;
+    if (!parseMarker(text, files)) {
+        error = marker +
+                ": an interrupted pack left this marker, which cannot be read; nothing was changed "
+                "(remove the marker to use the table as it is)";
         return false;
     }
+    // A marker names this table and its own memo file and index, nothing else: one naming other files is
+    // not this table's (copied in from elsewhere), and none of the files it names is put in place.
+    const auto named = [&](const std::string& name, const char* ext) {
+        return strcasecmp(name.c_str(), io::fileNameOf(io::withExtension(path_, ext)).c_str()) == 0;
+    };
+    bool own = true;
+    for (const auto& f : files)
+        own &= f.role == "table"   ? strcasecmp(f.name.c_str(), io::fileNameOf(path_).c_str()) == 0
+               : f.role == "memo"  ? named(f.name, ".fpt") || named(f.name, ".dbt")
+               : f.role == "index" ? named(f.name, ".cdx")
+                                   : false;
+    enum class State { Ready, Done, Unsound };
+    std::vector<State> states;
+    bool anyDone = false, allSound = true;
+    std::string unsound;
+    const std::string folder = io::folderOf(path_) + "/";
+    for (const auto& f : files) {
+        const std::string target = folder + f.name;
+        FileDigest d;
+        State st = State::Unsound;
+        if (own && io::exists(target + kPackSuffix))
+            st = digestOf(target + kPackSuffix, d) && d == f.digest ? State::Ready : State::Unsound;
+        else if (own && digestOf(target, d) && d == f.digest)
+            st = State::Done;
+        if (st == State::Unsound && unsound.empty())
+            unsound = io::exists(target + kPackSuffix) ? target + kPackSuffix : target;
+        anyDone |= st == State::Done;
+        allSound &= st != State::Unsound;
+        states.push_back(st);
+    }
+    if (allSound) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            const std::string target = folder + files[i].name;
+            if (states[i] == State::Ready && !io::replaceFile(target + kPackSuffix, target, error)) {
+                error = target + kPackSuffix + ": cannot finish an interrupted pack (" + error + ")";
+                return false;
+            }
+        }
+    } else if (anyDone) {
+        // Some files were replaced and another is not what the pack wrote: neither the table before
+        // nor after the pack can be put together.
+        error = unsound +
+                ": an interrupted pack cannot be finished: this file is not the one the pack wrote, "
+                "and others were already replaced; nothing was changed";
+        return false;
+    } else {
+        // Nothing was replaced yet: the table in place is the one from before the pack, and the new files
+        // (damaged, or from another copy of the table) are left out, to be removed once it has opened.
+        for (const auto& f : files) {
+            const std::string fresh = folder + f.name + kPackSuffix;
+            if (own && io::exists(fresh)) leftovers.push_back(fresh);
+        }
+        leftovers.push_back(marker);
+        return true;
+    }
+    io::removeFile(marker);
+    io::syncFolderOf(marker);
     return true;
 }
 
@@ -371,85 +671,14 @@ bool Table::load(std::string& error, bool withoutIndex) {
         error = path_ + ": cannot read the header (" + io::lastSystemError() + ")";
         return false;
     }
-    // Field descriptors up to the 0x0D terminator.
     fields_.clear();
     nullBits_.clear();
     nullFlagsOffset_ = -1;
-    uint32_t offset = 1;
-    size_t pos = 32;
-    bool terminated = false;
     std::vector<FieldDesc> all;
     std::vector<uint32_t> allPos;
-    while (pos < headerLength_) {
-        if (headerRaw_[pos] == 0x0D) {
-            terminated = true;
-            break;
-        }
-        if (pos + 32 > headerLength_) break;
-        const uint8_t* d = headerRaw_.data() + pos;
-        FieldDesc f;
-        size_t n = 0;
-        while (n < 11 && d[n] != 0) ++n;
-        f.name.assign(reinterpret_cast<const char*>(d), n);
-        f.type = static_cast<char>(d[11]);
-        f.length = d[16];
-        f.decimals = d[17];
-        if (f.type == 'C' && !vfp && f.decimals != 0) {
-            // Character fields longer than 255 keep the high byte of the length in the decimals byte.
-            f.length = static_cast<uint16_t>(d[16] | (d[17] << 8));
-            f.decimals = 0;
-        }
-        f.flags = vfp ? d[18] : 0;
-        f.offset = offset;
-        offset += f.length;
-        all.push_back(f);
-        allPos.push_back(static_cast<uint32_t>(pos));
-        pos += 32;
-    }
-    if (!terminated) {
-        error = path_ + ": the header has no end of its field list within its length (" +
-                std::to_string(headerLength_) + " bytes)";
-        return false;
-    }
-    if (all.empty()) {
-        error = path_ + ": the header describes no field";
-        return false;
-    }
-    for (const FieldDesc& f : all) {
-        // Fields whose kind has a fixed size are read and written in that size: a shorter one (a
-        // damaged or foreign header) would let a write run into the next field or past the record.
-        int need = 0;
-        bool exact = false;
-        switch (f.type) {
-            case 'L':
-                need = 1;
-                break;
-            case 'D':
-                need = 8;
-                break;
-            case 'I':
-                need = 4;
-                break;
-            case 'Y':
-            case 'B':
-                need = 8;
-                break;
-            case 'T':
-                need = 8;
-                exact = true;
-                break;
-            default:
-                break;
-        }
-        if (f.length < need || (exact && f.length != need)) {
-            error = path_ + ": the header gives field " + f.name + " (type " + f.type + ") a length of " +
-                    std::to_string(f.length) + " bytes; that type takes " + std::to_string(need);
-            return false;
-        }
-    }
-    if (offset != recordLength_) {
-        error = path_ + ": the header's record length (" + std::to_string(recordLength_) +
-                ") disagrees with its fields (" + std::to_string(offset) + " bytes)";
+    size_t terminator = 0;
+    if (!parseFields(headerRaw_, vfp, recordLength_, all, allPos, terminator, why)) {
+        error = path_ + ": " + why;
         return false;
     }
     const uint64_t need = uint64_t(headerLength_) + uint64_t(recCount_) * recordLength_;
@@ -549,6 +778,7 @@ bool Table::load(std::string& error, bool withoutIndex) {
     eof_ = bof_ = recCount_ == 0;
     dirty_ = false;
     orderValid_ = false;
+    memoStartsKnown_ = false;
     if (recCount_ > 0) {
         if (!loadCurrent(1)) {
             error = error_;
@@ -712,26 +942,49 @@ std::unique_ptr<Table> Table::copyStructure(const std::string& newPath, std::str
     std::string real = newPath;
     if (!io::hasExtension(real)) real += ".dbf";
     real = io::resolveCase(real);
+    // The header as it was read: the same descriptors, with no records, today's date, no index and no
+    // unsynced-appends mark.
     std::vector<uint8_t> h = headerRaw_;
     putLe32(&h[4], 0);
     const HeaderDate d = today();
     h[1] = uint8_t(d.year - 1900);
     h[2] = uint8_t(d.month);
     h[3] = uint8_t(d.day);
+    h[14] = 0;
     h[28] &= static_cast<uint8_t>(~0x01);  // no index
-    if (isVfp(version_) && headerLength_ >= 263) {
-        // the backlink names a database container; a copy belongs to none
-        std::fill(h.end() - 263, h.end(), 0);
+    std::vector<FieldDesc> all;
+    std::vector<uint32_t> allPos;
+    size_t terminator = 0;
+    std::string why;
+    if (!parseFields(h, isVfp(version_), recordLength_, all, allPos, terminator, why)) {
+        error = real + ": cannot copy the structure of " + path_ + " (" + why + ")";
+        return nullptr;
     }
+    // The backlink of a Visual FoxPro table (whatever follows the field list, 263 bytes when whole)
+    // names a database container; a copy belongs to none.
+    if (isVfp(version_)) std::fill(h.begin() + long(terminator) + 1, h.end(), 0);
     h.push_back(0x1A);
+    // The new files are written beside their targets and renamed in, the table first: an empty table
+    // beside the memo file it replaces is sound, the other way round it would not be.
+    std::string memoTarget, memoFresh;
     if (memo_) {
-        const std::string memoPath =
-            io::withExtension(real, memo_->kind() == MemoFile::Kind::Dbt ? ".dbt" : ".fpt");
-        // a stale memo file of the new name is replaced
-        const std::string existing = io::resolveCase(memoPath);
-        if (!MemoFile::create(existing, memo_->kind(), memo_->blockSize(), true, error)) return nullptr;
+        memoTarget =
+            io::resolveCase(io::withExtension(real, memo_->kind() == MemoFile::Kind::Dbt ? ".dbt" : ".fpt"));
+        memoFresh = memoTarget + kCreateSuffix;
+        if (!MemoFile::create(memoFresh, memo_->kind(), memo_->blockSize(), true, error)) {
+            io::removeFile(memoFresh);
+            return nullptr;
+        }
     }
-    if (!writeNewTableFile(real, h, error)) return nullptr;
+    if (!writeNewTableFile(real, h, error)) {
+        if (!memoFresh.empty()) io::removeFile(memoFresh);
+        return nullptr;
+    }
+    if (!memoFresh.empty() && !io::replaceFile(memoFresh, memoTarget, why)) {
+        io::removeFile(memoFresh);
+        error = memoTarget + ": cannot create the memo file (" + why + ")";
+        return nullptr;
+    }
     return open(real, error);
 }
 
@@ -807,8 +1060,11 @@ void Table::keepOldRecord() {
     std::memcpy(recOld_.data(), cache_.data() + size_t(recno_ - cacheFirst_) * recordLength_, recordLength_);
 }
 
-bool Table::checkWritable() {
+bool Table::checkWritable(bool memoFileToo) {
     if (readOnly_) return fail(path_ + ": the table is open for reading only");
+    if (memoFileToo && memo_ && !memo_->damage().empty())
+        return fail(path_ + ": the table cannot be changed because its memo file is damaged (" +
+                    memo_->damage() + ")");
     if (!indexUnmaintainable_.empty())
         return fail(path_ + ": the table cannot be changed because its index cannot be kept up to date (" +
                     indexUnmaintainable_ + ")");
@@ -853,6 +1109,7 @@ bool Table::refreshCount() {
             recCount_ = n;
             cacheCount_ = 0;
             orderValid_ = false;
+            memoStartsKnown_ = false;  // the other handle's records may point to memos too
         }
     }
     return true;
@@ -1061,8 +1318,7 @@ bool Table::recall() {
     return writeCurrent() && ok();
 }
 
-bool Table::appendBlank() {
-    if (!writeCurrent() || !checkWritable() || !refreshCount()) return false;
+std::vector<uint8_t> Table::blankRecord() const {
     std::vector<uint8_t> blank(recordLength_, ' ');
     if (nullFlagsOffset_ >= 0) {
         std::fill(blank.begin() + nullFlagsOffset_, blank.begin() + nullFlagsOffset_ + nullFlagsLength_, 0);
@@ -1076,48 +1332,97 @@ bool Table::appendBlank() {
         if (f.type == 'V' && f.length > 0)
             std::fill(blank.begin() + f.offset, blank.begin() + f.offset + f.length, ' ');
     }
-    // Visual FoxPro autoincrement integers take the next value kept in their field descriptor.
-    bool counters = false;
+    return blank;
+}
+
+bool Table::appendBlank() {
+    return appendRecord({});
+}
+
+bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
+    if (!writeCurrent() || !checkWritable() || !refreshCount()) return false;
+    std::vector<uint8_t> rec = blankRecord();
+    // Visual FoxPro autoincrement integers take the next value kept in their field descriptor (read from
+    // the file: another handle may have counted); the descriptors move on only when the record is added.
+    std::vector<std::pair<size_t, uint32_t>> counters;  // field, its next value after this record
     if (isVfp(version_)) {
         for (size_t i = 0; i < fields_.size(); ++i) {
             const FieldDesc& f = fields_[i];
             if (!isAutoIncrement(f) || f.length != 4) continue;
-            uint8_t* d = &headerRaw_[descPos_[i]];
             uint8_t cur[5];
-            if (file_->readAt(descPos_[i] + 19, cur, 5))
-                std::memcpy(d + 19, cur, 5);  // another handle may have counted
-            const uint32_t next = le32(d + 19);
-            putLe32(&blank[f.offset], next);
-            putLe32(d + 19, next + (d[23] ? d[23] : 1));
-            counters = true;
+            std::memcpy(cur, &headerRaw_[descPos_[i] + 19], 5);
+            if (file_->readAt(descPos_[i] + 19, cur, 5)) std::memcpy(&headerRaw_[descPos_[i] + 19], cur, 5);
+            const uint32_t next = le32(cur);
+            putLe32(&rec[f.offset], next);
+            counters.emplace_back(i, next + (cur[4] ? cur[4] : 1));
         }
     }
+    // The values, checked into the new record's buffer: nothing is written yet.
+    std::vector<const NewValue*> memos;
+    for (const NewValue& v : values) {
+        if (v.field < 0 || v.field >= fieldCount())
+            return fail(path_ + ": there is no field number " + std::to_string(v.field + 1));
+        const FieldDesc& f = fields_[v.field];
+        if (v.raw) {
+            if (v.bytes.size() != f.length)
+                return fail(path_ + ": field " + f.name + " holds " + std::to_string(f.length) +
+                            " bytes, not " + std::to_string(v.bytes.size()));
+            std::memcpy(&rec[f.offset], v.bytes.data(), f.length);
+        } else if (isMemoType(f.type, version_)) {
+            if (!v.bytes.empty() && !memo_)
+                return fail(path_ + ": field " + f.name + " is a memo, but the table has no memo file");
+            memos.push_back(&v);
+        } else if (!putValue(v.field, v.bytes, rec)) {
+            return false;
+        }
+    }
+    if (deleted) rec[0] = '*';
+    // The memos, then the record: a memo that cannot be written takes back the ones before it.
+    MemoFile::Mark mark;
+    if (memo_) mark = memo_->mark();
+    std::vector<uint32_t> written;
+    const auto takeBack = [&](std::string why) {
+        std::string ignored;
+        if (memo_) memo_->rollback(mark, ignored);
+        return fail(std::move(why));
+    };
+    for (const NewValue* v : memos) {
+        uint32_t block = 0;
+        std::string err;
+        if (!memo_->write(0, v->bytes, block, err)) return takeBack(err);
+        putMemoBlock(rec, v->field, block);
+        putNull(rec, v->field, false);
+        if (block) written.push_back(block);
+    }
+    if (!written.empty()) unsynced_ = true;
+
     const uint32_t recno = recCount_ + 1;
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
-    std::vector<uint8_t> buf = blank;
+    std::vector<uint8_t> buf = rec;
     buf.push_back(0x1A);
     // The record (and the end marker) first, then the count: a crash of the process in between loses only
     // this record. No sync between the two (see "Durability" in dbf.h for what power loss can do).
     if (!file_->writeAt(pos, buf.data(), buf.size()))
-        return fail(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
+        return takeBack(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
     unsynced_ = true;
     appendsUnsynced_ = true;
     recCount_ = recno;
-    if (counters) {
-        for (size_t i = 0; i < fields_.size(); ++i)
-            if (isAutoIncrement(fields_[i]) && fields_[i].length == 4)
-                file_->writeAt(descPos_[i] + 19, &headerRaw_[descPos_[i] + 19], 4);
+    for (const auto& [i, next] : counters) {
+        putLe32(&headerRaw_[descPos_[i] + 19], next);
+        file_->writeAt(descPos_[i] + 19, &headerRaw_[descPos_[i] + 19], 4);
     }
     if (!writeHeaderCount()) {
         recCount_ = recno - 1;
         return false;
     }
+    if (memoStartsKnown_)
+        for (uint32_t block : written) ++memoStarts_[block];
     if (cacheCount_ > 0 && cacheFirst_ + cacheCount_ == recno && cache_.size() < kCacheBytes) {
-        cache_.insert(cache_.end(), blank.begin(), blank.end());
+        cache_.insert(cache_.end(), rec.begin(), rec.end());
         ++cacheCount_;
     }
-    rec_ = blank;
-    recOld_ = blank;
+    rec_ = rec;
+    recOld_ = rec;
     oldInCache_ = false;
     recno_ = recno;
     eof_ = bof_ = false;
@@ -1170,20 +1475,21 @@ bool Table::appendRecordFrom(Table& source) {
 
 // ---- Fields ----
 
-uint32_t Table::memoBlock(int field) const {
+uint32_t Table::memoBlockIn(const std::vector<uint8_t>& rec, int field) const {
     const FieldDesc& f = fields_[field];
-    const uint8_t* p = &rec_[f.offset];
+    const uint8_t* p = &rec[f.offset];
     if (f.length == 4) return le32(p);
-    uint32_t v = 0;
+    // Digits of a character pointer; more than a block number holds saturate (and point past any file).
+    uint64_t v = 0;
     for (int i = 0; i < f.length; ++i) {
-        if (p[i] >= '0' && p[i] <= '9') v = v * 10 + (p[i] - '0');
+        if (p[i] >= '0' && p[i] <= '9') v = std::min<uint64_t>(v * 10 + (p[i] - '0'), UINT32_MAX);
     }
-    return v;
+    return static_cast<uint32_t>(v);
 }
 
-void Table::setMemoBlock(int field, uint32_t block) {
+void Table::putMemoBlock(std::vector<uint8_t>& rec, int field, uint32_t block) const {
     const FieldDesc& f = fields_[field];
-    uint8_t* p = &rec_[f.offset];
+    uint8_t* p = &rec[f.offset];
     if (f.length == 4) {
         putLe32(p, block);
     } else {
@@ -1193,6 +1499,10 @@ void Table::setMemoBlock(int field, uint32_t block) {
             if (s.size() <= f.length) std::memcpy(p + f.length - s.size(), s.data(), s.size());
         }
     }
+}
+
+void Table::setMemoBlock(int field, uint32_t block) {
+    putMemoBlock(rec_, field, block);
     dirty_ = true;
 }
 
@@ -1200,14 +1510,20 @@ int Table::nullBit(int field) const {
     return field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1;
 }
 
+void Table::putNull(std::vector<uint8_t>& rec, int field, bool null) const {
+    const int b = nullBit(field);
+    if (b < 0) return;
+    uint8_t& byte = rec[nullFlagsOffset_ + b / 8];
+    const uint8_t mask = uint8_t(1u << (b % 8));
+    byte = null ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
+}
+
 void Table::setNull(int field, bool null) {
     const int b = nullBit(field);
     if (b < 0) return;
-    uint8_t& byte = rec_[nullFlagsOffset_ + b / 8];
-    const uint8_t mask = uint8_t(1u << (b % 8));
-    const uint8_t before = byte;
-    byte = null ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
-    if (byte != before) dirty_ = true;
+    const uint8_t before = rec_[nullFlagsOffset_ + b / 8];
+    putNull(rec_, field, null);
+    if (rec_[nullFlagsOffset_ + b / 8] != before) dirty_ = true;
 }
 
 std::string Table::rawField(int field) const {
@@ -1226,6 +1542,7 @@ bool Table::setRawField(int field, std::string_view bytes) {
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
     if (!checkWritable()) return false;
     std::memcpy(&rec_[f.offset], bytes.data(), f.length);
+    if (isMemoType(f.type, version_)) memoStartsKnown_ = false;
     dirty_ = true;
     return ok();
 }
@@ -1250,12 +1567,48 @@ bool Table::storeMemo(int field, std::string_view bytes) {
     if (!memo_)
         return fail(path_ + ": field " + fields_[field].name + " is a memo, but the table has no memo file");
     const uint32_t old = memoBlock(field);
+    // The old memo's blocks are reused only when no other pointer starts within them.
+    const uint32_t ownedEnd = memo_->fitsInPlace(old, bytes.size()) ? memoOwnedEnd(old) : 0;
     uint32_t block = 0;
     std::string err;
-    if (!memo_->write(old, bytes, block, err)) return fail(err);
+    if (!memo_->write(old, bytes, block, err, ownedEnd)) return fail(err);
     unsynced_ = true;
+    memoPointerMoved(old, block);
     setMemoBlock(field, block);
     return true;
+}
+
+bool Table::knowMemoStarts() {
+    if (memoStartsKnown_) return true;
+    memoStarts_.clear();
+    std::vector<int> memoFields;
+    for (int i = 0; i < fieldCount(); ++i)
+        if (isMemoType(fields_[i].type, version_)) memoFields.push_back(i);
+    std::vector<uint8_t> rec;
+    for (uint32_t r = 1; r <= recCount_; ++r) {
+        if (!reader_->readRecord(r, rec)) return false;
+        for (int i : memoFields)
+            if (const uint32_t b = memoBlockIn(rec, i)) ++memoStarts_[b];
+    }
+    memoStartsKnown_ = true;
+    return true;
+}
+
+uint32_t Table::memoOwnedEnd(uint32_t block) {
+    if (block == 0 || !knowMemoStarts()) return 0;
+    const auto it = memoStarts_.find(block);
+    if (it == memoStarts_.end() || it->second != 1) return 0;  // not this field's alone
+    const auto next = std::next(it);
+    return next == memoStarts_.end() ? UINT32_MAX : next->first;
+}
+
+void Table::memoPointerMoved(uint32_t from, uint32_t to) {
+    if (!memoStartsKnown_ || from == to) return;
+    if (from != 0) {
+        const auto it = memoStarts_.find(from);
+        if (it != memoStarts_.end() && --it->second == 0) memoStarts_.erase(it);
+    }
+    if (to != 0) ++memoStarts_[to];
 }
 
 std::string Table::getText(int field) {
@@ -1366,15 +1719,21 @@ bool Table::setText(int field, std::string_view bytes) {
         return fail(path_ + ": there is no field number " + std::to_string(field + 1));
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
     if (!checkWritable()) return false;
-    const FieldDesc& f = fields_[field];
-    uint8_t* p = &rec_[f.offset];
-    const auto bad = [&](const std::string& why) { return fail(path_ + ": field " + f.name + ": " + why); };
-    if (isMemoType(f.type, version_)) {
+    if (isMemoType(fields_[field].type, version_)) {
         if (!storeMemo(field, bytes)) return false;
         setNull(field, false);
         dirty_ = true;
         return ok();
     }
+    if (!putValue(field, bytes, rec_)) return false;
+    dirty_ = true;
+    return ok();
+}
+
+bool Table::putValue(int field, std::string_view bytes, std::vector<uint8_t>& rec) {
+    const FieldDesc& f = fields_[field];
+    uint8_t* p = &rec[f.offset];
+    const auto bad = [&](const std::string& why) { return fail(path_ + ": field " + f.name + ": " + why); };
     std::string value(bytes);
     switch (f.type) {
         case 'C': {
@@ -1436,8 +1795,9 @@ bool Table::setText(int field, std::string_view bytes) {
             }
             double v;
             if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
-            setNull(field, false);
-            return setDouble(field, v);
+            std::string why;
+            if (!encodeBinary(f, v, p, why)) return bad(why);
+            break;
         }
         case 'T': {
             const std::string t = trim(value);
@@ -1445,8 +1805,8 @@ bool Table::setText(int field, std::string_view bytes) {
                 std::fill(p, p + f.length, 0);
                 break;
             }
-            if (!validDate(t.substr(0, 8))) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
-            return setDate(field, t.substr(0, 8));
+            if (!encodeDateTime(t.substr(0, 8), p)) return bad("\"" + t + "\" is not a date (CCYYMMDD)");
+            break;
         }
         default:
             if (value.empty()) {
@@ -1459,9 +1819,8 @@ bool Table::setText(int field, std::string_view bytes) {
             std::memcpy(p, value.data(), f.length);
             break;
     }
-    setNull(field, false);
-    dirty_ = true;
-    return ok();
+    putNull(rec, field, false);
+    return true;
 }
 
 bool Table::setInt(int field, int64_t value) {
@@ -1500,14 +1859,9 @@ bool Table::setDouble(int field, double value) {
     if (f.type == 'Y' || f.type == 'B') {
         if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
         if (!checkWritable()) return false;
-        uint8_t* p = &rec_[f.offset];
-        if (f.type == 'B') {
-            std::memcpy(p, &value, 8);
-        } else {
-            const auto v = static_cast<int64_t>(std::llround(value * 10000.0));
-            putLe32(p, static_cast<uint32_t>(uint64_t(v)));
-            putLe32(p + 4, static_cast<uint32_t>(uint64_t(v) >> 32));
-        }
+        std::string why;
+        if (!encodeBinary(f, value, &rec_[f.offset], why))
+            return fail(path_ + ": field " + f.name + ": " + why);
         setNull(field, false);
         dirty_ = true;
         return ok();
@@ -1538,18 +1892,9 @@ bool Table::setDate(int field, std::string_view ccyymmdd) {
     if (f.type == 'T' && f.length == 8) {
         if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record");
         if (!checkWritable()) return false;
-        uint8_t* p = &rec_[f.offset];
         const std::string t = trim(ccyymmdd);
-        if (t.empty()) {
-            std::fill(p, p + 8, 0);
-        } else {
-            if (!validDate(t))
-                return fail(path_ + ": field " + f.name + ": \"" + t + "\" is not a date (CCYYMMDD)");
-            const long jd =
-                dateToJulian(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
-            putLe32(p, static_cast<uint32_t>(jd));
-            putLe32(p + 4, 0);
-        }
+        if (!encodeDateTime(t, &rec_[f.offset]))
+            return fail(path_ + ": field " + f.name + ": \"" + t + "\" is not a date (CCYYMMDD)");
         setNull(field, false);
         dirty_ = true;
         return ok();
@@ -1668,7 +2013,9 @@ bool Table::rebuildIndex() {
 // ---- Pack ----
 
 bool Table::pack() {
-    if (!writeCurrent() || !checkWritable() || !refreshCount()) return false;
+    // A damaged memo header does not stop a pack: the memos are read one by one (each checked against the
+    // file) into a new memo file.
+    if (!writeCurrent() || !checkWritable(false) || !refreshCount()) return false;
     const auto step = [](const char* name) {
         auto& hook = packStepHook();
         return !hook || hook(name);
@@ -1677,12 +2024,17 @@ bool Table::pack() {
     const std::string marker = path_ + kPackMarker;
     const std::string memoPathOld = memo_ ? memo_->path() : std::string();
     const std::string newMemo = memo_ ? memoPathOld + kPackSuffix : std::string();
+    const std::string indexPathOld = cdx_ ? cdx_->path() : std::string();
+    const std::string newIndex = cdx_ ? indexPathOld + kPackSuffix : std::string();
     const auto abandon = [&](const std::string& why) {
-        io::removeFile(newDbf);
-        if (!newMemo.empty()) io::removeFile(newMemo);
+        for (const std::string& f :
+             {newDbf, newMemo, newIndex, newIndex.empty() ? newIndex : newIndex + ".tmp"})
+            if (!f.empty()) io::removeFile(f);
         return fail(why);
     };
 
+    // Every step that can fail runs before the commit: the new table, memo file and index are written
+    // beside the old ones and flushed; the old files are not touched.
     if (!step("write")) return fail("pack stopped before writing");
     std::unique_ptr<MemoFile> memoOut;
     std::string err;
@@ -1702,29 +2054,21 @@ bool Table::pack() {
     std::vector<int> memoFields;
     for (int i = 0; i < fieldCount(); ++i)
         if (isMemoType(fields_[i].type, version_)) memoFields.push_back(i);
-    const std::vector<uint8_t> savedRec = rec_;
     for (uint32_t r = 1; r <= recCount_; ++r) {
         if (!readRecordRaw(r, rec.data())) return abandon(error_);
         if (rec[0] == '*') continue;
         if (memoOut) {
-            rec_ = rec;  // memoBlock / setMemoBlock work on the buffer
             for (int i : memoFields) {
-                const uint32_t block = memoBlock(i);
+                const uint32_t block = memoBlockIn(rec, i);
                 if (block == 0) continue;
                 std::string text;
-                if (!memo_->read(block, text, err)) {
-                    rec_ = savedRec;
+                if (!memo_->read(block, text, err))
                     return abandon(err + " (field " + fields_[i].name + ", record " + std::to_string(r) +
                                    ")");
-                }
                 uint32_t nb = 0;
-                if (!memoOut->write(0, text, nb, err)) {
-                    rec_ = savedRec;
-                    return abandon(err);
-                }
-                setMemoBlock(i, nb);
+                if (!memoOut->write(0, text, nb, err)) return abandon(err);
+                putMemoBlock(rec, i, nb);
             }
-            rec = rec_;
         }
         buf.insert(buf.end(), rec.begin(), rec.end());
         ++kept;
@@ -1735,29 +2079,51 @@ bool Table::pack() {
             buf.clear();
         }
     }
-    rec_ = savedRec;
-    dirty_ = false;
     buf.push_back(0x1A);
     const HeaderDate d = today();
     header[1] = uint8_t(d.year - 1900);
     header[2] = uint8_t(d.month);
     header[3] = uint8_t(d.day);
     putLe32(&header[4], kept);
+    header[14] = 0;  // every record is flushed below
     if (!out.writeAt(pos, buf.data(), buf.size()) || !out.writeAt(0, header.data(), header.size()))
         return abandon(newDbf + ": cannot write (" + io::lastSystemError() + ")");
     if (memoOut && !memoOut->endBulk(err)) return abandon(err);
     if (!step("sync")) return fail("pack stopped before flushing");
     if (!out.sync() || (memoOut && !memoOut->sync()))
         return abandon(newDbf + ": cannot flush to disk (" + io::lastSystemError() + ")");
-    out.close();
     memoOut.reset();
+    if (!step("index")) return fail("pack stopped before building the index");
+    if (cdx_) {
+        // The index of the packed records, built with the tags the index has (held to the same limits at
+        // open, so a tag that opened is a tag that builds).
+        FileRecords packed(out, headerLength_, recordLength_, kept);
+        if (!CdxFile::create(newIndex, fields_, cdx_->tags(), packed, err, codepageFromByte(codepage_)))
+            return abandon(err.empty() ? newIndex + ": cannot build the index" : err);
+    }
+    out.close();
+    std::vector<PackedFile> files;
+    for (const auto& [role, fresh, target] :
+         {std::tuple<const char*, std::string, std::string>{"memo", newMemo, memoPathOld},
+          {"index", newIndex, indexPathOld},
+          {"table", newDbf, path_}}) {
+        if (fresh.empty()) continue;
+        PackedFile f{role, {}, io::fileNameOf(target)};
+        if (!digestOf(fresh, f.digest))
+            return abandon(fresh + ": cannot read back (" + io::lastSystemError() + ")");
+        files.push_back(f);
+    }
 
     // Commit: from here on the next open finishes the pack if this one is interrupted.
     if (!step("commit")) return fail("pack stopped before committing");
     {
         io::File m;
-        if (!m.create(marker, true, err) || !m.writeAt(0, "pack\n", 5) || !m.sync())
-            return abandon(marker + ": cannot write the pack marker (" + err + ")");
+        const std::string text = markerText(files);
+        if (!m.create(marker, true, err) || !m.writeAt(0, text.data(), text.size()) || !m.sync()) {
+            io::removeFile(marker);
+            return abandon(marker + ": cannot write the pack marker (" +
+                           (err.empty() ? io::lastSystemError() : err) + ")");
+        }
     }
     io::syncFolderOf(marker);
     if (!step("rename-memo")) return fail("pack stopped before renaming the memo file");
@@ -1767,20 +2133,24 @@ bool Table::pack() {
             return fail(newMemo + ": cannot rename into place (" + err +
                         "); the next open finishes the pack");
     }
+    if (!step("rename-index")) return fail("pack stopped before renaming the index");
+    if (cdx_) {
+        cdx_.reset();
+        if (!io::replaceFile(newIndex, indexPathOld, err))
+            return fail(newIndex + ": cannot rename into place (" + err +
+                        "); the next open finishes the pack");
+    }
     if (!step("rename-table")) return fail("pack stopped before renaming the table");
     file_.reset();
     if (!io::replaceFile(newDbf, path_, err))
         return fail(newDbf + ": cannot rename into place (" + err + "); the next open finishes the pack");
+    io::removeFile(marker);
+    io::syncFolderOf(marker);
 
-    // Reopen the packed files and rebuild the index, then the pack is complete.
-    cdx_.reset();
+    // Reopen the packed files.
     const int keepTag = tag_;
     if (!step("reopen")) return fail("pack stopped before reopening");
     if (!load(err)) return fail(err);
-    if (!step("rebuild-index")) return fail("pack stopped before rebuilding the index");
-    if (cdx_ && !rebuildIndex()) return false;
-    io::removeFile(marker);
-    io::syncFolderOf(marker);
     if (cdx_ && keepTag >= 0 && keepTag < static_cast<int>(cdx_->tags().size())) tag_ = keepTag;
     if (recCount_ > 0) top();
     dateWritten_ = true;

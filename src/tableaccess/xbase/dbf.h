@@ -11,7 +11,10 @@
 //
 // Errors: every call that can fail returns false (or nullptr / 0) and leaves a message naming the file
 // and the problem in `error()` (static calls fill the `error` argument). Bad input never crashes and is
-// never written to: a damaged table opens with an error and is not modified.
+// never written to: a damaged table opens with an error and is not modified. Damage a write would
+// spread that shows only on use (an index tree below a root, a memo file header whose next free block
+// lies outside the file) lets the table be read and refuses every write with that damage; a refused
+// write writes nothing (no record, no memo, no header date).
 //
 // Records are numbered from 1. Field changes go into the buffer of the current record, which is written
 // back (and the production index updated) when the table moves to another record, on flush() and when
@@ -42,6 +45,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -75,6 +79,14 @@ struct NewField {
     uint8_t flags = 0;
 };
 
+// A value of a record that Table::appendRecord adds: text as setText takes it, or (raw) exactly the
+// field's bytes.
+struct NewValue {
+    int field = 0;  // 0-based position
+    std::string bytes;
+    bool raw = false;
+};
+
 // Calendar date of the header's last-update field.
 struct HeaderDate {
     int year = 0, month = 0, day = 0;
@@ -104,8 +116,10 @@ class Table {
                                          Format format, uint8_t codepage, std::string& error);
 
     // Makes an empty table at newPath with this table's version, codepage and fields (and an empty memo
-    // file with the same block size when this table has a memo file); no index. A table already at
-    // newPath is replaced. Returns it open.
+    // file with the same block size when this table has a memo file); no index. The header is the one
+    // read, field descriptors as they are (a Visual FoxPro backlink is cleared where it is, whatever its
+    // length). A table already at newPath is replaced: the new files are written beside it and renamed
+    // in, the table first. Returns it open.
     std::unique_ptr<Table> copyStructure(const std::string& newPath, std::string& error) const;
 
     // Finds the path of an existing file whose name equals that of path without regard to case; returns
@@ -198,6 +212,10 @@ class Table {
 
     // ---- Records ----
     bool appendBlank();  // new blank record becomes current
+    // Appends one record holding these values (and marked deleted when asked) in one step: every value
+    // is checked and the memos are written before the record is, so that a value refused or a memo that
+    // cannot be written leaves neither the record nor a memo behind. The new record becomes current.
+    bool appendRecord(const std::vector<NewValue>& values, bool deleted = false);
     // Appends a copy of source's current record: fields matched by name (case-insensitive); same-shaped
     // fields byte for byte, memos by their text, others converted through text; the deletion flag too.
     bool appendRecordFrom(Table& source);
@@ -205,8 +223,14 @@ class Table {
     bool recall();
     bool deleted() const;
     // Removes deleted records, rewrites the memo file without orphan blocks and rebuilds the production
-    // index. Crash-safe: new files are written beside the old ones, flushed and renamed into place under
-    // a commit marker; an interrupted pack is finished or rolled back by the next open.
+    // index. Crash-safe: the new table, memo file and index are all written beside the old ones and
+    // flushed (every step that can fail runs then, while the old files are untouched), then renamed into
+    // place under a commit marker naming each new file's size and digest. The next open finishes an
+    // interrupted pack when each new file is the one the marker names; when one is not (damaged, or
+    // copied in from elsewhere) and nothing was replaced yet, it keeps the table as it is and removes the
+    // leftovers; when some files were replaced already, it refuses to open and changes nothing. A memo
+    // file whose header is damaged does not stop a pack: each memo is read, checked against the file,
+    // into a new memo file.
     bool pack();
     // Writes the pending record and index changes and, when anything was written since the last flush,
     // makes the memo file, the table and the index durable (fsync).
@@ -233,14 +257,33 @@ class Table {
     bool loadCurrent(uint32_t recno, bool fresh = false);  // fresh: from the file, not the cache
     bool writeCurrent();
     bool writeHeaderCount();
-    bool checkWritable();
-    bool finishInterruptedPack(std::string& error);
+    // Refuses (false, error set) when the table may not be written: opened for reading, an index that
+    // cannot be kept up to date or is damaged, a memo file whose header is damaged (unless the caller
+    // writes a new memo file anyway, as pack does).
+    bool checkWritable(bool memoFileToo = true);
+    // Puts the files of an interrupted pack in place, or gives those to remove once the table opens.
+    bool finishInterruptedPack(std::string& error, std::vector<std::string>& leftovers);
+    static std::vector<std::string> packLeftovers(const std::string& table);
     std::string fieldMemo(int field);
     bool storeMemo(int field, std::string_view bytes);
-    uint32_t memoBlock(int field) const;
+    uint32_t memoBlock(int field) const { return memoBlockIn(rec_, field); }
     void setMemoBlock(int field, uint32_t block);
+    uint32_t memoBlockIn(const std::vector<uint8_t>& rec, int field) const;
+    void putMemoBlock(std::vector<uint8_t>& rec, int field, uint32_t block) const;
     int nullBit(int field) const;
     void setNull(int field, bool null);
+    void putNull(std::vector<uint8_t>& rec, int field, bool null) const;
+    // Writes a value of a field other than a memo into a record buffer (its null flag cleared); false
+    // (error set, the buffer unchanged) when the value does not fit the field.
+    bool putValue(int field, std::string_view bytes, std::vector<uint8_t>& rec);
+    std::vector<uint8_t> blankRecord() const;
+    // The memo pointers of every record (block -> how many fields point there), built when a memo is
+    // first rewritten; a memo's blocks are rewritten in place only when they are provably its own.
+    std::map<uint32_t, uint32_t> memoStarts_;
+    bool memoStartsKnown_ = false;
+    bool knowMemoStarts();
+    uint32_t memoOwnedEnd(uint32_t block);
+    void memoPointerMoved(uint32_t from, uint32_t to);
 
     std::string path_;
     std::unique_ptr<io::File> file_;

@@ -908,8 +908,8 @@ TEST(DbfIndex, AStaleKeyRefusesTheEditThatMustMoveItBeforeAnythingIsWritten) {
 // ---- Pack is crash-safe: stopped at any step, the next open finds the old or the new table whole ----
 
 TEST(DbfPack, StoppedAtAnyStepTheNextOpenFindsAWholeTable) {
-    const std::vector<std::string> steps = {"write",        "sync",   "commit",       "rename-memo",
-                                            "rename-table", "reopen", "rebuild-index"};
+    const std::vector<std::string> steps = {"write",       "sync",         "index",        "commit",
+                                            "rename-memo", "rename-index", "rename-table", "reopen"};
     const Expected e = loadExpected("fox_small");
     size_t live = 0;
     for (const auto& row : e.rows) live += row[7].empty() ? 1 : 0;
@@ -926,7 +926,7 @@ TEST(DbfPack, StoppedAtAnyStepTheNextOpenFindsAWholeTable) {
             EXPECT_FALSE(t->pack());
             xb::Table::packStepHook() = nullptr;
         }
-        const bool committed = s >= 3;  // from the rename on, the pack is finished by the next open
+        const bool committed = s >= 4;  // from the rename on, the pack is finished by the next open
         if (!committed) {
             EXPECT_EQ(fileState(dir, "fox_small"), before);
         }
@@ -1209,4 +1209,283 @@ TEST(DbfWrite, ASecondHandleSeesAppendsAndNewMemos) {
     EXPECT_EQ(writer->getText(note), text);
     ASSERT_TRUE(writer->go(1));
     EXPECT_EQ(writer->getText(note), "from the reader");
+}
+
+// ---- Damage that a write would spread: each write is refused before it writes, or stays in its own place
+
+namespace {
+
+// Header fields of a table file (header length at 8, record length at 10).
+size_t headerLengthOf(const std::string& dbf) {
+    return uint8_t(dbf[8]) | (uint8_t(dbf[9]) << 8);
+}
+size_t recordLengthOf(const std::string& dbf) {
+    return uint8_t(dbf[10]) | (uint8_t(dbf[11]) << 8);
+}
+
+// The bytes of one field of one record (1-based) of a table file.
+std::string& setFieldBytes(std::string& dbf, uint32_t recno, size_t offset, const std::string& bytes) {
+    dbf.replace(headerLengthOf(dbf) + (recno - 1) * recordLengthOf(dbf) + offset, bytes.size(), bytes);
+    return dbf;
+}
+
+void put32be(std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + size_t(i)] = char(v >> (24 - 8 * i));
+}
+
+// fox_small's NOTE pointer is the last 10 bytes of a record.
+std::string& setNotePointer(std::string& dbf, uint32_t recno, uint32_t block) {
+    std::string p = std::to_string(block);
+    p.insert(0, 10 - p.size(), ' ');
+    return setFieldBytes(dbf, recno, recordLengthOf(dbf) - 10, p);
+}
+
+}  // namespace
+
+// A change refused because of damage writes nothing: not the record, not the header's date (which a
+// dirty flag left on the way used to carry out when the table was closed), not a memo.
+TEST(DbfDamage, RefusedChangesWriteNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(std::string& dbf, std::string& fpt)> damage;
+        std::function<bool(xb::Table&)> change;  // must fail
+        const char* say;                         // part of the error
+    };
+    const auto note = [](xb::Table& t) { return t.fieldIndex("NOTE"); };
+    const std::vector<Case> cases = {
+        {"pack reaching a memo pointer past the end after records with memos",
+         [](auto& dbf, auto&) { setNotePointer(dbf, 9, 999999); }, [](xb::Table& t) { return t.pack(); },
+         "past the end"},
+        {"a memo into a memo file whose next free block is past its end",
+         [](auto&, auto& fpt) { put32be(fpt, 0, 0xFFFFFFF0u); },
+         [&](xb::Table& t) { return t.go(2) && t.setText(note(t), "new text") && t.flush(); },
+         "next free block as 4294967280"},
+        {"an append to that table", [](auto&, auto& fpt) { put32be(fpt, 0, 0xFFFFFFF0u); },
+         [](xb::Table& t) { return t.appendBlank(); }, "memo file is damaged"},
+        {"a change of a character field of that table", [](auto&, auto& fpt) { put32be(fpt, 0, 3); },
+         [](xb::Table& t) { return t.go(2) && t.setText(0, "H0H0H0") && t.go(3); },
+         "inside the 512-byte header"},
+        {"a record with a value its field refuses", [](auto&, auto&) {},
+         [&](xb::Table& t) {
+             return t.appendRecord({{0, "A1A1A1", false}, {note(t), "a memo", false}, {2, "12ab", false}});
+         },
+         "\"12ab\" is not a number"},
+        {"a record with raw bytes of the wrong length", [](auto&, auto&) {},
+         [&](xb::Table& t) {
+             return t.appendRecord({{note(t), "a memo", false}, {4, "TF", true}});
+         },
+         "holds 1 bytes, not 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        copyFixture("fox_small", dir);
+        std::string dbf = readBytes(dir.file("fox_small.dbf")), fpt = readBytes(dir.file("fox_small.fpt"));
+        dbf[1] = dbf[2] = dbf[3] = 0;  // a date no write gives: any header write shows
+        c.damage(dbf, fpt);
+        writeBytes(dir.file("fox_small.dbf"), dbf);
+        writeBytes(dir.file("fox_small.fpt"), fpt);
+        const std::string before = fileState(dir, "fox_small");
+        std::string err;
+        auto t = xb::Table::open(dir.file("fox_small"), err);
+        ASSERT_TRUE(t) << err;
+        EXPECT_FALSE(c.change(*t));
+        EXPECT_NE(t->error().find(c.say), std::string::npos) << t->error();
+        t.reset();
+        EXPECT_EQ(fileState(dir, "fox_small"), before);
+        EXPECT_EQ(filesIn(dir), 3u);
+    }
+}
+
+// A memo rewritten with no more blocks than it has keeps its place only when those blocks are its own:
+// a stored length running into the next memo, or a second record pointing at the same memo, sends the
+// new text to the end of the file, and the other record's memo stays as it was. Pack then gives each
+// record its own copy of what it read.
+TEST(DbfDamage, AMemoRewriteNeverReachesIntoAnotherRecordsMemo) {
+    struct Case {
+        const char* what;
+        std::function<void(std::string& dbf, std::string& fpt)> damage;
+        uint32_t rewrite;                 // the record whose memo is rewritten
+        std::string text;                 // its new memo
+        bool inPlace;                     // whether the memo file keeps its size
+        std::vector<std::string> expect;  // the three memos afterwards
+    };
+    const std::string a(40, 'a'), b(40, 'b'), c(40, 'c');
+    // Records 1 to 3 have memos of 40 bytes at blocks 8, 9 and 10 (64-byte blocks).
+    const std::vector<Case> cases = {
+        {"a sound table: a shorter text stays in place",
+         [](auto&, auto&) {},
+         2,
+         "short",
+         true,
+         {a, "short", c}},
+        {"record 1's stored length running into record 2's memo",
+         [](auto&, auto& fpt) { put32be(fpt, 8 * 64 + 4, 150); },
+         1,
+         std::string(100, 'n'),
+         false,
+         {std::string(100, 'n'), b, c}},
+        {"records 1 and 2 pointing at one memo",
+         [](auto& dbf, auto&) { setNotePointer(dbf, 2, 8); },
+         1,
+         "new",
+         false,
+         {"new", a, c}},
+        {"the last memo, alone in its blocks", [](auto&, auto&) {}, 3, "ccc", true, {a, b, "ccc"}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        TempDir dir;
+        std::string err;
+        {
+            auto t = xb::Table::create(dir.file("fox_small"), {{"NAME", 'C', 10}, {"NOTE", 'M', 10}},
+                                       xb::Format::Fox2, 0x03, err);
+            ASSERT_TRUE(t) << err;
+            for (const std::string* text : {&a, &b, &c})
+                ASSERT_TRUE(t->appendRecord({{0, "x"}, {1, *text}})) << t->error();
+        }
+        std::string dbf = readBytes(dir.file("fox_small.dbf")), fpt = readBytes(dir.file("fox_small.fpt"));
+        k.damage(dbf, fpt);
+        writeBytes(dir.file("fox_small.dbf"), dbf);
+        writeBytes(dir.file("fox_small.fpt"), fpt);
+        auto t = xb::Table::open(dir.file("fox_small"), err);
+        ASSERT_TRUE(t) << err;
+        ASSERT_TRUE(t->go(k.rewrite) && t->setText(1, k.text) && t->flush()) << t->error();
+        EXPECT_EQ(std::filesystem::file_size(dir.file("fox_small.fpt")) == fpt.size(), k.inPlace);
+        for (uint32_t r = 1; r <= 3; ++r) {
+            ASSERT_TRUE(t->go(r));
+            EXPECT_EQ(t->getText(1), k.expect[r - 1]) << "record " << r;
+        }
+        ASSERT_TRUE(t->pack()) << t->error();
+        for (uint32_t r = 1; r <= 3; ++r) {
+            ASSERT_TRUE(t->go(r));
+            EXPECT_EQ(t->getText(1), k.expect[r - 1]) << "record " << r << " after the pack";
+        }
+    }
+}
+
+// The files an interrupted pack leaves go in place only when each is exactly what the pack wrote (the
+// marker names their sizes and digests). A damaged one, before anything was replaced, is left out and
+// the table stays as it was; after some files were replaced, the table is refused and nothing changes.
+TEST(DbfPack, LeftoversOfAnInterruptedPackGoInPlaceOnlyWhenSound) {
+    struct Case {
+        const char* what;
+        const char* stopAt;  // the pack step where the "crash" happens
+        std::function<void(const TempDir&)> tamper;
+        const char* say;   // part of the error when the open is refused; nullptr: it opens
+        uint32_t records;  // the records of the table that opens
+    };
+    const auto flipByte = [](const std::string& path, size_t at) {
+        std::string bytes = readBytes(path);
+        bytes[at] = char(bytes[at] ^ 0x20);
+        writeBytes(path, bytes);
+    };
+    const std::vector<Case> cases = {
+        {"a damaged new table, nothing replaced yet", "rename-memo",
+         [&](const TempDir& d) { flipByte(d.file("fox_small.dbf.pack~"), 2000); }, nullptr, 300},
+        {"a new memo file missing, nothing replaced yet", "rename-memo",
+         [](const TempDir& d) { std::filesystem::remove(d.file("fox_small.fpt.pack~")); }, nullptr, 300},
+        {"a damaged new table after the memo file and index were replaced", "rename-table",
+         [&](const TempDir& d) { flipByte(d.file("fox_small.dbf.pack~"), 2000); }, "cannot be finished", 0},
+        {"a damaged new table beside a table that does not open either", "rename-memo",
+         [&](const TempDir& d) {
+             flipByte(d.file("fox_small.dbf.pack~"), 2000);
+             std::filesystem::resize_file(d.file("fox_small.dbf"), 1000);
+         },
+         "truncated", 0},
+        {"another table's marker beside the new files of a pack stopped before its commit", "commit",
+         [](const TempDir& d) {
+             writeBytes(d.file("fox_small.dbf.packing~"),
+                        "xbase pack 1\ntable 100 0000000000000001 other.dbf\n");
+         },
+         nullptr, 300},
+        {"a marker this engine does not write", "rename-memo",
+         [](const TempDir& d) { writeBytes(d.file("fox_small.dbf.packing~"), "pack\n"); }, "cannot be read",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        copyFixture("fox_small", dir);
+        const std::string intact = fileState(dir, "fox_small");
+        {
+            std::string err;
+            auto t = xb::Table::open(dir.file("fox_small"), err);
+            ASSERT_TRUE(t) << err;
+            xb::Table::packStepHook() = [&](const char* step) { return std::string(step) != c.stopAt; };
+            EXPECT_FALSE(t->pack());
+            xb::Table::packStepHook() = nullptr;
+        }
+        c.tamper(dir);
+        const std::string before = fileState(dir, "fox_small");
+        const size_t filesBefore = filesIn(dir);
+        std::string err;
+        auto t = xb::Table::open(dir.file("fox_small"), err);
+        if (c.say) {
+            EXPECT_FALSE(t);
+            EXPECT_NE(err.find(c.say), std::string::npos) << err;
+            EXPECT_NE(err.find(dir.path()), std::string::npos) << err;
+            EXPECT_EQ(fileState(dir, "fox_small"), before);
+            EXPECT_EQ(filesIn(dir), filesBefore);
+            continue;
+        }
+        ASSERT_TRUE(t) << err;
+        EXPECT_EQ(t->recordCount(), c.records);
+        t.reset();
+        EXPECT_EQ(fileState(dir, "fox_small"), intact);
+        EXPECT_EQ(filesIn(dir), 3u);
+    }
+}
+
+// copyStructure copies the header it read: the field descriptors as they are, the backlink of a Visual
+// FoxPro table cleared only where it is (after the field list, however long). The new table replaces
+// an existing one only once it is written whole.
+TEST(DbfWrite, CopyStructureKeepsTheHeaderItRead) {
+    std::vector<xb::NewField> fields;
+    for (int i = 0; i < 9; ++i) fields.push_back({"F" + std::to_string(i), 'C', uint16_t(3 + i)});
+    fields.push_back({"NOTE", 'M', 4});
+    for (const size_t backlink : {263u, 100u, 0u}) {
+        SCOPED_TRACE("backlink of " + std::to_string(backlink) + " bytes");
+        TempDir dir;
+        std::string err;
+        {
+            auto t = xb::Table::create(dir.file("src"), fields, xb::Format::Vfp, 0x03, err);
+            ASSERT_TRUE(t) << err;
+        }
+        // the header cut to its field list and the backlink bytes wanted, the backlink naming a database
+        std::string dbf = readBytes(dir.file("src.dbf"));
+        const size_t terminator = 32 + 32 * fields.size();
+        ASSERT_EQ(dbf[terminator], '\x0D');
+        dbf.resize(terminator + 1 + backlink);
+        std::fill(dbf.begin() + long(terminator) + 1, dbf.end(), 'D');
+        dbf[8] = char(dbf.size() & 0xFF);
+        dbf[9] = char(dbf.size() >> 8);
+        dbf.push_back('\x1A');
+        writeBytes(dir.file("src.dbf"), dbf);
+        auto src = xb::Table::open(dir.file("src"), err);
+        ASSERT_TRUE(src) << err;
+        // an existing table of the target's name, with a memo, is replaced
+        {
+            auto old = xb::Table::create(dir.file("copy"), {{"OLD", 'C', 4}, {"M", 'M', 10}},
+                                         xb::Format::Fox2, 0x03, err);
+            ASSERT_TRUE(old) << err;
+            ASSERT_TRUE(old->appendRecord({{0, "old"}, {1, "an old memo"}})) << old->error();
+        }
+        auto copy = src->copyStructure(dir.file("copy"), err);
+        ASSERT_TRUE(copy) << err;
+        EXPECT_EQ(copy->headerLength(), src->headerLength());
+        ASSERT_EQ(copy->fieldCount(), src->fieldCount());
+        for (int i = 0; i < src->fieldCount(); ++i) {
+            EXPECT_EQ(copy->fields()[i].name, src->fields()[i].name);
+            EXPECT_EQ(copy->fields()[i].length, src->fields()[i].length);
+        }
+        const std::string copied = readBytes(dir.file("copy.dbf"));
+        EXPECT_EQ(copied.substr(32, terminator + 1 - 32), dbf.substr(32, terminator + 1 - 32));
+        EXPECT_EQ(copied.substr(terminator + 1, backlink), std::string(backlink, '\0'));
+        EXPECT_EQ(copy->recordCount(), 0u);
+        ASSERT_TRUE(copy->appendRecord({{0, "abc"}, {9, "a new memo"}})) << copy->error();
+        EXPECT_EQ(copy->getText(9), "a new memo");
+        copy.reset();
+        EXPECT_EQ(filesIn(dir), 4u);  // src.dbf, src.fpt, copy.dbf, copy.fpt: nothing left beside
+    }
 }

@@ -27,8 +27,8 @@ void putLe32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v >> 24);
 }
 
-uint32_t blocksFor(uint64_t bytes, uint32_t blockSize) {
-    return static_cast<uint32_t>((bytes + blockSize - 1) / blockSize);
+uint64_t blocksFor(uint64_t bytes, uint32_t blockSize) {
+    return (bytes + blockSize - 1) / blockSize;
 }
 
 }  // namespace
@@ -52,29 +52,53 @@ std::unique_ptr<MemoFile> MemoFile::open(const std::string& path, Kind kind, boo
     }
     m->fileSize_ = static_cast<uint64_t>(size);
     if (kind == Kind::Fpt) {
-        m->nextFree_ = be32(h);
         m->blockSize_ = (uint32_t(h[6]) << 8) | h[7];
         if (m->blockSize_ == 0) {
             error = path + ": the memo file header gives a block size of 0";
             return nullptr;
         }
+        m->takeNextFree(be32(h));
     } else {
-        m->nextFree_ = le32(h);
         m->blockSize_ = 512;
+        m->takeNextFree(le32(h));
     }
-    const uint64_t end = uint64_t(m->nextFree_) * m->blockSize_;
-    const uint32_t firstBlock = blocksFor(kHeaderBytes, m->blockSize_);
-    if (m->nextFree_ < firstBlock) {
-        error = path + ": the memo file header gives a next free block inside the header";
-        return nullptr;
-    }
-    if (end < m->fileSize_) {
-        // Blocks past the recorded end: a write interrupted before the header update. They hold no memo
-        // a record points to; new memos go after them.
-        m->nextFree_ = blocksFor(m->fileSize_, m->blockSize_);
-    }
-    // A next free block past the end of the file is harmless (some writers do not pad the last block).
     return m;
+}
+
+void MemoFile::takeNextFree(uint32_t fromHeader) {
+    const uint64_t first = blocksFor(kHeaderBytes, blockSize_);
+    // The blocks the file holds; some writers do not pad the last one.
+    const uint64_t held = blocksFor(fileSize_, blockSize_);
+    if (fromHeader < first) {
+        damage_ = path() + ": the memo file header gives the next free block as " +
+                  std::to_string(fromHeader) + ", inside the 512-byte header";
+    } else if (fromHeader > held) {
+        damage_ = path() + ": the memo file header gives the next free block as " +
+                  std::to_string(fromHeader) + ", past the end of the file (" + std::to_string(held) +
+                  " blocks of " + std::to_string(blockSize_) + " bytes)";
+    }
+    // Blocks past the recorded end: a write interrupted before the header update. They hold no memo a
+    // record points to; new memos go after them.
+    nextFree_ = static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(fromHeader, held), UINT32_MAX));
+}
+
+bool MemoFile::reserve(uint64_t blocks, std::string& error) const {
+    if (uint64_t(nextFree_) + blocks > UINT32_MAX) {
+        error = path() + ": the memo file is full (a memo of " + std::to_string(blocks) +
+                " blocks after block " + std::to_string(nextFree_) +
+                " would pass the last block number a table can hold)";
+        return false;
+    }
+    return true;
+}
+
+void MemoFile::cutBack(uint64_t size) {
+    if (file_.size() > static_cast<long long>(size)) file_.truncate(size);
+    fileSize_ = size;
+}
+
+uint64_t MemoFile::blocksHolding(uint64_t textBytes) const {
+    return blocksFor(textBytes + (kind_ == Kind::Fpt ? 8 : 1), blockSize_);
 }
 
 std::unique_ptr<MemoFile> MemoFile::create(const std::string& path, Kind kind, uint32_t blockSize,
@@ -87,7 +111,7 @@ std::unique_ptr<MemoFile> MemoFile::create(const std::string& path, Kind kind, u
         error = path + ": cannot create the memo file (" + why + ")";
         return nullptr;
     }
-    m->nextFree_ = blocksFor(kHeaderBytes, m->blockSize_);
+    m->nextFree_ = static_cast<uint32_t>(blocksFor(kHeaderBytes, m->blockSize_));
     std::vector<uint8_t> header(std::max<uint64_t>(kHeaderBytes, uint64_t(m->nextFree_) * m->blockSize_), 0);
     if (kind == Kind::Fpt) {
         putBe32(header.data(), m->nextFree_);
@@ -184,24 +208,53 @@ bool MemoFile::writeHeader(std::string& error) {
     return true;
 }
 
-bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, std::string& error) {
+bool MemoFile::endsMarked() {
+    // The last byte other than the zeros that pad the last block: an end mark, or nothing after the header.
+    if (fileSize_ <= kHeaderBytes) return true;
+    uint8_t tail[512];
+    const uint64_t n = std::min<uint64_t>(sizeof tail, fileSize_ - kHeaderBytes);
+    if (!file_.readAt(fileSize_ - n, tail, size_t(n))) return false;
+    for (uint64_t i = n; i-- > 0;)
+        if (tail[i] != 0) return tail[i] == 0x1A;
+    return false;
+}
+
+bool MemoFile::fitsInPlace(uint32_t oldBlock, size_t bytes) {
+    if (kind_ != Kind::Fpt || oldBlock == 0) return false;
+    const uint64_t pos = uint64_t(oldBlock) * blockSize_;
+    uint8_t h[8];
+    if (pos < kHeaderBytes || pos + 8 > fileSize_ || !file_.readAt(pos, h, 8)) return false;
+    return blocksFor(8 + uint64_t(bytes), blockSize_) <= blocksFor(8 + uint64_t(be32(h + 4)), blockSize_);
+}
+
+bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, std::string& error,
+                     uint32_t ownedEnd) {
     block = 0;
     if (readOnly_) {
         error = path() + ": the memo file is open for reading only";
         return false;
     }
     if (data.empty()) return true;
+    if (!damage_.empty()) {
+        error = damage_;
+        return false;
+    }
     // Another handle on the same file may have added memos since: take the end from the file itself.
     if (shared_) {
         uint8_t h[4];
         const long long size = file_.size();
         if (size >= 0) fileSize_ = static_cast<uint64_t>(size);
         if (file_.readAt(0, h, 4)) {
-            const uint32_t fromFile = kind_ == Kind::Fpt ? be32(h) : le32(h);
-            nextFree_ = std::max(nextFree_, fromFile);
+            const uint32_t before = nextFree_;
+            takeNextFree(kind_ == Kind::Fpt ? be32(h) : le32(h));
+            if (!damage_.empty()) {
+                error = damage_;
+                return false;
+            }
+            nextFree_ = std::max(nextFree_, before);
         }
-        nextFree_ = std::max(nextFree_, blocksFor(fileSize_, blockSize_));
     }
+    const uint64_t sizeBefore = fileSize_;
     if (bulk_) {
         const size_t at = bulkBuf_.size();
         block = nextFree_;
@@ -215,59 +268,103 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
             bulkBuf_.append(reinterpret_cast<const char*>(h), 8);
             bulkBuf_.append(data.data(), data.size());
         }
-        const uint32_t blocks = blocksFor(bulkBuf_.size() - at, blockSize_);
+        const uint64_t blocks = blocksFor(bulkBuf_.size() - at, blockSize_);
+        if (!reserve(blocks, error)) {
+            bulkBuf_.resize(at);
+            block = 0;
+            return false;
+        }
         bulkBuf_.resize(at + size_t(blocks) * blockSize_, '\0');
-        nextFree_ += blocks;
+        nextFree_ += static_cast<uint32_t>(blocks);
         return bulkBuf_.size() < (1u << 20) || flushBulk(error);
     }
     if (kind_ == Kind::Dbt) {
         std::vector<uint8_t> buf(data.begin(), data.end());
         buf.push_back(0x1A);
         buf.push_back(0x1A);
-        buf.resize(uint64_t(blocksFor(buf.size(), blockSize_)) * blockSize_, 0);
-        const uint64_t pos = uint64_t(nextFree_) * blockSize_;
-        if (!file_.writeAt(pos, buf.data(), buf.size())) {
-            error = path() + ": cannot write a memo (" + io::lastSystemError() + ")";
+        const uint64_t blocks = blocksFor(buf.size(), blockSize_);
+        buf.resize(blocks * blockSize_, 0);
+        // A last memo without its end mark reads on to the end of the file: a memo appended after it would
+        // become part of its text. Its end is marked first, at the end of the file (what it reads stays
+        // the same), and the new memo starts in a block after that mark.
+        const bool unmarked = !endsMarked();
+        const uint32_t before = nextFree_;
+        if (unmarked)
+            nextFree_ = static_cast<uint32_t>(std::min<uint64_t>(
+                std::max<uint64_t>(nextFree_, blocksFor(fileSize_ + 1, blockSize_)), UINT32_MAX));
+        if (!reserve(blocks, error)) {
+            nextFree_ = before;
             return false;
         }
-        block = nextFree_;
-        nextFree_ += static_cast<uint32_t>(buf.size() / blockSize_);
+        const uint64_t pos = uint64_t(nextFree_) * blockSize_;
+        const uint8_t mark = 0x1A;
+        if ((unmarked && !file_.writeAt(sizeBefore, &mark, 1)) ||
+            !file_.writeAt(pos, buf.data(), buf.size())) {
+            error = path() + ": cannot write a memo (" + io::lastSystemError() + ")";
+            nextFree_ = before;
+            cutBack(sizeBefore);
+            return false;
+        }
         fileSize_ = std::max<uint64_t>(fileSize_, pos + buf.size());
-        return writeHeader(error);
+        block = nextFree_;
+        nextFree_ += static_cast<uint32_t>(blocks);
+        if (!writeHeader(error)) {
+            nextFree_ = before;
+            block = 0;
+            cutBack(sizeBefore);
+            return false;
+        }
+        return true;
     }
     if (data.size() > 0xFFFFFFFFull - 8) {
         error = path() + ": a memo of " + std::to_string(data.size()) + " bytes is too long";
         return false;
     }
-    const uint32_t need = blocksFor(8 + data.size(), blockSize_);
-    uint32_t target = nextFree_;
-    if (oldBlock != 0) {
-        // Reuse the old memo's blocks when the new text fits in them.
-        const uint64_t pos = uint64_t(oldBlock) * blockSize_;
+    const uint64_t need = blocksFor(8 + data.size(), blockSize_);
+    bool inPlace = false;
+    if (oldBlock != 0 && ownedEnd != 0 && fitsInPlace(oldBlock, data.size())) {
+        // Reuse the old memo's blocks when the new text fits in them and the caller has shown that no other
+        // memo starts within them.
         uint8_t h[8];
-        if (pos >= kHeaderBytes && pos + 8 <= fileSize_ && file_.readAt(pos, h, 8)) {
-            const uint32_t had = blocksFor(8 + uint64_t(be32(h + 4)), blockSize_);
-            if (need <= had && oldBlock + had <= nextFree_) target = oldBlock;
+        const uint64_t pos = uint64_t(oldBlock) * blockSize_;
+        if (file_.readAt(pos, h, 8)) {
+            const uint64_t had = blocksFor(8 + uint64_t(be32(h + 4)), blockSize_);
+            inPlace = uint64_t(oldBlock) + had <= std::min(ownedEnd, nextFree_);
         }
     }
-    std::vector<uint8_t> buf(uint64_t(need) * blockSize_, 0);
+    if (!inPlace && !reserve(need, error)) return false;
+    const uint32_t target = inPlace ? oldBlock : nextFree_;
+    std::vector<uint8_t> buf(need * blockSize_, 0);
     putBe32(buf.data(), 1);
     putBe32(buf.data() + 4, static_cast<uint32_t>(data.size()));
     std::copy(data.begin(), data.end(), buf.begin() + 8);
     const uint64_t pos = uint64_t(target) * blockSize_;
     // Blocks reused in place are written up to the end of the text only.
-    const size_t count = target == nextFree_ ? buf.size() : 8 + data.size();
+    const size_t count = inPlace ? 8 + data.size() : buf.size();
     if (!file_.writeAt(pos, buf.data(), count)) {
         error = path() + ": cannot write a memo (" + io::lastSystemError() + ")";
+        if (!inPlace) cutBack(sizeBefore);
         return false;
     }
-    block = target;
     fileSize_ = std::max<uint64_t>(fileSize_, pos + count);
-    if (target == nextFree_) {
-        nextFree_ += need;
-        return writeHeader(error);
+    if (!inPlace) {
+        nextFree_ += static_cast<uint32_t>(need);
+        if (!writeHeader(error)) {
+            nextFree_ -= static_cast<uint32_t>(need);
+            cutBack(sizeBefore);
+            return false;
+        }
     }
+    block = target;
     return true;
+}
+
+bool MemoFile::rollback(const Mark& mark, std::string& error) {
+    if (mark.nextFree == nextFree_ && mark.size == fileSize_) return true;
+    nextFree_ = mark.nextFree;
+    const bool written = writeHeader(error);
+    cutBack(mark.size);
+    return written;
 }
 
 bool MemoFile::sync() {

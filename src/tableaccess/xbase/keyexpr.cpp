@@ -13,9 +13,13 @@ namespace xb {
 
 namespace {
 
-// Intermediate text values never grow beyond this; keys are at most 240 bytes anyway.
+// Intermediate text values never grow beyond this (fields, literals and every function's result are
+// checked when an expression is compiled); keys are at most 240 bytes anyway.
 constexpr int kMaxTextWidth = 1024;
 constexpr int kMaxKeyLength = 240;
+// Nesting of parentheses, function calls and negations; deeper text is refused rather than parsed with
+// an unbounded recursion.
+constexpr int kMaxNesting = 64;
 
 double parseNumberBytes(const uint8_t* p, size_t n) {
     char buf[64];
@@ -218,7 +222,7 @@ struct Substr : ExprNode {
         width = n;
     }
     void text(const uint8_t* r, char* out) const override {
-        char buf[kMaxTextWidth];
+        char buf[kMaxTextWidth];  // arg->width <= kMaxTextWidth: every node is bounded at compile time
         arg->text(r, buf);
         std::memcpy(out, buf + start, size_t(width));
     }
@@ -251,10 +255,11 @@ struct Str : ExprNode {
     }
     void text(const uint8_t* r, char* out) const override {
         double v = arg->number(r);
-        for (int dec = decimals; dec >= 0; --dec) {
+        for (int dec = decimals; dec >= 0 && std::isfinite(v); --dec) {
             // Round half away from zero as xBase does, not to even.
             double scale = std::pow(10.0, dec);
             double rounded = std::round(v * scale) / scale;
+            if (!std::isfinite(rounded)) rounded = v;  // too large to scale: has no decimals anyway
             const std::string text = num::fixed(rounded, dec);
             if (!text.empty() && int(text.size()) <= width) {
                 std::memset(out, ' ', size_t(width) - text.size());
@@ -302,9 +307,21 @@ struct Parser {
     const std::vector<FieldDesc>& fields;
     const uint8_t* capitals;  // UPPER() in the table's codepage
     std::string error;
+    int depth = 0;
 
     Parser(std::string_view text, const std::vector<FieldDesc>& f, Codepage cp)
         : s(text), fields(f), capitals(upperTable(cp)) {}
+
+    // Counts one level of nesting for as long as it lives.
+    struct Nested {
+        Parser& p;
+        bool ok;
+        explicit Nested(Parser& parser) : p(parser), ok(++parser.depth <= kMaxNesting) {
+            if (!ok)
+                p.fail("the expression is nested deeper than " + std::to_string(kMaxNesting) + " levels");
+        }
+        ~Nested() { --p.depth; }
+    };
 
     void skipSpace() {
         while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos]))) ++pos;
@@ -347,6 +364,8 @@ struct Parser {
 
     // expression: conjunctions joined by .OR.; conjunction: negations joined by .AND.
     NodePtr expression() {
+        Nested level(*this);
+        if (!level.ok) return nullptr;
         NodePtr left = conjunction();
         while (left && (acceptWord(".OR.") || acceptWord("OR"))) {
             NodePtr right = conjunction();
@@ -368,6 +387,8 @@ struct Parser {
 
     NodePtr negation() {
         if (acceptWord(".NOT.") || acceptWord("NOT") || accept('!')) {
+            Nested level(*this);
+            if (!level.ok) return nullptr;
             NodePtr arg = negation();
             if (!isLogical(arg, ".NOT.")) return nullptr;
             return std::make_unique<Not>(std::move(arg));
@@ -401,8 +422,13 @@ struct Parser {
         size_t b = pos;
         if (pos < s.size() && s[pos] == '-') ++pos;
         while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) ++pos;
-        if (b == pos) return fail("a whole number was expected at position " + std::to_string(b + 1));
-        out = std::atoi(std::string(s.substr(b, pos - b)).c_str());
+        if (b == pos || (s[b] == '-' && pos == b + 1))
+            return fail("a whole number was expected at position " + std::to_string(b + 1));
+        // Saturated: a number of many digits is out of every range the callers check.
+        long long v = 0;
+        for (size_t i = s[b] == '-' ? b + 1 : b; i < pos; ++i)
+            v = std::min<long long>(v * 10 + (s[i] - '0'), 1000000);
+        out = int(s[b] == '-' ? -v : v);
         return true;
     }
 
@@ -480,6 +506,7 @@ struct Parser {
             std::string v(s.substr(pos + 1, end - pos - 1));
             pos = end + 1;
             if (v.empty()) return fail("empty text literal"), nullptr;
+            if (v.size() > size_t(kMaxTextWidth)) return fail("text literal too long"), nullptr;
             return std::make_unique<TextLiteral>(std::move(v));
         }
         if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-') {
@@ -506,6 +533,14 @@ struct Parser {
     NodePtr field(const std::string& name) {
         for (const auto& f : fields) {
             if (upperName(f.name) != name) continue;
+            // Kinds of a fixed size are read in that size: a field described shorter is refused.
+            const int need = f.type == 'I'                                     ? 4
+                             : f.type == 'B' || f.type == 'Y' || f.type == 'D' ? 8
+                                                                               : f.type == 'L';
+            if (f.length < need)
+                return fail("field " + name + " of type " + std::string(1, f.type) + " has " +
+                            std::to_string(f.length) + " bytes, not " + std::to_string(need)),
+                       nullptr;
             switch (f.type) {
                 case 'C':
                     if (f.length > kMaxTextWidth) return fail("field " + name + " too long"), nullptr;
@@ -554,6 +589,11 @@ std::unique_ptr<KeyExpr> KeyExpr::compile(std::string_view text, const std::vect
     k->type_ = root->type;
     switch (root->type) {
         case KeyType::Character:
+            if (root->width < 1) {
+                // a character field of no bytes (a header may describe one): no index holds such keys
+                error = "key expression \"" + std::string(text) + "\" gives keys of no bytes";
+                return nullptr;
+            }
             if (root->width > kMaxKeyLength) {
                 error = "key expression \"" + std::string(text) + "\" gives keys longer than 240 bytes";
                 return nullptr;

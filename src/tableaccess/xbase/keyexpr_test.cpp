@@ -191,6 +191,9 @@ TEST(KeyExpr, StrFormatsNumbers) {
     EXPECT_EQ(eval("STR(POP,4)", r), "****");    // too wide
     EXPECT_EQ(eval("STR(COUNT,5)", r), "  -12");
     EXPECT_EQ(eval("LEFT(CODE,2)+STR(POP,7)", r), "a1 604830");
+    // numbers no width holds: an infinite one, one too large to scale by its decimals
+    EXPECT_EQ(eval("STR(1e400,10)", r), "**********");
+    EXPECT_EQ(eval("STR(1e308,240,100)", r), std::string(240, '*'));
 }
 
 TEST(KeyExpr, NumericDateAndLogicalKeys) {
@@ -232,6 +235,51 @@ TEST(KeyExpr, RejectsWhatItCannotEvaluate) {
     std::vector<FieldDesc> wide{FieldDesc{"BIG", 'C', 1, 200, 0, 0}};
     EXPECT_TRUE(KeyExpr::compile("BIG", wide, err));
     EXPECT_FALSE(KeyExpr::compile("BIG+BIG", wide, err));
+    // and at least one: a character field of no bytes (which a header can describe) gives no key
+    std::vector<FieldDesc> none{FieldDesc{"NONE", 'C', 1, 0, 0, 0}, FieldDesc{"ONE", 'C', 1, 1, 0, 0}};
+    EXPECT_FALSE(KeyExpr::compile("UPPER(NONE)", none, err));
+    EXPECT_NE(err.find("no bytes"), std::string::npos) << err;
+    EXPECT_TRUE(KeyExpr::compile("NONE+ONE", none, err)) << err;
+    // fields of a fixed-size kind described shorter than that size are not read past their end
+    for (const char type : {'I', 'Y', 'B', 'D', 'L'}) {
+        std::vector<FieldDesc> shorter{FieldDesc{"S", type, 1, uint16_t(type == 'L' ? 0 : 3), 0, 0}};
+        EXPECT_FALSE(KeyExpr::compile("S", shorter, err)) << type;
+        EXPECT_NE(err.find("field S of type"), std::string::npos) << err;
+    }
+}
+
+// Text that asks for more than the engine evaluates (over-long literals, deep nesting, numbers of many
+// digits) is refused when it is compiled: nothing it could do at evaluation runs past a buffer or the
+// stack.
+TEST(KeyExpr, TextBeyondTheEnginesLimitsIsRefusedWhenCompiled) {
+    std::string literal2000(2002, 'x');  // 'xxx...x'
+    literal2000.front() = literal2000.back() = '\'';
+    struct Case {
+        std::string text;
+        const char* say;  // part of the reason
+    };
+    const std::vector<Case> refused = {
+        {"SUBSTR(" + literal2000 + ", 1, 5)", "literal too long"},
+        {"LEFT(" + literal2000 + ", 3) + CODE", "literal too long"},
+        {"UPPER(" + literal2000 + ")", "literal too long"},
+        {std::string(5000, '(') + "CODE" + std::string(5000, ')'), "nested deeper"},
+        {std::string(100000, '!') + "DELETED()", "nested deeper"},
+        {std::string(3000, '(') + "UPPER(CODE" + std::string(3000, ')'), "nested deeper"},
+        {"SUBSTR(CODE, 99999999999999999999)", "start out of range"},
+        {"STR(POP, 99999999999999999999)", "out of range"},
+        {"LEFT(CODE, -99999999999999999999)", "empty text"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        std::string err;
+        EXPECT_FALSE(KeyExpr::compile(c.text, layout(), err));
+        EXPECT_NE(err.find(c.say), std::string::npos) << err.substr(err.size() > 200 ? err.size() - 200 : 0);
+    }
+    // Within the limits the same shapes work.
+    Rec r = sample();
+    EXPECT_EQ(eval("SUBSTR('" + std::string(1000, 'y') + "z', 1000, 2) + CODE", r), "yza1b2c3");
+    EXPECT_EQ(eval(std::string(40, '(') + "CODE" + std::string(40, ')'), r), "a1b2c3");
+    EXPECT_EQ(eval("STR(POP, 12) ", r), "      604830");
 }
 
 TEST(KeyExpr, KeysFromTypedText) {
