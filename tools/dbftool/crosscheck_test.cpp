@@ -210,8 +210,8 @@ def upper(s):
     return out
 t = dbf.Table(path)
 t.open(dbf.READ_ONLY)
-for spec in sys.argv[2:]:
-    tag, field, how = spec.split(':')
+for tagdef in sys.argv[2:]:
+    tag, field, how = tagdef.split(':')
     field = field.lower()
     width = t.field_info(field)[1]
     keys = []

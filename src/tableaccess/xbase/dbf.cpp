@@ -547,6 +547,8 @@ std::vector<std::string> Table::packLeftovers(const std::string& table) {
             if (io::exists(stray)) found.push_back(stray);
     }
     if (io::exists(table + kPackSuffix)) found.push_back(table + kPackSuffix);
+    const std::string unfinishedMarker = table + kPackMarker + ".tmp";
+    if (io::exists(unfinishedMarker)) found.push_back(unfinishedMarker);
     return found;
 }
 
@@ -1869,8 +1871,9 @@ bool Table::setDouble(int field, double value) {
     if (f.type == 'N' || f.type == 'F') {
         std::string s;
         if (!formatNumber(value, f.length, f.decimals, s)) {
-            return fail(path_ + ": field " + f.name + ": " + num::fixed(value, f.decimals) + " does not fit a numeric field of " +
-                        std::to_string(f.length) + " with " + std::to_string(f.decimals) + " decimals");
+            return fail(path_ + ": field " + f.name + ": " + num::fixed(value, f.decimals) +
+                        " does not fit a numeric field of " + std::to_string(f.length) + " with " +
+                        std::to_string(f.decimals) + " decimals");
         }
         return setText(field, s);
     }
@@ -2116,13 +2119,19 @@ bool Table::pack() {
 
     // Commit: from here on the next open finishes the pack if this one is interrupted.
     if (!step("commit")) return fail("pack stopped before committing");
+    // The marker is written beside and renamed in once it is on disk: a kill while it is being written
+    // leaves no marker (the table before the pack stays), never a marker cut short.
     {
+        const std::string fresh = marker + ".tmp";
         io::File m;
         const std::string text = markerText(files);
-        if (!m.create(marker, true, err) || !m.writeAt(0, text.data(), text.size()) || !m.sync()) {
+        const bool written = m.create(fresh, true, err) && m.writeAt(0, text.data(), text.size()) && m.sync();
+        m.close();
+        if (!written || !io::replaceFile(fresh, marker, err)) {
+            if (err.empty()) err = io::lastSystemError();
+            io::removeFile(fresh);
             io::removeFile(marker);
-            return abandon(marker + ": cannot write the pack marker (" +
-                           (err.empty() ? io::lastSystemError() : err) + ")");
+            return abandon(marker + ": cannot write the pack marker (" + err + ")");
         }
     }
     io::syncFolderOf(marker);
