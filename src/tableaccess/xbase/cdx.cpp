@@ -1,12 +1,12 @@
 #include "tableaccess/xbase/cdx.h"
 
-#include "tableaccess/xbase/numtext.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
 #include <unordered_set>
+
+#include "tableaccess/xbase/numtext.h"
 
 namespace xb {
 
@@ -94,7 +94,8 @@ bool validTagName(const std::string& name) {
 }
 
 bool definitionFits(const std::string& expression, const std::string& filter) {
-    return expression.size() + 1 + (filter.empty() ? 0 : filter.size() + 1) <= kExpressionPool;
+    // The filter's NUL counts when the filter is empty too: an open finds the end of each within the pool.
+    return expression.size() + 1 + filter.size() + 1 <= kExpressionPool;
 }
 
 struct LeafLayout {
@@ -1553,6 +1554,11 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
     bool ok = written.writeAt(0, out.data(), out.size()) && written.sync();
     if (!ok) why = io::lastSystemError();
     written.close();
+    // The new index goes in place only when it opens as the old one will be opened next time.
+    if (ok && !CdxFile::open(tmp, fields_, why, codepage_)) {
+        ok = false;
+        why = "the new index does not open (" + why + ")";
+    }
     // Our own handle goes first, since Windows replaces no open file; what this object changed and has
     // not written yet goes to the old file before, so that a refused replace leaves it as it was.
     if (file_.isOpen() && !readOnly_ && !writeDirty(error)) {

@@ -1191,6 +1191,19 @@ TEST(CdxDamage, TagDefinitionsHaveOneSetOfLimitsForOpenAndRebuild) {
     EXPECT_FALSE(CdxFile::create(dir.file("over.cdx"), table.fields,
                                  {{"OVER", expr + " ", filter, false, false}}, table, err));
     EXPECT_NE(err.find("at most 510"), std::string::npos) << err;
+    // Without a filter the pool still holds the filter's end: 510 bytes of expression fit, 511 do not.
+    for (const size_t length : {510u, 511u}) {
+        SCOPED_TRACE(std::to_string(length) + " bytes of expression, no filter");
+        const std::string alone = "CODE" + std::string(length - 4, ' ');
+        const std::string file = dir.file("alone" + std::to_string(length) + ".cdx");
+        const bool made =
+            bool(CdxFile::create(file, table.fields, {{"ALONE", alone, "", false, false}}, table, err));
+        EXPECT_EQ(made, length == 510) << err;
+        if (made)
+            EXPECT_TRUE(CdxFile::open(file, table.fields, err)) << err;
+        else
+            EXPECT_FALSE(fs::exists(file));
+    }
 }
 
 // A tag whose nodes are another tag's: found when both tags have been read (before any change).
@@ -1464,7 +1477,7 @@ TEST(CdxMaintain, TwoObjectsOnOneFileDoNotOverwriteEachOther) {
     };
     for (int i = 0; i < 400; ++i)  // enough for splits on both sides
         append(i % 2 ? *a : *b, "K" + std::to_string(i * 7919 % 1000));
-    // One of them replaces the file; the other one follows.
+        // One of them replaces the file; the other one follows.
 #ifdef _WIN32
     if (!a->rebuildAll(table, err)) {
         // Windows without POSIX renames replaces no file another object holds: refused, nothing lost;
