@@ -1480,6 +1480,18 @@ TEST(DbfWrite, CopyStructureKeepsTheHeaderItRead) {
             ASSERT_TRUE(old) << err;
             ASSERT_TRUE(old->appendRecord({{0, "old"}, {1, "an old memo"}})) << old->error();
         }
+        // a copy whose new memo file or table cannot be written replaces nothing and leaves nothing beside
+        const std::string oldDbf = readBytes(dir.file("copy.dbf")), oldFpt = readBytes(dir.file("copy.fpt"));
+        for (const char* blocked : {"copy.fpt.new~", "copy.dbf.new~"}) {
+            SCOPED_TRACE(std::string("cannot write ") + blocked);
+            std::filesystem::create_directory(dir.file(blocked));
+            EXPECT_FALSE(src->copyStructure(dir.file("copy"), err));
+            EXPECT_NE(err.find("copy"), std::string::npos) << err;
+            std::filesystem::remove(dir.file(blocked));
+            EXPECT_EQ(readBytes(dir.file("copy.dbf")), oldDbf);
+            EXPECT_EQ(readBytes(dir.file("copy.fpt")), oldFpt);
+            EXPECT_EQ(filesIn(dir), 4u);
+        }
         auto copy = src->copyStructure(dir.file("copy"), err);
         ASSERT_TRUE(copy) << err;
         EXPECT_EQ(copy->headerLength(), src->headerLength());
