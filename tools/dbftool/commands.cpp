@@ -14,13 +14,13 @@
 #include <sstream>
 
 #include "csv.h"
-#include "tarvikversion.h"
 #include "schema.h"
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/dbf.h"
 #include "tableaccess/xbase/fileio.h"
 #include "tableaccess/xbase/fpt.h"
+#include "tarvikversion.h"
 #include "values.h"
 
 namespace dbftool {
@@ -299,18 +299,24 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     }
 
     // Each row is appended whole or not at all, so that a failure (a memo file that is full, a disk
-    // error) leaves exactly the rows before it.
-    uint32_t added = 0;
+    // error) leaves exactly the rows before it. The engine writes the rows in batches: what a failure
+    // left is the count the table holds once the rows before it are written.
+    const uint32_t before = t->recordCount();
+    const auto stopped = [&](std::string why) {
+        std::string more;
+        if (!t->flush()) more = "; " + t->error();
+        const uint32_t added = t->recordCount() - before;
+        fail(kError, why + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
+                         (added == 1 ? " row was" : " rows were") + " added" + more + ")");
+    };
     std::vector<xb::NewValue> values;
     for (const auto& p : prepared) {
         values.clear();
         for (const auto& [field, v] : p.values) values.push_back(xb::NewValue{field, v.bytes, v.raw});
-        if (!t->appendRecord(values, p.deleted))
-            fail(kError, t->error() + " (stopped at row " + std::to_string(added + 1) + "; " +
-                             std::to_string(added) + (added == 1 ? " row was" : " rows were") + " added)");
-        ++added;
+        if (!t->appendRecord(values, p.deleted)) stopped(t->error());
     }
-    if (!t->flush()) fail(kError, t->error());
+    if (!t->flush()) stopped(t->error());
+    const uint32_t added = t->recordCount() - before;
     out << "added " << added << " records to " << t->path() << "\n";
     return kOk;
 }
@@ -332,7 +338,8 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
     if (pos.size() != 3) fail(kError, "usage: dbftool index TABLE TAG EXPR [--descending] [--unique]");
     wanted.name = upper(pos[1]);
     wanted.expression = pos[2];
-    if (wanted.name.empty() || wanted.name.size() > 10) fail(kError, "index: a tag name has 1 to 10 characters");
+    if (wanted.name.empty() || wanted.name.size() > 10)
+        fail(kError, "index: a tag name has 1 to 10 characters");
     for (char c : wanted.name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
             fail(kError, "index: a tag name holds only letters, digits and underscores");
@@ -365,7 +372,8 @@ int cmdIndex(const std::vector<std::string>& a, std::ostream& out) {
     if (!t->createIndex(tags))
         fail(kError, t->error().empty() ? "index: cannot build the index" : t->error());
     if (!t->index() || t->index()->findTag(wanted.name) < 0)
-        fail(kError, "index: the index of " + t->path() + " was written but does not hold tag " + wanted.name);
+        fail(kError,
+             "index: the index of " + t->path() + " was written but does not hold tag " + wanted.name);
     const std::string indexPath = t->index()->path();
     out << (replaced ? "rebuilt tag " : "created tag ") << wanted.name << " in " << indexPath << "\n";
     if (!lost.empty())

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "tableaccess/xbase/codepage.h"
 #include "tarvikversion.h"
@@ -627,6 +630,72 @@ TEST(DbftoolIndex, ReplacesAMissingOrDamagedIndex) {
         EXPECT_EQ(tool({"seek", t, "POSTAL", expected[9].postal}).out, std::to_string(first) + "\n");
         EXPECT_EQ(tool({"seek", t, "TOWN", "OTTAWA"}).rc, 2) << "the other tags are gone";
     }
+}
+
+// Loads write their rows in batches. A load killed at any instant (here: at instants spread over the
+// time a whole load takes) leaves a table that opens, passes check and holds the first rows of the file,
+// each whole with its memo; a second load then goes on after them.
+TEST(DbftoolCreateLoad, AKilledLoadLeavesTheFirstRowsWhole) {
+    SKIP_ON_WINDOWS("kills the program with a signal");
+#ifndef _WIN32
+    TempDir d;
+    const uint32_t rows = 100000;
+    std::string csv = "NAME,NUM,NOTES\n";
+    auto row = [](uint32_t i) {
+        return "r" + std::to_string(i) + "," + std::to_string(i) + ",memo of row " + std::to_string(i) + " " +
+               std::string(i % 90, 'm');
+    };
+    for (uint32_t i = 1; i <= rows; ++i) csv += row(i) + "\n";
+    writeFile(d / "in.csv", csv);
+    const std::string whole = d / "whole.dbf", t = d / "t.dbf";
+    const std::string schema = "NAME:C:10,NUM:N:8,NOTES:M";
+    ASSERT_EQ(tool({"create", whole, schema}).rc, 0);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(tool({"load", whole, d / "in.csv"}).rc, 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    int cutShort = 0;  // kills that landed while rows were being added
+    for (int attempt = 0; attempt < 40 && (attempt < 12 || cutShort == 0); ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        for (const char* ext : {".dbf", ".fpt"}) fs::remove(d / ("t" + std::string(ext)));
+        ASSERT_EQ(tool({"create", t, schema}).rc, 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            const std::string csvPath = d / "in.csv";
+            execl(kTool.c_str(), kTool.c_str(), "load", t.c_str(), csvPath.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(took * ((attempt % 12) + 0.5) / 12);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+
+        RunResult dump = tool({"dump", t});
+        ASSERT_EQ(dump.rc, 0) << dump.err;
+        const auto got = parseCsv(dump.out);
+        ASSERT_GE(got.size(), 1u);
+        const size_t held = got.size() - 1;
+        if (held > 0 && held < rows) ++cutShort;
+        for (size_t i = 1; i <= held; ++i) ASSERT_EQ(csvRecord(got[i]), row(uint32_t(i))) << "record " << i;
+        RunResult check = tool({"check", t});
+        EXPECT_EQ(check.rc, 0) << check.out << check.err;
+        if (attempt == 0 || held == 0 || held == rows) continue;
+        // the rest of the file goes on after the rows that arrived
+        std::string rest = "NAME,NUM,NOTES\n";
+        for (uint32_t i = uint32_t(held) + 1; i <= rows && i <= held + 1000; ++i) rest += row(i) + "\n";
+        writeFile(d / "rest.csv", rest);
+        ASSERT_EQ(tool({"load", t, d / "rest.csv"}).rc, 0);
+        const auto after = parseCsv(tool({"dump", t}).out);
+        ASSERT_EQ(after.size(), std::min<size_t>(rows, held + 1000) + 1);
+        EXPECT_EQ(csvRecord(after.back()), row(uint32_t(after.size() - 1)));
+    }
+    EXPECT_GT(cutShort, 0) << "no kill landed while the rows were being added";
+#endif
 }
 
 }  // namespace

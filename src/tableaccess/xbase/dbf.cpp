@@ -21,6 +21,7 @@ namespace {
 
 constexpr size_t kCacheBytes = 256 * 1024;        // read-ahead of sequential record reads
 constexpr size_t kJumpBytes = 4 * 1024;           // read around a record reached by a jump
+constexpr size_t kAppendBatchBytes = 256 * 1024;  // appends gathered before they are written together
 constexpr const char* kPackSuffix = ".pack~";     // new files of a pack, beside the old ones
 constexpr const char* kPackMarker = ".packing~";  // present while a committed pack is being put in place
 constexpr const char* kCreateSuffix = ".new~";
@@ -995,6 +996,11 @@ std::unique_ptr<Table> Table::copyStructure(const std::string& newPath, std::str
 bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
     if (recno < 1 || recno > recCount_)
         return fail(path_ + ": record " + std::to_string(recno) + " does not exist");
+    const uint32_t inFile = fileCount();
+    if (recno > inFile) {  // an append not yet written
+        std::memcpy(out, pending_.data() + size_t(recno - inFile - 1) * recordLength_, recordLength_);
+        return true;
+    }
     if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
         std::memcpy(out, cache_.data() + size_t(recno - cacheFirst_) * recordLength_, recordLength_);
         return true;
@@ -1010,7 +1016,7 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
     uint32_t first = recno;
     // Reading backwards (skip -1) fills the cache with the records before this one.
     if (backward) first = recno >= per ? recno - per + 1 : 1;
-    const uint32_t count = std::min<uint32_t>(per, recCount_ - first + 1);
+    const uint32_t count = std::min<uint32_t>(per, inFile - first + 1);
     cache_.resize(size_t(count) * recordLength_);
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
     const long long got = file_->readSomeAt(pos, cache_.data(), cache_.size());
@@ -1025,7 +1031,7 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
 }
 
 bool Table::loadCurrent(uint32_t recno, bool fresh) {
-    if (fresh && recno >= 1 && recno <= recCount_) {
+    if (fresh && recno >= 1 && recno <= fileCount()) {
         // Random access reads the record itself, so that changes through other handles are seen.
         const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
         if (!file_->readAt(pos, rec_.data(), recordLength_))
@@ -1099,7 +1105,9 @@ bool Table::writeHeaderCount() {
 }
 
 bool Table::refreshCount() {
-    // Another handle on the same file may have appended records.
+    // Another handle on the same file may have appended records; not while this one holds appends that
+    // are not written yet (one writer at a time).
+    if (!pending_.empty()) return true;
     uint8_t c[4];
     if (!file_->readAt(4, c, 4))
         return fail(path_ + ": cannot read the header (" + io::lastSystemError() + ")");
@@ -1118,10 +1126,22 @@ bool Table::refreshCount() {
 }
 
 bool Table::writeCurrent() {
+    return storeCurrent() && writeAppends();
+}
+
+bool Table::storeCurrent() {
     if (!dirty_) return true;
     if (!checkWritable()) return false;
     keepOldRecord();  // before the cache takes the changed record
     if (recno_ < 1 || recno_ > recCount_) return fail(path_ + ": there is no current record to write");
+    if (recno_ > fileCount()) {
+        // An append not yet written: it changes in the batch (its keys go to the index with it).
+        std::memcpy(pending_.data() + size_t(recno_ - fileCount() - 1) * recordLength_, rec_.data(),
+                    recordLength_);
+        dirty_ = false;
+        recOld_ = rec_;
+        return true;
+    }
     if (cdx_ && rec_ != recOld_) {
         // An index that cannot take the change refuses it before the record is written.
         std::string err;
@@ -1342,7 +1362,7 @@ bool Table::appendBlank() {
 }
 
 bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
-    if (!writeCurrent() || !checkWritable() || !refreshCount()) return false;
+    if (!storeCurrent() || !checkWritable() || !refreshCount()) return false;
     std::vector<uint8_t> rec = blankRecord();
     // Visual FoxPro autoincrement integers take the next value kept in their field descriptor (read from
     // the file: another handle may have counted); the descriptors move on only when the record is added.
@@ -1382,6 +1402,10 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
     // The memos, then the record: a memo that cannot be written takes back the ones before it.
     MemoFile::Mark mark;
     if (memo_) mark = memo_->mark();
+    if (pending_.empty()) {
+        pendingMemoNextFree_ = mark.nextFree;
+        pendingMemoSize_ = mark.size;
+    }
     std::vector<uint32_t> written;
     const auto takeBack = [&](std::string why) {
         std::string ignored;
@@ -1398,44 +1422,72 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
     }
     if (!written.empty()) unsynced_ = true;
 
+    // The record joins the batch; the batch is written when it is full or before any other operation.
     const uint32_t recno = recCount_ + 1;
-    const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
-    std::vector<uint8_t> buf = rec;
-    buf.push_back(0x1A);
-    // The record (and the end marker) first, then the count: a crash of the process in between loses only
-    // this record. No sync between the two (see "Durability" in dbf.h for what power loss can do).
-    if (!file_->writeAt(pos, buf.data(), buf.size()))
-        return takeBack(path_ + ": cannot append a record (" + io::lastSystemError() + ")");
-    unsynced_ = true;
-    appendsUnsynced_ = true;
+    pending_.insert(pending_.end(), rec.begin(), rec.end());
     recCount_ = recno;
     for (const auto& [i, next] : counters) {
         putLe32(&headerRaw_[descPos_[i] + 19], next);
         file_->writeAt(descPos_[i] + 19, &headerRaw_[descPos_[i] + 19], 4);
     }
-    if (!writeHeaderCount()) {
-        recCount_ = recno - 1;
-        return false;
-    }
     if (memoStartsKnown_)
         for (uint32_t block : written) ++memoStarts_[block];
-    if (cacheCount_ > 0 && cacheFirst_ + cacheCount_ == recno && cache_.size() < kCacheBytes) {
-        cache_.insert(cache_.end(), rec.begin(), rec.end());
-        ++cacheCount_;
-    }
     rec_ = rec;
     recOld_ = rec;
     oldInCache_ = false;
     recno_ = recno;
     eof_ = bof_ = false;
     dirty_ = false;
-    if (cdx_) {
-        std::string err;
-        if (!cdx_->insert(recno, rec_.data(), err))
-            return fail(err.empty() ? indexPath() + ": cannot add the record to the index" : err);
-        orderValid_ = false;
-    }
+    // A table numbering its records itself (Visual FoxPro autoincrement) writes each append at once,
+    // so that other handles count on from it.
+    if ((pending_.size() >= kAppendBatchBytes || !counters.empty()) && !writeAppends()) return false;
     return ok();
+}
+
+bool Table::writeAppends() {
+    if (pending_.empty()) return true;
+    const uint32_t count = pendingCount();
+    const uint32_t first = fileCount() + 1;
+    // When the batch cannot be written, none of it is added: the memos written for it are taken back.
+    const auto abandon = [&](std::string why) {
+        pending_.clear();
+        recCount_ = first - 1;
+        memoStartsKnown_ = false;
+        orderValid_ = false;
+        if (memo_) {
+            std::string ignored;
+            memo_->rollback(MemoFile::Mark{pendingMemoNextFree_, pendingMemoSize_}, ignored);
+        }
+        if (recno_ >= first) setEof();
+        return fail(std::move(why));
+    };
+    // The records (and the end marker) first, then the count: a crash of the process in between loses
+    // only this batch. No sync between the two (see "Durability" in dbf.h for what power loss can do).
+    pending_.push_back(0x1A);
+    const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
+    if (!file_->writeAt(pos, pending_.data(), pending_.size()))
+        return abandon(path_ + ": cannot append " +
+                       (count == 1 ? "a record" : std::to_string(count) + " records") + " (" +
+                       io::lastSystemError() + ")");
+    pending_.pop_back();
+    unsynced_ = true;
+    appendsUnsynced_ = true;
+    if (!writeHeaderCount()) return abandon(error_);
+    std::vector<uint8_t> written = std::move(pending_);
+    pending_.clear();
+    if (cdx_) {
+        orderValid_ = false;
+        std::string err;
+        for (uint32_t i = 0; i < count; ++i)
+            if (!cdx_->insert(first + i, written.data() + size_t(i) * recordLength_, err))
+                return fail(err.empty() ? indexPath() + ": cannot add the record to the index" : err);
+    }
+    return true;
+}
+
+CdxFile* Table::index() {
+    writeAppends();
+    return cdx_.get();
 }
 
 bool Table::appendRecordFrom(Table& source) {
@@ -1472,7 +1524,7 @@ bool Table::appendRecordFrom(Table& source) {
         rec_[0] = '*';
         dirty_ = true;
     }
-    return writeCurrent() && ok();
+    return storeCurrent() && ok();
 }
 
 // ---- Fields ----

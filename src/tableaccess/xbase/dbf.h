@@ -18,16 +18,28 @@
 //
 // Records are numbered from 1. Field changes go into the buffer of the current record, which is written
 // back (and the production index updated) when the table moves to another record, on flush() and when
-// the table is closed (destroyed). Memo texts are written to the memo file at once. Appends, deletes and
-// recalls are written at once. Moving past the last record leaves eof() set and recno() at count + 1.
+// the table is closed (destroyed). Memo texts are written to the memo file at once. Deletes and recalls
+// are written at once. Moving past the last record leaves eof() set and recno() at count + 1.
 //
-// Durability: appends write the record (and the 0x1A end marker) before the header's record count;
+// Appends are gathered in a batch (up to 256 KB of records): this object reads and changes them as
+// records of the table at once, and writes them to the file together, in one write followed by one
+// write of the header count (and then their keys to the index), when the batch is full and before any
+// other operation: moving (go, top, bottom, skip, seek), a change of an existing record, a delete,
+// flush(), index(), pack, index builds, closing. Until then other handles on the file do not see them
+// (a table with a Visual FoxPro autoincrement field writes each append at once: other handles count on
+// from its numbers).
+// When the batch cannot be written (a disk error, a full disk) none of its records is added and the
+// memos written for them are taken back: the call that wrote it fails, and recordCount() says how many
+// records the table holds.
+//
+// Durability: appends write the records (and the 0x1A end marker) before the header's record count;
 // create, copyStructure and pack build new files beside the old ones, flush them and rename them into
 // place. A record found past the header's count (an append cut short) is ignored and overwritten.
 // What that gives, exactly:
 //  - a killed process (kill -9, a crash of the program): every write made is in the system's cache and
-//    reaches the file; an append cut short between its two writes leaves a record past the count,
-//    which the next open ignores. The table always opens with every complete record.
+//    reaches the file; a batch of appends cut short between its two writes leaves records past the
+//    count, which the next open ignores, and a batch not yet written is lost whole. The table always
+//    opens with every record written before the batch (and never with a part of a record).
 //  - power loss: only what flush() (or closing) made durable is certain. flush() syncs the memo file,
 //    then the table, then the index, once per batch of changes, not per append (a sync per append
 //    would cost a disk round trip each). Between two flushes the system may write the header page
@@ -146,7 +158,8 @@ class Table {
 
     // ---- Index ----
     // The production index, or nullptr when the table has none.
-    CdxFile* index() { return cdx_.get(); }
+    // The pending appends are written first (the index then holds their keys).
+    CdxFile* index();
     // Selects a tag by name (case-insensitive) for ordering and seek; empty name selects record order.
     bool selectTag(std::string_view name);
     int selectedTag() const { return tag_; }  // -1 in record order
@@ -255,7 +268,15 @@ class Table {
     bool load(std::string& error, bool withoutIndex = false);
     bool readRecordRaw(uint32_t recno, uint8_t* out);
     bool loadCurrent(uint32_t recno, bool fresh = false);  // fresh: from the file, not the cache
+    // Writes the current record when it was changed (into the batch when it is an append not yet
+    // written), then writes the batch of appends.
     bool writeCurrent();
+    // The same without writing the batch (for appends).
+    bool storeCurrent();
+    // Writes the batch of appends: the records and the end mark, the header count, then their keys.
+    bool writeAppends();
+    uint32_t pendingCount() const { return static_cast<uint32_t>(pending_.size() / recordLength_); }
+    uint32_t fileCount() const { return recCount_ - pendingCount(); }  // records written to the file
     bool writeHeaderCount();
     // Refuses (false, error set) when the table may not be written: opened for reading, an index that
     // cannot be kept up to date or is damaged, a memo file whose header is damaged (unless the caller
@@ -320,7 +341,12 @@ class Table {
     void keepOldRecord();
     bool dirty_ = false;
     bool headerDirty_ = false;
-    // read cache of consecutive records
+    // Appends not yet written (records fileCount() + 1 ... recCount_), and the memo file as it was
+    // before the first of them
+    std::vector<uint8_t> pending_;
+    uint32_t pendingMemoNextFree_ = 0;
+    uint64_t pendingMemoSize_ = 0;
+    // read cache of consecutive records (of the file, never pending appends)
     std::vector<uint8_t> cache_;
     uint32_t cacheFirst_ = 0, cacheCount_ = 0;
     // tag order position
