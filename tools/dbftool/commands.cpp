@@ -414,21 +414,21 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
     }
     checkTable(*t, faults);
     size_t tagCount = 0;
-    // The tags are checked against the records as the file holds them, read one by one in tag order.
-    FileRecordReader records(*t, error);
-    if (!records.ok()) fail(kError, error.empty() ? path + ": cannot be read" : error);
+    // The tags are checked against the records as the file holds them, read once in record order for
+    // all tags together.
     if (xb::CdxFile* cdx = t->index()) {
         auto tags = cdx->tags();
         tagCount = tags.size();
+        std::vector<int> which;
+        for (size_t i = 0; i < tags.size(); ++i) which.push_back(static_cast<int>(i));
+        std::vector<std::vector<std::string>> tagFaults;
+        cdx->checkTags(which, t->reader(), tagFaults);
         for (size_t i = 0; i < tags.size(); ++i) {
-            std::vector<std::string> tagFaults;
-            const bool ok = cdx->check(static_cast<int>(i), records, tagFaults);
             // each fault names the index file; the tag is named once
-            for (auto& f : tagFaults)
+            for (auto& f : tagFaults[i])
                 faults.push_back(f.find("tag " + tags[i].name + ":") == std::string::npos
                                      ? "tag " + tags[i].name + ": " + f
                                      : f);
-            if (!ok && tagFaults.empty()) faults.push_back("tag " + tags[i].name + ": check failed");
         }
     }
     for (const auto& f : faults) out << f << "\n";

@@ -372,18 +372,6 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
 }
 
 // ---------------------------------------------------------------------------------------------------
-FileRecordReader::FileRecordReader(const xb::Table& table, std::string& error)
-    : count_(table.recordCount()), headerLength_(table.headerLength()), recordLength_(table.recordLength()) {
-    file_.open(table.path(), false, error);
-}
-
-bool FileRecordReader::readRecord(uint32_t recno, std::vector<uint8_t>& out) {
-    if (recno < 1 || recno > count_ || !file_.isOpen()) return false;
-    out.resize(recordLength_);
-    return file_.readAt(uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_, out.data(),
-                        recordLength_);
-}
-
 // ---------------------------------------------------------------------------------------------------
 void checkTable(xb::Table& table, std::vector<std::string>& faults) {
     const std::string& path = table.path();

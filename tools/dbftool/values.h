@@ -34,21 +34,6 @@ bool textToField(const xb::FieldDesc& field, xb::Codepage cp, uint8_t version, s
 // memo pointers (each memo must be readable). Appends one line per fault.
 void checkTable(xb::Table& table, std::vector<std::string>& faults);
 
-// Reads records straight from a table's file, one positioned read per record and no read-ahead, for
-// checks that visit records in index order.
-class FileRecordReader : public xb::RecordReader {
-  public:
-    FileRecordReader(const xb::Table& table, std::string& error);
-    bool ok() const { return file_.isOpen(); }
-    uint32_t recordCount() const override { return count_; }
-    bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override;
-
-  private:
-    xb::io::File file_;
-    uint32_t count_ = 0;
-    uint16_t headerLength_ = 0, recordLength_ = 0;
-};
-
 // Calendar helpers (Gregorian): julian day number <-> date.
 int64_t julianDay(int year, int month, int day);
 void fromJulianDay(int64_t jd, int& year, int& month, int& day);

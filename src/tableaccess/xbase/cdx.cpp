@@ -1634,20 +1634,90 @@ bool CdxFile::rebuildAll(RecordReader& records, std::string& error) {
 // ---------------------------------------------------------------- check
 
 bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& faults) {
-    const size_t before = faults.size();
+    std::vector<std::vector<std::string>> perTag;
+    const bool good = checkTags({tag}, records, perTag);
+    for (auto& f : perTag[0]) faults.push_back(std::move(f));
+    return good;
+}
+
+bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
+                        std::vector<std::vector<std::string>>& faults) {
     constexpr size_t kMaxFaults = 20;
-    size_t dropped = 0;
-    auto fault = [&](const std::string& what) {
-        if (faults.size() - before < kMaxFaults)
-            faults.push_back(what);
-        else
-            ++dropped;
+    faults.assign(which.size(), {});
+    // What each tag's check knows: its tree, and (from the one pass over the records) the key each
+    // record gives and whether its filter holds it.
+    struct Checked {
+        Tag* tag = nullptr;
+        std::vector<Node*> leaves;
+        size_t dropped = 0;
+        std::vector<char> keys;      // keyLen bytes per record, record 1 first
+        std::vector<uint8_t> holds;  // per record (index recno): the filter holds it
     };
-    if (tag < 0 || tag >= int(tags_.size())) {
-        fault(fail("no tag number " + std::to_string(tag)));
-        return false;
+    std::vector<Checked> checks(which.size());
+    const uint32_t count = records.recordCount();
+    bool needRecords = false;
+    for (size_t w = 0; w < which.size(); ++w) {
+        Checked& c = checks[w];
+        std::vector<std::string>& out = faults[w];
+        const int tag = which[w];
+        if (tag < 0 || tag >= int(tags_.size())) {
+            out.push_back(fail("no tag number " + std::to_string(tag)));
+            continue;
+        }
+        Tag& t = *tags_[size_t(tag)];
+        std::string error;
+        if (!prepare(t, error) || !walkStored(t, c.leaves, error)) {
+            out.push_back(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
+            continue;
+        }
+        c.tag = &t;
+        if (t.expr) {
+            c.keys.resize(size_t(count) * size_t(t.keyLen));
+            c.holds.assign(size_t(count) + 1, 0);
+            needRecords = true;
+        }
     }
-    Tag& t = *tags_[size_t(tag)];
+    // One pass over the records in record order: each record read once gives its key in every tag.
+    std::vector<uint8_t> readable(size_t(count) + 1, 0);
+    if (needRecords) {
+        std::vector<uint8_t> rec;
+        for (uint32_t r = 1; r <= count; ++r) {
+            if (!records.readRecord(r, rec) || rec.size() < recordSize_) continue;
+            readable[r] = 1;
+            for (Checked& c : checks) {
+                if (!c.tag || !c.tag->expr) continue;
+                c.tag->expr->evaluate(rec.data(), c.keys.data() + size_t(r - 1) * size_t(c.tag->keyLen));
+                c.holds[r] = c.tag->holds(rec.data());
+            }
+        }
+    }
+    bool good = true;
+    for (size_t w = 0; w < which.size(); ++w) {
+        Checked& c = checks[w];
+        std::vector<std::string>& out = faults[w];
+        if (!c.tag) {
+            good = false;
+            continue;
+        }
+        auto fault = [&](const std::string& what) {
+            if (out.size() < kMaxFaults)
+                out.push_back(what);
+            else
+                ++c.dropped;
+        };
+        checkTree(*c.tag, c.leaves, count, readable, c.keys, c.holds, fault);
+        Tag& t = *c.tag;
+        if (c.dropped)
+            out.push_back(path_ + ": tag " + t.name + ": " + std::to_string(c.dropped) + " more faults");
+        if (!out.empty()) good = false;
+    }
+    return good;
+}
+
+bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count,
+                        const std::vector<uint8_t>& readable, const std::vector<char>& keys,
+                        const std::vector<uint8_t>& holds,
+                        const std::function<void(const std::string&)>& fault) {
     const std::string where = path_ + ": tag " + t.name + ": ";
     auto show = [&](const char* key) {
         std::string s;
@@ -1659,11 +1729,6 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
         return "\"" + s + "\"";
     };
     std::string error;
-    std::vector<Node*> leaves;
-    if (!prepare(t, error) || !walkStored(t, leaves, error)) {
-        fault(error);
-        return false;
-    }
     if (!t.why.empty()) fault(path_ + ": " + t.why);  // first: why the keys are not checked against records
     // Each interior entry carries the last key and record number of its child.
     {
@@ -1691,10 +1756,8 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     const char* prevKey = nullptr;
     uint32_t prevRec = 0;
     size_t total = 0;
-    const uint32_t count = records.recordCount();
     std::vector<uint8_t> seen(size_t(count) + 1, 0);
-    std::vector<uint8_t> rec;
-    std::string expect;
+    auto keyOf = [&](uint32_t r) { return keys.data() + size_t(r - 1) * size_t(kl); };
     for (Node* n : leaves) {
         for (size_t i = 0; i < n->count(); ++i, ++total) {
             const char* key = t.key(*n, i);
@@ -1717,16 +1780,15 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
                 continue;
             }
             if (!t.expr) continue;
-            if (!records.readRecord(r, rec) || rec.size() < recordSize_) {
+            if (!readable[r]) {
                 fault(where + "cannot read record " + std::to_string(r));
                 continue;
             }
-            if (!t.holds(rec.data()))
+            if (!holds[r])
                 fault(where + "record " + std::to_string(r) + " is in the tag but its filter leaves it out");
-            expect = t.expr->evaluate(rec.data());
-            if (std::memcmp(expect.data(), key, size_t(kl)) != 0)
+            if (std::memcmp(keyOf(r), key, size_t(kl)) != 0)
                 fault(where + "key of record " + std::to_string(r) + " is " + show(key) +
-                      ", its record gives " + show(expect.data()));
+                      ", its record gives " + show(keyOf(r)));
         }
     }
     if (!t.why.empty()) {
@@ -1734,8 +1796,7 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     } else if (!t.unique()) {
         size_t held = 0;
         for (uint32_t r = 1; r <= count; ++r) {
-            bool in = !t.filterExpr ||
-                      (records.readRecord(r, rec) && rec.size() >= recordSize_ && t.holds(rec.data()));
+            const bool in = !t.filterExpr || (readable[r] && holds[r]);
             held += in;
             if (in && !seen[r]) fault(where + "record " + std::to_string(r) + " is missing");
         }
@@ -1744,16 +1805,14 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
                   " records");
     } else {
         // A unique tag holds each distinct key once.
-        std::unordered_set<std::string> distinct;
+        std::unordered_set<std::string_view> distinct;
         for (uint32_t r = 1; r <= count; ++r)
-            if (records.readRecord(r, rec) && rec.size() >= recordSize_ && t.holds(rec.data()))
-                distinct.insert(t.expr->evaluate(rec.data()));
+            if (readable[r] && holds[r]) distinct.insert(std::string_view(keyOf(r), size_t(kl)));
         if (distinct.size() != total)
             fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +
                   " distinct keys");
     }
-    if (dropped) faults.push_back(where + std::to_string(dropped) + " more faults");
-    return faults.size() == before;
+    return true;
 }
 
 }  // namespace xb

@@ -27,6 +27,7 @@
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
 // rebuilds write a complete new file beside the old one and rename it into place.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -110,6 +111,10 @@ class CdxFile {
     // Verifies one tag against the records: order, key count == record count, each key == expression
     // over its record. Appends one line per fault; false when there is any.
     bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
+    // The same for several tags at once, over one pass of the records in record order (each record is
+    // read once, whatever the number of tags); faults[i] takes the lines of tags[i].
+    bool checkTags(const std::vector<int>& tags, RecordReader& records,
+                   std::vector<std::vector<std::string>>& faults);
 
     // Validates every tag's whole tree now (what the first use of each tag would do). The table calls
     // it before it writes a record, so that damage found then leaves the table unchanged too.
@@ -146,6 +151,9 @@ class CdxFile {
     bool insertKey(Tag& tag, const char* key, uint32_t recno, std::string& error);
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
     bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
+    bool checkTree(Tag& tag, const std::vector<Node*>& leaves, uint32_t count,
+                   const std::vector<uint8_t>& readable, const std::vector<char>& keys,
+                   const std::vector<uint8_t>& holds, const std::function<void(const std::string&)>& fault);
     bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
     Node* newNode(Tag& tag, bool leaf);
     bool writeDirty(std::string& error);
