@@ -232,71 +232,93 @@ int cmdCreate(const std::vector<std::string>& a, std::ostream& out) {
 int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 2) fail(kError, "usage: dbftool load TABLE CSV");
     auto t = openTable(a[0], false);
-    std::ifstream in(std::filesystem::path(reinterpret_cast<const char8_t*>(a[1].c_str())), std::ios::binary);
+    const std::filesystem::path csvPath(reinterpret_cast<const char8_t*>(a[1].c_str()));
+    // The file is read twice, a piece at a time (a file of any size loads in little memory): first every
+    // value is converted and checked, so that a bad file adds nothing; then the rows are added.
+    std::ifstream in(csvPath, std::ios::binary);
     if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
-    std::stringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) fail(kError, "cannot read " + a[1]);
-    std::vector<std::vector<std::string>> rows;
-    std::string error;
-    if (!csvParse(ss.str(), rows, error)) fail(kError, a[1] + ": " + error);
-    // A blank line is no record.
-    std::erase_if(rows, [](const std::vector<std::string>& r) { return r.size() == 1 && r[0].empty(); });
-    if (rows.empty()) fail(kError, a[1] + ": no header row");
-
-    // Header: field names in any order, without regard to case; "_deleted" marks deleted records.
     const xb::Codepage cp = tableCodepage(*t);
     std::vector<int> target;  // field per column, -1 for _deleted
-    std::vector<bool> seen(t->fieldCount(), false);
-    bool seenDeleted = false;
-    for (const auto& name : rows[0]) {
-        std::string n = upper(name);
-        while (!n.empty() && n.back() == ' ') n.pop_back();
-        while (!n.empty() && n.front() == ' ') n.erase(n.begin());
-        if (n == "_DELETED") {
-            if (seenDeleted) fail(kError, a[1] + ": column _deleted appears twice");
-            seenDeleted = true;
-            target.push_back(-1);
-            continue;
-        }
-        int f = t->fieldIndex(n);
-        if (f < 0) fail(kError, a[1] + ": column " + name + " is no field of " + t->path());
-        if (seen[f]) fail(kError, a[1] + ": column " + name + " appears twice");
-        seen[f] = true;
-        target.push_back(f);
-    }
+    std::string error;
 
-    // Every value is converted and checked before the first record is written, so that a bad file adds
-    // nothing.
-    struct Prepared {
-        bool deleted = false;
-        std::vector<std::pair<int, FieldValue>> values;
+    // The header: field names in any order, without regard to case; "_deleted" marks deleted records.
+    // Its faults are reported after those of the file's quoting, a row's faults after the header's.
+    auto readHeader = [&](const std::vector<std::string>& header) -> std::string {
+        std::vector<bool> seen(t->fieldCount(), false);
+        bool seenDeleted = false;
+        target.clear();
+        for (const auto& name : header) {
+            std::string n = upper(name);
+            while (!n.empty() && n.back() == ' ') n.pop_back();
+            while (!n.empty() && n.front() == ' ') n.erase(n.begin());
+            if (n == "_DELETED") {
+                if (seenDeleted) return a[1] + ": column _deleted appears twice";
+                seenDeleted = true;
+                target.push_back(-1);
+                continue;
+            }
+            int f = t->fieldIndex(n);
+            if (f < 0) return a[1] + ": column " + name + " is no field of " + t->path();
+            if (seen[f]) return a[1] + ": column " + name + " appears twice";
+            seen[f] = true;
+            target.push_back(f);
+        }
+        return {};
     };
-    std::vector<Prepared> prepared;
-    prepared.reserve(rows.size() - 1);
-    for (size_t r = 1; r < rows.size(); ++r) {
-        const auto& row = rows[r];
+    // Converts row r (1 for the first after the header) into values; the fault, or empty.
+    std::vector<xb::NewValue> values;
+    bool deleted = false;
+    FieldValue v;
+    auto convert = [&](const std::vector<std::string>& row, size_t r) -> std::string {
         if (row.size() != target.size())
-            fail(kError, a[1] + ": row " + std::to_string(r) + " has " + std::to_string(row.size()) +
-                             " values, the header names " + std::to_string(target.size()));
-        Prepared p;
+            return a[1] + ": row " + std::to_string(r) + " has " + std::to_string(row.size()) +
+                   " values, the header names " + std::to_string(target.size());
+        deleted = false;
+        values.resize(row.size());
+        size_t used = 0;
         for (size_t c = 0; c < row.size(); ++c) {
             if (target[c] < 0) {
                 if (row[c] == "*")
-                    p.deleted = true;
+                    deleted = true;
                 else if (!row[c].empty())
-                    fail(kError, a[1] + ": row " + std::to_string(r) + ": _deleted holds '" + row[c] +
-                                     "' (expected * or nothing)");
+                    return a[1] + ": row " + std::to_string(r) + ": _deleted holds '" + row[c] +
+                           "' (expected * or nothing)";
                 continue;
             }
-            FieldValue v;
             if (!textToField(t->fields()[target[c]], cp, t->version(), row[c], v, error))
-                fail(kError,
-                     a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " + error);
-            p.values.emplace_back(target[c], std::move(v));
+                return a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " +
+                       error;
+            xb::NewValue& nv = values[used++];
+            nv.field = target[c];
+            nv.bytes.swap(v.bytes);
+            nv.raw = v.raw;
         }
-        prepared.push_back(std::move(p));
+        values.resize(used);
+        return {};
+    };
+    const auto blank = [](const std::vector<std::string>& r) { return r.size() == 1 && r[0].empty(); };
+
+    std::string headerFault, rowFault;
+    bool haveHeader = false;
+    size_t rows = 0;
+    {
+        CsvReader reader(in);
+        std::vector<std::string> row;
+        while (reader.next(row)) {
+            if (blank(row)) continue;  // a blank line is no record
+            if (!haveHeader) {
+                haveHeader = true;
+                headerFault = readHeader(row);
+                continue;
+            }
+            ++rows;
+            if (headerFault.empty() && rowFault.empty()) rowFault = convert(row, rows);
+        }
+        if (!reader.error().empty()) fail(kError, a[1] + ": " + reader.error());
     }
+    if (!haveHeader) fail(kError, a[1] + ": no header row");
+    if (!headerFault.empty()) fail(kError, headerFault);
+    if (!rowFault.empty()) fail(kError, rowFault);
 
     // Each row is appended whole or not at all, so that a failure (a memo file that is full, a disk
     // error) leaves exactly the rows before it. The engine writes the rows in batches: what a failure
@@ -309,11 +331,28 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         fail(kError, why + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
                          (added == 1 ? " row was" : " rows were") + " added" + more + ")");
     };
-    std::vector<xb::NewValue> values;
-    for (const auto& p : prepared) {
-        values.clear();
-        for (const auto& [field, v] : p.values) values.push_back(xb::NewValue{field, v.bytes, v.raw});
-        if (!t->appendRecord(values, p.deleted)) stopped(t->error());
+    in.clear();
+    in.seekg(0);
+    if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
+    {
+        CsvReader reader(in);
+        std::vector<std::string> row;
+        bool header = true;
+        size_t r = 0;
+        while (reader.next(row)) {
+            if (blank(row)) continue;
+            if (header) {
+                header = false;
+                continue;
+            }
+            ++r;
+            // The file was read once already: it changed in between when it reads differently now.
+            const std::string fault =
+                r <= rows ? convert(row, r) : a[1] + ": the file changed while it was loaded";
+            if (!fault.empty()) stopped(fault);
+            if (!t->appendRecord(values, deleted)) stopped(t->error());
+        }
+        if (!reader.error().empty() || r != rows) stopped(a[1] + ": the file changed while it was loaded");
     }
     if (!t->flush()) stopped(t->error());
     const uint32_t added = t->recordCount() - before;

@@ -28,71 +28,112 @@ std::string csvRecord(const std::vector<std::string>& fields) {
     return line;
 }
 
-bool csvParse(std::string_view text, std::vector<std::vector<std::string>>& rows, std::string& error) {
-    rows.clear();
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    size_t i = 0;
-    const size_t n = text.size();
-    int line = 1;
-    std::vector<std::string> row;
-    std::string field;
-    while (i < n) {
-        // start of a field
-        field.clear();
-        if (text[i] == '"') {
-            const int startLine = line;
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                char c = text[i];
-                if (c == '"') {
-                    if (i + 1 < n && text[i + 1] == '"') {
-                        field.push_back('"');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                if (c == '\n' || (c == '\r' && !(i + 1 < n && text[i + 1] == '\n'))) ++line;
-                field.push_back(c);
-                ++i;
-            }
-            if (!closed) {
-                error = "unterminated quoted field starting on line " + std::to_string(startLine);
+bool CsvReader::have(size_t n) {
+    if (data_.size() - pos_ >= n) return true;
+    if (!in_ || !*in_) return false;
+    // Keep the characters not yet used, then read on in pieces of 1 MB.
+    buf_.erase(0, pos_);  // data_ is buf_ whenever the text comes from a stream
+    pos_ = 0;
+    while (buf_.size() < n && *in_) {
+        const size_t had = buf_.size();
+        buf_.resize(had + (1 << 20));
+        in_->read(buf_.data() + had, static_cast<std::streamsize>(buf_.size() - had));
+        buf_.resize(had + static_cast<size_t>(in_->gcount()));
+    }
+    if (in_->bad()) error_ = "the file cannot be read";
+    data_ = buf_;
+    return buf_.size() >= n;
+}
+
+// One field, from the current position up to the comma or line end after it (not taken).
+bool CsvReader::field(std::string& out) {
+    out.clear();
+    if (have(1) && data_[pos_] == '"') {
+        const int startLine = line_;
+        ++pos_;
+        while (true) {
+            if (!have(1)) {
+                error_ = "unterminated quoted field starting on line " + std::to_string(startLine);
                 return false;
             }
-            if (i < n && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
-                error = "text after a closing quote on line " + std::to_string(line);
-                return false;
-            }
-        } else {
-            while (i < n && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
-                if (text[i] == '"') {
-                    error = "quote inside an unquoted field on line " + std::to_string(line);
-                    return false;
+            const char c = data_[pos_];
+            if (c == '"') {
+                if (have(2) && data_[pos_ + 1] == '"') {
+                    out.push_back('"');
+                    pos_ += 2;
+                    continue;
                 }
-                field.push_back(text[i]);
-                ++i;
+                ++pos_;
+                break;
             }
+            if (c == '\n' || (c == '\r' && !(have(2) && data_[pos_ + 1] == '\n'))) ++line_;
+            out.push_back(c);
+            ++pos_;
         }
-        row.push_back(field);
-        if (i >= n) break;
-        if (text[i] == ',') {
-            ++i;
-            if (i >= n) row.emplace_back();  // a trailing comma ends with an empty field
+        if (have(1) && data_[pos_] != ',' && data_[pos_] != '\r' && data_[pos_] != '\n') {
+            error_ = "text after a closing quote on line " + std::to_string(line_);
+            return false;
+        }
+        return true;
+    }
+    while (have(1)) {
+        // the unquoted run up to the next special character, taken at once
+        const size_t start = pos_;
+        while (pos_ < data_.size() && data_[pos_] != ',' && data_[pos_] != '\r' && data_[pos_] != '\n' &&
+               data_[pos_] != '"')
+            ++pos_;
+        out.append(data_.data() + start, pos_ - start);
+        if (pos_ < data_.size()) {
+            if (data_[pos_] == '"') {
+                error_ = "quote inside an unquoted field on line " + std::to_string(line_);
+                return false;
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+bool CsvReader::next(std::vector<std::string>& row) {
+    if (!error_.empty()) return false;
+    if (!started_) {
+        started_ = true;
+        if (have(3) && data_.substr(pos_, 3) == "\xEF\xBB\xBF") pos_ += 3;
+    }
+    if (!have(1)) return false;
+    size_t used = 0;  // fields of row filled (their strings are reused)
+    auto nextField = [&]() -> std::string& {
+        if (used == row.size()) row.emplace_back();
+        return row[used++];
+    };
+    while (true) {
+        if (!field(nextField())) return false;
+        if (!have(1)) break;
+        if (data_[pos_] == ',') {
+            ++pos_;
+            if (!have(1)) {
+                nextField().clear();  // a trailing comma ends with an empty field
+                break;
+            }
             continue;
         }
         // line end
-        if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-        ++i;
-        ++line;
-        rows.push_back(std::move(row));
-        row.clear();
+        if (data_[pos_] == '\r' && have(2) && data_[pos_ + 1] == '\n') ++pos_;
+        ++pos_;
+        ++line_;
+        break;
     }
-    if (!row.empty()) rows.push_back(std::move(row));
-    return true;
+    row.resize(used);
+    return error_.empty();
+}
+
+bool csvParse(std::string_view text, std::vector<std::vector<std::string>>& rows, std::string& error) {
+    rows.clear();
+    CsvReader reader(text);
+    std::vector<std::string> row;
+    while (reader.next(row)) rows.push_back(row);
+    error = reader.error();
+    return error.empty();
 }
 
 }  // namespace dbftool

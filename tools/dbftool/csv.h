@@ -2,6 +2,7 @@
 // quote, CR or LF (or starting with a UTF-8 byte order mark) is quoted, with quotes doubled inside.
 #pragma once
 
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,32 @@ namespace dbftool {
 void csvAppendField(std::string& line, std::string_view value);
 // One record (no line end).
 std::string csvRecord(const std::vector<std::string>& fields);
+
+// Reads CSV rows one at a time, from a text in memory or from a stream read in pieces (so that a file
+// of any size is read in little memory). The same rules as csvParse below.
+class CsvReader {
+  public:
+    explicit CsvReader(std::string_view text) : data_(text) {}
+    explicit CsvReader(std::istream& in) : in_(&in) {}
+    // The next row; false at the end of the text, and on malformed quoting (error() then says what and
+    // on which line) or a stream that cannot be read (error() set too).
+    bool next(std::vector<std::string>& row);
+    const std::string& error() const { return error_; }
+    int line() const { return line_; }  // the line the next row starts on
+
+  private:
+    // At least n more characters are available, unless the text ends before.
+    bool have(size_t n);
+    bool field(std::string& out);
+
+    std::istream* in_ = nullptr;
+    std::string buf_;
+    std::string_view data_;
+    size_t pos_ = 0;
+    bool started_ = false;
+    int line_ = 1;
+    std::string error_;
+};
 
 // Parses a whole CSV text into rows. Accepts CRLF, LF or CR line ends, a UTF-8 byte order mark at the
 // start and a missing line end after the last row. A blank last line is not a row. Returns false (with

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "schema.h"
 
 namespace dbftool {
@@ -50,6 +53,48 @@ TEST(Csv, RejectsMalformedQuotingWithTheLine) {
     EXPECT_FALSE(csvParse("a,b\nx\"y,1\n", rows, error));
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
     EXPECT_FALSE(csvParse("a,b\n\"x\"y,1\n", rows, error));
+}
+
+// A file is read in pieces of 1 MB: each piece of syntax that straddles the end of a piece (a CRLF, a
+// doubled quote, a quoted line end, a trailing comma at the end of the text, a malformed quote) reads
+// as it does in a text held whole, with the same line numbers in errors.
+TEST(Csv, AStreamReadInPiecesReadsAsTheWholeText) {
+    const size_t piece = 1 << 20;
+    const std::vector<std::string> tails = {
+        "a,b\r\nc,d\r\n",
+        "\"say \"\"hi\"\"\",x\n",
+        "\"two\r\nlines\",y\r\n",
+        "last,",
+        "\"x\"y,1\n",
+        "\"open,1\n",
+        "x\"y\n",
+        "p\rq\r",
+    };
+    for (const std::string& tail : tails) {
+        for (size_t shift = 0; shift < tail.size() + 2; ++shift) {
+            // filler rows up to just before the end of the first piece, then the tail across it
+            std::string text = "\xEF\xBB\xBFh1,h2\n";
+            const std::string filler = "0123456789,abcdefghij\n";
+            while (text.size() + filler.size() < piece - shift) text += filler;
+            text += std::string(piece - shift - text.size(), 'z') + "\n" + tail;
+            std::vector<std::vector<std::string>> whole;
+            std::string wholeError;
+            const bool wholeOk = csvParse(text, whole, wholeError);
+            std::istringstream in(text);
+            CsvReader reader(in);
+            std::vector<std::vector<std::string>> streamed;
+            std::vector<std::string> row;
+            while (reader.next(row)) streamed.push_back(row);
+            SCOPED_TRACE("tail " + tail + ", shift " + std::to_string(shift));
+            EXPECT_EQ(reader.error().empty(), wholeOk);
+            EXPECT_EQ(reader.error(), wholeError);
+            if (wholeOk) {
+                ASSERT_EQ(streamed.size(), whole.size());
+                EXPECT_EQ(streamed.front(), (std::vector<std::string>{"h1", "h2"}));
+                EXPECT_TRUE(std::equal(whole.end() - 3, whole.end(), streamed.end() - 3));
+            }
+        }
+    }
 }
 
 TEST(Schema, ParsesEveryKindWithLengths) {

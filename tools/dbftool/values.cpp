@@ -208,11 +208,15 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error) 
 // ---------------------------------------------------------------------------------------------------
 bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, std::string_view text,
                  FieldValue& out, std::string& error) {
-    out = FieldValue{};
-    std::string fieldDesc(1, f.type);
-    fieldDesc.append("(").append(std::to_string(f.length));
-    if (f.decimals) fieldDesc.append(",").append(std::to_string(f.decimals));
-    fieldDesc.append(")");
+    out.raw = false;
+    out.bytes.clear();
+    // The field's description, for messages only.
+    const auto describe = [&f] {
+        std::string d(1, f.type);
+        d.append("(").append(std::to_string(f.length));
+        if (f.decimals) d.append(",").append(std::to_string(f.decimals));
+        return d.append(")");
+    };
     switch (f.type) {
         case 'C':
         case 'M': {
@@ -227,7 +231,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 while (!bytes.empty() && bytes.back() == ' ') bytes.pop_back();
                 if (bytes.size() > f.length) {
                     error = quoted(text) + " is " + std::to_string(bytes.size()) +
-                            " characters, longer than " + fieldDesc;
+                            " characters, longer than " + describe();
                     return false;
                 }
             }
@@ -247,7 +251,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             // Extra decimals are allowed only when they are zeros: nothing is rounded away.
             if (fp.size() > f.decimals) {
                 if (fp.substr(f.decimals).find_first_not_of('0') != std::string_view::npos) {
-                    error = quoted(text) + " has more decimals than " + fieldDesc + " keeps";
+                    error = quoted(text) + " has more decimals than " + describe() + " keeps";
                     return false;
                 }
                 fp = fp.substr(0, f.decimals);
@@ -267,7 +271,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
             if (formatted == "-0" || formatted.find_first_not_of("-0.") == std::string::npos)
                 if (formatted[0] == '-') formatted.erase(0, 1);
             if (formatted.size() > f.length) {
-                error = quoted(text) + " does not fit " + fieldDesc;
+                error = quoted(text) + " does not fit " + describe();
                 return false;
             }
             out.bytes = formatted;

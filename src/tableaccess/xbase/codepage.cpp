@@ -1,5 +1,6 @@
 #include "tableaccess/xbase/codepage.h"
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 
@@ -306,6 +307,20 @@ std::string fromUtf16(std::u16string_view text, Codepage cp, bool* lossy) {
 }
 
 std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy) {
+    // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+        const auto& r = reverseFor(cp);
+        std::string out(text.size(), '?');
+        for (size_t i = 0; i < text.size(); ++i) {
+            const int b = r.byteOf[static_cast<uint8_t>(text[i])];
+            if (b < 0) {
+                if (lossy) *lossy = true;
+            } else {
+                out[i] = static_cast<char>(b);
+            }
+        }
+        return out;
+    }
     std::u32string chars;
     chars.reserve(text.size());
     size_t i = 0;

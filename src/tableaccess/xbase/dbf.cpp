@@ -1363,7 +1363,10 @@ bool Table::appendBlank() {
 
 bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
     if (!storeCurrent() || !checkWritable() || !refreshCount()) return false;
-    std::vector<uint8_t> rec = blankRecord();
+    // The new record is built in a buffer kept from one append to the next.
+    if (blank_.size() != recordLength_) blank_ = blankRecord();
+    std::vector<uint8_t>& rec = appendBuf_;
+    rec = blank_;
     // Visual FoxPro autoincrement integers take the next value kept in their field descriptor (read from
     // the file: another handle may have counted); the descriptors move on only when the record is added.
     std::vector<std::pair<size_t, uint32_t>> counters;  // field, its next value after this record
@@ -1406,6 +1409,8 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
         pendingMemoNextFree_ = mark.nextFree;
         pendingMemoSize_ = mark.size;
     }
+    // The memos of a batch of appends are gathered and written with it (before its records).
+    if (memo_ && !memos.empty() && memo_->kind() == MemoFile::Kind::Fpt && !memo_->bulk()) memo_->beginBulk();
     std::vector<uint32_t> written;
     const auto takeBack = [&](std::string why) {
         std::string ignored;
@@ -1445,7 +1450,9 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
 }
 
 bool Table::writeAppends() {
-    if (pending_.empty()) return true;
+    std::string err;
+    const bool memosWritten = !memo_ || !memo_->bulk() || memo_->endBulk(err);
+    if (pending_.empty()) return memosWritten || fail(err);
     const uint32_t count = pendingCount();
     const uint32_t first = fileCount() + 1;
     // When the batch cannot be written, none of it is added: the memos written for it are taken back.
@@ -1461,8 +1468,9 @@ bool Table::writeAppends() {
         if (recno_ >= first) setEof();
         return fail(std::move(why));
     };
-    // The records (and the end marker) first, then the count: a crash of the process in between loses
-    // only this batch. No sync between the two (see "Durability" in dbf.h for what power loss can do).
+    if (!memosWritten) return abandon(err);
+    // The memos, the records (and the end marker), then the count: a crash of the process in between
+    // loses only this batch. No sync between them (see "Durability" in dbf.h for what power loss can do).
     pending_.push_back(0x1A);
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
     if (!file_->writeAt(pos, pending_.data(), pending_.size()))
@@ -1477,7 +1485,6 @@ bool Table::writeAppends() {
     pending_.clear();
     if (cdx_) {
         orderValid_ = false;
-        std::string err;
         for (uint32_t i = 0; i < count; ++i)
             if (!cdx_->insert(first + i, written.data() + size_t(i) * recordLength_, err))
                 return fail(err.empty() ? indexPath() + ": cannot add the record to the index" : err);
@@ -1608,6 +1615,10 @@ std::string Table::fieldMemo(int field) {
     }
     const uint32_t block = memoBlock(field);
     std::string out, err;
+    if (memo_->bulk() && !memo_->endBulk(err)) {  // memos of appends not yet written are read from the file
+        fail(err);
+        return {};
+    }
     if (!memo_->read(block, out, err)) {
         fail(err + " (field " + fields_[field].name + ", record " + std::to_string(recno_) + " of " + path_ +
              ")");

@@ -344,6 +344,7 @@ class Table {
     // Appends not yet written (records fileCount() + 1 ... recCount_), and the memo file as it was
     // before the first of them
     std::vector<uint8_t> pending_;
+    std::vector<uint8_t> blank_, appendBuf_;  // a blank record; the record being appended
     uint32_t pendingMemoNextFree_ = 0;
     uint64_t pendingMemoSize_ = 0;
     // read cache of consecutive records (of the file, never pending appends)

@@ -4,12 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <random>
 
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/codepage.h"
 #include "tableaccess/xbase/testhelpers_test.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 using namespace xbtest;
 
@@ -435,6 +444,84 @@ TEST(DbfWrite, AppendsLostToAPowerCutLeaveAnOpenableTable) {
     EXPECT_FALSE(xb::Table::open(dir.file("t"), err));
     EXPECT_NE(err.find("truncated"), std::string::npos) << err;
     EXPECT_EQ(readBytes(dir.file("t.dbf")), cut);
+}
+
+// Appends are written in batches. A batch the disk refuses (here: the file size limit of the process is
+// reached) adds none of its records and takes back the memos written for them: the table then holds
+// exactly the records written before, each whole with its memo, and goes on from there.
+TEST(DbfWrite, ABatchOfAppendsTheDiskRefusesAddsNothing) {
+    SKIP_ON_WINDOWS("limits the file size of a process");
+#ifndef _WIN32
+    TempDir dir;
+    std::string err;
+    {
+        auto t = xb::Table::create(dir.file("t"), {{"N", 'N', 8, 0, 0}, {"NOTE", 'M', 10, 0, 0}},
+                                   xb::Format::Fox2, 0x03, err);
+        ASSERT_TRUE(t) << err;
+    }
+    const auto memo = [](uint32_t i) { return "memo " + std::to_string(i) + std::string(i % 200, 'm'); };
+    struct Case {
+        const char* what;
+        uint64_t limit;  // bytes a file of the process may reach
+        bool flushEach;  // flush after each record (a batch of one)
+    };
+    for (const Case& c : {Case{"in batches", 4000000, false}, Case{"one by one", 40000, true}}) {
+        SCOPED_TRACE(c.what);
+        for (const char* f : {"t.dbf", "t.fpt"}) std::filesystem::remove(dir.file(f));
+        {
+            auto t = xb::Table::create(dir.file("t"), {{"N", 'N', 8, 0, 0}, {"NOTE", 'M', 10, 0, 0}},
+                                       xb::Format::Fox2, 0x03, err);
+            ASSERT_TRUE(t) << err;
+        }
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // The child appends until the disk refuses; exit code 0 when the refusal left the count the
+            // table reports, 1 otherwise.
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{c.limit, c.limit};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            std::string e;
+            auto t = xb::Table::open(dir.file("t"), e);
+            if (!t) _exit(2);
+            for (uint32_t i = 1; i < 1000000; ++i) {
+                bool ok = t->appendRecord({{0, std::to_string(i), false}, {1, memo(i), false}});
+                if (ok && c.flushEach) ok = t->flush();
+                if (!ok) {
+                    const bool counted = t->recordCount() < i && !t->error().empty();
+                    t.reset();
+                    _exit(counted ? 0 : 1);
+                }
+            }
+            _exit(3);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 0);
+        auto t = xb::Table::open(dir.file("t"), err);
+        ASSERT_TRUE(t) << err;
+        const uint32_t held = t->recordCount();
+        ASSERT_GT(held, 0u);
+        uint32_t r = 0;
+        for (bool more = t->top(); more; more = t->skip(1)) {
+            ASSERT_EQ(t->getInt(0), int64_t(++r));
+            ASSERT_EQ(t->getText(1), memo(r)) << "record " << r;
+        }
+        ASSERT_EQ(r, held) << t->error();
+        // the memo file ends with the last record's memo: the refused batch's memos were taken back
+        ASSERT_TRUE(t->go(held));
+        const uint32_t lastBlock = uint32_t(std::stoul(std::string(t->rawView(1))));
+        EXPECT_EQ(std::filesystem::file_size(dir.file("t.fpt")),
+                  uint64_t(lastBlock) * 64 + (8 + memo(held).size() + 63) / 64 * 64);
+        ASSERT_TRUE(t->appendRecord({{0, std::to_string(held + 1), false}, {1, memo(held + 1), false}}));
+        ASSERT_TRUE(t->flush()) << t->error();
+        t.reset();
+        t = xb::Table::open(dir.file("t"), err);
+        ASSERT_TRUE(t && t->go(held + 1)) << err;
+        EXPECT_EQ(t->getText(1), memo(held + 1));
+    }
+#endif
 }
 
 TEST(DbfWrite, CopyStructureAndAppendRecordFrom) {

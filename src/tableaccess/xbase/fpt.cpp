@@ -239,8 +239,9 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
         error = damage_;
         return false;
     }
-    // Another handle on the same file may have added memos since: take the end from the file itself.
-    if (shared_) {
+    // Another handle on the same file may have added memos since: take the end from the file itself
+    // (not while memos gathered in bulk wait to be written after the end this object knows).
+    if (shared_ && !(bulk_ && !bulkBuf_.empty())) {
         uint8_t h[4];
         const long long size = file_.size();
         if (size >= 0) fileSize_ = static_cast<uint64_t>(size);
@@ -256,6 +257,7 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
     }
     const uint64_t sizeBefore = fileSize_;
     if (bulk_) {
+        if (bulkBuf_.empty()) bulkStart_ = nextFree_;
         const size_t at = bulkBuf_.size();
         block = nextFree_;
         if (kind_ == Kind::Dbt) {
@@ -360,6 +362,16 @@ bool MemoFile::write(uint32_t oldBlock, std::string_view data, uint32_t& block, 
 }
 
 bool MemoFile::rollback(const Mark& mark, std::string& error) {
+    if (bulk_) {
+        if (mark.nextFree >= bulkStart_ && mark.nextFree <= nextFree_) {
+            // memos still gathered in memory: they are let go, nothing was written
+            bulkBuf_.resize(size_t(mark.nextFree - bulkStart_) * blockSize_);
+            nextFree_ = mark.nextFree;
+            return true;
+        }
+        bulk_ = false;
+        bulkBuf_.clear();
+    }
     if (mark.nextFree == nextFree_ && mark.size == fileSize_) return true;
     nextFree_ = mark.nextFree;
     const bool written = writeHeader(error);

@@ -60,8 +60,10 @@ class MemoFile {
     bool rollback(const Mark& mark, std::string& error);
     // Bulk appending (a new file being filled, as pack does): memos are gathered in memory and written
     // in large pieces, the header at endBulk. Reads of memos written in bulk wait for endBulk.
+    // A rollback to a mark taken while appending in bulk takes back the memos gathered since it.
     void beginBulk();
     bool endBulk(std::string& error);
+    bool bulk() const { return bulk_; }
 
     const std::string& path() const { return file_.path(); }
     Kind kind() const { return kind_; }
