@@ -51,6 +51,10 @@
 //    the count); without the mark such a file is damaged and refused as truncated. What a power loss
 //    can cost is the appends since the last flush: call flush() after a batch that must survive it.
 //
+// The implementation, one concept per file: dbf.cpp (the record file and its header: open, create),
+// dbf_navigation.cpp (moving, read-ahead), dbf_write.cpp (writing records, batches of appends),
+// dbf_fields.cpp (field values and memos), dbf_pack.cpp (pack, structure copies, index builds).
+//
 // Two Table objects on the same file see each other's appends (the count is read again from the file
 // before appends and on top/bottom/go), but not each other's cached index pages: keep one writer.
 #pragma once

@@ -2,6 +2,7 @@
 #include "tableaccess/xbase/dbf.h"
 
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <filesystem>
