@@ -26,6 +26,10 @@
 // Nodes are decoded when a tag is first used, not at open.
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
 // rebuilds write a complete new file beside the old one and rename it into place.
+//
+// The implementation, one concept per file: cdx.cpp (opening, tags, tree validation), cdx_node.cpp (the
+// node codec), cdx_search.cpp (seek and walk), cdx_maintain.cpp (key maintenance), cdx_build.cpp (bulk
+// build of whole files), cdx_check.cpp (check).
 #include <cstdint>
 #include <functional>
 #include <memory>
