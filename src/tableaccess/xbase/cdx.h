@@ -156,8 +156,8 @@ class CdxFile {
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
     bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
     bool checkTree(Tag& tag, const std::vector<Node*>& leaves, uint32_t count,
-                   const std::vector<uint8_t>& readable, const std::vector<char>& keys,
-                   const std::vector<uint8_t>& holds, const std::function<void(const std::string&)>& fault);
+                   const std::vector<uint8_t>& readable, const char* keys, const std::vector<uint8_t>& holds,
+                   const std::function<void(const std::string&)>& fault);
     bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
     Node* newNode(Tag& tag, bool leaf);
     bool writeDirty(std::string& error);

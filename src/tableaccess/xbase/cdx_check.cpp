@@ -32,8 +32,8 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         Tag* tag = nullptr;
         std::vector<Node*> leaves;
         size_t dropped = 0;
-        std::vector<char> keys;      // keyLen bytes per record, record 1 first
-        std::vector<uint8_t> holds;  // per record (index recno): the filter holds it
+        std::unique_ptr<char[]> keys;  // keyLen bytes per record, record 1 first (of readable records only)
+        std::vector<uint8_t> holds;    // per record (index recno): the filter holds it
     };
     std::vector<Checked> checks(which.size());
     const uint32_t count = records.recordCount();
@@ -54,7 +54,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         }
         c.tag = &t;
         if (t.expr) {
-            c.keys.resize(size_t(count) * size_t(t.keyLen));
+            c.keys.reset(new char[std::max<size_t>(1, size_t(count) * size_t(t.keyLen))]);
             c.holds.assign(size_t(count) + 1, 0);
             needRecords = true;
         }
@@ -68,7 +68,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             readable[r] = 1;
             for (Checked& c : checks) {
                 if (!c.tag || !c.tag->expr) continue;
-                c.tag->expr->evaluate(rec.data(), c.keys.data() + size_t(r - 1) * size_t(c.tag->keyLen));
+                c.tag->expr->evaluate(rec.data(), c.keys.get() + size_t(r - 1) * size_t(c.tag->keyLen));
                 c.holds[r] = c.tag->holds(rec.data());
             }
         }
@@ -87,7 +87,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             else
                 ++c.dropped;
         };
-        checkTree(*c.tag, c.leaves, count, readable, c.keys, c.holds, fault);
+        checkTree(*c.tag, c.leaves, count, readable, c.keys.get(), c.holds, fault);
         Tag& t = *c.tag;
         if (c.dropped)
             out.push_back(path_ + ": tag " + t.name + ": " + std::to_string(c.dropped) + " more faults");
@@ -97,7 +97,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
 }
 
 bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count,
-                        const std::vector<uint8_t>& readable, const std::vector<char>& keys,
+                        const std::vector<uint8_t>& readable, const char* keys,
                         const std::vector<uint8_t>& holds,
                         const std::function<void(const std::string&)>& fault) {
     const std::string where = path_ + ": tag " + t.name + ": ";
@@ -139,9 +139,13 @@ bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count
     uint32_t prevRec = 0;
     size_t total = 0;
     std::vector<uint8_t> seen(size_t(count) + 1, 0);
-    auto keyOf = [&](uint32_t r) { return keys.data() + size_t(r - 1) * size_t(kl); };
+    auto keyOf = [&](uint32_t r) { return keys + size_t(r - 1) * size_t(kl); };
     for (Node* n : leaves) {
         for (size_t i = 0; i < n->count(); ++i, ++total) {
+            // The records of consecutive keys lie anywhere in the table: the key of a record a few
+            // entries on is fetched while this one is compared.
+            if (keys && i + 8 < n->count() && n->recs[i + 8] >= 1 && n->recs[i + 8] <= count)
+                __builtin_prefetch(keyOf(n->recs[i + 8]));
             const char* key = t.key(*n, i);
             uint32_t r = n->recs[i];
             if (prevKey) {
