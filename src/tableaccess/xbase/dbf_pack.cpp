@@ -35,22 +35,46 @@ struct FileDigest {
     bool operator==(const FileDigest&) const = default;
 };
 
-bool digestOf(const std::string& path, FileDigest& out) {
+// Digest version 1 (markers "xbase pack 1") takes the bytes one at a time; version 2 (what this engine
+// writes) takes them eight at a time, little-endian, and the last few one at a time. A marker an older
+// engine left is still verified with the digest it was written with.
+bool digestOf(const std::string& path, FileDigest& out, int version = 2) {
     io::File f;
     std::string why;
     if (!f.open(path, false, why)) return false;
     std::vector<uint8_t> buf(1 << 20);
     uint64_t h = 0x243F6A8885A308D3ull, at = 0;
+    const auto mix = [&h](uint64_t v) {
+        h = (h ^ v) * 0x100000001B3ull;
+        h ^= h >> 29;
+    };
+    uint8_t carry[8];  // version 2: the bytes of a word that a piece of the file cut
+    size_t carried = 0;
+    const auto word = [](const uint8_t* p) {
+        uint64_t w = 0;
+        for (int k = 7; k >= 0; --k) w = (w << 8) | p[k];
+        return w;
+    };
     for (;;) {
-        const long long n = f.readSomeAt(at, buf.data(), buf.size());
-        if (n < 0) return false;
-        if (n == 0) break;
-        for (long long i = 0; i < n; ++i) {
-            h = (h ^ buf[size_t(i)]) * 0x100000001B3ull;
-            h ^= h >> 29;
+        const long long got = f.readSomeAt(at, buf.data(), buf.size());
+        if (got < 0) return false;
+        if (got == 0) break;
+        const size_t n = size_t(got);
+        size_t i = 0;
+        if (version >= 2) {
+            while (carried > 0 && carried < 8 && i < n) carry[carried++] = buf[i++];
+            if (carried == 8) {
+                mix(word(carry));
+                carried = 0;
+            }
+            for (; i + 8 <= n; i += 8) mix(word(buf.data() + i));
+            while (i < n) carry[carried++] = buf[i++];
+        } else {
+            for (; i < n; ++i) mix(buf[i]);
         }
         at += uint64_t(n);
     }
+    for (size_t k = 0; k < carried; ++k) mix(carry[k]);
     out = FileDigest{at, h};
     return true;
 }
@@ -63,7 +87,7 @@ struct PackedFile {
     std::string name;
 };
 
-constexpr const char* kMarkerFirstLine = "xbase pack 1";
+constexpr const char* kMarkerFirstLine = "xbase pack 2";  // "xbase pack N": digest version N
 
 std::string markerText(const std::vector<PackedFile>& files) {
     std::string text = std::string(kMarkerFirstLine) + "\n";
@@ -78,7 +102,7 @@ std::string markerText(const std::vector<PackedFile>& files) {
 }
 
 // False when the text is not a marker this engine writes (the files it names cannot be verified).
-bool parseMarker(const std::string& text, std::vector<PackedFile>& files) {
+bool parseMarker(const std::string& text, std::vector<PackedFile>& files, int& version) {
     files.clear();
     size_t at = 0;
     const auto nextLine = [&](std::string& line) {
@@ -90,7 +114,13 @@ bool parseMarker(const std::string& text, std::vector<PackedFile>& files) {
         return true;
     };
     std::string line;
-    if (!nextLine(line) || line != kMarkerFirstLine) return false;
+    if (!nextLine(line)) return false;
+    if (line == kMarkerFirstLine)
+        version = 2;
+    else if (line == "xbase pack 1")
+        version = 1;
+    else
+        return false;
     while (nextLine(line)) {
         char role[16];
         unsigned long long size = 0, hash = 0;
@@ -111,16 +141,33 @@ class FileRecords : public RecordReader {
     FileRecords(const io::File& file, uint64_t headerLength, uint32_t recordLength, uint32_t count)
         : file_(file), headerLength_(headerLength), recordLength_(recordLength), count_(count) {}
     uint32_t recordCount() const override { return count_; }
+    // Records asked for in order (as index builds do) are read ahead in large pieces.
     bool readRecord(uint32_t recno, std::vector<uint8_t>& out) override {
         if (recno < 1 || recno > count_) return false;
         out.resize(recordLength_);
-        return file_.readAt(headerLength_ + uint64_t(recno - 1) * recordLength_, out.data(), recordLength_);
+        if (recno < first_ || recno >= first_ + held_) {
+            const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(kCacheBytes / recordLength_));
+            const uint32_t n = std::min<uint32_t>(per, count_ - recno + 1);
+            buffer_.resize(size_t(n) * recordLength_);
+            if (!file_.readAt(headerLength_ + uint64_t(recno - 1) * recordLength_, buffer_.data(),
+                              buffer_.size())) {
+                held_ = 0;
+                return file_.readAt(headerLength_ + uint64_t(recno - 1) * recordLength_, out.data(),
+                                    recordLength_);
+            }
+            first_ = recno;
+            held_ = n;
+        }
+        std::memcpy(out.data(), buffer_.data() + size_t(recno - first_) * recordLength_, recordLength_);
+        return true;
     }
 
   private:
     const io::File& file_;
     uint64_t headerLength_;
     uint32_t recordLength_, count_;
+    std::vector<uint8_t> buffer_;
+    uint32_t first_ = 0, held_ = 0;
 };
 
 }  // namespace
@@ -153,7 +200,8 @@ bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& 
         }
     }
     std::vector<PackedFile> files;
-    if (!parseMarker(text, files)) {
+    int version = 0;
+    if (!parseMarker(text, files, version)) {
         error = marker +
                 ": an interrupted pack left this marker, which cannot be read; nothing was changed "
                 "(remove the marker to use the table as it is)";
@@ -180,8 +228,8 @@ bool Table::finishInterruptedPack(std::string& error, std::vector<std::string>& 
         FileDigest d;
         State st = State::Unsound;
         if (own && io::exists(target + kPackSuffix))
-            st = digestOf(target + kPackSuffix, d) && d == f.digest ? State::Ready : State::Unsound;
-        else if (own && digestOf(target, d) && d == f.digest)
+            st = digestOf(target + kPackSuffix, d, version) && d == f.digest ? State::Ready : State::Unsound;
+        else if (own && digestOf(target, d, version) && d == f.digest)
             st = State::Done;
         if (st == State::Unsound && unsound.empty())
             unsound = io::exists(target + kPackSuffix) ? target + kPackSuffix : target;

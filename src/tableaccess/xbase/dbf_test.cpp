@@ -1534,6 +1534,63 @@ TEST(DbfPack, LeftoversOfAnInterruptedPackGoInPlaceOnlyWhenSound) {
     }
 }
 
+// A pack interrupted under an engine that wrote its marker with the first digest ("xbase pack 1": the
+// bytes taken one at a time) is finished by this one when the files are the ones that marker names, and
+// left out (the table as it was) when they are not.
+TEST(DbfPack, AMarkerOfTheFirstDigestIsStillVerified) {
+    const auto digestV1 = [](const std::string& bytes) {
+        uint64_t h = 0x243F6A8885A308D3ull;
+        for (unsigned char b : bytes) {
+            h = (h ^ b) * 0x100000001B3ull;
+            h ^= h >> 29;
+        }
+        return h;
+    };
+    struct Case {
+        const char* what;
+        bool matching;     // the marker's digests are those of the files
+        uint32_t records;  // the records of the table that opens
+    };
+    for (const Case& c :
+         {Case{"digests of the files", true, 0}, Case{"digests of other files", false, 300}}) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        copyFixture("fox_small", dir);
+        uint32_t packed = 0;
+        {
+            std::string err;
+            auto t = xb::Table::open(dir.file("fox_small"), err);
+            ASSERT_TRUE(t) << err;
+            for (uint32_t r = 1; r <= t->recordCount(); ++r) {
+                ASSERT_TRUE(t->go(r));
+                if (r % 3 == 0 && !t->deleted()) ASSERT_TRUE(t->deleteRecord());
+                packed += !t->deleted();
+            }
+            ASSERT_TRUE(t->flush());
+            xb::Table::packStepHook() = [](const char* step) { return std::string(step) != "rename-memo"; };
+            EXPECT_FALSE(t->pack());
+            xb::Table::packStepHook() = nullptr;
+        }
+        // the marker as the older engine wrote it
+        std::string marker = "xbase pack 1\n";
+        for (const auto& [role, name] : {std::pair<const char*, const char*>{"memo", "fox_small.fpt"},
+                                         {"index", "fox_small.cdx"},
+                                         {"table", "fox_small.dbf"}}) {
+            const std::string fresh = readBytes(dir.file(std::string(name) + ".pack~"));
+            char line[96];
+            std::snprintf(line, sizeof line, "%s %zu %016llx %s\n", role, fresh.size(),
+                          static_cast<unsigned long long>(digestV1(fresh) ^ (c.matching ? 0 : 1)), name);
+            marker += line;
+        }
+        writeBytes(dir.file("fox_small.dbf.packing~"), marker);
+        std::string err;
+        auto t = xb::Table::open(dir.file("fox_small"), err);
+        ASSERT_TRUE(t) << err;
+        EXPECT_EQ(t->recordCount(), c.matching ? packed : c.records);
+        EXPECT_EQ(filesIn(dir), 3u);
+    }
+}
+
 // copyStructure copies the header it read: the field descriptors as they are, the backlink of a Visual
 // FoxPro table cleared only where it is (after the field list, however long). The new table replaces
 // an existing one only once it is written whole.
