@@ -87,9 +87,8 @@ long dateToJulian(int y, int m, int d) {
 }
 
 // Formats a number right-aligned in width with dec decimals; false when it does not fit.
-bool formatNumber(double v, int width, int dec, std::string& out) {
-    if (!std::isfinite(v)) return false;
-    std::string s = num::fixed(v, dec);
+// A fixed-point text right-aligned in a field of the given width; false when it does not fit.
+bool fitNumberText(std::string s, int width, std::string& out) {
     if (s.empty()) return false;
     if (static_cast<int>(s.size()) < width) s.insert(0, size_t(width) - s.size(), ' ');
     if (static_cast<int>(s.size()) > width) {
@@ -102,6 +101,60 @@ bool formatNumber(double v, int width, int dec, std::string& out) {
     }
     out = s;
     return true;
+}
+
+bool formatNumber(double v, int width, int dec, std::string& out) {
+    if (!std::isfinite(v)) return false;
+    return fitNumberText(num::fixed(v, dec), width, out);
+}
+
+// A plain decimal text (sign, digits, a point: what parseNumber accepts) with `dec` decimals, worked on
+// the digits themselves and rounded half away from zero: exact however many digits it has.
+std::string fixedFromDigits(std::string_view t, int dec) {
+    size_t i = 0;
+    const bool negative = !t.empty() && t[0] == '-';
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) ++i;
+    std::string whole, fraction;
+    bool point = false;
+    for (; i < t.size(); ++i) {
+        if (t[i] == '.')
+            point = true;
+        else
+            (point ? fraction : whole) += t[i];
+    }
+    const bool up = fraction.size() > size_t(dec) && fraction[size_t(dec)] >= '5';
+    fraction.resize(size_t(dec), '0');
+    std::string digits = whole + fraction;
+    if (up) {
+        size_t k = digits.size();
+        while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
+        if (k == 0)
+            digits.insert(0, 1, '1');
+        else
+            ++digits[k - 1];
+    }
+    std::string intPart = digits.substr(0, digits.size() - size_t(dec));
+    const size_t first = intPart.find_first_not_of('0');
+    intPart = first == std::string::npos ? "0" : intPart.substr(first);
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    std::string out = (negative && !zero ? "-" : "") + intPart;
+    if (dec > 0) out += "." + digits.substr(digits.size() - size_t(dec));
+    return out;
+}
+
+// Digits a double holds exactly: a text with more significant digits is written from its digits.
+constexpr size_t kExactDigits = 15;
+
+size_t significantDigits(std::string_view t) {
+    size_t n = 0;
+    bool leading = true;
+    for (char c : t) {
+        if (c < '0' || c > '9') continue;
+        if (leading && c == '0') continue;
+        leading = false;
+        ++n;
+    }
+    return n;
 }
 
 // A number into a binary field of Visual FoxPro (I, Y, B); false with the reason when it does not fit.
@@ -428,9 +481,13 @@ bool Table::putValue(int field, std::string_view bytes, std::vector<uint8_t>& re
             }
             double v;
             if (!parseNumber(t, v)) return bad("\"" + t + "\" is not a number");
-            // Written right-aligned with the field's decimals, as every xBase reader expects.
+            // Written right-aligned with the field's decimals, as every xBase reader expects; a number
+            // of more digits than a double holds is written from its own digits, never changed.
             std::string s;
-            if (!formatNumber(v, f.length, f.decimals, s)) {
+            const bool fits = significantDigits(t) > kExactDigits
+                                  ? fitNumberText(fixedFromDigits(t, f.decimals), f.length, s)
+                                  : formatNumber(v, f.length, f.decimals, s);
+            if (!fits) {
                 return bad(t + " does not fit a numeric field of " + std::to_string(f.length) + " with " +
                            std::to_string(f.decimals) + " decimals");
             }

@@ -329,6 +329,54 @@ TEST(DbfWrite, ChangesDuringAScanInRecordOrderMoveTheirKeys) {
     EXPECT_EQ(trimmed(t->getText(town)), "SCANNED 33");
 }
 
+// A double holds 15 significant digits; a numeric field holds up to 20 characters. A number of more
+// digits is written from its own digits (rounded half away from zero to the field's decimals), never
+// through a double that would change its last digits or push it past the field.
+TEST(DbfWrite, NumbersOfMoreDigitsThanADoubleHoldsAreWrittenAsTyped) {
+    TempDir dir;
+    std::string err;
+    auto t = xb::Table::create(dir.file("n"), {{"W", 'N', 20, 0}, {"M", 'N', 20, 2}, {"F", 'N', 20, 18}},
+                               xb::Format::Fox2, 0x03, err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_TRUE(t->appendBlank());
+    struct Case {
+        int field;
+        const char* typed;
+        const char* stored;  // nullptr: refused, the field as it was
+    };
+    const Case cases[] = {
+        {0, "99999999999999999910", "99999999999999999910"},
+        {0, "12345678901234567891", "12345678901234567891"},
+        {0, "-1234567890123456789", "-1234567890123456789"},
+        {0, "+00001234567890123456", "    1234567890123456"},
+        {0, "1234567890123456.5", "    1234567890123457"},
+        {0, "-1234567890123456.5", "   -1234567890123457"},
+        {0, "123456789012345678901", nullptr},
+        {1, "1234567890123456.785", " 1234567890123456.79"},
+        {1, "12345678901234567.99", "12345678901234567.99"},
+        {1, "-9999999999999999.995", nullptr},  // rounds to 21 characters
+        {2, "0.1234567890123456789", "0.123456789012345679"},
+        {2, "0.99999999999999999999", "1.000000000000000000"},
+        {2, "9.99999999999999999999", nullptr},  // rounds to 10.000000000000000000
+        {1, "3.5", "                3.50"},      // 15 digits or fewer: as before
+        {0, "2.5", "                   2"},      // to the nearest even, as printf on the binary value
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const std::string before = t->getText(c.field);
+        EXPECT_EQ(t->setText(c.field, c.typed), c.stored != nullptr) << t->error();
+        EXPECT_EQ(t->getText(c.field), c.stored ? std::string(c.stored) : before);
+    }
+    ASSERT_TRUE(t->setText(0, "12345678901234567891"));
+    ASSERT_TRUE(t->flush());
+    t.reset();
+    t = xb::Table::open(dir.file("n"), err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_TRUE(t->go(1));
+    EXPECT_EQ(t->getText(0), "12345678901234567891");
+    EXPECT_EQ(t->getText(2), "1.000000000000000000");
+}
+
 TEST(DbfWrite, HeaderCountDateAndEndMarkerStayRight) {
     TempDir dir;
     std::string err;
