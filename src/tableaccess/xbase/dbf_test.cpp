@@ -164,7 +164,8 @@ TEST(DbfFixtures, TagOrderAndSeekFollowTheIndex) {
     EXPECT_EQ(i, 0u);
     EXPECT_TRUE(t->bof());
     // every key is found at its first record; shorter, empty and over-long keys are not
-    for (const auto& [key, recno] : want) {
+    for (const auto& entry : want) {
+        const std::string& key = entry.first;
         const auto first = std::find_if(want.begin(), want.end(), [&](auto& p) { return p.first == key; });
         ASSERT_TRUE(t->seek(key)) << key << " " << t->error();
         EXPECT_EQ(t->recno(), first->second);
