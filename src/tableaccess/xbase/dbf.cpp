@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <tuple>
 
 #include "tableaccess/xbase/cdx.h"
@@ -28,6 +30,25 @@ namespace {
 
 bool nameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// The record writes made in this process to each open table file, by the file's identity: shared by the
+// handles that have it open, gone with the last of them.
+std::shared_ptr<std::atomic<uint64_t>> writeCounterOf(const io::File& file) {
+    io::FileIdentity id;
+    if (!file.identity(id)) return nullptr;
+    static std::mutex lock;
+    static std::map<std::pair<uint64_t, uint64_t>, std::weak_ptr<std::atomic<uint64_t>>> counters;
+    const std::lock_guard<std::mutex> hold(lock);
+    for (auto it = counters.begin(); it != counters.end();)
+        it = it->second.expired() ? counters.erase(it) : ++it;
+    auto& slot = counters[{id.device, id.file}];
+    std::shared_ptr<std::atomic<uint64_t>> counter = slot.lock();
+    if (!counter) {
+        counter = std::make_shared<std::atomic<uint64_t>>(0);
+        slot = counter;
+    }
+    return counter;
 }
 
 }  // namespace
@@ -420,6 +441,10 @@ bool Table::load(std::string& error, bool withoutIndex) {
     recOld_ = rec_;
     oldInCache_ = false;
     cacheCount_ = 0;
+    jumpPages_.clear();
+    perPage_ = std::max<uint32_t>(1, static_cast<uint32_t>(kJumpBytes / recordLength_));
+    writes_ = writeCounterOf(*file_);
+    writesSeen_ = writes_ ? writes_->load(std::memory_order_acquire) : 0;
     recno_ = 0;
     eof_ = bof_ = recCount_ == 0;
     dirty_ = false;

@@ -57,8 +57,14 @@
 //
 // Two Table objects on the same file see each other's appends (the count is read again from the file
 // before appends and on top/bottom/go), but not each other's cached index pages: keep one writer.
+// Records read are kept (the read-ahead of a scan, and pages of the records reached by seek, go and tag
+// order, up to 32 MB a table); every handle in this process counts its record writes on a counter of
+// the file it has open, and a handle whose records were read before another handle's write drops them
+// and reads the file again. A change by another process is seen once the kept records are read again
+// (top, bottom, a change of the record count, or a page not kept).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -354,6 +360,30 @@ class Table {
     // read cache of consecutive records (of the file, never pending appends)
     std::vector<uint8_t> cache_;
     uint32_t cacheFirst_ = 0, cacheCount_ = 0;
+    // Pages of records reached by jumps (seek, go, tag order), kept in slots by page number modulo their
+    // count: page p holds records p * perPage_ + 1 onwards (count of them read). Of the file, never
+    // appends. The slots' bytes are one block, taken from the system as pages are first filled.
+    struct JumpPage {
+        uint32_t page = UINT32_MAX;
+        uint32_t count = 0;
+    };
+    std::vector<JumpPage> jumpPages_;
+    std::unique_ptr<uint8_t[]> jumpBytes_;
+    uint32_t perPage_ = 1;
+    uint8_t* jumpRecord(const JumpPage& p, uint32_t recno) {
+        return jumpBytes_.get() +
+               (size_t(&p - jumpPages_.data()) * perPage_ + (recno - 1 - p.page * perPage_)) * recordLength_;
+    }
+    bool readJump(uint32_t recno, uint8_t* out);
+    JumpPage* keptPage(uint32_t recno);
+    void dropReads();  // the read-ahead and the pages go (read again from the file when needed)
+    // The record writes of every handle of this process on this file (nullptr when the file cannot be
+    // told apart: each record reached by a jump is then read from the file), and the count this
+    // handle's kept records are as new as.
+    std::shared_ptr<std::atomic<uint64_t>> writes_;
+    uint64_t writesSeen_ = 0;
+    bool othersWrote() const { return writes_ && writes_->load(std::memory_order_acquire) != writesSeen_; }
+    void recordsWritten();  // after this handle wrote records (its kept records are up to date)
     // tag order position
     std::vector<uint32_t> order_;     // recnos in tag order (built lazily from a walk of the tag)
     std::vector<uint32_t> orderPos_;  // recno -> position in order_ + 1 (0: not in the tag)

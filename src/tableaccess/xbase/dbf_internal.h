@@ -15,6 +15,8 @@
 namespace xb::detail {
 
 inline constexpr size_t kCacheBytes = 256 * 1024;  // read-ahead of sequential record reads
+inline constexpr size_t kJumpBytes = 4 * 1024;     // a page of records reached by jumps (seek, go, tag order)
+inline constexpr size_t kJumpCacheBytes = 32 * 1024 * 1024;  // such pages kept, at most
 inline constexpr const char* kPackMarker =
     ".packing~";                                       // present while a committed pack is being put in place
 inline constexpr const char* kCreateSuffix = ".new~";  // a new table file, before it takes its name

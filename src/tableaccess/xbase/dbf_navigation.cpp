@@ -1,7 +1,9 @@
 // xb::Table, navigation and read-ahead: moving among the records in record order or in the order of a
 // tag (go, top, bottom, skip, seek), the read cache that reads consecutive records in large pieces and a
-// record reached by a jump in a small one, and the count read again so that appends of other handles are
-// seen. Moving writes the current record first when it was changed (see dbf_write.cpp).
+// record reached by a jump in a small page that is kept, and the count read again so that appends of
+// other handles are seen. What was read is dropped when another handle of this process wrote records
+// of the file since (see recordsWritten). Moving writes the current record first when it was changed (see
+// dbf_write.cpp).
 #include <strings.h>
 
 #include <algorithm>
@@ -23,12 +25,6 @@
 namespace xb {
 using namespace detail;
 
-namespace {
-
-constexpr size_t kJumpBytes = 4 * 1024;  // read around a record reached by a jump
-
-}  // namespace
-
 bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
     if (recno < 1 || recno > recCount_)
         return fail(path_ + ": record " + std::to_string(recno) + " does not exist");
@@ -37,21 +33,24 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
         std::memcpy(out, pending_.data() + size_t(recno - inFile - 1) * recordLength_, recordLength_);
         return true;
     }
+    if (othersWrote()) dropReads();
     if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
         std::memcpy(out, cache_.data() + size_t(recno - cacheFirst_) * recordLength_, recordLength_);
         return true;
     }
-    keepOldRecord();  // the cache is about to be filled again
-    // Sequential reading (forwards from the record after the cached ones, backwards from the one before
-    // them, or from the first record) fills the cache in large pieces; a jump elsewhere (tag order, go)
-    // reads a small piece, so that walking a tag does not read a large piece for every record.
-    const bool forward = cacheCount_ > 0 ? recno == cacheFirst_ + cacheCount_ : recno == 1;
-    const bool backward = cacheCount_ > 0 && recno + 1 == cacheFirst_;
-    const size_t bytes = forward || backward ? kCacheBytes : kJumpBytes;
-    const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(bytes / recordLength_));
+    // Sequential reading (forwards from the record after the cached ones or after the current one,
+    // backwards from the one before them or before the current one, or from the first record) fills the
+    // read-ahead in large pieces; a jump elsewhere (tag order, go, seek) reads the small page around the
+    // record and keeps it.
+    const bool forward = (cacheCount_ > 0 ? recno == cacheFirst_ + cacheCount_ : recno == 1) ||
+                         (recno_ >= 1 && recno == recno_ + 1);
+    const bool backward = (cacheCount_ > 0 && recno + 1 == cacheFirst_) || recno + 1 == recno_;
+    if (!forward && !backward) return readJump(recno, out);
+    keepOldRecord();  // the read-ahead is about to be filled again
+    const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(kCacheBytes / recordLength_));
     uint32_t first = recno;
     // Reading backwards (skip -1) fills the cache with the records before this one.
-    if (backward) first = recno >= per ? recno - per + 1 : 1;
+    if (!forward) first = recno >= per ? recno - per + 1 : 1;
     const uint32_t count = std::min<uint32_t>(per, inFile - first + 1);
     cache_.resize(size_t(count) * recordLength_);
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
@@ -66,9 +65,69 @@ bool Table::readRecordRaw(uint32_t recno, uint8_t* out) {
     return true;
 }
 
+Table::JumpPage* Table::keptPage(uint32_t recno) {
+    if (jumpPages_.empty()) return nullptr;
+    const uint32_t page = (recno - 1) / perPage_;
+    JumpPage& p = jumpPages_[page % jumpPages_.size()];
+    return p.page == page && recno - 1 - page * perPage_ < p.count ? &p : nullptr;
+}
+
+bool Table::readJump(uint32_t recno, uint8_t* out) {
+    const auto truncated = [&] {
+        return fail(path_ + ": record " + std::to_string(recno) + " cannot be read (the file is truncated)");
+    };
+    if (!writes_) {
+        // Whether another handle wrote cannot be told: the record itself, from the file.
+        const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
+        return file_->readAt(pos, out, recordLength_) || truncated();
+    }
+    if (const JumpPage* p = keptPage(recno)) {
+        std::memcpy(out, jumpRecord(*p, recno), recordLength_);
+        return true;
+    }
+    const uint32_t inFile = fileCount();
+    const size_t pageBytes = size_t(perPage_) * recordLength_;
+    const size_t pages = std::min<size_t>(std::max<size_t>(1, kJumpCacheBytes / pageBytes),
+                                          (size_t(inFile) + perPage_ - 1) / perPage_);
+    if (jumpPages_.size() < pages) {  // grows with the table, up to the limit
+        jumpPages_.clear();
+        jumpPages_.resize(pages);
+        jumpBytes_.reset(new uint8_t[pages * pageBytes]);  // not filled: the system gives pages on use
+    }
+    const uint32_t page = (recno - 1) / perPage_;
+    JumpPage& p = jumpPages_[page % jumpPages_.size()];
+    p.page = page;
+    uint8_t* bytes = jumpRecord(p, page * perPage_ + 1);
+    const uint32_t first = page * perPage_ + 1;
+    const uint32_t count = std::min<uint32_t>(perPage_, inFile - first + 1);
+    const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
+    const long long got = file_->readSomeAt(pos, bytes, size_t(count) * recordLength_);
+    if (got < 0 || static_cast<uint64_t>(got) < uint64_t(recno - first + 1) * recordLength_) {
+        p.page = UINT32_MAX;
+        return truncated();
+    }
+    p.count = static_cast<uint32_t>(static_cast<uint64_t>(got) / recordLength_);
+    std::memcpy(out, bytes + size_t(recno - first) * recordLength_, recordLength_);
+    return true;
+}
+
+void Table::dropReads() {
+    keepOldRecord();
+    cacheCount_ = 0;
+    for (JumpPage& p : jumpPages_) p.page = UINT32_MAX;
+    if (writes_) writesSeen_ = writes_->load(std::memory_order_acquire);
+}
+
+void Table::recordsWritten() {
+    if (!writes_) return;
+    const uint64_t before = writes_->fetch_add(1, std::memory_order_acq_rel);
+    if (before == writesSeen_) writesSeen_ = before + 1;
+}
+
 bool Table::loadCurrent(uint32_t recno, bool fresh) {
-    if (fresh && recno >= 1 && recno <= fileCount()) {
-        // Random access reads the record itself, so that changes through other handles are seen.
+    if (fresh && !writes_ && recno >= 1 && recno <= fileCount()) {
+        // Whether another handle wrote cannot be told: random access reads the record itself, so that
+        // their changes are seen.
         const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno - 1) * recordLength_;
         if (!file_->readAt(pos, rec_.data(), recordLength_))
             return fail(path_ + ": record " + std::to_string(recno) +
@@ -117,7 +176,7 @@ bool Table::refreshCount() {
         if (size >= 0 &&
             uint64_t(headerLength_) + uint64_t(n) * recordLength_ <= static_cast<uint64_t>(size)) {
             recCount_ = n;
-            cacheCount_ = 0;
+            dropReads();
             orderValid_ = false;
             memoStartsKnown_ = false;  // the other handle's records may point to memos too
         }
@@ -188,7 +247,7 @@ bool Table::bottom() {
 
 bool Table::skip(int n) {
     // The common step of a scan: the next record in record order, already read ahead into the cache.
-    if (n == 1 && tag_ < 0 && !dirty_ && !eof_ && recno_ >= 1 && recno_ < recCount_) {
+    if (n == 1 && tag_ < 0 && !dirty_ && !eof_ && recno_ >= 1 && recno_ < recCount_ && !othersWrote()) {
         const uint32_t next = recno_ + 1;
         if (next >= cacheFirst_ && next < cacheFirst_ + cacheCount_) {
             const uint8_t* src = cache_.data() + size_t(next - cacheFirst_) * recordLength_;

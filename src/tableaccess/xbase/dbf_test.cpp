@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -1703,4 +1704,139 @@ TEST(DbfWrite, CopyStructureKeepsTheHeaderItRead) {
         copy.reset();
         EXPECT_EQ(filesIn(dir), 4u);  // src.dbf, src.fpt, copy.dbf, copy.fpt: nothing left beside
     }
+}
+
+// Records a handle has read are kept (the read-ahead of a scan, the pages around records reached by
+// seek, go and tag order); a write through another handle of the same file, or through this one, must
+// never leave a stale copy behind, however the record is reached again.
+TEST(DbfNavigation, RecordsKeptByAHandleAreReadAgainAfterAnyHandleWrites) {
+    struct Write {
+        const char* name;
+        bool sameHandle;  // the reader writes it itself (and goes back to where it waited)
+        bool remove;      // deletes the record rather than change a field
+    };
+    using Step = std::function<bool(xb::Table&, uint32_t, const std::string&)>;
+    struct Move {
+        const char* name;
+        Step wait;   // reads the record (and its neighbours) and stops next to it
+        Step reach;  // back at the record
+    };
+    const std::vector<Write> writes = {
+        {"another handle changes it", false, false},
+        {"another handle deletes it", false, true},
+        {"the same handle changes it", true, false},
+    };
+    const Step nearby = [](xb::Table& t, uint32_t recno, const std::string& key) {
+        return t.selectTag("postal") && t.seek(key) && t.go(recno + 1);
+    };
+    const std::vector<Move> moves = {
+        {"seek", nearby, [](xb::Table& t, uint32_t, const std::string& key) { return t.seek(key); }},
+        {"go", nearby, [](xb::Table& t, uint32_t recno, const std::string&) { return t.go(recno); }},
+        {"skip forwards in record order",
+         [](xb::Table& t, uint32_t recno, const std::string&) {
+             bool ok = t.selectTag("") && t.top();  // a scan: the read-ahead holds the record
+             while (ok && t.recno() + 1 < recno) ok = t.skip(1);
+             return ok;
+         },
+         [](xb::Table& t, uint32_t, const std::string&) { return t.skip(1); }},
+        {"skip backwards in record order",
+         [](xb::Table& t, uint32_t recno, const std::string&) {
+             bool ok = t.selectTag("") && t.bottom();
+             while (ok && t.recno() > recno + 1) ok = t.skip(-1);
+             return ok;
+         },
+         [](xb::Table& t, uint32_t, const std::string&) { return t.skip(-1); }},
+        {"skip in tag order",
+         [](xb::Table& t, uint32_t, const std::string& key) {
+             return t.selectTag("postal") && t.seek(key) && t.skip(1);
+         },
+         [](xb::Table& t, uint32_t, const std::string&) { return t.skip(-1); }},
+    };
+    int n = 0;
+    for (const Write& w : writes)
+        for (const Move& m : moves)
+            for (const uint32_t target : {2u, 150u, 299u}) {  // near both ends and in the middle
+                SCOPED_TRACE(std::string(w.name) + ", then " + m.name + ", record " + std::to_string(target));
+                TempDir dir;
+                copyFixture("fox_small", dir);
+                std::string err;
+                auto reader = xb::Table::open(dir.file("fox_small"), err);
+                ASSERT_TRUE(reader) << err;
+                auto writer = xb::Table::open(dir.file("fox_small"), err);
+                ASSERT_TRUE(writer) << err;
+                const int area = reader->fieldIndex("area"), postal = reader->fieldIndex("postal_cod");
+                ASSERT_TRUE(reader->go(target));
+                const std::string key = reader->getText(postal);
+                ASSERT_TRUE(reader->selectTag("postal") && reader->seek(key));
+                ASSERT_EQ(reader->recno(), target) << "the key must name the record alone";
+                ASSERT_TRUE(m.wait(*reader, target, key)) << reader->error();
+                ASSERT_NE(reader->recno(), target);
+
+                const std::string value = std::to_string(1000 + ++n) + ".500";
+                xb::Table& by = w.sameHandle ? *reader : *writer;
+                const uint32_t waited = reader->recno();
+                ASSERT_TRUE(by.go(target));
+                ASSERT_TRUE(w.remove ? by.deleteRecord() : by.setText(area, value)) << by.error();
+                ASSERT_TRUE(by.flush()) << by.error();
+                if (w.sameHandle) ASSERT_TRUE(by.go(waited));
+
+                ASSERT_TRUE(m.reach(*reader, target, key)) << reader->error();
+                ASSERT_EQ(reader->recno(), target);
+                EXPECT_EQ(reader->deleted(), w.remove);
+                if (!w.remove) EXPECT_EQ(reader->getText(area), std::string(10 - value.size(), ' ') + value);
+            }
+}
+
+// A handle that has read the last records keeps them; the records it appends after them (still in its
+// batch, or written) are found by every move, with the values they were given.
+TEST(DbfNavigation, AHandleReachesItsOwnAppendsPastTheRecordsItKept) {
+    using Reach = std::function<bool(xb::Table&, uint32_t, const std::string&)>;
+    const std::vector<std::pair<const char*, Reach>> moves = {
+        {"seek",
+         [](xb::Table& t, uint32_t, const std::string& key) { return t.selectTag("postal") && t.seek(key); }},
+        {"go", [](xb::Table& t, uint32_t recno, const std::string&) { return t.go(recno); }},
+        {"skip from the record before",
+         [](xb::Table& t, uint32_t recno, const std::string&) {
+             return t.selectTag("") && t.go(recno - 1) && t.skip(1);
+         }},
+        {"skip back from the record after",
+         [](xb::Table& t, uint32_t recno, const std::string&) {
+             return t.selectTag("") && t.go(recno + 1) && t.skip(-1);
+         }},
+        {"skip back in tag order",
+         [](xb::Table& t, uint32_t, const std::string& key) {
+             return t.selectTag("postal") && t.seek(key) && t.skip(1) && t.skip(-1);
+         }},
+    };
+    for (const bool flushed : {false, true})
+        for (const auto& [name, reach] : moves) {
+            SCOPED_TRACE(std::string(name) +
+                         (flushed ? ", the appends written" : ", the appends in the batch"));
+            TempDir dir;
+            copyFixture("fox_small", dir);
+            std::string err;
+            auto t = xb::Table::open(dir.file("fox_small"), err);
+            ASSERT_TRUE(t) << err;
+            const int postal = t->fieldIndex("postal_cod"), town = t->fieldIndex("town");
+            // the last records read by jumps and by a scan, so that both keep the end of the table
+            ASSERT_TRUE(t->selectTag("postal") && t->top());
+            while (t->skip(1)) {
+            }
+            ASSERT_TRUE(t->go(300) && t->go(298) && t->selectTag("") && t->bottom());
+            const std::vector<std::pair<std::string, std::string>> added = {{"!!0001", "FIRST ADDED"},
+                                                                            {"!!0002", "SECOND ADDED"},
+                                                                            {"!!0003", "THIRD ADDED"},
+                                                                            {"!!0004", "LAST"}};
+            for (const auto& [key, name] : added)
+                ASSERT_TRUE(t->appendRecord({{postal, key}, {town, name}})) << t->error();
+            if (flushed) ASSERT_TRUE(t->flush()) << t->error();
+            for (uint32_t i = 0; i + 1 < added.size(); ++i) {  // each has a record after it
+                const uint32_t recno = 301 + i;
+                SCOPED_TRACE("record " + std::to_string(recno));
+                ASSERT_TRUE(reach(*t, recno, added[i].first)) << t->error();
+                ASSERT_EQ(t->recno(), recno);
+                EXPECT_EQ(t->getText(postal), added[i].first);
+                EXPECT_EQ(t->getText(town).substr(0, added[i].second.size()), added[i].second);
+            }
+        }
 }

@@ -90,12 +90,15 @@ bool Table::storeCurrent() {
             return fail(err.empty() ? indexPath() + ": cannot update the index" : err);
     }
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(recno_ - 1) * recordLength_;
-    if (!file_->writeAt(pos, rec_.data(), rec_.size()))
+    const bool written = file_->writeAt(pos, rec_.data(), rec_.size());
+    recordsWritten();
+    if (!written)
         return fail(path_ + ": cannot write record " + std::to_string(recno_) + " (" + io::lastSystemError() +
                     ")");
     unsynced_ = true;
     if (recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
         std::memcpy(cache_.data() + size_t(recno_ - cacheFirst_) * recordLength_, rec_.data(), recordLength_);
+    if (const JumpPage* p = keptPage(recno_)) std::memcpy(jumpRecord(*p, recno_), rec_.data(), recordLength_);
     dirty_ = false;
     if (!dateWritten_ && !writeHeaderCount()) return false;
     if (cdx_ && rec_ != recOld_) {
@@ -292,7 +295,9 @@ bool Table::writeAppends() {
     // loses only this batch. No sync between them (see "Durability" in dbf.h for what power loss can do).
     pending_.push_back(0x1A);
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
-    if (!file_->writeAt(pos, pending_.data(), pending_.size()))
+    const bool appended = file_->writeAt(pos, pending_.data(), pending_.size());
+    recordsWritten();
+    if (!appended)
         return abandon(path_ + ": cannot append " +
                        (count == 1 ? "a record" : std::to_string(count) + " records") + " (" +
                        io::lastSystemError() + ")");
