@@ -87,9 +87,12 @@ bool Table::readJump(uint32_t recno, uint8_t* out) {
     }
     const uint32_t inFile = fileCount();
     const size_t pageBytes = size_t(perPage_) * recordLength_;
-    const size_t pages = std::min<size_t>(std::max<size_t>(1, kJumpCacheBytes / pageBytes),
-                                          (size_t(inFile) + perPage_ - 1) / perPage_);
-    if (jumpPages_.size() < pages) {  // grows with the table, up to the limit
+    const size_t most = std::max<size_t>(1, kJumpCacheBytes / pageBytes);
+    const size_t needed = (size_t(inFile) + perPage_ - 1) / perPage_;
+    if (jumpPages_.size() < std::min(most, needed)) {
+        // Grows with the table (by doubling, so that a table growing by appends is not laid out anew at
+        // every page), up to the limit.
+        const size_t pages = std::min(most, std::max(needed, 2 * jumpPages_.size()));
         jumpPages_.clear();
         jumpPages_.resize(pages);
         jumpBytes_.reset(new uint8_t[pages * pageBytes]);  // not filled: the system gives pages on use
