@@ -42,6 +42,13 @@ struct Entry {
     int lastKeyIndex = -1;
     // the text fetch returned last; its buffer is reused once the caller has let go of it
     QString fetched;
+    // per field: where in the record buffer its text is when it is fetched straight from there (C, N,
+    // F and L fields that cannot be null); length 0 for the others
+    struct Plain {
+        uint32_t offset = 0;
+        uint16_t length = 0;
+    };
+    std::vector<Plain> plain;
 };
 
 struct Registry {
@@ -214,7 +221,13 @@ int fieldOf(Entry& e, const QString& name, bool reportMissing = true) {
 // asked for last.
 int fieldOf(Entry& e, const char* name) {
     if (!name) name = "";
-    if (e.lastKeyIndex >= 0 && std::strcmp(name, e.lastKey.c_str()) == 0) return e.lastKeyIndex;
+    if (e.lastKeyIndex >= 0) {
+        // compared here rather than by a call: a scan asks for the same short name at every record
+        const char* k = e.lastKey.c_str();
+        const char* n = name;
+        while (*n == *k && *n) ++n, ++k;
+        if (*n == *k) return e.lastKeyIndex;
+    }
     const int i = fieldOf(e, QString::fromUtf8(name));
     if (i >= 0) {
         e.lastKey = name;
@@ -324,6 +337,12 @@ int mOpen(DataContext ctx, const QString& path, const QString& tag) {
     e.codepage = xb::codepageFromByte(t->codepageByte());
     e.chars = xb::codepageTable(e.codepage);
     e.path = fromLocal(t->path());
+    for (int i = 0; i < t->fieldCount(); ++i) {
+        const xb::FieldDesc& f = t->fields()[size_t(i)];
+        const bool plain =
+            (f.type == 'C' || f.type == 'N' || f.type == 'F' || f.type == 'L') && !t->nullable(i);
+        e.plain.push_back(plain ? Entry::Plain{f.offset, f.length} : Entry::Plain{});
+    }
     e.table = std::move(t);
     e.ctx = ctx ? ctx : r.current;
     r.tables.emplace(handle, std::move(e));
@@ -403,6 +422,11 @@ int d4seek(int table, const QString& key) {
 
 namespace {
 QString fetchField(Entry& e, int i) {
+    const Entry::Plain p = e.plain[size_t(i)];
+    const std::vector<uint8_t>& rec = e.table->recordBuffer();
+    if (p.length > 0 && p.offset + p.length <= rec.size())  // the common case
+        return decodeFetched(
+            e, std::string_view(reinterpret_cast<const char*>(rec.data()) + p.offset, p.length));
     const char type = e.table->fields()[i].type;
     if (type == 'C' || type == 'N' || type == 'F' || type == 'L') {
         // the common case, straight from the record buffer

@@ -578,6 +578,31 @@ TEST_F(Facade, FetchedTextsStayAsTheyWereAndNamesAsCStringsReadTheSameFields) {
     EXPECT_EQ(reports.size(), 2u);
 }
 
+// fetch remembers the last name it was given as a C string; a name that only begins or ends like it,
+// or differs from it only in case or a trailing blank, is looked up for what it is.
+TEST_F(Facade, ANameLikeTheLastOneGivenAsACStringIsLookedUpForWhatItIs) {
+    const int t = mOpen(ctx, copyFixture(QStringLiteral("fox_small")));
+    ASSERT_GT(t, 0);
+    ASSERT_EQ(d4go(t, 7), 0);
+    const std::vector<std::pair<const char*, const char*>> pairs = {
+        {"town", "tow"},   {"tow", "town"},   {"pop", "popx"}, {"popx", "pop"}, {"area", "AREA"},
+        {"area", "area "}, {"active", "act"}, {"", "pop"},     {"pop", ""},     {"opened", "opene"},
+    };
+    for (const auto& [first, second] : pairs) {
+        SCOPED_TRACE(std::string("\"") + first + "\" then \"" + second + "\"");
+        reports.clear();
+        const QString want = fetch(t, QString::fromLatin1(second));
+        const size_t wantReports = reports.size();
+        reports.clear();
+        fetch(t, first);
+        reports.clear();
+        EXPECT_EQ(fetch(t, second), want);
+        EXPECT_EQ(reports.size(), wantReports) << "a missing field is reported, a present one is not";
+    }
+    reports.clear();
+    EXPECT_EQ(d4close(t), 0);
+}
+
 // A report may run anything (the program shows a message box, whose event loop may close tables or put
 // another handler in place); the call that reported must not touch the table afterwards.
 TEST_F(Facade, AHandlerThatClosesTheTableWhileAReportRunsIsSurvived) {

@@ -221,6 +221,10 @@ class Table {
         const int b = field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1;
         return b >= 0 && ((rec_[size_t(nullFlagsOffset_) + size_t(b / 8)] >> (b % 8)) & 1);
     }
+    // Whether the field can hold a null (Visual FoxPro nullable fields).
+    bool nullable(int field) const {
+        return field >= 0 && size_t(field) < nullBits_.size() && nullBits_[size_t(field)] >= 0;
+    }
     // The raw bytes of the field in the record buffer (memo: the pointer).
     std::string rawField(int field) const;
     // The same without a copy; valid until the table moves or the field is written. Empty for a bad field.
