@@ -229,12 +229,70 @@ int cmdCreate(const std::vector<std::string>& a, std::ostream& out) {
 }
 
 // ---------------------------------------------------------------------------------------------------
+// Converted rows kept in one flat buffer (deletion flag, then each value's field, kind, length and
+// bytes), so that many rows cost no allocation each.
+class RowStash {
+  public:
+    void add(const std::vector<xb::NewValue>& values, bool deleted) {
+        put(deleted ? 1 : 0, 1);
+        put(values.size(), 4);
+        for (const auto& v : values) {
+            put(uint32_t(v.field), 4);
+            put(v.raw ? 1 : 0, 1);
+            put(v.bytes.size(), 4);
+            bytes_.append(v.bytes);
+        }
+    }
+    size_t size() const { return bytes_.size(); }
+    void clear() { std::string().swap(bytes_); }
+
+    class Reader {
+      public:
+        explicit Reader(const RowStash& s) : s_(s.bytes_) {}
+        // The next row into values (their strings reused); false after the last.
+        bool next(std::vector<xb::NewValue>& values, bool& deleted) {
+            if (at_ >= s_.size()) return false;
+            deleted = get(1) != 0;
+            values.resize(get(4));
+            for (auto& v : values) {
+                v.field = int(get(4));
+                v.raw = get(1) != 0;
+                const size_t n = get(4);
+                v.bytes.assign(s_.data() + at_, n);
+                at_ += n;
+            }
+            return true;
+        }
+
+      private:
+        size_t get(int width) {
+            size_t v = 0;
+            for (int i = 0; i < width; ++i) v |= size_t(uint8_t(s_[at_ + size_t(i)])) << (8 * i);
+            at_ += size_t(width);
+            return v;
+        }
+        std::string_view s_;
+        size_t at_ = 0;
+    };
+
+  private:
+    void put(size_t v, int width) {
+        char b[8];
+        for (int i = 0; i < width; ++i) b[i] = char(uint8_t(v >> (8 * i)));
+        bytes_.append(b, size_t(width));
+    }
+    std::string bytes_;
+};
+
+// ---------------------------------------------------------------------------------------------------
 int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 2) fail(kError, "usage: dbftool load TABLE CSV");
     auto t = openTable(a[0], false);
     const std::filesystem::path csvPath(reinterpret_cast<const char8_t*>(a[1].c_str()));
-    // The file is read twice, a piece at a time (a file of any size loads in little memory): first every
-    // value is converted and checked, so that a bad file adds nothing; then the rows are added.
+    // Every value is converted and checked before the first row is added, so that a bad file adds
+    // nothing: the file is read a piece at a time (a file of any size loads in little memory), its rows
+    // converted and kept, and added once the whole file is known good; a file whose rows do not fit
+    // in memory is read and converted a second time as it is added.
     std::ifstream in(csvPath, std::ios::binary);
     if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
     const xb::Codepage cp = tableCodepage(*t);
@@ -298,6 +356,20 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     };
     const auto blank = [](const std::vector<std::string>& r) { return r.size() == 1 && r[0].empty(); };
 
+    // The rows converted by the first reading, kept while they fit in 64 MB (DBFTOOL_LOAD_MEMORY, in
+    // bytes, sets another size), so that a file of ordinary size is read and converted once; a larger
+    // one is read again for the second step.
+    size_t keepBytes = size_t(64) << 20;
+    if (const char* v = std::getenv("DBFTOOL_LOAD_MEMORY"); v && *v) {
+        char* end = nullptr;
+        const unsigned long long n = std::strtoull(v, &end, 10);
+        if (*end || v[0] == '-')
+            fail(kError, std::string("DBFTOOL_LOAD_MEMORY is not a count of bytes: ") + v);
+        keepBytes = size_t(n);
+    }
+    RowStash stash;
+    bool stashed = true;
+
     std::string headerFault, rowFault;
     bool haveHeader = false;
     size_t rows = 0;
@@ -312,7 +384,14 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
                 continue;
             }
             ++rows;
-            if (headerFault.empty() && rowFault.empty()) rowFault = convert(row, rows);
+            if (!headerFault.empty() || !rowFault.empty()) continue;
+            rowFault = convert(row, rows);
+            if (!rowFault.empty() || !stashed) continue;
+            stash.add(values, deleted);
+            if (stash.size() > keepBytes) {
+                stashed = false;
+                stash.clear();
+            }
         }
         if (!reader.error().empty()) fail(kError, a[1] + ": " + reader.error());
     }
@@ -331,10 +410,13 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         fail(kError, why + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
                          (added == 1 ? " row was" : " rows were") + " added" + more + ")");
     };
-    in.clear();
-    in.seekg(0);
-    if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
-    {
+    if (stashed) {
+        for (RowStash::Reader r(stash); r.next(values, deleted);)
+            if (!t->appendRecord(values, deleted)) stopped(t->error());
+    } else {
+        in.clear();
+        in.seekg(0);
+        if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
         CsvReader reader(in);
         std::vector<std::string> row;
         bool header = true;

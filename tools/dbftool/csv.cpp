@@ -1,5 +1,7 @@
 #include "csv.h"
 
+#include <array>
+
 namespace dbftool {
 
 void csvAppendField(std::string& line, std::string_view value) {
@@ -45,6 +47,15 @@ bool CsvReader::have(size_t n) {
     return buf_.size() >= n;
 }
 
+namespace {
+// The characters that end an unquoted field, or make it malformed.
+constexpr std::array<bool, 256> kSpecial = [] {
+    std::array<bool, 256> t{};
+    t[uint8_t(',')] = t[uint8_t('\r')] = t[uint8_t('\n')] = t[uint8_t('"')] = true;
+    return t;
+}();
+}  // namespace
+
 // One field, from the current position up to the comma or line end after it (not taken).
 bool CsvReader::field(std::string& out) {
     out.clear();
@@ -79,9 +90,8 @@ bool CsvReader::field(std::string& out) {
     while (have(1)) {
         // the unquoted run up to the next special character, taken at once
         const size_t start = pos_;
-        while (pos_ < data_.size() && data_[pos_] != ',' && data_[pos_] != '\r' && data_[pos_] != '\n' &&
-               data_[pos_] != '"')
-            ++pos_;
+        const size_t end = data_.size();
+        while (pos_ < end && !kSpecial[static_cast<uint8_t>(data_[pos_])]) ++pos_;
         out.append(data_.data() + start, pos_ - start);
         if (pos_ < data_.size()) {
             if (data_[pos_] == '"') {

@@ -483,15 +483,40 @@ TEST(DbftoolCreateLoad, BadValuesAreRefusedBeforeAnythingIsWritten) {
         {"NAME,AMOUNT\r\n\"unterminated,1\r\n", "unterminated"},
         {"_deleted,NAME\r\nyes,x\r\n", "_deleted"},
     };
-    for (const auto& [csv, where] : cases) {
-        writeFile(d / "bad.csv", csv);
-        RunResult r = tool({"load", t, d / "bad.csv"});
-        EXPECT_EQ(r.rc, 2) << csv;
-        expectOneLineMessage(r);
-        EXPECT_NE(r.err.find(where), std::string::npos) << csv << " -> " << r.err;
-        EXPECT_EQ(readFile(t), dbfBefore) << csv;
-        EXPECT_EQ(readFile(d / "t.fpt"), fptBefore) << csv;
+    // Rows kept in memory until the file is known good, and (no memory for them) a file read twice.
+    std::vector<std::string> dumps;
+    for (const char* memory : {"", "0", "40"}) {
+        setEnvironment("DBFTOOL_LOAD_MEMORY", memory);
+        for (const auto& [csv, where] : cases) {
+            writeFile(d / "bad.csv", csv);
+            RunResult r = tool({"load", t, d / "bad.csv"});
+            EXPECT_EQ(r.rc, 2) << csv << " memory " << memory;
+            expectOneLineMessage(r);
+            EXPECT_NE(r.err.find(where), std::string::npos) << csv << " -> " << r.err;
+            EXPECT_EQ(readFile(t), dbfBefore) << csv << " memory " << memory;
+            EXPECT_EQ(readFile(d / "t.fpt"), fptBefore) << csv << " memory " << memory;
+        }
+        // and a good file loads the same either way, deleted rows and memos too
+        const std::string fresh = d / (std::string("fresh") + memory + ".dbf");
+        ASSERT_EQ(tool({"create", fresh, kSchema}).rc, 0);
+        writeFile(d / "good2.csv",
+                  "_deleted,NAME,AMOUNT,NOTES\r\n,a,1.5,first memo\r\n*,b,,\r\n,\"c,d\",-2,\"x\r\ny\"\r\n");
+        ASSERT_EQ(tool({"load", fresh, d / "good2.csv"}).rc, 0) << memory;
+        dumps.push_back(tool({"dump", fresh, "--deleted"}).out);
     }
+    ASSERT_EQ(dumps.size(), 3u);
+    EXPECT_EQ(dumps[1], dumps[0]);
+    EXPECT_EQ(dumps[2], dumps[0]);
+    EXPECT_NE(dumps[0].find(",a,1.50,"), std::string::npos) << dumps[0];
+    EXPECT_NE(dumps[0].find("*,b,"), std::string::npos) << dumps[0];
+    EXPECT_NE(dumps[0].find("\"x\r\ny\""), std::string::npos) << dumps[0];
+    setEnvironment("DBFTOOL_LOAD_MEMORY", nullptr);
+    writeFile(d / "bad.csv", "NAME\r\nok\r\n");
+    setEnvironment("DBFTOOL_LOAD_MEMORY", "lots");
+    RunResult refused = tool({"load", t, d / "bad.csv"});
+    setEnvironment("DBFTOOL_LOAD_MEMORY", nullptr);
+    EXPECT_EQ(refused.rc, 2);
+    EXPECT_NE(refused.err.find("DBFTOOL_LOAD_MEMORY"), std::string::npos) << refused.err;
     RunResult missing = tool({"load", t, d / "nosuch.csv"});
     EXPECT_EQ(missing.rc, 2);
     expectOneLineMessage(missing);

@@ -101,8 +101,8 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::str
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     auto openStd = [&](const std::string& path, bool write) {
         return CreateFileW(wideOf(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     HANDLE in = openStd(inPath, false), out = openStd(outPath, true), err = openStd(errPath, true);
     std::wstring line;
@@ -160,6 +160,18 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::str
     r.out = readFile(outPath);
     r.err = readFile(errPath);
     return r;
+}
+
+// Sets (or, given nullptr, removes) a variable of the environment the programs run by the tests inherit.
+inline void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
 }
 
 inline RunResult tool(std::vector<std::string> args) {

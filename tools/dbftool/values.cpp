@@ -221,7 +221,8 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
         case 'C':
         case 'M': {
             bool lossy = false;
-            std::string bytes = xb::fromUtf8(text, cp, &lossy);
+            std::string& bytes = out.bytes;
+            xb::fromUtf8Into(text, cp, bytes, &lossy);
             if (lossy) {
                 error = quoted(text) + " holds a character that codepage " +
                         std::to_string(xb::codepageNumber(cp)) + " cannot hold";
@@ -235,7 +236,6 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                     return false;
                 }
             }
-            out.bytes = std::move(bytes);
             return true;
         }
         case 'N':
@@ -256,7 +256,7 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 }
                 fp = fp.substr(0, f.decimals);
             }
-            std::string formatted;
+            std::string& formatted = out.bytes;
             while (ip.size() > 1 && ip.front() == '0') ip.remove_prefix(1);
             if (neg) formatted.push_back('-');
             if (ip.empty())
@@ -274,7 +274,6 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
                 error = quoted(text) + " does not fit " + describe();
                 return false;
             }
-            out.bytes = formatted;
             return true;
         }
         case 'L': {

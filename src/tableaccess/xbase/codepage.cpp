@@ -307,19 +307,22 @@ std::string fromUtf16(std::u16string_view text, Codepage cp, bool* lossy) {
 }
 
 std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy) {
+    std::string out;
+    fromUtf8Into(text, cp, out, lossy);
+    return out;
+}
+
+void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy) {
     // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character.
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
         const auto& r = reverseFor(cp);
-        std::string out(text.size(), '?');
+        out.resize(text.size());
         for (size_t i = 0; i < text.size(); ++i) {
             const int b = r.byteOf[static_cast<uint8_t>(text[i])];
-            if (b < 0) {
-                if (lossy) *lossy = true;
-            } else {
-                out[i] = static_cast<char>(b);
-            }
+            if (b < 0 && lossy) *lossy = true;
+            out[i] = b < 0 ? '?' : static_cast<char>(b);
         }
-        return out;
+        return;
     }
     std::u32string chars;
     chars.reserve(text.size());
@@ -370,7 +373,7 @@ std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy) {
         chars.push_back(c);
         i += extra + 1;
     }
-    return fromUtf32(chars, cp, lossy);
+    out = fromUtf32(chars, cp, lossy);
 }
 
 const uint8_t* upperTable(Codepage cp) {

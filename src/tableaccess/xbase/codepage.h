@@ -32,6 +32,8 @@ std::string fromUtf16(std::u16string_view text, Codepage cp, bool* lossy = nullp
 std::string fromUtf32(std::u32string_view text, Codepage cp, bool* lossy = nullptr);
 // Invalid UTF-8 sequences count as lossy and become '?'.
 std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy = nullptr);
+// The same into out (its room reused, for converting many values).
+void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy = nullptr);
 
 // One character -> its byte, or -1 when the codepage lacks it.
 int encodeChar(char32_t c, Codepage cp);

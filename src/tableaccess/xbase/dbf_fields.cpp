@@ -465,7 +465,7 @@ bool Table::putValue(int field, std::string_view bytes, std::vector<uint8_t>& re
     const FieldDesc& f = fields_[field];
     uint8_t* p = &rec[f.offset];
     const auto bad = [&](const std::string& why) { return fail(path_ + ": field " + f.name + ": " + why); };
-    std::string value(bytes);
+    const std::string_view value = bytes;
     switch (f.type) {
         case 'C': {
             std::fill(p, p + f.length, ' ');
