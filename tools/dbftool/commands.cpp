@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -234,32 +235,42 @@ int cmdCreate(const std::vector<std::string>& a, std::ostream& out) {
 class RowStash {
   public:
     void add(const std::vector<xb::NewValue>& values, bool deleted) {
-        put(deleted ? 1 : 0, 1);
-        put(values.size(), 4);
+        size_t need = 5;
+        for (const auto& v : values) need += 9 + v.bytes.size();
+        char* p = room(need);
+        p = put(p, deleted ? 1 : 0, 1);
+        p = put(p, values.size(), 4);
         for (const auto& v : values) {
-            put(uint32_t(v.field), 4);
-            put(v.raw ? 1 : 0, 1);
-            put(v.bytes.size(), 4);
-            bytes_.append(v.bytes);
+            p = put(p, uint32_t(v.field), 4);
+            p = put(p, v.raw ? 1 : 0, 1);
+            p = put(p, v.bytes.size(), 4);
+            std::memcpy(p, v.bytes.data(), v.bytes.size());
+            p += v.bytes.size();
         }
     }
-    size_t size() const { return bytes_.size(); }
-    void clear() { std::string().swap(bytes_); }
+    size_t size() const { return size_; }
+    void reserve(size_t n) {
+        if (n > cap_) grow(n);
+    }
+    void clear() {
+        buf_.reset();
+        size_ = cap_ = 0;
+    }
 
     class Reader {
       public:
-        explicit Reader(const RowStash& s) : s_(s.bytes_) {}
+        explicit Reader(const RowStash& s) : p_(s.buf_.get()), end_(s.buf_.get() + s.size_) {}
         // The next row into values (their strings reused); false after the last.
         bool next(std::vector<xb::NewValue>& values, bool& deleted) {
-            if (at_ >= s_.size()) return false;
+            if (p_ >= end_) return false;
             deleted = get(1) != 0;
             values.resize(get(4));
             for (auto& v : values) {
                 v.field = int(get(4));
                 v.raw = get(1) != 0;
                 const size_t n = get(4);
-                v.bytes.assign(s_.data() + at_, n);
-                at_ += n;
+                v.bytes.assign(p_, n);
+                p_ += n;
             }
             return true;
         }
@@ -267,21 +278,34 @@ class RowStash {
       private:
         size_t get(int width) {
             size_t v = 0;
-            for (int i = 0; i < width; ++i) v |= size_t(uint8_t(s_[at_ + size_t(i)])) << (8 * i);
-            at_ += size_t(width);
+            for (int i = 0; i < width; ++i) v |= size_t(uint8_t(p_[i])) << (8 * i);
+            p_ += width;
             return v;
         }
-        std::string_view s_;
-        size_t at_ = 0;
+        const char* p_;
+        const char* end_;
     };
 
   private:
-    void put(size_t v, int width) {
-        char b[8];
-        for (int i = 0; i < width; ++i) b[i] = char(uint8_t(v >> (8 * i)));
-        bytes_.append(b, size_t(width));
+    // n more bytes at the end, their place returned.
+    char* room(size_t n) {
+        if (size_ + n > cap_) grow(std::max(cap_ * 2, size_ + n));
+        char* p = buf_.get() + size_;
+        size_ += n;
+        return p;
     }
-    std::string bytes_;
+    void grow(size_t n) {
+        std::unique_ptr<char[]> bigger(new char[n]);
+        if (size_) std::memcpy(bigger.get(), buf_.get(), size_);
+        buf_ = std::move(bigger);
+        cap_ = n;
+    }
+    static char* put(char* p, size_t v, int width) {
+        for (int i = 0; i < width; ++i) p[i] = char(uint8_t(v >> (8 * i)));
+        return p + width;
+    }
+    std::unique_ptr<char[]> buf_;
+    size_t size_ = 0, cap_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -369,6 +393,13 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     }
     RowStash stash;
     bool stashed = true;
+    {
+        // Room taken at once (the pages are used only as the rows fill them), so that the kept rows are
+        // never moved as they grow: a few times the file's size covers the widest rows.
+        std::error_code ec;
+        const auto csvSize = std::filesystem::file_size(csvPath, ec);
+        if (!ec) stash.reserve(size_t(std::min<uintmax_t>(keepBytes, csvSize * 4)) + 4096);
+    }
 
     std::string headerFault, rowFault;
     bool haveHeader = false;

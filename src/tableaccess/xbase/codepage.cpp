@@ -313,8 +313,22 @@ std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy) {
 }
 
 void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy) {
-    // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character.
+    // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character,
+    // which is its own byte in a codepage that keeps the 7-bit characters where ASCII has them.
+    static const std::array<bool, 4> asciiInPlace = [] {
+        std::array<bool, 4> r{};
+        for (int i = 0; i < 4; ++i) {
+            const char16_t* t = codepageTable(static_cast<Codepage>(i));
+            r[size_t(i)] = true;
+            for (int b = 0; b < 0x80; ++b) r[size_t(i)] = r[size_t(i)] && t[b] == char16_t(b);
+        }
+        return r;
+    }();
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+        if (asciiInPlace[static_cast<size_t>(cp)]) {
+            out.assign(text);
+            return;
+        }
         const auto& r = reverseFor(cp);
         out.resize(text.size());
         for (size_t i = 0; i < text.size(); ++i) {
