@@ -350,7 +350,6 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     // Converts row r (1 for the first after the header) into values; the fault, or empty.
     std::vector<xb::NewValue> values;
     bool deleted = false;
-    FieldValue v;
     auto convert = [&](const std::vector<std::string>& row, size_t r) -> std::string {
         if (row.size() != target.size())
             return a[1] + ": row " + std::to_string(r) + " has " + std::to_string(row.size()) +
@@ -367,13 +366,11 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
                            "' (expected * or nothing)";
                 continue;
             }
-            if (!textToField(t->fields()[target[c]], cp, t->version(), row[c], v, error))
-                return a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " +
-                       error;
             xb::NewValue& nv = values[used++];
             nv.field = target[c];
-            nv.bytes.swap(v.bytes);
-            nv.raw = v.raw;
+            if (!textToField(t->fields()[target[c]], cp, t->version(), row[c], nv, error))
+                return a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " +
+                       error;
         }
         values.resize(used);
         return {};

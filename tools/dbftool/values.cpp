@@ -207,7 +207,7 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error) 
 
 // ---------------------------------------------------------------------------------------------------
 bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, std::string_view text,
-                 FieldValue& out, std::string& error) {
+                 xb::NewValue& out, std::string& error) {
     out.raw = false;
     out.bytes.clear();
     // The field's description, for messages only.

@@ -14,12 +14,6 @@
 
 namespace dbftool {
 
-// A value ready to be stored: text for the engine's setText, or the exact field bytes.
-struct FieldValue {
-    bool raw = false;
-    std::string bytes;  // codepage bytes
-};
-
 // The value of field i of the current record as CSV text (UTF-8). False with a message on a read error.
 bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error);
 
@@ -27,8 +21,10 @@ bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error);
 // longer than the field, a number that does not fit, is no number or has more (non-zero) decimals than
 // the field keeps, a logical other than T F Y N ? or empty, an impossible date are errors (nothing is cut,
 // rounded or guessed).
+// The result is a value ready to be appended: text for the engine's setText, or (raw) the exact field
+// bytes; out.field is left as it is.
 bool textToField(const xb::FieldDesc& field, xb::Codepage cp, uint8_t version, std::string_view text,
-                 FieldValue& out, std::string& error);
+                 xb::NewValue& out, std::string& error);
 
 // Checks the header against the file, and every record: deletion flag, numbers, dates, logicals and
 // memo pointers (each memo must be readable). Appends one line per fault.
