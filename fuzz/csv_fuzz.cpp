@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (auto& t : targets.tables) {
                 const xb::Codepage cp = xb::codepageFromByte(t->codepageByte());
                 for (int i = 0; i < t->fieldCount(); ++i) {
-                    dbftool::FieldValue v;
+                    xb::NewValue v;
                     if (!dbftool::textToField(t->fields()[size_t(i)], cp, t->version(), value, v, error))
                         continue;
                     const bool taken = v.raw ? t->setRawField(i, v.bytes) : t->setText(i, v.bytes);
