@@ -62,15 +62,27 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
     // One pass over the records in record order: each record read once gives its key in every tag.
     std::vector<uint8_t> readable(size_t(count) + 1, 0);
     if (needRecords) {
-        std::vector<uint8_t> rec;
-        for (uint32_t r = 1; r <= count; ++r) {
-            if (!records.readRecord(r, rec) || rec.size() < recordSize_) continue;
-            readable[r] = 1;
-            for (Checked& c : checks) {
-                if (!c.tag || !c.tag->expr) continue;
-                c.tag->expr->evaluate(rec.data(), c.keys.get() + size_t(r - 1) * size_t(c.tag->keyLen));
-                c.holds[r] = c.tag->holds(rec.data());
+        std::vector<uint8_t> chunk;
+        constexpr size_t kChunkBytes = size_t(1) << 20;
+        for (uint32_t r = 1; r <= count;) {
+            const uint32_t want = std::min<uint32_t>(count - r + 1, uint32_t(kChunkBytes / recordSize_) + 1);
+            const uint32_t n = records.readRecords(r, want, chunk);
+            if (n == 0) {  // record r cannot be read
+                ++r;
+                continue;
             }
+            const size_t length = chunk.size() / n;
+            if (length >= recordSize_)
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint8_t* rec = chunk.data() + i * length;
+                    readable[r + i] = 1;
+                    for (Checked& c : checks) {
+                        if (!c.tag || !c.tag->expr) continue;
+                        c.tag->expr->evaluate(rec, c.keys.get() + size_t(r + i - 1) * size_t(c.tag->keyLen));
+                        c.holds[r + i] = c.tag->holds(rec);
+                    }
+                }
+            r += n;
         }
     }
     bool good = true;
