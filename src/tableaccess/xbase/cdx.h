@@ -146,8 +146,12 @@ class CdxFile {
     bool load(std::string& error);
     bool writable(std::string& error);
     bool loadFromImage(std::string& error);
-    bool validateTree(Tag& tag, std::string& error);
+    struct TreeWalk;
+    bool validateTree(Tag& tag, std::string& error, TreeWalk* walk = nullptr);
     bool prepare(Tag& tag, std::string& error);  // validates the tag's tree on first use
+    // Validates the tag's tree and learns the order of its keys (see prepare); with a check's walk, the
+    // leaves go to it and are not kept.
+    bool validateOrder(Tag& tag, std::string& error, TreeWalk* check);
     Node* node(uint32_t offset, const Tag& tag, std::string& error);
     uint32_t seekIn(Tag& tag, const char* key, std::string& error);
     bool walkStored(Tag& tag, std::vector<Node*>& leaves, std::string& error);
@@ -155,9 +159,11 @@ class CdxFile {
     bool insertKey(Tag& tag, const char* key, uint32_t recno, std::string& error);
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
     bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
-    bool checkTree(Tag& tag, const std::vector<Node*>& leaves, uint32_t count,
-                   const std::vector<uint8_t>& readable, const char* keys, const std::vector<uint8_t>& holds,
-                   const std::function<void(const std::string&)>& fault);
+    struct CheckedTag;
+    bool checkTree(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault);
+    // Each leaf of a validated tree in key order: the kept node, or one decoded into scratch.
+    bool forEachLeaf(Tag& tag, Node& scratch, const std::function<void(const Node&)>& visit,
+                     std::string& error);
     bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
     Node* newNode(Tag& tag, bool leaf);
     bool writeDirty(std::string& error);

@@ -1,7 +1,9 @@
 // xb::CdxFile, check: each tag's tree against itself (interior entries equal to their children's last
 // keys, keys in order, each record once) and against the records, read once in record order for all the
 // tags checked: every key equal to what its record gives, the filter holding it, no record missing.
-// One line per fault, at most 20 per tag; nothing is written.
+// One line per fault, at most 20 per tag; nothing is written. The tree is validated as on a tag's first
+// use, with the same messages, but its leaves are decoded one at a time and not kept: the validating walk
+// and the check's walk each read them once, and the keys of the records are held in one flat buffer.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -22,24 +24,37 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
     return good;
 }
 
+constexpr uint8_t kReadable = 1, kHeld = 2, kSeen = 4;
+
+// What a tag's check knows: its tree, and (from the one pass over the records) the key each record gives
+// and whether its filter holds it.
+struct CdxFile::CheckedTag {
+    Tag* tag = nullptr;
+    size_t dropped = 0;
+    std::unique_ptr<char[]> keys;  // keyLen bytes per record, record 1 first (of readable records only)
+    // Per record (index recno): kReadable, kHeld (the filter holds it), kSeen (in the tree), one byte
+    // that the walk in tag order reaches at once.
+    std::vector<uint8_t> flags;
+    // The last entry of each leaf the validating walk read (the leaves are not kept), for the interior
+    // entries above them: by page, 1 + the leaf's place in these; 0 for none.
+    std::vector<uint32_t> endAt;
+    std::vector<char> endKeys;
+    std::vector<uint32_t> endRecs;
+    std::vector<size_t> endCounts;
+};
+
 bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
                         std::vector<std::vector<std::string>>& faults) {
     constexpr size_t kMaxFaults = 20;
     faults.assign(which.size(), {});
-    // What each tag's check knows: its tree, and (from the one pass over the records) the key each
-    // record gives and whether its filter holds it.
-    struct Checked {
-        Tag* tag = nullptr;
-        std::vector<Node*> leaves;
-        size_t dropped = 0;
-        std::unique_ptr<char[]> keys;  // keyLen bytes per record, record 1 first (of readable records only)
-        std::vector<uint8_t> holds;    // per record (index recno): the filter holds it
-    };
-    std::vector<Checked> checks(which.size());
+    std::vector<CheckedTag> checks(which.size());
     const uint32_t count = records.recordCount();
     bool needRecords = false;
+    // The trees are validated as on a tag's first use, but their leaves are read and not kept.
+    TreeWalk walk;
+    walk.keep = false;
     for (size_t w = 0; w < which.size(); ++w) {
-        Checked& c = checks[w];
+        CheckedTag& c = checks[w];
         std::vector<std::string>& out = faults[w];
         const int tag = which[w];
         if (tag < 0 || tag >= int(tags_.size())) {
@@ -48,19 +63,28 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         }
         Tag& t = *tags_[size_t(tag)];
         std::string error;
-        if (!prepare(t, error) || !walkStored(t, c.leaves, error)) {
+        const int kl = t.keyLen;
+        walk.leaf = [&](const Node& n) {
+            if (c.endAt.empty()) c.endAt.assign(image_.size() / kNodeSize + 1, 0);
+            c.endAt[n.offset / kNodeSize] = uint32_t(c.endCounts.size() + 1);
+            c.endCounts.push_back(n.count());
+            c.endRecs.push_back(n.count() ? n.recs.back() : 0);
+            const size_t at = c.endKeys.size();
+            c.endKeys.resize(at + size_t(kl));
+            if (n.count()) std::memcpy(c.endKeys.data() + at, t.key(n, n.count() - 1), size_t(kl));
+        };
+        if (!t.ready && !validateOrder(t, error, &walk)) {
             out.push_back(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
             continue;
         }
         c.tag = &t;
         if (t.expr) {
             c.keys.reset(new char[std::max<size_t>(1, size_t(count) * size_t(t.keyLen))]);
-            c.holds.assign(size_t(count) + 1, 0);
             needRecords = true;
         }
+        c.flags.assign(size_t(count) + 1, 0);
     }
     // One pass over the records in record order: each record read once gives its key in every tag.
-    std::vector<uint8_t> readable(size_t(count) + 1, 0);
     if (needRecords) {
         std::vector<uint8_t> chunk;
         constexpr size_t kChunkBytes = size_t(1) << 20;
@@ -75,11 +99,10 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             if (length >= recordSize_)
                 for (uint32_t i = 0; i < n; ++i) {
                     const uint8_t* rec = chunk.data() + i * length;
-                    readable[r + i] = 1;
-                    for (Checked& c : checks) {
+                    for (CheckedTag& c : checks) {
                         if (!c.tag || !c.tag->expr) continue;
                         c.tag->expr->evaluate(rec, c.keys.get() + size_t(r + i - 1) * size_t(c.tag->keyLen));
-                        c.holds[r + i] = c.tag->holds(rec);
+                        c.flags[r + i] = uint8_t(kReadable | (c.tag->holds(rec) ? kHeld : 0));
                     }
                 }
             r += n;
@@ -87,7 +110,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
     }
     bool good = true;
     for (size_t w = 0; w < which.size(); ++w) {
-        Checked& c = checks[w];
+        CheckedTag& c = checks[w];
         std::vector<std::string>& out = faults[w];
         if (!c.tag) {
             good = false;
@@ -99,7 +122,10 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             else
                 ++c.dropped;
         };
-        checkTree(*c.tag, c.leaves, count, readable, c.keys.get(), c.holds, fault);
+        if (!checkTree(c, count, fault)) {
+            good = false;
+            continue;
+        }
         Tag& t = *c.tag;
         if (c.dropped)
             out.push_back(path_ + ": tag " + t.name + ": " + std::to_string(c.dropped) + " more faults");
@@ -108,11 +134,31 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
     return good;
 }
 
-bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count,
-                        const std::vector<uint8_t>& readable, const char* keys,
-                        const std::vector<uint8_t>& holds,
-                        const std::function<void(const std::string&)>& fault) {
-    const std::string where = path_ + ": tag " + t.name + ": ";
+bool CdxFile::forEachLeaf(Tag& t, Node& scratch, const std::function<void(const Node&)>& visit,
+                          std::string& error) {
+    std::vector<uint32_t> stack{t.root};
+    while (!stack.empty()) {
+        const uint32_t off = stack.back();
+        stack.pop_back();
+        const auto kept = nodes_.find(off);
+        const Node* n = kept != nodes_.end() ? kept->second.get() : nullptr;
+        if (!n) {
+            if (!decodeNode(off, t, scratch, error)) return false;
+            n = &scratch;
+        }
+        if (n->leaf)
+            visit(*n);
+        else
+            for (size_t i = n->count(); i-- > 0;) stack.push_back(n->children[i]);
+    }
+    return true;
+}
+
+bool CdxFile::checkTree(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault) {
+    Tag& t = *c.tag;
+    const char* keys = c.keys.get();
+    uint8_t* flags = c.flags.data();
+    auto where = [&] { return path_ + ": tag " + t.name + ": "; };
     auto show = [&](const char* key) {
         std::string s;
         if (t.expr && t.expr->type() != KeyType::Character && t.expr->type() != KeyType::Logical) {
@@ -124,7 +170,8 @@ bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count
     };
     std::string error;
     if (!t.why.empty()) fault(path_ + ": " + t.why);  // first: why the keys are not checked against records
-    // Each interior entry carries the last key and record number of its child.
+    // Each interior entry carries the last key and record number of its child: the kept child, or the
+    // last entry of a leaf the validating walk read.
     {
         std::vector<uint32_t> stack{t.root};
         bool reported = false;
@@ -133,13 +180,30 @@ bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count
             stack.pop_back();
             if (!n || n->leaf) continue;
             for (size_t i = 0; i < n->count() && !reported; ++i) {
-                Node* c = node(n->children[i], t, error);
-                if (!c) break;
-                stack.push_back(c->offset);
-                if (c->count() == 0 ||
-                    std::memcmp(t.key(*n, i), t.key(*c, c->count() - 1), size_t(t.keyLen)) != 0 ||
-                    n->recs[i] != c->recs.back()) {
-                    fault(where + "interior node " + hex(n->offset) + " entry " + std::to_string(i + 1) +
+                const uint32_t child = n->children[i];
+                const size_t page = child / kNodeSize;
+                size_t childCount = 0;
+                uint32_t lastRec = 0;
+                const char* lastKey = nullptr;
+                if (nodes_.count(child) == 0 && child % kNodeSize == 0 && page < c.endAt.size() &&
+                    c.endAt[page] != 0) {
+                    const size_t e = c.endAt[page] - 1;
+                    childCount = c.endCounts[e];
+                    lastRec = c.endRecs[e];
+                    lastKey = c.endKeys.data() + e * size_t(t.keyLen);
+                } else {
+                    Node* k = node(child, t, error);
+                    if (!k) break;
+                    stack.push_back(k->offset);
+                    childCount = k->count();
+                    if (childCount) {
+                        lastRec = k->recs.back();
+                        lastKey = t.key(*k, childCount - 1);
+                    }
+                }
+                if (childCount == 0 || std::memcmp(t.key(*n, i), lastKey, size_t(t.keyLen)) != 0 ||
+                    n->recs[i] != lastRec) {
+                    fault(where() + "interior node " + hex(n->offset) + " entry " + std::to_string(i + 1) +
                           " does not match the last key of its child");
                     reported = true;
                 }
@@ -147,67 +211,92 @@ bool CdxFile::checkTree(Tag& t, const std::vector<Node*>& leaves, uint32_t count
         }
     }
     const int kl = t.keyLen;
-    const char* prevKey = nullptr;
+    std::vector<char> prevKey(static_cast<size_t>(kl));
+    bool first = true;
     uint32_t prevRec = 0;
     size_t total = 0;
-    std::vector<uint8_t> seen(size_t(count) + 1, 0);
     auto keyOf = [&](uint32_t r) { return keys + size_t(r - 1) * size_t(kl); };
-    for (Node* n : leaves) {
-        for (size_t i = 0; i < n->count(); ++i, ++total) {
-            // The records of consecutive keys lie anywhere in the table: the key of a record a few
-            // entries on is fetched while this one is compared.
-            if (keys && i + 8 < n->count() && n->recs[i + 8] >= 1 && n->recs[i + 8] <= count)
-                __builtin_prefetch(keyOf(n->recs[i + 8]));
-            const char* key = t.key(*n, i);
-            uint32_t r = n->recs[i];
-            if (prevKey) {
-                int c = compareEntry(prevKey, prevRec, key, r, kl, t.collated);
-                if (c >= 0 || (t.unique() && std::memcmp(prevKey, key, size_t(kl)) == 0))
-                    fault(where + "key " + show(key) + " of record " + std::to_string(r) +
-                          " is out of order");
+    // The records of consecutive keys lie anywhere in the table: the key of a record some entries on is
+    // fetched while this one is compared.
+    constexpr size_t kAhead = 8;
+    auto fetch = [keys, flags, kl, count](uint32_t r) {
+        if (r < 1 || r > count) return;
+        __builtin_prefetch(flags + r);
+        if (keys) __builtin_prefetch(keys + size_t(r - 1) * size_t(kl));
+    };
+    Node scratch;
+    const bool walked = forEachLeaf(
+        t, scratch,
+        [&](const Node& n) {
+            for (size_t i = 0; i < std::min(kAhead, n.count()); ++i) fetch(n.recs[i]);
+            for (size_t i = 0; i < n.count(); ++i, ++total) {
+                if (i + kAhead < n.count()) fetch(n.recs[i + kAhead]);
+                const char* key = t.key(n, i);
+                uint32_t r = n.recs[i];
+                const char* prev = i ? t.key(n, i - 1) : prevKey.data();
+                if (i || !first) {
+                    const uint32_t pr = i ? n.recs[i - 1] : prevRec;
+                    int c = compareEntry(prev, pr, key, r, kl, t.collated);
+                    if (c >= 0 || (t.unique() && std::memcmp(prev, key, size_t(kl)) == 0))
+                        fault(where() + "key " + show(key) + " of record " + std::to_string(r) +
+                              " is out of order");
+                }
+                if (r < 1 || r > count) {
+                    fault(where() + "record number " + std::to_string(r) + " is outside the table (" +
+                          std::to_string(count) + " records)");
+                    continue;
+                }
+                const uint8_t f = flags[r];
+                flags[r] = uint8_t(f | kSeen);
+                if (f & kSeen) {
+                    fault(where() + "record " + std::to_string(r) + " is in the tag more than once");
+                    continue;
+                }
+                if (!t.expr) continue;
+                if (!(f & kReadable)) {
+                    fault(where() + "cannot read record " + std::to_string(r));
+                    continue;
+                }
+                if (!(f & kHeld))
+                    fault(where() + "record " + std::to_string(r) +
+                          " is in the tag but its filter leaves it out");
+                if (firstDifference(reinterpret_cast<const unsigned char*>(keyOf(r)),
+                                    reinterpret_cast<const unsigned char*>(key), kl) != kl)
+                    fault(where() + "key of record " + std::to_string(r) + " is " + show(key) +
+                          ", its record gives " + show(keyOf(r)));
             }
-            prevKey = key;
-            prevRec = r;
-            if (r < 1 || r > count) {
-                fault(where + "record number " + std::to_string(r) + " is outside the table (" +
-                      std::to_string(count) + " records)");
-                continue;
+            if (n.count()) {
+                std::memcpy(prevKey.data(), t.key(n, n.count() - 1), size_t(kl));
+                prevRec = n.recs.back();
+                first = false;
             }
-            if (seen[r]++) {
-                fault(where + "record " + std::to_string(r) + " is in the tag more than once");
-                continue;
-            }
-            if (!t.expr) continue;
-            if (!readable[r]) {
-                fault(where + "cannot read record " + std::to_string(r));
-                continue;
-            }
-            if (!holds[r])
-                fault(where + "record " + std::to_string(r) + " is in the tag but its filter leaves it out");
-            if (std::memcmp(keyOf(r), key, size_t(kl)) != 0)
-                fault(where + "key of record " + std::to_string(r) + " is " + show(key) +
-                      ", its record gives " + show(keyOf(r)));
-        }
+        },
+        error);
+    if (!walked) {
+        // The tree was validated: a leaf that cannot be read now is a fault of this program.
+        fault(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
+        return false;
     }
+    const std::string at = where();
     if (!t.why.empty()) {
         // the records cannot be compared with the keys (the reason is the first fault)
     } else if (!t.unique()) {
         size_t held = 0;
         for (uint32_t r = 1; r <= count; ++r) {
-            const bool in = !t.filterExpr || (readable[r] && holds[r]);
+            const bool in = !t.filterExpr || (flags[r] & (kReadable | kHeld)) == (kReadable | kHeld);
             held += in;
-            if (in && !seen[r]) fault(where + "record " + std::to_string(r) + " is missing");
+            if (in && !(flags[r] & kSeen)) fault(at + "record " + std::to_string(r) + " is missing");
         }
         if (total != held)
-            fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(held) +
-                  " records");
+            fault(at + "holds " + std::to_string(total) + " keys for " + std::to_string(held) + " records");
     } else {
         // A unique tag holds each distinct key once.
         std::unordered_set<std::string_view> distinct;
         for (uint32_t r = 1; r <= count; ++r)
-            if (readable[r] && holds[r]) distinct.insert(std::string_view(keyOf(r), size_t(kl)));
+            if ((flags[r] & (kReadable | kHeld)) == (kReadable | kHeld))
+                distinct.insert(std::string_view(keyOf(r), size_t(kl)));
         if (distinct.size() != total)
-            fault(where + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +
+            fault(at + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +
                   " distinct keys");
     }
     return true;

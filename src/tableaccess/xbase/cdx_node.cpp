@@ -114,19 +114,20 @@ int interiorCapacity(int kl) {
 }  // namespace cdxdetail
 
 bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const {
-    const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
+    // The start of a message, built only when there is one.
+    auto where = [&] { return (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": "; };
     if (offset == kNone || offset < kHeaderSize || uint64_t(offset) + kNodeSize > image_.size()) {
-        error = fail(where + "node pointer " + hex(offset) + " outside the file (size " +
+        error = fail(where() + "node pointer " + hex(offset) + " outside the file (size " +
                      std::to_string(image_.size()) + ")");
         return false;
     }
     if (offset % kNodeSize != 0) {
-        error = fail(where + "node pointer " + hex(offset) + " is not on a 512-byte page");
+        error = fail(where() + "node pointer " + hex(offset) + " is not on a 512-byte page");
         return false;
     }
     for (const auto& other : tags_)
         if (offset >= other->header && offset < other->header + kHeaderSize) {
-            error = fail(where + "node pointer " + hex(offset) + " names the header of tag " + other->name);
+            error = fail(where() + "node pointer " + hex(offset) + " names the header of tag " + other->name);
             return false;
         }
     const uint8_t* p = image_.data() + offset;
@@ -141,12 +142,12 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     out.recs.clear();
     out.children.clear();
     if (out.attr > 3) {
-        error = fail(where + "node at " + hex(offset) + " has bad attributes " + std::to_string(out.attr));
+        error = fail(where() + "node at " + hex(offset) + " has bad attributes " + std::to_string(out.attr));
         return false;
     }
     if (!out.leaf) {
         if (n == 0 || n > size_t(interiorCapacity(kl))) {
-            error = fail(where + "interior node at " + hex(offset) + " holds a bad key count " +
+            error = fail(where() + "interior node at " + hex(offset) + " holds a bad key count " +
                          std::to_string(n));
             return false;
         }
@@ -169,7 +170,7 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     // shifts below stay within the 64 bits of an entry.
     if (nb < 1 || nb > 8 || rb > 32 || db > 16 || p[22] > 16 || rb + db + p[22] > nb * 8 ||
         24 + n * size_t(nb) > kNodeSize) {
-        error = fail(where + "leaf node at " + hex(offset) + " has a bad layout");
+        error = fail(where() + "leaf node at " + hex(offset) + " has a bad layout");
         return false;
     }
     out.keys.resize(n * size_t(kl));
@@ -183,13 +184,14 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
         int dup = int(v >> rb) & dupMask;
         int trail = int(v >> (rb + db)) & trailMask;
         if (dup + trail > kl || (i == 0 && dup > 0)) {
-            error = fail(where + "leaf node at " + hex(offset) + " has a bad entry " + std::to_string(i + 1));
+            error =
+                fail(where() + "leaf node at " + hex(offset) + " has a bad entry " + std::to_string(i + 1));
             return false;
         }
         int len = kl - dup - trail;
         keyPos -= len;
         if (keyPos < entryEnd) {
-            error = fail(where + "leaf node at " + hex(offset) + " overflows");
+            error = fail(where() + "leaf node at " + hex(offset) + " overflows");
             return false;
         }
         char* k = out.keys.data() + i * kl;
