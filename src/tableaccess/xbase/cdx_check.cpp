@@ -7,8 +7,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unordered_set>
+#include <utility>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/cdx_internal.h"
@@ -26,12 +32,53 @@ bool CdxFile::check(int tag, RecordReader& records, std::vector<std::string>& fa
 
 constexpr uint8_t kReadable = 1, kHeld = 2, kSeen = 4;
 
+namespace {
+// The keys of the records, read in tag order: anywhere in a buffer of tens of megabytes. In large pages
+// where the system has them, so that each key read does not also miss the address translation.
+class KeyBuffer {
+  public:
+    KeyBuffer() = default;
+    KeyBuffer(KeyBuffer&& o) noexcept : data_(std::exchange(o.data_, nullptr)), size_(o.size_) {}
+    ~KeyBuffer() { release(); }
+    void allocate(size_t size) {
+        release();
+#ifdef __linux__
+        constexpr size_t kLarge = size_t(2) << 20;
+        if (size >= kLarge) {
+            const size_t rounded = (size + kLarge - 1) / kLarge * kLarge;
+            void* p = std::aligned_alloc(kLarge, rounded);
+            if (p) {
+                madvise(p, rounded, MADV_HUGEPAGE);
+                data_ = static_cast<char*>(p);
+                size_ = rounded;
+                return;
+            }
+        }
+#endif
+        data_ = static_cast<char*>(std::malloc(size));
+        size_ = size;
+        if (!data_) throw std::bad_alloc();
+    }
+    char* get() const {
+        return data_;
+    }
+
+  private:
+    void release() {
+        std::free(data_);
+        data_ = nullptr;
+    }
+    char* data_ = nullptr;
+    size_t size_ = 0;
+};
+}  // namespace
+
 // What a tag's check knows: its tree, and (from the one pass over the records) the key each record gives
 // and whether its filter holds it.
 struct CdxFile::CheckedTag {
     Tag* tag = nullptr;
     size_t dropped = 0;
-    std::unique_ptr<char[]> keys;  // keyLen bytes per record, record 1 first (of readable records only)
+    KeyBuffer keys;  // keyLen bytes per record, record 1 first (of readable records only)
     // Per record (index recno): kReadable, kHeld (the filter holds it), kSeen (in the tree), one byte
     // that the walk in tag order reaches at once.
     std::vector<uint8_t> flags;
@@ -79,7 +126,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         }
         c.tag = &t;
         if (t.expr) {
-            c.keys.reset(new char[std::max<size_t>(1, size_t(count) * size_t(t.keyLen))]);
+            c.keys.allocate(std::max<size_t>(1, size_t(count) * size_t(t.keyLen)));
             needRecords = true;
         }
         c.flags.assign(size_t(count) + 1, 0);
