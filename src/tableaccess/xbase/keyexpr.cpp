@@ -1,13 +1,14 @@
 #include "tableaccess/xbase/keyexpr.h"
 
-#include "tableaccess/xbase/numtext.h"
-
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "tableaccess/xbase/numtext.h"
 
 namespace xb {
 
@@ -194,14 +195,34 @@ struct NumLiteral : ExprNode {
 struct Upper : ExprNode {
     NodePtr arg;
     const uint8_t* capitals;  // the table's codepage: what each byte becomes
+    bool ascii = true;        // it changes the bytes below 0x80 as ASCII does: a-z only
     Upper(NodePtr a, const uint8_t* caps) : arg(std::move(a)), capitals(caps) {
         type = KeyType::Character;
         width = arg->width;
+        for (int c = 0; c < 0x80; ++c) ascii = ascii && capitals[c] == (c >= 'a' && c <= 'z' ? c - 32 : c);
     }
     void text(const uint8_t* r, char* out) const override {
         arg->text(r, out);
-        for (int i = 0; i < width; ++i)
-            out[i] = static_cast<char>(capitals[static_cast<unsigned char>(out[i])]);
+        int i = 0;
+        if (ascii && std::endian::native == std::endian::little) {
+            // Eight bytes at a time while they are all below 0x80: each of a-z loses its 0x20 bit.
+            constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+            for (; i + 8 <= width; i += 8) {
+                uint64_t w;
+                std::memcpy(&w, out + i, 8);
+                if (w & kHigh) {
+                    for (int j = i; j < i + 8; ++j)
+                        out[j] = static_cast<char>(capitals[static_cast<unsigned char>(out[j])]);
+                    continue;
+                }
+                // Bytes of at most 0x7F: the sums below stay within each byte.
+                const uint64_t fromA = (w + (0x80 - 'a') * kOnes) & kHigh;
+                const uint64_t pastZ = (w + (0x80 - 'z' - 1) * kOnes) & kHigh;
+                w ^= (fromA & ~pastZ) >> 2;
+                std::memcpy(out + i, &w, 8);
+            }
+        }
+        for (; i < width; ++i) out[i] = static_cast<char>(capitals[static_cast<unsigned char>(out[i])]);
     }
 };
 

@@ -179,6 +179,26 @@ TEST(KeyExpr, UpperFollowsTheTablesCodepage) {
             EXPECT_EQ(up[up[b]], up[b]) << "cp" << codepageNumber(cp) << " byte " << b;
         }
     }
+    // Every byte at every place of a long field (text of plain ASCII is changed many bytes at a time):
+    // each byte becomes what the codepage's table says.
+    const std::vector<FieldDesc> wide{FieldDesc{"NAME", 'C', 1, 43, 0, 0}};
+    for (Codepage cp : {Codepage::Cp437, Codepage::Cp1252}) {
+        const uint8_t* up = upperTable(cp);
+        std::string err;
+        auto k = KeyExpr::compile("UPPER(NAME)", wide, err, cp);
+        ASSERT_TRUE(k) << err;
+        for (int first = 0; first < 256; ++first) {
+            std::vector<uint8_t> rec(44, ' ');
+            std::string want;
+            for (int i = 0; i < 43; ++i) {
+                // runs of ASCII letters, with a byte above 0x7F now and then
+                const int b = (i % 11 == 10) ? (first + i) % 256 : 'a' + (first + i) % 40 - 7;
+                rec[size_t(i) + 1] = uint8_t(b);
+                want += char(up[uint8_t(b)]);
+            }
+            ASSERT_EQ(k->evaluate(rec.data()), want) << "cp" << codepageNumber(cp) << " from " << first;
+        }
+    }
 }
 
 TEST(KeyExpr, StrFormatsNumbers) {
