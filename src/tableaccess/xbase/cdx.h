@@ -160,7 +160,13 @@ class CdxFile {
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
     bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
     struct CheckedTag;
-    bool checkTree(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault);
+    // The parts of a tag's check (cdx_check.cpp): the interior entries against their children, each
+    // leaf's entries in key order against the records, then what the records hold that the tag lacks.
+    void checkInterior(CheckedTag& c, const std::function<void(const std::string&)>& fault);
+    void checkLeaf(CheckedTag& c, const Node& leaf, uint32_t count, bool collated);
+    void restartLeafCheck(CheckedTag& c);
+    void checkCounts(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault);
+    std::string showKey(const Tag& tag, const char* key) const;  // a key as a fault shows it
     // Each leaf of a validated tree in key order: the kept node, or one decoded into scratch.
     bool forEachLeaf(Tag& tag, Node& scratch, const std::function<void(const Node&)>& visit,
                      std::string& error);

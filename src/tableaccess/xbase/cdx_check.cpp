@@ -73,11 +73,12 @@ class KeyBuffer {
 };
 }  // namespace
 
+constexpr size_t kMaxFaults = 20;  // lines per tag; the rest are counted
+
 // What a tag's check knows: its tree, and (from the one pass over the records) the key each record gives
 // and whether its filter holds it.
 struct CdxFile::CheckedTag {
     Tag* tag = nullptr;
-    size_t dropped = 0;
     KeyBuffer keys;  // keyLen bytes per record, record 1 first (of readable records only)
     // Per record (index recno): kReadable, kHeld (the filter holds it), kSeen (in the tree), one byte
     // that the walk in tag order reaches at once.
@@ -88,42 +89,30 @@ struct CdxFile::CheckedTag {
     std::vector<char> endKeys;
     std::vector<uint32_t> endRecs;
     std::vector<size_t> endCounts;
+    // The walk over the leaves in key order: the entry before, entries so far, the first faults found
+    // and how many in all.
+    std::vector<char> prevKey;
+    bool first = true;
+    uint32_t prevRec = 0;
+    size_t total = 0;
+    std::vector<std::string> leafFaults;
+    size_t leafFaultCount = 0;
 };
 
 bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
                         std::vector<std::vector<std::string>>& faults) {
-    constexpr size_t kMaxFaults = 20;
     faults.assign(which.size(), {});
     std::vector<CheckedTag> checks(which.size());
     const uint32_t count = records.recordCount();
     bool needRecords = false;
-    // The trees are validated as on a tag's first use, but their leaves are read and not kept.
-    TreeWalk walk;
-    walk.keep = false;
     for (size_t w = 0; w < which.size(); ++w) {
         CheckedTag& c = checks[w];
-        std::vector<std::string>& out = faults[w];
         const int tag = which[w];
         if (tag < 0 || tag >= int(tags_.size())) {
-            out.push_back(fail("no tag number " + std::to_string(tag)));
+            faults[w].push_back(fail("no tag number " + std::to_string(tag)));
             continue;
         }
         Tag& t = *tags_[size_t(tag)];
-        std::string error;
-        const int kl = t.keyLen;
-        walk.leaf = [&](const Node& n) {
-            if (c.endAt.empty()) c.endAt.assign(image_.size() / kNodeSize + 1, 0);
-            c.endAt[n.offset / kNodeSize] = uint32_t(c.endCounts.size() + 1);
-            c.endCounts.push_back(n.count());
-            c.endRecs.push_back(n.count() ? n.recs.back() : 0);
-            const size_t at = c.endKeys.size();
-            c.endKeys.resize(at + size_t(kl));
-            if (n.count()) std::memcpy(c.endKeys.data() + at, t.key(n, n.count() - 1), size_t(kl));
-        };
-        if (!t.ready && !validateOrder(t, error, &walk)) {
-            out.push_back(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
-            continue;
-        }
         c.tag = &t;
         if (t.expr) {
             c.keys.allocate(std::max<size_t>(1, size_t(count) * size_t(t.keyLen)));
@@ -155,6 +144,11 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             r += n;
         }
     }
+    // Each tree: validated as on the tag's first use (leaves read once and not kept), and checked on the
+    // same walk against the records. The order of a tag's keys is known only at the walk's end: a tag
+    // found to be in the accent-folding order has its leaves checked again in that order.
+    TreeWalk walk;
+    walk.keep = false;
     bool good = true;
     for (size_t w = 0; w < which.size(); ++w) {
         CheckedTag& c = checks[w];
@@ -163,19 +157,58 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             good = false;
             continue;
         }
+        Tag& t = *c.tag;
+        std::string error;
+        const int kl = t.keyLen;
+        c.prevKey.assign(size_t(kl), '\0');
+        Node scratch;
+        bool walked = true;
+        if (!t.ready) {
+            walk.leaf = [&](const Node& n) {
+                if (c.endAt.empty()) c.endAt.assign(image_.size() / kNodeSize + 1, 0);
+                c.endAt[n.offset / kNodeSize] = uint32_t(c.endCounts.size() + 1);
+                c.endCounts.push_back(n.count());
+                c.endRecs.push_back(n.count() ? n.recs.back() : 0);
+                const size_t at = c.endKeys.size();
+                c.endKeys.resize(at + size_t(kl));
+                if (n.count()) std::memcpy(c.endKeys.data() + at, t.key(n, n.count() - 1), size_t(kl));
+                checkLeaf(c, n, count, false);
+            };
+            if (!validateOrder(t, error, &walk)) {
+                out.push_back(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
+                good = false;
+                continue;
+            }
+            if (t.collated) {
+                restartLeafCheck(c);
+                walked = forEachLeaf(
+                    t, scratch, [&](const Node& n) { checkLeaf(c, n, count, true); }, error);
+            }
+        } else {
+            walked = forEachLeaf(
+                t, scratch, [&](const Node& n) { checkLeaf(c, n, count, t.collated); }, error);
+        }
+        size_t dropped = 0;
         auto fault = [&](const std::string& what) {
             if (out.size() < kMaxFaults)
                 out.push_back(what);
             else
-                ++c.dropped;
+                ++dropped;
         };
-        if (!checkTree(c, count, fault)) {
+        if (!walked) {
+            // The tree was validated: a leaf that cannot be read now is a fault of this program.
+            out.assign(1, error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
             good = false;
             continue;
         }
-        Tag& t = *c.tag;
-        if (c.dropped)
-            out.push_back(path_ + ": tag " + t.name + ": " + std::to_string(c.dropped) + " more faults");
+        if (!t.why.empty())
+            fault(path_ + ": " + t.why);  // first: why the keys are not checked against records
+        checkInterior(c, fault);
+        for (const std::string& f : c.leafFaults) fault(f);
+        dropped += c.leafFaultCount - c.leafFaults.size();
+        checkCounts(c, count, fault);
+        if (dropped)
+            out.push_back(path_ + ": tag " + t.name + ": " + std::to_string(dropped) + " more faults");
         if (!out.empty()) good = false;
     }
     return good;
@@ -201,67 +234,75 @@ bool CdxFile::forEachLeaf(Tag& t, Node& scratch, const std::function<void(const 
     return true;
 }
 
-bool CdxFile::checkTree(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault) {
-    Tag& t = *c.tag;
-    const char* keys = c.keys.get();
-    uint8_t* flags = c.flags.data();
-    auto where = [&] { return path_ + ": tag " + t.name + ": "; };
-    auto show = [&](const char* key) {
-        std::string s;
-        if (t.expr && t.expr->type() != KeyType::Character && t.expr->type() != KeyType::Logical) {
-            return num::general(decodeNumericKey(key), 17);
-        }
-        s.assign(key, size_t(t.keyLen));
-        while (!s.empty() && s.back() == ' ') s.pop_back();
-        return "\"" + s + "\"";
-    };
-    std::string error;
-    if (!t.why.empty()) fault(path_ + ": " + t.why);  // first: why the keys are not checked against records
+std::string CdxFile::showKey(const Tag& t, const char* key) const {
+    if (t.expr && t.expr->type() != KeyType::Character && t.expr->type() != KeyType::Logical)
+        return num::general(decodeNumericKey(key), 17);
+    std::string s(key, size_t(t.keyLen));
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return "\"" + s + "\"";
+}
+
+void CdxFile::checkInterior(CheckedTag& c, const std::function<void(const std::string&)>& fault) {
     // Each interior entry carries the last key and record number of its child: the kept child, or the
-    // last entry of a leaf the validating walk read.
-    {
-        std::vector<uint32_t> stack{t.root};
-        bool reported = false;
-        while (!stack.empty() && !reported) {
-            Node* n = node(stack.back(), t, error);
-            stack.pop_back();
-            if (!n || n->leaf) continue;
-            for (size_t i = 0; i < n->count() && !reported; ++i) {
-                const uint32_t child = n->children[i];
-                const size_t page = child / kNodeSize;
-                size_t childCount = 0;
-                uint32_t lastRec = 0;
-                const char* lastKey = nullptr;
-                if (nodes_.count(child) == 0 && child % kNodeSize == 0 && page < c.endAt.size() &&
-                    c.endAt[page] != 0) {
-                    const size_t e = c.endAt[page] - 1;
-                    childCount = c.endCounts[e];
-                    lastRec = c.endRecs[e];
-                    lastKey = c.endKeys.data() + e * size_t(t.keyLen);
-                } else {
-                    Node* k = node(child, t, error);
-                    if (!k) break;
-                    stack.push_back(k->offset);
-                    childCount = k->count();
-                    if (childCount) {
-                        lastRec = k->recs.back();
-                        lastKey = t.key(*k, childCount - 1);
-                    }
+    // last entry of a leaf the validating walk read. The first entry that does not is reported.
+    Tag& t = *c.tag;
+    std::string error;
+    std::vector<uint32_t> stack{t.root};
+    while (!stack.empty()) {
+        Node* n = node(stack.back(), t, error);
+        stack.pop_back();
+        if (!n || n->leaf) continue;
+        for (size_t i = 0; i < n->count(); ++i) {
+            const uint32_t child = n->children[i];
+            const size_t page = child / kNodeSize;
+            size_t childCount = 0;
+            uint32_t lastRec = 0;
+            const char* lastKey = nullptr;
+            if (nodes_.count(child) == 0 && child % kNodeSize == 0 && page < c.endAt.size() &&
+                c.endAt[page] != 0) {
+                const size_t e = c.endAt[page] - 1;
+                childCount = c.endCounts[e];
+                lastRec = c.endRecs[e];
+                lastKey = c.endKeys.data() + e * size_t(t.keyLen);
+            } else {
+                Node* k = node(child, t, error);
+                if (!k) break;
+                stack.push_back(k->offset);
+                childCount = k->count();
+                if (childCount) {
+                    lastRec = k->recs.back();
+                    lastKey = t.key(*k, childCount - 1);
                 }
-                if (childCount == 0 || std::memcmp(t.key(*n, i), lastKey, size_t(t.keyLen)) != 0 ||
-                    n->recs[i] != lastRec) {
-                    fault(where() + "interior node " + hex(n->offset) + " entry " + std::to_string(i + 1) +
-                          " does not match the last key of its child");
-                    reported = true;
-                }
+            }
+            if (childCount == 0 || std::memcmp(t.key(*n, i), lastKey, size_t(t.keyLen)) != 0 ||
+                n->recs[i] != lastRec) {
+                fault(path_ + ": tag " + t.name + ": interior node " + hex(n->offset) + " entry " +
+                      std::to_string(i + 1) + " does not match the last key of its child");
+                return;
             }
         }
     }
+}
+
+void CdxFile::restartLeafCheck(CheckedTag& c) {
+    c.first = true;
+    c.prevRec = 0;
+    c.total = 0;
+    c.leafFaults.clear();
+    c.leafFaultCount = 0;
+    for (uint8_t& f : c.flags) f = uint8_t(f & ~kSeen);
+}
+
+void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool collated) {
+    const Tag& t = *c.tag;
+    const char* keys = c.keys.get();
+    uint8_t* flags = c.flags.data();
     const int kl = t.keyLen;
-    std::vector<char> prevKey(static_cast<size_t>(kl));
-    bool first = true;
-    uint32_t prevRec = 0;
-    size_t total = 0;
+    auto where = [&] { return path_ + ": tag " + t.name + ": "; };
+    auto fault = [&](std::string what) {
+        if (c.leafFaults.size() < kMaxFaults) c.leafFaults.push_back(std::move(what));
+        ++c.leafFaultCount;
+    };
     auto keyOf = [&](uint32_t r) { return keys + size_t(r - 1) * size_t(kl); };
     // The records of consecutive keys lie anywhere in the table: the key of a record some entries on is
     // fetched while this one is compared.
@@ -271,60 +312,54 @@ bool CdxFile::checkTree(CheckedTag& c, uint32_t count, const std::function<void(
         __builtin_prefetch(flags + r);
         if (keys) __builtin_prefetch(keys + size_t(r - 1) * size_t(kl));
     };
-    Node scratch;
-    const bool walked = forEachLeaf(
-        t, scratch,
-        [&](const Node& n) {
-            for (size_t i = 0; i < std::min(kAhead, n.count()); ++i) fetch(n.recs[i]);
-            for (size_t i = 0; i < n.count(); ++i, ++total) {
-                if (i + kAhead < n.count()) fetch(n.recs[i + kAhead]);
-                const char* key = t.key(n, i);
-                uint32_t r = n.recs[i];
-                const char* prev = i ? t.key(n, i - 1) : prevKey.data();
-                if (i || !first) {
-                    const uint32_t pr = i ? n.recs[i - 1] : prevRec;
-                    int c = compareEntry(prev, pr, key, r, kl, t.collated);
-                    if (c >= 0 || (t.unique() && std::memcmp(prev, key, size_t(kl)) == 0))
-                        fault(where() + "key " + show(key) + " of record " + std::to_string(r) +
-                              " is out of order");
-                }
-                if (r < 1 || r > count) {
-                    fault(where() + "record number " + std::to_string(r) + " is outside the table (" +
-                          std::to_string(count) + " records)");
-                    continue;
-                }
-                const uint8_t f = flags[r];
-                flags[r] = uint8_t(f | kSeen);
-                if (f & kSeen) {
-                    fault(where() + "record " + std::to_string(r) + " is in the tag more than once");
-                    continue;
-                }
-                if (!t.expr) continue;
-                if (!(f & kReadable)) {
-                    fault(where() + "cannot read record " + std::to_string(r));
-                    continue;
-                }
-                if (!(f & kHeld))
-                    fault(where() + "record " + std::to_string(r) +
-                          " is in the tag but its filter leaves it out");
-                if (firstDifference(reinterpret_cast<const unsigned char*>(keyOf(r)),
-                                    reinterpret_cast<const unsigned char*>(key), kl) != kl)
-                    fault(where() + "key of record " + std::to_string(r) + " is " + show(key) +
-                          ", its record gives " + show(keyOf(r)));
-            }
-            if (n.count()) {
-                std::memcpy(prevKey.data(), t.key(n, n.count() - 1), size_t(kl));
-                prevRec = n.recs.back();
-                first = false;
-            }
-        },
-        error);
-    if (!walked) {
-        // The tree was validated: a leaf that cannot be read now is a fault of this program.
-        fault(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
-        return false;
+    for (size_t i = 0; i < std::min(kAhead, n.count()); ++i) fetch(n.recs[i]);
+    for (size_t i = 0; i < n.count(); ++i, ++c.total) {
+        if (i + kAhead < n.count()) fetch(n.recs[i + kAhead]);
+        const char* key = t.key(n, i);
+        uint32_t r = n.recs[i];
+        if (i || !c.first) {
+            const char* prev = i ? t.key(n, i - 1) : c.prevKey.data();
+            const uint32_t pr = i ? n.recs[i - 1] : c.prevRec;
+            int order = compareEntry(prev, pr, key, r, kl, collated);
+            if (order >= 0 || (t.unique() && std::memcmp(prev, key, size_t(kl)) == 0))
+                fault(where() + "key " + showKey(t, key) + " of record " + std::to_string(r) +
+                      " is out of order");
+        }
+        if (r < 1 || r > count) {
+            fault(where() + "record number " + std::to_string(r) + " is outside the table (" +
+                  std::to_string(count) + " records)");
+            continue;
+        }
+        const uint8_t f = flags[r];
+        flags[r] = uint8_t(f | kSeen);
+        if (f & kSeen) {
+            fault(where() + "record " + std::to_string(r) + " is in the tag more than once");
+            continue;
+        }
+        if (!t.expr) continue;
+        if (!(f & kReadable)) {
+            fault(where() + "cannot read record " + std::to_string(r));
+            continue;
+        }
+        if (!(f & kHeld))
+            fault(where() + "record " + std::to_string(r) + " is in the tag but its filter leaves it out");
+        if (firstDifference(reinterpret_cast<const unsigned char*>(keyOf(r)),
+                            reinterpret_cast<const unsigned char*>(key), kl) != kl)
+            fault(where() + "key of record " + std::to_string(r) + " is " + showKey(t, key) +
+                  ", its record gives " + showKey(t, keyOf(r)));
     }
-    const std::string at = where();
+    if (n.count()) {
+        std::memcpy(c.prevKey.data(), t.key(n, n.count() - 1), size_t(kl));
+        c.prevRec = n.recs.back();
+        c.first = false;
+    }
+}
+
+void CdxFile::checkCounts(CheckedTag& c, uint32_t count,
+                          const std::function<void(const std::string&)>& fault) {
+    const Tag& t = *c.tag;
+    const uint8_t* flags = c.flags.data();
+    const std::string at = path_ + ": tag " + t.name + ": ";
     if (!t.why.empty()) {
         // the records cannot be compared with the keys (the reason is the first fault)
     } else if (!t.unique()) {
@@ -334,19 +369,20 @@ bool CdxFile::checkTree(CheckedTag& c, uint32_t count, const std::function<void(
             held += in;
             if (in && !(flags[r] & kSeen)) fault(at + "record " + std::to_string(r) + " is missing");
         }
-        if (total != held)
-            fault(at + "holds " + std::to_string(total) + " keys for " + std::to_string(held) + " records");
+        if (c.total != held)
+            fault(at + "holds " + std::to_string(c.total) + " keys for " + std::to_string(held) + " records");
     } else {
         // A unique tag holds each distinct key once.
+        const char* keys = c.keys.get();
+        const size_t kl = size_t(t.keyLen);
         std::unordered_set<std::string_view> distinct;
         for (uint32_t r = 1; r <= count; ++r)
             if ((flags[r] & (kReadable | kHeld)) == (kReadable | kHeld))
-                distinct.insert(std::string_view(keyOf(r), size_t(kl)));
-        if (distinct.size() != total)
-            fault(at + "holds " + std::to_string(total) + " keys for " + std::to_string(distinct.size()) +
+                distinct.insert(std::string_view(keys + size_t(r - 1) * kl, kl));
+        if (distinct.size() != c.total)
+            fault(at + "holds " + std::to_string(c.total) + " keys for " + std::to_string(distinct.size()) +
                   " distinct keys");
     }
-    return true;
 }
 
 }  // namespace xb

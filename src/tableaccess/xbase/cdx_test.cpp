@@ -838,9 +838,10 @@ TEST(CdxOrder, APeerTagInAccentOrderIsSearchedAndChangedInItsOrder) {
         ASSERT_TRUE(file) << err;
         Entries accentOrder = want();
         sortCollated(accentOrder);
-        EXPECT_EQ(walkTag(*file, "TOWN"), accentOrder);
+        // Checked first, as dbftool does: its walk learns the order the keys are in.
         std::vector<std::string> faults;
         EXPECT_TRUE(file->check(town, table, faults)) << faults[0];
+        EXPECT_EQ(walkTag(*file, "TOWN"), accentOrder);
         std::map<std::string, uint32_t> first;
         for (auto& [k, r] : accentOrder) first.emplace(k, r);
         for (auto& [k, r] : first) ASSERT_EQ(file->seekStored(town, k, err), r) << k;
