@@ -282,8 +282,10 @@ bool CdxFile::validateOrder(Tag& t, std::string& error, TreeWalk* check) {
     TreeWalk own;
     TreeWalk& walk = check ? *check : own;
     auto visit = std::move(walk.leaf);
+    const bool counting = character && !walk.countsOrder;
+    walk.rawBad = walk.colBad = 0;
     walk.leaf = [&](const Node& n) {
-        if (character && n.count() > 0) {
+        if (counting && n.count() > 0) {
             for (size_t i = 0; i < n.count(); ++i) {
                 const char* k = t.key(n, i);
                 const char* p = i ? t.key(n, i - 1) : prev.data();
@@ -305,6 +307,7 @@ bool CdxFile::validateOrder(Tag& t, std::string& error, TreeWalk* check) {
     const bool good = validateTree(t, error, &walk);
     walk.leaf = std::move(visit);
     if (!good) return false;
+    if (walk.countsOrder) rawBad = walk.rawBad, colBad = walk.colBad;
     if (character) t.collated = colBad < rawBad;
     return true;
 }

@@ -163,7 +163,8 @@ class CdxFile {
     // The parts of a tag's check (cdx_check.cpp): the interior entries against their children, each
     // leaf's entries in key order against the records, then what the records hold that the tag lacks.
     void checkInterior(CheckedTag& c, const std::function<void(const std::string&)>& fault);
-    void checkLeaf(CheckedTag& c, const Node& leaf, uint32_t count, bool collated);
+    // order: the validating walk's, which takes the counts of entries out of either order.
+    void checkLeaf(CheckedTag& c, const Node& leaf, uint32_t count, bool collated, TreeWalk* order = nullptr);
     void restartLeafCheck(CheckedTag& c);
     void checkCounts(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault);
     std::string showKey(const Tag& tag, const char* key) const;  // a key as a fault shows it

@@ -149,6 +149,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
     // found to be in the accent-folding order has its leaves checked again in that order.
     TreeWalk walk;
     walk.keep = false;
+    walk.countsOrder = true;
     bool good = true;
     for (size_t w = 0; w < which.size(); ++w) {
         CheckedTag& c = checks[w];
@@ -172,7 +173,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
                 const size_t at = c.endKeys.size();
                 c.endKeys.resize(at + size_t(kl));
                 if (n.count()) std::memcpy(c.endKeys.data() + at, t.key(n, n.count() - 1), size_t(kl));
-                checkLeaf(c, n, count, false);
+                checkLeaf(c, n, count, false, &walk);
             };
             if (!validateOrder(t, error, &walk)) {
                 out.push_back(error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
@@ -293,7 +294,7 @@ void CdxFile::restartLeafCheck(CheckedTag& c) {
     for (uint8_t& f : c.flags) f = uint8_t(f & ~kSeen);
 }
 
-void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool collated) {
+void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool collated, TreeWalk* order) {
     const Tag& t = *c.tag;
     const char* keys = c.keys.get();
     uint8_t* flags = c.flags.data();
@@ -306,11 +307,14 @@ void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool colla
     auto keyOf = [&](uint32_t r) { return keys + size_t(r - 1) * size_t(kl); };
     // The records of consecutive keys lie anywhere in the table: the key of a record some entries on is
     // fetched while this one is compared.
-    constexpr size_t kAhead = 8;
+    constexpr size_t kAhead = 16;
     auto fetch = [keys, flags, kl, count](uint32_t r) {
         if (r < 1 || r > count) return;
         __builtin_prefetch(flags + r);
-        if (keys) __builtin_prefetch(keys + size_t(r - 1) * size_t(kl));
+        if (keys) {  // both ends: a key may cross into the next cache line
+            __builtin_prefetch(keys + size_t(r - 1) * size_t(kl));
+            __builtin_prefetch(keys + size_t(r) * size_t(kl) - 1);
+        }
     };
     for (size_t i = 0; i < std::min(kAhead, n.count()); ++i) fetch(n.recs[i]);
     for (size_t i = 0; i < n.count(); ++i, ++c.total) {
@@ -320,8 +324,16 @@ void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool colla
         if (i || !c.first) {
             const char* prev = i ? t.key(n, i - 1) : c.prevKey.data();
             const uint32_t pr = i ? n.recs[i - 1] : c.prevRec;
-            int order = compareEntry(prev, pr, key, r, kl, collated);
-            if (order >= 0 || (t.unique() && std::memcmp(prev, key, size_t(kl)) == 0))
+            int raw = 0, col = 0;
+            if (order) {  // the validating walk: both orders counted, faults by the bytes
+                compareBoth(prev, key, kl, raw, col);
+                if (raw == 0) raw = col = pr < r ? -1 : (pr > r ? 1 : 0);
+                order->rawBad += raw >= 0;
+                order->colBad += col >= 0;
+            } else {
+                raw = compareEntry(prev, pr, key, r, kl, collated);
+            }
+            if (raw >= 0 || (t.unique() && std::memcmp(prev, key, size_t(kl)) == 0))
                 fault(where() + "key " + showKey(t, key) + " of record " + std::to_string(r) +
                       " is out of order");
         }

@@ -289,6 +289,10 @@ struct CdxFile::TreeWalk {
     bool keep = true;
     std::function<void(const Node&)> leaf;  // each leaf, in key order
     std::vector<const Tag*> owners;         // by page (offset / 512)
+    // Set when the leaf visitor counts the entries that do not follow the one before in byte order and
+    // in the accent-folding order itself (a check compares each entry with the one before anyway).
+    bool countsOrder = false;
+    size_t rawBad = 0, colBad = 0;
 };
 
 using Node = CdxFile::Node;

@@ -192,6 +192,15 @@ struct NumLiteral : ExprNode {
     double number(const uint8_t*) const override { return value; }
 };
 
+// Eight bytes of ASCII (none above 0x7F) with a-z made capitals: each loses its 0x20 bit. The sums stay
+// within each byte.
+constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+inline uint64_t upperAscii(uint64_t w) {
+    const uint64_t fromA = (w + (0x80 - 'a') * kOnes) & kHigh;
+    const uint64_t pastZ = (w + (0x80 - 'z' - 1) * kOnes) & kHigh;
+    return w ^ ((fromA & ~pastZ) >> 2);
+}
+
 struct Upper : ExprNode {
     NodePtr arg;
     const uint8_t* capitals;  // the table's codepage: what each byte becomes
@@ -205,8 +214,7 @@ struct Upper : ExprNode {
         arg->text(r, out);
         int i = 0;
         if (ascii && std::endian::native == std::endian::little) {
-            // Eight bytes at a time while they are all below 0x80: each of a-z loses its 0x20 bit.
-            constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+            // Eight bytes at a time while they are all below 0x80.
             for (; i + 8 <= width; i += 8) {
                 uint64_t w;
                 std::memcpy(&w, out + i, 8);
@@ -215,11 +223,19 @@ struct Upper : ExprNode {
                         out[j] = static_cast<char>(capitals[static_cast<unsigned char>(out[j])]);
                     continue;
                 }
-                // Bytes of at most 0x7F: the sums below stay within each byte.
-                const uint64_t fromA = (w + (0x80 - 'a') * kOnes) & kHigh;
-                const uint64_t pastZ = (w + (0x80 - 'z' - 1) * kOnes) & kHigh;
-                w ^= (fromA & ~pastZ) >> 2;
+                w = upperAscii(w);
                 std::memcpy(out + i, &w, 8);
+            }
+            // The last few bytes as the end of the last eight, when those are plain ASCII (capitals
+            // stay what they are).
+            if (i < width && width >= 8) {
+                uint64_t w;
+                std::memcpy(&w, out + width - 8, 8);
+                if (!(w & kHigh)) {
+                    w = upperAscii(w);
+                    std::memcpy(out + width - 8, &w, 8);
+                    i = width;
+                }
             }
         }
         for (; i < width; ++i) out[i] = static_cast<char>(capitals[static_cast<unsigned char>(out[i])]);
