@@ -199,8 +199,9 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     const int entryEnd = 24 + int(n) * nb;
     // The node with room after it, so that entries and key bytes are read and written a word at a time
     // (a word may run past what it needs; what it ran over is written again or never used).
-    uint8_t node[kNodeSize + 8] = {};
+    uint8_t node[kNodeSize + 8];
     std::memcpy(node, p, kNodeSize);
+    std::memset(node + kNodeSize, 0, 8);
     char key[kMaxKey + 16];  // the key being rebuilt: the one before it until its own bytes are in
     std::memset(key, tag.pad, sizeof key);
     const uint64_t entryMask = nb >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * nb)) - 1;

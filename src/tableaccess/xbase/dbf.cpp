@@ -195,8 +195,10 @@ class Table::Reader : public RecordReader {
     // The records as the file holds them, read in one piece: not the read-ahead, which is kept for
     // navigation. Appends not yet written and the changed current record come from memory, one at a time.
     uint32_t readRecords(uint32_t first, uint32_t count, std::vector<uint8_t>& out) override {
-        out.clear();
-        if (first < 1 || first > t_.recCount_ || count == 0) return 0;
+        if (first < 1 || first > t_.recCount_ || count == 0) {
+            out.clear();
+            return 0;
+        }
         count = std::min(count, t_.recCount_ - first + 1);
         const uint32_t inFile = t_.fileCount();
         uint32_t direct = first <= inFile ? std::min(count, inFile - first + 1) : 0;

@@ -114,13 +114,28 @@ namespace {
 using detail::ExprNode;
 using NodePtr = std::unique_ptr<ExprNode>;
 
+// Copies the few bytes of a field's text a word at a time, without writing past them.
+inline void copyText(char* to, const uint8_t* from, int n) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) std::memcpy(to + i, from + i, 8);
+    if (i == n) return;
+    if (n >= 8) {
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (; i < n; ++i) to[i] = char(from[i]);
+    }
+}
+
 struct CharField : ExprNode {
     uint32_t offset;
     CharField(uint32_t off, int w) : offset(off) {
         type = KeyType::Character;
         width = w;
     }
-    void text(const uint8_t* r, char* out) const override { std::memcpy(out, r + offset, size_t(width)); }
+    void text(const uint8_t* r, char* out) const override { copyText(out, r + offset, width); }
 };
 
 struct NumField : ExprNode {
