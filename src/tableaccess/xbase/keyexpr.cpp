@@ -220,32 +220,38 @@ struct Upper : ExprNode {
     NodePtr arg;
     const uint8_t* capitals;  // the table's codepage: what each byte becomes
     bool ascii = true;        // it changes the bytes below 0x80 as ASCII does: a-z only
-    Upper(NodePtr a, const uint8_t* caps) : arg(std::move(a)), capitals(caps) {
+    const CharField* field;   // the field it changes, read straight from the record; null: another text
+    Upper(NodePtr a, const uint8_t* caps)
+        : arg(std::move(a)), capitals(caps), field(dynamic_cast<const CharField*>(arg.get())) {
         type = KeyType::Character;
         width = arg->width;
         for (int c = 0; c < 0x80; ++c) ascii = ascii && capitals[c] == (c >= 'a' && c <= 'z' ? c - 32 : c);
     }
     void text(const uint8_t* r, char* out) const override {
-        arg->text(r, out);
+        const char* from = out;
+        if (field)
+            from = reinterpret_cast<const char*>(r) + field->offset;
+        else
+            arg->text(r, out);
         int i = 0;
         if (ascii && std::endian::native == std::endian::little) {
             // Eight bytes at a time while they are all below 0x80.
             for (; i + 8 <= width; i += 8) {
                 uint64_t w;
-                std::memcpy(&w, out + i, 8);
+                std::memcpy(&w, from + i, 8);
                 if (w & kHigh) {
                     for (int j = i; j < i + 8; ++j)
-                        out[j] = static_cast<char>(capitals[static_cast<unsigned char>(out[j])]);
+                        out[j] = static_cast<char>(capitals[static_cast<unsigned char>(from[j])]);
                     continue;
                 }
                 w = upperAscii(w);
                 std::memcpy(out + i, &w, 8);
             }
-            // The last few bytes as the end of the last eight, when those are plain ASCII (capitals
-            // stay what they are).
+            // The last few bytes as the end of the last eight, when those are plain ASCII (what the
+            // eight before changed is changed again to the same).
             if (i < width && width >= 8) {
                 uint64_t w;
-                std::memcpy(&w, out + width - 8, 8);
+                std::memcpy(&w, from + width - 8, 8);
                 if (!(w & kHigh)) {
                     w = upperAscii(w);
                     std::memcpy(out + width - 8, &w, 8);
@@ -253,7 +259,7 @@ struct Upper : ExprNode {
                 }
             }
         }
-        for (; i < width; ++i) out[i] = static_cast<char>(capitals[static_cast<unsigned char>(out[i])]);
+        for (; i < width; ++i) out[i] = static_cast<char>(capitals[static_cast<unsigned char>(from[i])]);
     }
 };
 
