@@ -231,17 +231,26 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
                 b.keys.resize(size_t(count) * b.keyLen);
                 b.recs.resize(count);
             }
-        std::vector<uint8_t> rec;
-        for (uint32_t r = 1; r <= count; ++r) {
-            if (!records->readRecord(r, rec) || rec.size() < minSize) {
+        // The records in record order, many at a time.
+        std::vector<uint8_t> chunk;
+        constexpr size_t kChunkBytes = size_t(1) << 20;
+        for (uint32_t r = 1; r <= count;) {
+            const uint32_t want = std::min<uint32_t>(count - r + 1, uint32_t(kChunkBytes / minSize) + 1);
+            const uint32_t n = records->readRecords(r, want, chunk);
+            const size_t length = n ? chunk.size() / n : 0;
+            if (n == 0 || length < minSize) {
                 error = fail("cannot read record " + std::to_string(r) + " of the table");
                 return false;
             }
-            for (auto& b : builds)
-                if (b.expr && (!b.filter || b.filter->test(rec.data()))) {
-                    b.expr->evaluate(rec.data(), b.keys.data() + b.used * b.keyLen);
-                    b.recs[b.used++] = r;
-                }
+            for (uint32_t i = 0; i < n; ++i) {
+                const uint8_t* rec = chunk.data() + i * length;
+                for (auto& b : builds)
+                    if (b.expr && (!b.filter || b.filter->test(rec))) {
+                        b.expr->evaluate(rec, b.keys.data() + b.used * b.keyLen);
+                        b.recs[b.used++] = r + i;
+                    }
+            }
+            r += n;
         }
         for (auto& b : builds)
             if (b.expr) {
