@@ -376,7 +376,8 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
 
 // ---------------------------------------------------------------------------------------------------
 // ---------------------------------------------------------------------------------------------------
-void checkTable(xb::Table& table, std::vector<std::string>& faults) {
+void checkTable(xb::Table& table, std::vector<std::string>& faults,
+                const std::function<void(const xb::RecordPiece&)>& readAll) {
     const std::string& path = table.path();
     // Header against the file.
     {
@@ -513,17 +514,27 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
     };
     // The records in record order, many at a time.
     const size_t length = table.recordLength();
-    const uint32_t perChunk =
-        static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 20) / std::max<size_t>(1, length)));
-    for (uint32_t r = 1; r <= table.recordCount();) {
-        const uint32_t n = reader.readRecords(r, std::min(perChunk, table.recordCount() - r + 1), chunk);
-        if (n == 0 || chunk.size() < size_t(n) * length || length == 0) {
-            add("record " + std::to_string(r) + ": cannot be read");
-            ++r;
-            continue;
+    const xb::RecordPiece piece = [&](uint32_t first, const uint8_t* records, uint32_t n, size_t got) {
+        if (n == 0) {
+            add("record " + std::to_string(first) + ": cannot be read");
+            return;
         }
-        for (uint32_t i = 0; i < n; ++i) checkRecord(r + i, chunk.data() + size_t(i) * length);
-        r += n;
+        for (uint32_t i = 0; i < n; ++i)
+            if (got < length || length == 0)
+                add("record " + std::to_string(first + i) + ": cannot be read");
+            else
+                checkRecord(first + i, records + size_t(i) * got);
+    };
+    if (readAll) {
+        readAll(piece);
+    } else {
+        const uint32_t perChunk =
+            static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 20) / std::max<size_t>(1, length)));
+        for (uint32_t r = 1; r <= table.recordCount();) {
+            const uint32_t n = reader.readRecords(r, std::min(perChunk, table.recordCount() - r + 1), chunk);
+            piece(r, chunk.data(), n, n ? chunk.size() / n : 0);
+            r += std::max<uint32_t>(n, 1);
+        }
     }
     std::sort(memos.begin(), memos.end(), [](const MemoAt& a, const MemoAt& b) {
         return a.block != b.block ? a.block < b.block : a.record < b.record;

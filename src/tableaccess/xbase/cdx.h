@@ -116,9 +116,11 @@ class CdxFile {
     // over its record. Appends one line per fault; false when there is any.
     bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
     // The same for several tags at once, over one pass of the records in record order (each record is
-    // read once, whatever the number of tags); faults[i] takes the lines of tags[i].
+    // read once, whatever the number of tags); faults[i] takes the lines of tags[i]. Each piece of
+    // records that pass reads also goes to alsoEach, so that the caller's own checks of the records
+    // share it.
     bool checkTags(const std::vector<int>& tags, RecordReader& records,
-                   std::vector<std::vector<std::string>>& faults);
+                   std::vector<std::vector<std::string>>& faults, const RecordPiece& alsoEach = {});
 
     // Validates every tag's whole tree now (what the first use of each tag would do). The table calls
     // it before it writes a record, so that damage found then leaves the table unchanged too.

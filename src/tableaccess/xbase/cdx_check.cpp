@@ -100,7 +100,7 @@ struct CdxFile::CheckedTag {
 };
 
 bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
-                        std::vector<std::vector<std::string>>& faults) {
+                        std::vector<std::vector<std::string>>& faults, const RecordPiece& alsoEach) {
     faults.assign(which.size(), {});
     std::vector<CheckedTag> checks(which.size());
     const uint32_t count = records.recordCount();
@@ -121,17 +121,19 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         c.flags.assign(size_t(count) + 1, 0);
     }
     // One pass over the records in record order: each record read once gives its key in every tag.
-    if (needRecords) {
+    if (needRecords || alsoEach) {
         std::vector<uint8_t> chunk;
         constexpr size_t kChunkBytes = size_t(1) << 20;
         for (uint32_t r = 1; r <= count;) {
             const uint32_t want = std::min<uint32_t>(count - r + 1, uint32_t(kChunkBytes / recordSize_) + 1);
             const uint32_t n = records.readRecords(r, want, chunk);
             if (n == 0) {  // record r cannot be read
+                if (alsoEach) alsoEach(r, nullptr, 0, 0);
                 ++r;
                 continue;
             }
             const size_t length = chunk.size() / n;
+            if (alsoEach) alsoEach(r, chunk.data(), n, length);
             if (length >= recordSize_)
                 for (uint32_t i = 0; i < n; ++i) {
                     const uint8_t* rec = chunk.data() + i * length;
@@ -259,8 +261,8 @@ void CdxFile::checkInterior(CheckedTag& c, const std::function<void(const std::s
             size_t childCount = 0;
             uint32_t lastRec = 0;
             const char* lastKey = nullptr;
-            if (nodes_.count(child) == 0 && child % kNodeSize == 0 && page < c.endAt.size() &&
-                c.endAt[page] != 0) {
+            // (A leaf the walk read is one of this tag's: a kept one too, which the walk went through.)
+            if (child % kNodeSize == 0 && page < c.endAt.size() && c.endAt[page] != 0) {
                 const size_t e = c.endAt[page] - 1;
                 childCount = c.endCounts[e];
                 lastRec = c.endRecs[e];

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 namespace xb {
@@ -36,4 +37,8 @@ class RecordReader {
         return n;
     }
 };
+// A piece of records read in record order: count records from first on, length bytes each, one after the
+// other; count 0 (and no records) when record first cannot be read.
+using RecordPiece =
+    std::function<void(uint32_t first, const uint8_t* records, uint32_t count, size_t length)>;
 }  // namespace xb
