@@ -431,8 +431,6 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults,
     std::vector<MemoAt> memos;
     const bool vfp = table.version() == 0x30 || table.version() == 0x31 || table.version() == 0x32;
 
-    auto& reader = table.reader();
-    std::vector<uint8_t> chunk;
     std::string memoText, error;
     const size_t cap = 500;
     size_t more = 0;
@@ -515,27 +513,18 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults,
     // The records in record order, many at a time.
     const size_t length = table.recordLength();
     const xb::RecordPiece piece = [&](uint32_t first, const uint8_t* records, uint32_t n, size_t got) {
-        if (n == 0) {
-            add("record " + std::to_string(first) + ": cannot be read");
-            return;
-        }
+        if (n == 0) add("record " + std::to_string(first) + ": cannot be read");
         for (uint32_t i = 0; i < n; ++i)
             if (got < length || length == 0)
                 add("record " + std::to_string(first + i) + ": cannot be read");
             else
                 checkRecord(first + i, records + size_t(i) * got);
+        return true;
     };
-    if (readAll) {
+    if (readAll)
         readAll(piece);
-    } else {
-        const uint32_t perChunk =
-            static_cast<uint32_t>(std::max<size_t>(1, (size_t(1) << 20) / std::max<size_t>(1, length)));
-        for (uint32_t r = 1; r <= table.recordCount();) {
-            const uint32_t n = reader.readRecords(r, std::min(perChunk, table.recordCount() - r + 1), chunk);
-            piece(r, chunk.data(), n, n ? chunk.size() / n : 0);
-            r += std::max<uint32_t>(n, 1);
-        }
-    }
+    else
+        table.reader().readInPieces(length, piece);
     std::sort(memos.begin(), memos.end(), [](const MemoAt& a, const MemoAt& b) {
         return a.block != b.block ? a.block < b.block : a.record < b.record;
     });

@@ -232,26 +232,23 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
                 b.recs.resize(count);
             }
         // The records in record order, many at a time.
-        std::vector<uint8_t> chunk;
-        constexpr size_t kChunkBytes = size_t(1) << 20;
-        for (uint32_t r = 1; r <= count;) {
-            const uint32_t want = std::min<uint32_t>(count - r + 1, uint32_t(kChunkBytes / minSize) + 1);
-            const uint32_t n = records->readRecords(r, want, chunk);
-            const size_t length = n ? chunk.size() / n : 0;
-            if (n == 0 || length < minSize) {
-                error = fail("cannot read record " + std::to_string(r) + " of the table");
-                return false;
-            }
-            for (uint32_t i = 0; i < n; ++i) {
-                const uint8_t* rec = chunk.data() + i * length;
-                for (auto& b : builds)
-                    if (b.expr && (!b.filter || b.filter->test(rec))) {
-                        b.expr->evaluate(rec, b.keys.data() + b.used * b.keyLen);
-                        b.recs[b.used++] = r + i;
-                    }
-            }
-            r += n;
-        }
+        const bool read = records->readInPieces(
+            minSize, [&](uint32_t first, const uint8_t* recs, uint32_t n, size_t length) {
+                if (n == 0 || length < minSize) {
+                    error = fail("cannot read record " + std::to_string(first) + " of the table");
+                    return false;
+                }
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint8_t* rec = recs + i * length;
+                    for (auto& b : builds)
+                        if (b.expr && (!b.filter || b.filter->test(rec))) {
+                            b.expr->evaluate(rec, b.keys.data() + b.used * b.keyLen);
+                            b.recs[b.used++] = first + i;
+                        }
+                }
+                return true;
+            });
+        if (!read) return false;
         for (auto& b : builds)
             if (b.expr) {
                 b.keys.resize(b.used * b.keyLen);

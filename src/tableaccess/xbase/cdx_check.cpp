@@ -121,31 +121,22 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         c.flags.assign(size_t(count) + 1, 0);
     }
     // One pass over the records in record order: each record read once gives its key in every tag.
-    if (needRecords || alsoEach) {
-        std::vector<uint8_t> chunk;
-        constexpr size_t kChunkBytes = size_t(1) << 20;
-        for (uint32_t r = 1; r <= count;) {
-            const uint32_t want = std::min<uint32_t>(count - r + 1, uint32_t(kChunkBytes / recordSize_) + 1);
-            const uint32_t n = records.readRecords(r, want, chunk);
-            if (n == 0) {  // record r cannot be read
-                if (alsoEach) alsoEach(r, nullptr, 0, 0);
-                ++r;
-                continue;
-            }
-            const size_t length = chunk.size() / n;
-            if (alsoEach) alsoEach(r, chunk.data(), n, length);
-            if (length >= recordSize_)
-                for (uint32_t i = 0; i < n; ++i) {
-                    const uint8_t* rec = chunk.data() + i * length;
-                    for (CheckedTag& c : checks) {
-                        if (!c.tag || !c.tag->expr) continue;
-                        c.tag->expr->evaluate(rec, c.keys.get() + size_t(r + i - 1) * size_t(c.tag->keyLen));
-                        c.flags[r + i] = uint8_t(kReadable | (c.tag->holds(rec) ? kHeld : 0));
+    if (needRecords || alsoEach)
+        records.readInPieces(
+            recordSize_, [&](uint32_t first, const uint8_t* recs, uint32_t n, size_t length) {
+                if (alsoEach) alsoEach(first, recs, n, length);
+                if (length >= recordSize_)
+                    for (uint32_t i = 0; i < n; ++i) {
+                        const uint8_t* rec = recs + i * length;
+                        for (CheckedTag& c : checks) {
+                            if (!c.tag || !c.tag->expr) continue;
+                            c.tag->expr->evaluate(
+                                rec, c.keys.get() + size_t(first + i - 1) * size_t(c.tag->keyLen));
+                            c.flags[first + i] = uint8_t(kReadable | (c.tag->holds(rec) ? kHeld : 0));
+                        }
                     }
-                }
-            r += n;
-        }
-    }
+                return true;
+            });
     // Each tree: validated as on the tag's first use (leaves read once and not kept), and checked on the
     // same walk against the records. The order of a tag's keys is known only at the walk's end: a tag
     // found to be in the accent-folding order has its leaves checked again in that order.

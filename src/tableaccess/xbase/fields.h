@@ -14,6 +14,10 @@ struct FieldDesc {
     uint8_t decimals = 0;
     uint8_t flags = 0;  // VFP field flags (system/nullable/binary)
 };
+// A piece of records read in record order: count records from first on, length bytes each, one after the
+// other; count 0 (and no records) when record first cannot be read. Returns whether to read on.
+using RecordPiece =
+    std::function<bool(uint32_t first, const uint8_t* records, uint32_t count, size_t length)>;
 // Reads records of a table for index builds and checks. recno from 1; out receives the whole record
 // buffer (deletion flag included). Returns false when the record cannot be read.
 class RecordReader {
@@ -36,9 +40,20 @@ class RecordReader {
         }
         return n;
     }
+    // Reads every record in record order, pieces of about a megabyte (records of recordBytes) at a time,
+    // each handed to piece; a record that cannot be read is a piece of its own, and the reading goes on
+    // after it. False when piece stopped it.
+    bool readInPieces(size_t recordBytes, const RecordPiece& piece) {
+        constexpr size_t kPieceBytes = size_t(1) << 20;
+        const uint32_t count = recordCount();
+        const uint32_t most = uint32_t(kPieceBytes / (recordBytes ? recordBytes : 1)) + 1;
+        std::vector<uint8_t> records;
+        for (uint32_t r = 1; r <= count;) {
+            const uint32_t n = readRecords(r, count - r + 1 < most ? count - r + 1 : most, records);
+            if (!piece(r, n ? records.data() : nullptr, n, n ? records.size() / n : 0)) return false;
+            r += n ? n : 1;
+        }
+        return true;
+    }
 };
-// A piece of records read in record order: count records from first on, length bytes each, one after the
-// other; count 0 (and no records) when record first cannot be read.
-using RecordPiece =
-    std::function<void(uint32_t first, const uint8_t* records, uint32_t count, size_t length)>;
 }  // namespace xb
