@@ -23,7 +23,8 @@
 //    why) until it is rebuilt.
 //
 // The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
-// Nodes are decoded when a tag is first used, not at open.
+// Nodes are decoded when a tag is first used, not at open. A check validates a tag's tree the same way
+// but reads each leaf once without keeping it.
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
 // rebuilds write a complete new file beside the old one and rename it into place.
 //
