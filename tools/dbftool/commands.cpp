@@ -561,17 +561,21 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
         err << "check failed: " << path << " cannot be opened\n";
         return kCheckFailed;
     }
-    checkTable(*t, faults);
     size_t tagCount = 0;
     // The tags are checked against the records as the file holds them, read once in record order for
-    // all tags together.
+    // all tags together and for the records' own check.
     if (xb::CdxFile* cdx = t->index()) {
         auto tags = cdx->tags();
         tagCount = tags.size();
         std::vector<int> which;
         for (size_t i = 0; i < tags.size(); ++i) which.push_back(static_cast<int>(i));
         std::vector<std::vector<std::string>> tagFaults;
-        cdx->checkTags(which, t->reader(), tagFaults);
+        bool checked = false;
+        checkTable(*t, faults, [&](const xb::RecordPiece& piece) {
+            cdx->checkTags(which, t->reader(), tagFaults, piece);
+            checked = true;
+        });
+        if (!checked) cdx->checkTags(which, t->reader(), tagFaults);  // the records were not read
         for (size_t i = 0; i < tags.size(); ++i) {
             // each fault names the index file; the tag is named once
             for (auto& f : tagFaults[i])
@@ -579,6 +583,8 @@ int cmdCheck(const std::vector<std::string>& a, std::ostream& out, std::ostream&
                                      ? "tag " + tags[i].name + ": " + f
                                      : f);
         }
+    } else {
+        checkTable(*t, faults);
     }
     for (const auto& f : faults) out << f << "\n";
     if (!faults.empty()) {

@@ -376,7 +376,8 @@ bool textToField(const xb::FieldDesc& f, xb::Codepage cp, uint8_t /*version*/, s
 
 // ---------------------------------------------------------------------------------------------------
 // ---------------------------------------------------------------------------------------------------
-void checkTable(xb::Table& table, std::vector<std::string>& faults) {
+void checkTable(xb::Table& table, std::vector<std::string>& faults,
+                const std::function<void(const xb::RecordPiece&)>& readAll) {
     const std::string& path = table.path();
     // Header against the file.
     {
@@ -430,8 +431,6 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
     std::vector<MemoAt> memos;
     const bool vfp = table.version() == 0x30 || table.version() == 0x31 || table.version() == 0x32;
 
-    auto& reader = table.reader();
-    std::vector<uint8_t> rec;
     std::string memoText, error;
     const size_t cap = 500;
     size_t more = 0;
@@ -441,17 +440,19 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
         else
             ++more;
     };
-    for (uint32_t r = 1; r <= table.recordCount(); ++r) {
-        const std::string where = "record " + std::to_string(r);
-        if (!reader.readRecord(r, rec) || rec.size() < table.recordLength()) {
-            add(where + ": cannot be read");
-            continue;
-        }
+    // Only these fields' values can be wrong; character fields hold any bytes.
+    std::vector<const xb::FieldDesc*> checked;
+    for (const auto& f : table.fields())
+        if (std::strchr("NFDLMGP", f.type) && f.type != '\0' && f.offset + f.length <= table.recordLength())
+            checked.push_back(&f);
+    auto checkRecord = [&](uint32_t r, const uint8_t* rec) {
+        // The message's start, built only for a fault.
+        auto where = [r] { return "record " + std::to_string(r); };
         if (rec[0] != ' ' && rec[0] != '*')
-            add(where + ": deletion flag " + std::to_string(rec[0]) + " is neither blank nor *");
-        for (const auto& f : table.fields()) {
-            if (f.offset + f.length > rec.size()) continue;
-            std::string_view v(reinterpret_cast<const char*>(rec.data()) + f.offset, f.length);
+            add(where() + ": deletion flag " + std::to_string(rec[0]) + " is neither blank nor *");
+        for (const xb::FieldDesc* fp : checked) {
+            const xb::FieldDesc& f = *fp;
+            std::string_view v(reinterpret_cast<const char*>(rec) + f.offset, f.length);
             const bool nullable = vfp && (f.flags & 0x02);
             switch (f.type) {
                 case 'N':
@@ -459,7 +460,7 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                     std::string_view s = trimBlanks(v);
                     if (!s.empty() && !isDecimal(s) &&
                         !(nullable && s.find_first_not_of('\0') == std::string_view::npos))
-                        add(where + ": field " + f.name + " holds '" + std::string(s) + "', not a number");
+                        add(where() + ": field " + f.name + " holds '" + std::string(s) + "', not a number");
                     break;
                 }
                 case 'D': {
@@ -467,13 +468,13 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                     int y, m, d;
                     if (!s.empty() && s.find_first_not_of('0') != std::string_view::npos &&
                         !parseDateText(s, y, m, d))
-                        add(where + ": field " + f.name + " holds '" + std::string(s) + "', not a date");
+                        add(where() + ": field " + f.name + " holds '" + std::string(s) + "', not a date");
                     break;
                 }
                 case 'L':
                     if (!std::strchr("TtFfYyNn? ", v[0]) || v[0] == '\0')
                         if (!(nullable && v[0] == '\0'))
-                            add(where + ": field " + f.name + " holds '" + std::string(v) +
+                            add(where() + ": field " + f.name + " holds '" + std::string(v) +
                                 "', not a logical");
                     break;
                 case 'M':
@@ -485,7 +486,7 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                     } else {
                         std::string_view s = trimBlanks(v);
                         if (!s.empty() && s.find_first_not_of("0123456789") != std::string_view::npos) {
-                            add(where + ": field " + f.name + " holds '" + std::string(s) +
+                            add(where() + ": field " + f.name + " holds '" + std::string(s) +
                                 "', not a memo pointer");
                             break;
                         }
@@ -497,7 +498,7 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                     if (block == 0 || !memo) break;
                     error.clear();
                     if (!memo->read(block, memoText, error))
-                        add(where + ": field " + f.name + ": " +
+                        add(where() + ": field " + f.name + ": " +
                             (error.empty() ? "memo block " + std::to_string(block) + " cannot be read"
                                            : error));
                     else
@@ -508,7 +509,22 @@ void checkTable(xb::Table& table, std::vector<std::string>& faults) {
                     break;
             }
         }
-    }
+    };
+    // The records in record order, many at a time.
+    const size_t length = table.recordLength();
+    const xb::RecordPiece piece = [&](uint32_t first, const uint8_t* records, uint32_t n, size_t got) {
+        if (n == 0) add("record " + std::to_string(first) + ": cannot be read");
+        for (uint32_t i = 0; i < n; ++i)
+            if (got < length || length == 0)
+                add("record " + std::to_string(first + i) + ": cannot be read");
+            else
+                checkRecord(first + i, records + size_t(i) * got);
+        return true;
+    };
+    if (readAll)
+        readAll(piece);
+    else
+        table.reader().readInPieces(length, piece);
     std::sort(memos.begin(), memos.end(), [](const MemoAt& a, const MemoAt& b) {
         return a.block != b.block ? a.block < b.block : a.record < b.record;
     });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,11 @@ bool textToField(const xb::FieldDesc& field, xb::Codepage cp, uint8_t version, s
                  xb::NewValue& out, std::string& error);
 
 // Checks the header against the file, and every record: deletion flag, numbers, dates, logicals and
-// memo pointers (each memo must be readable). Appends one line per fault.
-void checkTable(xb::Table& table, std::vector<std::string>& faults);
+// memo pointers (each memo must be readable). Appends one line per fault. The records are read by
+// readAll, which hands each piece it reads to the function it is given (the check of the index reads
+// them so, for both checks at once); without it, here.
+void checkTable(xb::Table& table, std::vector<std::string>& faults,
+                const std::function<void(const xb::RecordPiece&)>& readAll = {});
 
 // Calendar helpers (Gregorian): julian day number <-> date.
 int64_t julianDay(int year, int month, int day);

@@ -27,36 +27,70 @@ std::string CdxFile::fail(const std::string& problem) const {
 // Visits every node of a tag once: pointers inside the file, no node reached twice (within this tag or
 // from another tag whose nodes are already decoded), leaves all at one depth, and each node's sibling
 // pointers naming its neighbours on its level (seeks and splits follow them, so they must stay within
-// the tag). Decoded nodes stay in the cache.
-bool CdxFile::validateTree(Tag& tag, std::string& error) {
-    const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
+// the tag). Decoded nodes stay in the cache, but for the leaves of a check's walk (see TreeWalk).
+bool CdxFile::validateTree(Tag& tag, std::string& error, TreeWalk* walk) {
+    auto where = [&] { return (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": "; };
     std::vector<std::pair<uint32_t, int>> stack{{tag.root, 0}};
-    std::unordered_set<uint32_t> visited;
-    std::vector<std::vector<Node*>> levels;  // the nodes of each depth, left to right
+    // The nodes reached so far, one bit per page of the file.
+    std::vector<uint64_t> visited(image_.size() / kNodeSize / 64 + 1, 0);
+    struct Linked {
+        uint32_t offset, left, right;
+    };
+    std::vector<std::vector<Linked>> levels;  // the nodes of each depth, left to right
     int leafDepth = -1;
+    Node scratch;  // a leaf a check reads once, decoded here rather than kept
     while (!stack.empty()) {
         auto [off, depth] = stack.back();
         stack.pop_back();
         if (depth > kMaxDepth) {
-            error = fail(where + "loop in the tree (deeper than " + std::to_string(kMaxDepth) + " levels)");
+            error = fail(where() + "loop in the tree (deeper than " + std::to_string(kMaxDepth) + " levels)");
             return false;
         }
-        // A node decoded before this walk (the root, checked at open) must belong to this tag.
+        // A node decoded before this walk (the root, checked at open) must belong to this tag; so must a
+        // node an earlier walk of the same check went through.
         const auto cached = nodes_.find(off);
-        if (!visited.insert(off).second || (cached != nodes_.end() && cached->second->tag != &tag)) {
-            error = fail(where + "loop in the tree: node " + hex(off) + " is reached twice");
+        const size_t page = off / kNodeSize;
+        bool twice = cached != nodes_.end() && cached->second->tag != &tag;
+        if (off % kNodeSize == 0 && page < visited.size() * 64) {
+            uint64_t& bits = visited[page / 64];
+            const uint64_t bit = uint64_t(1) << (page % 64);
+            twice = twice || (bits & bit) != 0;
+            bits |= bit;
+        }
+        if (walk && !walk->keep && !twice && page < walk->owners.size())
+            twice = walk->owners[page] != nullptr && walk->owners[page] != &tag;
+        if (twice) {
+            error = fail(where() + "loop in the tree: node " + hex(off) + " is reached twice");
             return false;
         }
-        Node* n = node(off, tag, error);
-        if (!n) return false;
+        const Node* n = nullptr;
+        if (walk && !walk->keep && cached == nodes_.end()) {
+            // A check's walk keeps the interior nodes (few) and reads each leaf once.
+            if (!decodeNode(off, tag, scratch, error)) return false;
+            scratch.tag = &tag;
+            if (walk->owners.size() <= page) walk->owners.resize(image_.size() / kNodeSize + 1, nullptr);
+            walk->owners[page] = &tag;
+            if (scratch.leaf) {
+                n = &scratch;
+            } else {
+                auto kept = std::make_unique<Node>(std::move(scratch));
+                n = kept.get();
+                nodes_.emplace(off, std::move(kept));
+                scratch = Node();
+            }
+        } else {
+            n = node(off, tag, error);
+            if (!n) return false;
+        }
         if (levels.size() <= size_t(depth)) levels.resize(size_t(depth) + 1);
-        levels[size_t(depth)].push_back(n);
+        levels[size_t(depth)].push_back(Linked{n->offset, n->left, n->right});
         if (n->leaf) {
             if (leafDepth >= 0 && depth != leafDepth) {
-                error = fail(where + "leaves at different depths");
+                error = fail(where() + "leaves at different depths");
                 return false;
             }
             leafDepth = depth;
+            if (walk && walk->leaf) walk->leaf(*n);
         } else {
             for (size_t i = n->count(); i-- > 0;) stack.emplace_back(n->children[i], depth + 1);
         }
@@ -65,11 +99,11 @@ bool CdxFile::validateTree(Tag& tag, std::string& error) {
     if (tag.header == 0) return true;
     for (const auto& level : levels)
         for (size_t i = 0; i < level.size(); ++i) {
-            const uint32_t left = i ? level[i - 1]->offset : kNone;
-            const uint32_t right = i + 1 < level.size() ? level[i + 1]->offset : kNone;
-            if (level[i]->left != left || level[i]->right != right) {
-                error = fail(where + "node " + hex(level[i]->offset) + " has sibling pointers " +
-                             hex(level[i]->left) + " and " + hex(level[i]->right) + "; its neighbours are " +
+            const uint32_t left = i ? level[i - 1].offset : kNone;
+            const uint32_t right = i + 1 < level.size() ? level[i + 1].offset : kNone;
+            if (level[i].left != left || level[i].right != right) {
+                error = fail(where() + "node " + hex(level[i].offset) + " has sibling pointers " +
+                             hex(level[i].left) + " and " + hex(level[i].right) + "; its neighbours are " +
                              hex(left) + " and " + hex(right));
                 return false;
             }
@@ -230,29 +264,51 @@ bool CdxFile::loadFromImage(std::string& error) {
 
 bool CdxFile::prepare(Tag& t, std::string& error) {
     if (t.ready) return true;
-    if (!validateTree(t, error)) return false;
-    if (t.pad == ' ' && !t.weighted) {
-        // Which order do the stored character keys follow: bytes, or the accent-folding order? Byte order
-        // unless the other one fits the keys better (when both fit, as they do for plain ASCII keys, new
-        // keys go in byte order as other programs expect).
-        std::vector<Node*> leaves;
-        if (!walkStored(t, leaves, error)) return false;
-        size_t rawBad = 0, colBad = 0;
-        const char* prev = nullptr;
-        uint32_t prevRec = 0;
-        for (Node* n : leaves)
-            for (size_t i = 0; i < n->count(); ++i) {
-                const char* k = t.key(*n, i);
-                if (prev) {
-                    rawBad += compareEntry(prev, prevRec, k, n->recs[i], t.keyLen, false) >= 0;
-                    colBad += compareEntry(prev, prevRec, k, n->recs[i], t.keyLen, true) >= 0;
-                }
-                prev = k;
-                prevRec = n->recs[i];
-            }
-        t.collated = colBad < rawBad;
-    }
+    if (!validateOrder(t, error, nullptr)) return false;
     t.ready = true;
+    return true;
+}
+
+bool CdxFile::validateOrder(Tag& t, std::string& error, TreeWalk* check) {
+    // Which order do the stored character keys follow: bytes, or the accent-folding order? Byte order
+    // unless the other one fits the keys better (when both fit, as they do for plain ASCII keys, new
+    // keys go in byte order as other programs expect). Counted on the validating walk, leaf by leaf.
+    const bool character = t.pad == ' ' && !t.weighted;
+    const int kl = t.keyLen;
+    size_t rawBad = 0, colBad = 0;
+    std::vector<char> prev(static_cast<size_t>(kl));
+    bool first = true;
+    uint32_t prevRec = 0;
+    TreeWalk own;
+    TreeWalk& walk = check ? *check : own;
+    auto visit = std::move(walk.leaf);
+    const bool counting = character && !walk.countsOrder;
+    walk.rawBad = walk.colBad = 0;
+    walk.leaf = [&](const Node& n) {
+        if (counting && n.count() > 0) {
+            for (size_t i = 0; i < n.count(); ++i) {
+                const char* k = t.key(n, i);
+                const char* p = i ? t.key(n, i - 1) : prev.data();
+                const uint32_t pr = i ? n.recs[i - 1] : prevRec;
+                if (i || !first) {
+                    int raw = 0, col = 0;
+                    compareBoth(p, k, kl, raw, col);
+                    if (raw == 0) raw = col = pr < n.recs[i] ? -1 : (pr > n.recs[i] ? 1 : 0);
+                    rawBad += raw >= 0;
+                    colBad += col >= 0;
+                }
+            }
+            std::memcpy(prev.data(), t.key(n, n.count() - 1), size_t(kl));
+            prevRec = n.recs.back();
+            first = false;
+        }
+        if (visit) visit(n);
+    };
+    const bool good = validateTree(t, error, &walk);
+    walk.leaf = std::move(visit);
+    if (!good) return false;
+    if (walk.countsOrder) rawBad = walk.rawBad, colBad = walk.colBad;
+    if (character) t.collated = colBad < rawBad;
     return true;
 }
 

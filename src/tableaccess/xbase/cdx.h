@@ -23,7 +23,8 @@
 //    why) until it is rebuilt.
 //
 // The whole file is held in memory while open: seeks run on decoded nodes without touching the disk.
-// Nodes are decoded when a tag is first used, not at open.
+// Nodes are decoded when a tag is first used, not at open. A check validates a tag's tree the same way
+// but reads each leaf once without keeping it.
 // Changes are written node by node (new nodes first, then the nodes that link to them, then headers);
 // rebuilds write a complete new file beside the old one and rename it into place.
 //
@@ -116,9 +117,11 @@ class CdxFile {
     // over its record. Appends one line per fault; false when there is any.
     bool check(int tag, RecordReader& records, std::vector<std::string>& faults);
     // The same for several tags at once, over one pass of the records in record order (each record is
-    // read once, whatever the number of tags); faults[i] takes the lines of tags[i].
+    // read once, whatever the number of tags); faults[i] takes the lines of tags[i]. Each piece of
+    // records that pass reads also goes to alsoEach, so that the caller's own checks of the records
+    // share it.
     bool checkTags(const std::vector<int>& tags, RecordReader& records,
-                   std::vector<std::vector<std::string>>& faults);
+                   std::vector<std::vector<std::string>>& faults, const RecordPiece& alsoEach = {});
 
     // Validates every tag's whole tree now (what the first use of each tag would do). The table calls
     // it before it writes a record, so that damage found then leaves the table unchanged too.
@@ -146,8 +149,12 @@ class CdxFile {
     bool load(std::string& error);
     bool writable(std::string& error);
     bool loadFromImage(std::string& error);
-    bool validateTree(Tag& tag, std::string& error);
+    struct TreeWalk;
+    bool validateTree(Tag& tag, std::string& error, TreeWalk* walk = nullptr);
     bool prepare(Tag& tag, std::string& error);  // validates the tag's tree on first use
+    // Validates the tag's tree and learns the order of its keys (see prepare); with a check's walk, the
+    // leaves go to it and are not kept.
+    bool validateOrder(Tag& tag, std::string& error, TreeWalk* check);
     Node* node(uint32_t offset, const Tag& tag, std::string& error);
     uint32_t seekIn(Tag& tag, const char* key, std::string& error);
     bool walkStored(Tag& tag, std::vector<Node*>& leaves, std::string& error);
@@ -155,9 +162,18 @@ class CdxFile {
     bool insertKey(Tag& tag, const char* key, uint32_t recno, std::string& error);
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
     bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
-    bool checkTree(Tag& tag, const std::vector<Node*>& leaves, uint32_t count,
-                   const std::vector<uint8_t>& readable, const char* keys, const std::vector<uint8_t>& holds,
-                   const std::function<void(const std::string&)>& fault);
+    struct CheckedTag;
+    // The parts of a tag's check (cdx_check.cpp): the interior entries against their children, each
+    // leaf's entries in key order against the records, then what the records hold that the tag lacks.
+    void checkInterior(CheckedTag& c, const std::function<void(const std::string&)>& fault);
+    // order: the validating walk's, which takes the counts of entries out of either order.
+    void checkLeaf(CheckedTag& c, const Node& leaf, uint32_t count, bool collated, TreeWalk* order = nullptr);
+    void restartLeafCheck(CheckedTag& c);
+    void checkCounts(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault);
+    std::string showKey(const Tag& tag, const char* key) const;  // a key as a fault shows it
+    // Each leaf of a validated tree in key order: the kept node, or one decoded into scratch.
+    bool forEachLeaf(Tag& tag, Node& scratch, const std::function<void(const Node&)>& visit,
+                     std::string& error);
     bool fixSplits(Tag& tag, std::vector<std::pair<Node*, int>>& path, std::string& error);
     Node* newNode(Tag& tag, bool leaf);
     bool writeDirty(std::string& error);

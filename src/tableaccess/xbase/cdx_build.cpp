@@ -231,18 +231,24 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
                 b.keys.resize(size_t(count) * b.keyLen);
                 b.recs.resize(count);
             }
-        std::vector<uint8_t> rec;
-        for (uint32_t r = 1; r <= count; ++r) {
-            if (!records->readRecord(r, rec) || rec.size() < minSize) {
-                error = fail("cannot read record " + std::to_string(r) + " of the table");
-                return false;
-            }
-            for (auto& b : builds)
-                if (b.expr && (!b.filter || b.filter->test(rec.data()))) {
-                    b.expr->evaluate(rec.data(), b.keys.data() + b.used * b.keyLen);
-                    b.recs[b.used++] = r;
+        // The records in record order, many at a time.
+        const bool read = records->readInPieces(
+            minSize, [&](uint32_t first, const uint8_t* recs, uint32_t n, size_t length) {
+                if (n == 0 || length < minSize) {
+                    error = fail("cannot read record " + std::to_string(first) + " of the table");
+                    return false;
                 }
-        }
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint8_t* rec = recs + i * length;
+                    for (auto& b : builds)
+                        if (b.expr && (!b.filter || b.filter->test(rec))) {
+                            b.expr->evaluate(rec, b.keys.data() + b.used * b.keyLen);
+                            b.recs[b.used++] = first + i;
+                        }
+                }
+                return true;
+            });
+        if (!read) return false;
         for (auto& b : builds)
             if (b.expr) {
                 b.keys.resize(b.used * b.keyLen);

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -177,33 +178,54 @@ inline bool weightedCollation(std::string_view name) {
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
-inline int compareKeys(const char* a, const char* b, int kl, bool collated) {
-    const auto* x = reinterpret_cast<const unsigned char*>(a);
-    const auto* y = reinterpret_cast<const unsigned char*>(b);
-    // The first differing byte, eight bytes at a time.
+// Where two keys first differ; kl when they are equal.
+inline int firstDifference(const unsigned char* x, const unsigned char* y, int kl) {
+    // Eight bytes at a time.
     int i = 0;
     for (; i + 8 <= kl; i += 8) {
         uint64_t u, v;
         std::memcpy(&u, x + i, 8);
         std::memcpy(&v, y + i, 8);
         if (u != v) {
-            if constexpr (std::endian::native == std::endian::little) {
-                i += __builtin_ctzll(u ^ v) / 8;
-            } else {
-                while (x[i] == y[i]) ++i;
-            }
-            goto differ;
+            if constexpr (std::endian::native == std::endian::little) return i + __builtin_ctzll(u ^ v) / 8;
+            while (x[i] == y[i]) ++i;
+            return i;
         }
     }
     while (i < kl && x[i] == y[i]) ++i;
-    if (i == kl) return 0;
-differ:
-    if (!collated) return int(x[i]) - int(y[i]);
+    return i;
+}
+
+// The accent-folding order of two keys that differ first at byte i.
+inline int compareWeights(const unsigned char* x, const unsigned char* y, int i, int kl) {
     for (int j = i; j < kl; ++j) {
         int d = int(kCollation.weight[x[j]]) - int(kCollation.weight[y[j]]);
         if (d != 0) return d;
     }
     return int(x[i]) - int(y[i]);
+}
+
+inline int compareKeys(const char* a, const char* b, int kl, bool collated) {
+    const auto* x = reinterpret_cast<const unsigned char*>(a);
+    const auto* y = reinterpret_cast<const unsigned char*>(b);
+    const int i = firstDifference(x, y, kl);
+    if (i == kl) return 0;
+    // Weights differ from the bytes only above 0x7F: below, the first differing byte decides either way.
+    if (!collated || ((x[i] | y[i]) & 0x80) == 0) return int(x[i]) - int(y[i]);
+    return compareWeights(x, y, i, kl);
+}
+
+// Both orders of two keys at once: raw in byte order, col in the accent-folding order.
+inline void compareBoth(const char* a, const char* b, int kl, int& raw, int& col) {
+    const auto* x = reinterpret_cast<const unsigned char*>(a);
+    const auto* y = reinterpret_cast<const unsigned char*>(b);
+    const int i = firstDifference(x, y, kl);
+    if (i == kl) {
+        raw = col = 0;
+        return;
+    }
+    raw = int(x[i]) - int(y[i]);
+    col = ((x[i] | y[i]) & 0x80) ? compareWeights(x, y, i, kl) : raw;
 }
 
 // Compares (key, recno) pairs in stored order.
@@ -257,6 +279,20 @@ struct CdxFile::Tag {
     bool unique() const { return options & cdxdetail::kOptUnique; }
     bool holds(const uint8_t* record) const { return !filterExpr || filterExpr->test(record); }
     const char* key(const Node& n, size_t i) const { return n.keys.data() + i * size_t(keyLen); }
+};
+
+// A walk over a tag's tree that validates it (CdxFile::validateTree). keep: its nodes stay in the cache
+// (a tag's first use). Otherwise (a check, which reads each leaf once) a leaf is decoded into a node that
+// is not kept, and owners records which tag's walk went through each page, so that a tree reaching into
+// a tag checked before is found as it would be were that tag's nodes kept.
+struct CdxFile::TreeWalk {
+    bool keep = true;
+    std::function<void(const Node&)> leaf;  // each leaf, in key order
+    std::vector<const Tag*> owners;         // by page (offset / 512)
+    // Set when the leaf visitor counts the entries that do not follow the one before in byte order and
+    // in the accent-folding order itself (a check compares each entry with the one before anyway).
+    bool countsOrder = false;
+    size_t rawBad = 0, colBad = 0;
 };
 
 using Node = CdxFile::Node;

@@ -113,20 +113,39 @@ int interiorCapacity(int kl) {
 
 }  // namespace cdxdetail
 
+namespace {
+constexpr int kMaxKey = 240;
+
+// Copies a key of n bytes (1 to 240) a word at a time, without writing past it.
+inline void copyKey(char* to, const char* from, int n) {
+    if (n >= 8) {
+        int i = 0;
+        for (; i + 8 <= n; i += 8) std::memcpy(to + i, from + i, 8);
+        if (i < n) std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (int i = 0; i < n; ++i) to[i] = from[i];
+    }
+}
+}  // namespace
+
 bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string& error) const {
-    const std::string where = (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": ";
+    // The start of a message, built only when there is one.
+    auto where = [&] { return (tag.name.empty() ? std::string("tag directory") : "tag " + tag.name) + ": "; };
     if (offset == kNone || offset < kHeaderSize || uint64_t(offset) + kNodeSize > image_.size()) {
-        error = fail(where + "node pointer " + hex(offset) + " outside the file (size " +
+        error = fail(where() + "node pointer " + hex(offset) + " outside the file (size " +
                      std::to_string(image_.size()) + ")");
         return false;
     }
     if (offset % kNodeSize != 0) {
-        error = fail(where + "node pointer " + hex(offset) + " is not on a 512-byte page");
+        error = fail(where() + "node pointer " + hex(offset) + " is not on a 512-byte page");
         return false;
     }
     for (const auto& other : tags_)
         if (offset >= other->header && offset < other->header + kHeaderSize) {
-            error = fail(where + "node pointer " + hex(offset) + " names the header of tag " + other->name);
+            error = fail(where() + "node pointer " + hex(offset) + " names the header of tag " + other->name);
             return false;
         }
     const uint8_t* p = image_.data() + offset;
@@ -137,16 +156,16 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
     out.left = get32(p + 4);
     out.right = get32(p + 8);
     size_t n = get16(p + 2);
-    out.keys.clear();
-    out.recs.clear();
+    // Sized below, not emptied first: every byte is written, and a node decoded again in the same place
+    // (a check's leaves) costs no filling of memory.
     out.children.clear();
     if (out.attr > 3) {
-        error = fail(where + "node at " + hex(offset) + " has bad attributes " + std::to_string(out.attr));
+        error = fail(where() + "node at " + hex(offset) + " has bad attributes " + std::to_string(out.attr));
         return false;
     }
     if (!out.leaf) {
         if (n == 0 || n > size_t(interiorCapacity(kl))) {
-            error = fail(where + "interior node at " + hex(offset) + " holds a bad key count " +
+            error = fail(where() + "interior node at " + hex(offset) + " holds a bad key count " +
                          std::to_string(n));
             return false;
         }
@@ -163,39 +182,55 @@ bool CdxFile::decodeNode(uint32_t offset, const Tag& tag, Node& out, std::string
         return true;
     }
     uint32_t recMask = get32(p + 14);
+    char padWord[8];
+    std::memset(padWord, tag.pad, 8);
     int dupMask = p[18], trailMask = p[19];
     int rb = p[20], db = p[21], nb = p[23];
     // Record numbers have 32 bits, duplicate and trailing counts at most 240 (16 bits are allowed): the
     // shifts below stay within the 64 bits of an entry.
     if (nb < 1 || nb > 8 || rb > 32 || db > 16 || p[22] > 16 || rb + db + p[22] > nb * 8 ||
         24 + n * size_t(nb) > kNodeSize) {
-        error = fail(where + "leaf node at " + hex(offset) + " has a bad layout");
+        error = fail(where() + "leaf node at " + hex(offset) + " has a bad layout");
         return false;
     }
     out.keys.resize(n * size_t(kl));
     out.recs.resize(n);
     int keyPos = int(kNodeSize);
     const int entryEnd = 24 + int(n) * nb;
+    // The node with room after it, so that entries and key bytes are read and written a word at a time
+    // (a word may run past what it needs; what it ran over is written again or never used).
+    uint8_t node[kNodeSize + 8];
+    std::memcpy(node, p, kNodeSize);
+    std::memset(node + kNodeSize, 0, 8);
+    char key[kMaxKey + 16];  // the key being rebuilt: the one before it until its own bytes are in
+    std::memset(key, tag.pad, sizeof key);
+    const uint64_t entryMask = nb >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * nb)) - 1;
     for (size_t i = 0; i < n; ++i) {
         uint64_t v = 0;
-        for (int b = nb - 1; b >= 0; --b) v = (v << 8) | p[24 + i * nb + b];
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&v, node + 24 + i * nb, 8);
+            v &= entryMask;
+        } else {
+            for (int b = nb - 1; b >= 0; --b) v = (v << 8) | node[24 + i * nb + b];
+        }
         uint32_t rec = uint32_t(v) & recMask;
         int dup = int(v >> rb) & dupMask;
         int trail = int(v >> (rb + db)) & trailMask;
         if (dup + trail > kl || (i == 0 && dup > 0)) {
-            error = fail(where + "leaf node at " + hex(offset) + " has a bad entry " + std::to_string(i + 1));
+            error =
+                fail(where() + "leaf node at " + hex(offset) + " has a bad entry " + std::to_string(i + 1));
             return false;
         }
         int len = kl - dup - trail;
         keyPos -= len;
         if (keyPos < entryEnd) {
-            error = fail(where + "leaf node at " + hex(offset) + " overflows");
+            error = fail(where() + "leaf node at " + hex(offset) + " overflows");
             return false;
         }
-        char* k = out.keys.data() + i * kl;
-        if (dup > 0) std::memcpy(k, k - kl, size_t(dup));
-        std::memcpy(k + dup, p + keyPos, size_t(len));
-        std::memset(k + dup + len, tag.pad, size_t(trail));
+        // The first dup bytes are the previous key's, already in place.
+        for (int j = 0; j < len; j += 8) std::memcpy(key + dup + j, node + keyPos + j, 8);
+        for (int j = dup + len; j < kl; j += 8) std::memcpy(key + j, padWord, 8);
+        copyKey(out.keys.data() + i * kl, key, kl);
         out.recs[i] = rec;
     }
     return true;

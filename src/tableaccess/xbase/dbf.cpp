@@ -192,6 +192,28 @@ class Table::Reader : public RecordReader {
         }
         return t_.readRecordRaw(recno, out.data());
     }
+    // The records as the file holds them, read in one piece: not the read-ahead, which is kept for
+    // navigation. Appends not yet written and the changed current record come from memory, one at a time.
+    uint32_t readRecords(uint32_t first, uint32_t count, std::vector<uint8_t>& out) override {
+        if (first < 1 || first > t_.recCount_ || count == 0) {
+            out.clear();
+            return 0;
+        }
+        count = std::min(count, t_.recCount_ - first + 1);
+        const uint32_t inFile = t_.fileCount();
+        uint32_t direct = first <= inFile ? std::min(count, inFile - first + 1) : 0;
+        if (t_.dirty_ && t_.recno_ >= first && t_.recno_ - first < direct) direct = t_.recno_ - first;
+        if (direct == 0) return RecordReader::readRecords(first, 1, out);
+        const size_t length = t_.recordLength_;
+        out.resize(size_t(direct) * length);
+        const uint64_t pos = uint64_t(t_.headerLength_) + uint64_t(first - 1) * length;
+        const long long got = t_.file_->readSomeAt(pos, out.data(), out.size());
+        const uint32_t whole = got > 0 ? uint32_t(uint64_t(got) / length) : 0;
+        out.resize(size_t(whole) * length);
+        // A record the file does not hold whole: read alone, so that the table says why.
+        if (whole == 0) return RecordReader::readRecords(first, 1, out);
+        return whole;
+    }
 
   private:
     Table& t_;

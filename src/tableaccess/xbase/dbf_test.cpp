@@ -331,6 +331,48 @@ TEST(DbfWrite, ChangesDuringAScanInRecordOrderMoveTheirKeys) {
     EXPECT_EQ(trimmed(t->getText(town)), "SCANNED 33");
 }
 
+// Checks and index builds read many records at once: they get what reading them one at a time gives,
+// from any record on, also the current record changed and not yet written and appends not yet written.
+TEST(DbfRead, ManyRecordsAtOnceAreTheRecordsReadOneAtATime) {
+    TempDir dir;
+    copyFixture("fox_small", dir);
+    std::string err;
+    auto t = xb::Table::open(dir.file("fox_small"), err);
+    ASSERT_TRUE(t) << err;
+    const int town = t->fieldIndex("town");
+    auto expectSame = [&](const char* state) {
+        SCOPED_TRACE(state);
+        xb::RecordReader& reader = t->reader();
+        const uint32_t count = reader.recordCount();
+        for (uint32_t first : {1u, 2u, count / 2, count - 1, count}) {
+            std::vector<uint8_t> many, one;
+            for (uint32_t at = first; at <= count;) {
+                const uint32_t n = reader.readRecords(at, count - at + 1, many);
+                ASSERT_GT(n, 0u) << "from record " << at;
+                ASSERT_EQ(many.size() % n, 0u);
+                const size_t length = many.size() / n;
+                for (uint32_t i = 0; i < n; ++i) {
+                    ASSERT_TRUE(reader.readRecord(at + i, one));
+                    EXPECT_EQ(std::vector<uint8_t>(many.begin() + long(i * length),
+                                                   many.begin() + long((i + 1) * length)),
+                              one)
+                        << "record " << at + i;
+                }
+                at += n;
+            }
+        }
+    };
+    expectSame("as stored");
+    ASSERT_TRUE(t->go(5));
+    ASSERT_TRUE(t->setText(town, "CHANGED IN MEMORY")) << t->error();
+    expectSame("the current record changed");
+    for (const char* name : {"APPENDED ONE", "APPENDED TWO"}) {
+        ASSERT_TRUE(t->appendBlank()) << t->error();
+        ASSERT_TRUE(t->setText(town, name)) << t->error();
+    }
+    expectSame("records appended");
+}
+
 // A double holds 15 significant digits; a numeric field holds up to 20 characters. A number of more
 // digits is written from its own digits (rounded half away from zero to the field's decimals), never
 // through a double that would change its last digits or push it past the field.

@@ -1,13 +1,14 @@
 #include "tableaccess/xbase/keyexpr.h"
 
-#include "tableaccess/xbase/numtext.h"
-
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "tableaccess/xbase/numtext.h"
 
 namespace xb {
 
@@ -113,13 +114,28 @@ namespace {
 using detail::ExprNode;
 using NodePtr = std::unique_ptr<ExprNode>;
 
+// Copies the few bytes of a field's text a word at a time, without writing past them.
+inline void copyText(char* to, const uint8_t* from, int n) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) std::memcpy(to + i, from + i, 8);
+    if (i == n) return;
+    if (n >= 8) {
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (; i < n; ++i) to[i] = char(from[i]);
+    }
+}
+
 struct CharField : ExprNode {
     uint32_t offset;
     CharField(uint32_t off, int w) : offset(off) {
         type = KeyType::Character;
         width = w;
     }
-    void text(const uint8_t* r, char* out) const override { std::memcpy(out, r + offset, size_t(width)); }
+    void text(const uint8_t* r, char* out) const override { copyText(out, r + offset, width); }
 };
 
 struct NumField : ExprNode {
@@ -191,17 +207,59 @@ struct NumLiteral : ExprNode {
     double number(const uint8_t*) const override { return value; }
 };
 
+// Eight bytes of ASCII (none above 0x7F) with a-z made capitals: each loses its 0x20 bit. The sums stay
+// within each byte.
+constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+inline uint64_t upperAscii(uint64_t w) {
+    const uint64_t fromA = (w + (0x80 - 'a') * kOnes) & kHigh;
+    const uint64_t pastZ = (w + (0x80 - 'z' - 1) * kOnes) & kHigh;
+    return w ^ ((fromA & ~pastZ) >> 2);
+}
+
 struct Upper : ExprNode {
     NodePtr arg;
     const uint8_t* capitals;  // the table's codepage: what each byte becomes
-    Upper(NodePtr a, const uint8_t* caps) : arg(std::move(a)), capitals(caps) {
+    bool ascii = true;        // it changes the bytes below 0x80 as ASCII does: a-z only
+    const CharField* field;   // the field it changes, read straight from the record; null: another text
+    Upper(NodePtr a, const uint8_t* caps)
+        : arg(std::move(a)), capitals(caps), field(dynamic_cast<const CharField*>(arg.get())) {
         type = KeyType::Character;
         width = arg->width;
+        for (int c = 0; c < 0x80; ++c) ascii = ascii && capitals[c] == (c >= 'a' && c <= 'z' ? c - 32 : c);
     }
     void text(const uint8_t* r, char* out) const override {
-        arg->text(r, out);
-        for (int i = 0; i < width; ++i)
-            out[i] = static_cast<char>(capitals[static_cast<unsigned char>(out[i])]);
+        const char* from = out;
+        if (field)
+            from = reinterpret_cast<const char*>(r) + field->offset;
+        else
+            arg->text(r, out);
+        int i = 0;
+        if (ascii && std::endian::native == std::endian::little) {
+            // Eight bytes at a time while they are all below 0x80.
+            for (; i + 8 <= width; i += 8) {
+                uint64_t w;
+                std::memcpy(&w, from + i, 8);
+                if (w & kHigh) {
+                    for (int j = i; j < i + 8; ++j)
+                        out[j] = static_cast<char>(capitals[static_cast<unsigned char>(from[j])]);
+                    continue;
+                }
+                w = upperAscii(w);
+                std::memcpy(out + i, &w, 8);
+            }
+            // The last few bytes as the end of the last eight, when those are plain ASCII (what the
+            // eight before changed is changed again to the same).
+            if (i < width && width >= 8) {
+                uint64_t w;
+                std::memcpy(&w, from + width - 8, 8);
+                if (!(w & kHigh)) {
+                    w = upperAscii(w);
+                    std::memcpy(out + width - 8, &w, 8);
+                    i = width;
+                }
+            }
+        }
+        for (; i < width; ++i) out[i] = static_cast<char>(capitals[static_cast<unsigned char>(from[i])]);
     }
 };
 

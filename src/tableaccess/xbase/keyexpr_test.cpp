@@ -179,6 +179,29 @@ TEST(KeyExpr, UpperFollowsTheTablesCodepage) {
             EXPECT_EQ(up[up[b]], up[b]) << "cp" << codepageNumber(cp) << " byte " << b;
         }
     }
+    // Every byte at every place of fields short and long (text is copied and plain ASCII changed many
+    // bytes at a time): each byte becomes what the codepage's table says.
+    for (uint16_t width : {1, 3, 4, 7, 8, 13, 43}) {
+        const std::vector<FieldDesc> one{FieldDesc{"NAME", 'C', 1, width, 0, 0}};
+        for (Codepage cp : {Codepage::Cp437, Codepage::Cp1252}) {
+            const uint8_t* up = upperTable(cp);
+            std::string err;
+            auto k = KeyExpr::compile("UPPER(NAME)", one, err, cp);
+            ASSERT_TRUE(k) << err;
+            for (int first = 0; first < 256; ++first) {
+                std::vector<uint8_t> rec(size_t(width) + 2, '#');  // a byte past the field, not in the key
+                std::string want;
+                for (int i = 0; i < width; ++i) {
+                    // runs of ASCII letters, with a byte above 0x7F now and then
+                    const int b = (i % 11 == 10) ? (first + i) % 256 : 'a' + (first + i) % 40 - 7;
+                    rec[size_t(i) + 1] = uint8_t(b);
+                    want += char(up[uint8_t(b)]);
+                }
+                ASSERT_EQ(k->evaluate(rec.data()), want)
+                    << "cp" << codepageNumber(cp) << " width " << width << " from " << first;
+            }
+        }
+    }
 }
 
 TEST(KeyExpr, StrFormatsNumbers) {
