@@ -357,7 +357,9 @@ TEST_F(PostalCodesTest, CodesNobodyTypedAreNotCheckedOnLeaving) {
         }
         EXPECT_EQ(prompt.pending(), 0);
         EXPECT_NE(grid->col() * 1000 + grid->row(), P::ColPostal * 1000 + line) << "the cursor moved on";
-        if (!c.message) EXPECT_EQ(grid->cell(P::ColPostal, line).trimmed(), "");
+        if (!c.message) {
+            EXPECT_EQ(grid->cell(P::ColPostal, line).trimmed(), "");
+        }
         ++line;
     }
     // Passing down the Postal/Zip cells of Canadian lines without a code, as the grid fills new lines of

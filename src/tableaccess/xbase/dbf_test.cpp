@@ -318,9 +318,13 @@ TEST(DbfWrite, ChangesDuringAScanInRecordOrderMoveTheirKeys) {
         if (r % 3 == 0) {
             ASSERT_TRUE(t->setText(postal, "Z" + std::to_string(100000 + r).substr(1))) << t->error();
             ASSERT_TRUE(t->setText(town, "SCANNED " + std::to_string(r))) << t->error();
-            if (r % 2 == 0) ASSERT_TRUE(t->reader().readRecord(t->recordCount() - r, far));
+            if (r % 2 == 0) {
+                ASSERT_TRUE(t->reader().readRecord(t->recordCount() - r, far));
+            }
         }
-        if (r % 10 == 0) ASSERT_TRUE(t->deleted() ? t->recall() : t->deleteRecord()) << t->error();
+        if (r % 10 == 0) {
+            ASSERT_TRUE(t->deleted() ? t->recall() : t->deleteRecord()) << t->error();
+        }
         ASSERT_TRUE(t->skip(1)) << t->error();
     }
     ASSERT_TRUE(t->flush()) << t->error();
@@ -1655,7 +1659,9 @@ TEST(DbfPack, AMarkerOfTheFirstDigestIsStillVerified) {
             ASSERT_TRUE(t) << err;
             for (uint32_t r = 1; r <= t->recordCount(); ++r) {
                 ASSERT_TRUE(t->go(r));
-                if (r % 3 == 0 && !t->deleted()) ASSERT_TRUE(t->deleteRecord());
+                if (r % 3 == 0 && !t->deleted()) {
+                    ASSERT_TRUE(t->deleteRecord());
+                }
                 packed += !t->deleted();
             }
             ASSERT_TRUE(t->flush());
@@ -1688,10 +1694,11 @@ TEST(DbfPack, AMarkerOfTheFirstDigestIsStillVerified) {
 // an existing one only once it is written whole.
 TEST(DbfWrite, CopyStructureKeepsTheHeaderItRead) {
     std::vector<xb::NewField> fields;
-    for (int i = 0; i < 9; ++i) fields.push_back({"F" + std::to_string(i), 'C', uint16_t(3 + i)});
+    for (int i = 0; i < 9; ++i)
+        fields.push_back({std::string("F") + std::to_string(i), 'C', uint16_t(3 + i)});
     fields.push_back({"NOTE", 'M', 4});
     for (const size_t backlink : {263u, 100u, 0u}) {
-        SCOPED_TRACE("backlink of " + std::to_string(backlink) + " bytes");
+        SCOPED_TRACE(::testing::Message() << "backlink of " << backlink << " bytes");
         TempDir dir;
         std::string err;
         {
@@ -1820,12 +1827,16 @@ TEST(DbfNavigation, RecordsKeptByAHandleAreReadAgainAfterAnyHandleWrites) {
                 ASSERT_TRUE(by.go(target));
                 ASSERT_TRUE(w.remove ? by.deleteRecord() : by.setText(area, value)) << by.error();
                 ASSERT_TRUE(by.flush()) << by.error();
-                if (w.sameHandle) ASSERT_TRUE(by.go(waited));
+                if (w.sameHandle) {
+                    ASSERT_TRUE(by.go(waited));
+                }
 
                 ASSERT_TRUE(m.reach(*reader, target, key)) << reader->error();
                 ASSERT_EQ(reader->recno(), target);
                 EXPECT_EQ(reader->deleted(), w.remove);
-                if (!w.remove) EXPECT_EQ(reader->getText(area), std::string(10 - value.size(), ' ') + value);
+                if (!w.remove) {
+                    EXPECT_EQ(reader->getText(area), std::string(10 - value.size(), ' ') + value);
+                }
             }
 }
 
@@ -1871,7 +1882,9 @@ TEST(DbfNavigation, AHandleReachesItsOwnAppendsPastTheRecordsItKept) {
                                                                             {"!!0004", "LAST"}};
             for (const auto& [key, name] : added)
                 ASSERT_TRUE(t->appendRecord({{postal, key}, {town, name}})) << t->error();
-            if (flushed) ASSERT_TRUE(t->flush()) << t->error();
+            if (flushed) {
+                ASSERT_TRUE(t->flush()) << t->error();
+            }
             for (uint32_t i = 0; i + 1 < added.size(); ++i) {  // each has a record after it
                 const uint32_t recno = 301 + i;
                 SCOPED_TRACE("record " + std::to_string(recno));
