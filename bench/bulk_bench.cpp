@@ -355,38 +355,8 @@ void BM_BaselineSortFixedKeys(benchmark::State& state) {
 BENCHMARK(BM_BaselineSortFixedKeys)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // ---- Check -----------------------------------------------------------------------------------------
-void BM_CheckTowns(benchmark::State& state) {
-    Data& d = data();
-    Stopwatch sw;
-    for (auto _ : state) {
-        std::string out;
-        sw.start();
-        const int rc = dbftool({"check", d.towns}, &out);
-        sw.stop();
-        if (rc != 0) state.SkipWithError(("check found faults: " + out.substr(0, 200)).c_str());
-    }
-    sw.record("check");
-    state.SetItemsProcessed(state.iterations() * kTownRecords);
-}
-BENCHMARK(BM_CheckTowns)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-void BM_BaselineReadTableAndIndex(benchmark::State& state) {
-    Data& d = data();
-    Stopwatch sw;
-    uint64_t total = 0;
-    for (auto _ : state) {
-        sw.start();
-        total += readOnce(d.towns) + readOnce(fs::path(d.towns).replace_extension(".cdx").string());
-        sw.stop();
-    }
-    benchmark::DoNotOptimize(total);
-    sw.record("read");
-}
-BENCHMARK(BM_BaselineReadTableAndIndex)->Unit(benchmark::kMillisecond)->Iterations(20);
-
-// The same check and the same reading with the files' pages first dropped from the system's cache, so
-// that both read from the disk: how the check compares with reading the files when they are not in
-// memory (the first check after a copy or a restart).
+// The table's and index's pages dropped from the system's cache, so that the next reading comes from the
+// disk (the first check after a copy or a restart).
 bool dropFromCache(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0) return false;
@@ -400,33 +370,56 @@ bool dropTownsFromCache() {
     return dropFromCache(t) && dropFromCache(fs::path(t).replace_extension(".cdx").string());
 }
 
-void BM_CheckTownsFromDisk(benchmark::State& state) {
+// dbftool check of the towns table, its files read from memory or from the disk; time to timings()[key].
+void checkTowns(benchmark::State& state, const char* key, bool fromDisk) {
     Data& d = data();
     Stopwatch sw;
     for (auto _ : state) {
-        if (!dropTownsFromCache()) state.SkipWithError("cannot drop the files from the cache");
+        if (fromDisk && !dropTownsFromCache()) state.SkipWithError("cannot drop the files from the cache");
         std::string out;
         sw.start();
         const int rc = dbftool({"check", d.towns}, &out);
         sw.stop();
         if (rc != 0) state.SkipWithError(("check found faults: " + out.substr(0, 200)).c_str());
     }
-    sw.record("check-disk");
+    sw.record(key);
+    state.SetItemsProcessed(state.iterations() * kTownRecords);
 }
-BENCHMARK(BM_CheckTownsFromDisk)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_BaselineReadFromDisk(benchmark::State& state) {
+// The towns table and its index read once, from memory or from the disk; time to timings()[key].
+void readTowns(benchmark::State& state, const char* key, bool fromDisk) {
     Data& d = data();
     Stopwatch sw;
     uint64_t total = 0;
     for (auto _ : state) {
-        if (!dropTownsFromCache()) state.SkipWithError("cannot drop the files from the cache");
+        if (fromDisk && !dropTownsFromCache()) state.SkipWithError("cannot drop the files from the cache");
         sw.start();
         total += readOnce(d.towns) + readOnce(fs::path(d.towns).replace_extension(".cdx").string());
         sw.stop();
     }
     benchmark::DoNotOptimize(total);
-    sw.record("read-disk");
+    sw.record(key);
+}
+
+void BM_CheckTowns(benchmark::State& state) {
+    checkTowns(state, "check", false);
+}
+BENCHMARK(BM_CheckTowns)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BaselineReadTableAndIndex(benchmark::State& state) {
+    readTowns(state, "read", false);
+}
+BENCHMARK(BM_BaselineReadTableAndIndex)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// The same check and the same reading with the files' pages first dropped from the cache, so that both
+// read from the disk.
+void BM_CheckTownsFromDisk(benchmark::State& state) {
+    checkTowns(state, "check-disk", true);
+}
+BENCHMARK(BM_CheckTownsFromDisk)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BaselineReadFromDisk(benchmark::State& state) {
+    readTowns(state, "read-disk", true);
 }
 BENCHMARK(BM_BaselineReadFromDisk)->Unit(benchmark::kMillisecond)->Iterations(5);
 

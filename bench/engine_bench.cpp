@@ -333,12 +333,24 @@ void BM_SeekFacade(benchmark::State& state) {
 BENCHMARK(BM_SeekFacade);
 
 // ---- Full scan -------------------------------------------------------------------------------------
-void BM_ScanFacadeFetch(benchmark::State& state) {
+// The table's pages dropped from the system's cache, so that the next reading comes from the disk.
+bool dropFromCache(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Scans one field of every record through ta::, the table read from memory or (its pages dropped
+// first) from the disk; the time per scan goes to timings()[key].
+void scanFacade(benchmark::State& state, const char* key, bool fromDisk) {
     Data& d = data();
     ta::DataContext ctx = ta::OpenData();
     Stopwatch sw;
     int64_t n = 0;
     for (auto _ : state) {
+        if (fromDisk && !dropFromCache(d.postal)) state.SkipWithError("cannot drop the table from the cache");
         sw.start();
         const int h = ta::mOpen(ctx, QString::fromStdString(d.postal));
         int64_t count = 0, chars = 0;
@@ -353,8 +365,12 @@ void BM_ScanFacadeFetch(benchmark::State& state) {
         ++n;
     }
     ta::CloseData(ctx);
-    timings()["scan-facade"] = sw.per(double(n));
+    timings()[key] = sw.per(double(n));
     state.SetItemsProcessed(n * kPostalRecords);
+}
+
+void BM_ScanFacadeFetch(benchmark::State& state) {
+    scanFacade(state, "scan-facade", false);
 }
 BENCHMARK(BM_ScanFacadeFetch)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -398,12 +414,15 @@ void BM_OpenPostalTable(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenPostalTable)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-void BM_BaselineReadFileOnce(benchmark::State& state) {
+// Reads the table's file once in 1 MB pieces, from memory or (its pages dropped first) from the disk;
+// the time per reading goes to timings()[key].
+void readFileOnce(benchmark::State& state, const char* key, bool fromDisk) {
     Data& d = data();
     std::vector<char> buf(1 << 20);
     Stopwatch sw;
     int64_t n = 0;
     for (auto _ : state) {
+        if (fromDisk && !dropFromCache(d.postal)) state.SkipWithError("cannot drop the table from the cache");
         sw.start();
         int fd = ::open(d.postal.c_str(), O_RDONLY);
         uint64_t total = 0, sum = 0;
@@ -417,62 +436,23 @@ void BM_BaselineReadFileOnce(benchmark::State& state) {
         benchmark::DoNotOptimize(total);
         ++n;
     }
-    timings()["read"] = sw.per(double(n));
+    timings()[key] = sw.per(double(n));
+}
+
+void BM_BaselineReadFileOnce(benchmark::State& state) {
+    readFileOnce(state, "read", false);
 }
 BENCHMARK(BM_BaselineReadFileOnce)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // The same scan and the same reading with the table's pages first dropped from the system's cache, so
 // that both read it from the disk (the first scan after a copy or a restart).
-bool dropFromCache(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-    ::close(fd);
-    return ok;
-}
-
 void BM_ScanFacadeFromDisk(benchmark::State& state) {
-    Data& d = data();
-    ta::DataContext ctx = ta::OpenData();
-    Stopwatch sw;
-    int64_t n = 0;
-    for (auto _ : state) {
-        if (!dropFromCache(d.postal)) state.SkipWithError("cannot drop the table from the cache");
-        sw.start();
-        const int h = ta::mOpen(ctx, QString::fromStdString(d.postal));
-        int64_t count = 0, chars = 0;
-        for (int rc = ta::d4top(h); rc == 0; rc = ta::d4skip(h, 1)) {
-            chars += ta::fetch(h, "POSTAL").size();
-            ++count;
-        }
-        ta::d4close(h);
-        sw.stop();
-        if (count != kPostalRecords) state.SkipWithError("the scan did not see every record");
-        benchmark::DoNotOptimize(chars);
-        ++n;
-    }
-    ta::CloseData(ctx);
-    timings()["scan-facade-disk"] = sw.per(double(n));
+    scanFacade(state, "scan-facade-disk", true);
 }
 BENCHMARK(BM_ScanFacadeFromDisk)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_BaselineReadFromDisk(benchmark::State& state) {
-    Data& d = data();
-    std::vector<char> buf(1 << 20);
-    Stopwatch sw;
-    int64_t n = 0;
-    for (auto _ : state) {
-        if (!dropFromCache(d.postal)) state.SkipWithError("cannot drop the table from the cache");
-        sw.start();
-        int fd = ::open(d.postal.c_str(), O_RDONLY);
-        uint64_t total = 0;
-        for (ssize_t got; (got = ::read(fd, buf.data(), buf.size())) > 0;) total += uint64_t(got);
-        ::close(fd);
-        sw.stop();
-        benchmark::DoNotOptimize(total);
-        ++n;
-    }
-    timings()["read-disk"] = sw.per(double(n));
+    readFileOnce(state, "read-disk", true);
 }
 BENCHMARK(BM_BaselineReadFromDisk)->Unit(benchmark::kMillisecond)->Iterations(5);
 
