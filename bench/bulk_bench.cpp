@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "dropcache.h"
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/dbf.h"
 
@@ -355,16 +356,7 @@ void BM_BaselineSortFixedKeys(benchmark::State& state) {
 BENCHMARK(BM_BaselineSortFixedKeys)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // ---- Check -----------------------------------------------------------------------------------------
-// The table's and index's pages dropped from the system's cache, so that the next reading comes from the
-// disk (the first check after a copy or a restart).
-bool dropFromCache(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-    ::close(fd);
-    return ok;
-}
-
+// The table's and index's pages dropped from the cache (the first check after a copy or a restart).
 bool dropTownsFromCache() {
     const std::string& t = data().towns;
     return dropFromCache(t) && dropFromCache(fs::path(t).replace_extension(".cdx").string());

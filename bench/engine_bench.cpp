@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "dropcache.h"
 #include "tableaccess/tableaccess.h"
 #include "tableaccess/xbase/cdx.h"
 #include "tableaccess/xbase/dbf.h"
@@ -333,15 +334,6 @@ void BM_SeekFacade(benchmark::State& state) {
 BENCHMARK(BM_SeekFacade);
 
 // ---- Full scan -------------------------------------------------------------------------------------
-// The table's pages dropped from the system's cache, so that the next reading comes from the disk.
-bool dropFromCache(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // Scans one field of every record through ta::, the table read from memory or (its pages dropped
 // first) from the disk; the time per scan goes to timings()[key].
 void scanFacade(benchmark::State& state, const char* key, bool fromDisk) {
