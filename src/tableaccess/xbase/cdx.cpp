@@ -318,13 +318,19 @@ bool CdxFile::validate(std::string& error) {
     return true;
 }
 
-std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, const std::vector<FieldDesc>& fields,
-                                       std::string& error, Codepage codepage) {
+std::unique_ptr<CdxFile> CdxFile::unopened(const std::string& path, const std::vector<FieldDesc>& fields,
+                                           Codepage codepage) {
     std::unique_ptr<CdxFile> f(new CdxFile);
     f->path_ = path;
     f->fields_ = fields;
     f->codepage_ = codepage;
     for (const auto& fd : fields) f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
+    return f;
+}
+
+std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, const std::vector<FieldDesc>& fields,
+                                       std::string& error, Codepage codepage) {
+    auto f = unopened(path, fields, codepage);
     if (!f->load(error)) return nullptr;
     return f;
 }

@@ -146,6 +146,9 @@ class CdxFile {
 
   private:
     CdxFile();
+    // A file object for the index at path over a table of these fields, nothing read or written yet.
+    static std::unique_ptr<CdxFile> unopened(const std::string& path, const std::vector<FieldDesc>& fields,
+                                             Codepage codepage);
     bool load(std::string& error);
     bool writable(std::string& error);
     bool loadFromImage(std::string& error);

@@ -318,11 +318,7 @@ bool CdxFile::rewrite(const std::vector<TagSpec>& defs, const std::vector<int>& 
 std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, const std::vector<FieldDesc>& fields,
                                          const std::vector<TagSpec>& tags, RecordReader& records,
                                          std::string& error, Codepage codepage) {
-    std::unique_ptr<CdxFile> f(new CdxFile);
-    f->path_ = path;
-    f->fields_ = fields;
-    f->codepage_ = codepage;
-    for (const auto& fd : fields) f->recordSize_ = std::max<uint32_t>(f->recordSize_, fd.offset + fd.length);
+    auto f = unopened(path, fields, codepage);
     if (tags.empty()) {
         error = f->fail("an index needs at least one tag");
         return nullptr;
