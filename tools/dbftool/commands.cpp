@@ -13,6 +13,11 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "csv.h"
 #include "schema.h"
@@ -230,10 +235,63 @@ int cmdCreate(const std::vector<std::string>& a, std::ostream& out) {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Converted rows kept in one flat buffer (deletion flag, then each value's field, kind, length and
-// bytes), so that many rows cost no allocation each.
+// Memory for tens of megabytes of rows. On Linux it is mapped in huge pages where the system allows,
+// so that filling it costs a few page faults instead of one per 4 KB; elsewhere it is ordinary memory.
+class RowMemory {
+  public:
+    RowMemory() = default;
+    explicit RowMemory(size_t n) {
+#if defined(__linux__)
+        constexpr size_t kHuge = size_t(2) << 20;
+        const size_t mapped = (n + kHuge - 1) / kHuge * kHuge;
+        void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        ::madvise(p, mapped, MADV_HUGEPAGE);  // a hint: without it the pages are ordinary ones
+        p_ = static_cast<char*>(p);
+        size_ = mapped;
+#else
+        p_ = new char[n];
+        size_ = n;
+#endif
+    }
+    RowMemory(RowMemory&& o) noexcept : p_(std::exchange(o.p_, nullptr)), size_(std::exchange(o.size_, 0)) {}
+    RowMemory& operator=(RowMemory&& o) noexcept {
+        if (this != &o) {
+            release();
+            p_ = std::exchange(o.p_, nullptr);
+            size_ = std::exchange(o.size_, 0);
+        }
+        return *this;
+    }
+    RowMemory(const RowMemory&) = delete;
+    RowMemory& operator=(const RowMemory&) = delete;
+    ~RowMemory() { release(); }
+    char* get() const { return p_; }
+    size_t size() const { return size_; }
+
+  private:
+    void release() {
+        if (!p_) return;
+#if defined(__linux__)
+        ::munmap(p_, size_);
+#else
+        delete[] p_;
+#endif
+        p_ = nullptr;
+        size_ = 0;
+    }
+    char* p_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Converted rows kept in one flat buffer, so that many rows cost no allocation each: either as the
+// records they become (addRecord), or as their values (add: deletion flag, then each value's field,
+// kind, length and bytes).
 class RowStash {
   public:
+    // Room for one record image of n bytes at the end.
+    uint8_t* addRecord(size_t n) { return reinterpret_cast<uint8_t*>(room(n)); }
+    const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(buf_.get()); }
     void add(const std::vector<xb::NewValue>& values, bool deleted) {
         size_t need = 5;
         for (const auto& v : values) need += 9 + v.bytes.size();
@@ -253,7 +311,7 @@ class RowStash {
         if (n > cap_) grow(n);
     }
     void clear() {
-        buf_.reset();
+        buf_ = RowMemory();
         size_ = cap_ = 0;
     }
 
@@ -295,16 +353,16 @@ class RowStash {
         return p;
     }
     void grow(size_t n) {
-        std::unique_ptr<char[]> bigger(new char[n]);
+        RowMemory bigger(n);
         if (size_) std::memcpy(bigger.get(), buf_.get(), size_);
         buf_ = std::move(bigger);
-        cap_ = n;
+        cap_ = buf_.size();
     }
     static char* put(char* p, size_t v, int width) {
         for (int i = 0; i < width; ++i) p[i] = char(uint8_t(v >> (8 * i)));
         return p + width;
     }
-    std::unique_ptr<char[]> buf_;
+    RowMemory buf_;
     size_t size_ = 0, cap_ = 0;
 };
 
@@ -325,7 +383,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
 
     // The header: field names in any order, without regard to case; "_deleted" marks deleted records.
     // Its faults are reported after those of the file's quoting, a row's faults after the header's.
-    auto readHeader = [&](const std::vector<std::string>& header) -> std::string {
+    auto readHeader = [&](const std::vector<std::string_view>& header) -> std::string {
         std::vector<bool> seen(t->fieldCount(), false);
         bool seenDeleted = false;
         target.clear();
@@ -340,8 +398,8 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
                 continue;
             }
             int f = t->fieldIndex(n);
-            if (f < 0) return a[1] + ": column " + name + " is no field of " + t->path();
-            if (seen[f]) return a[1] + ": column " + name + " appears twice";
+            if (f < 0) return a[1] + ": column " + std::string(name) + " is no field of " + t->path();
+            if (seen[f]) return a[1] + ": column " + std::string(name) + " appears twice";
             seen[f] = true;
             target.push_back(f);
         }
@@ -350,7 +408,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     // Converts row r (1 for the first after the header) into values; the fault, or empty.
     std::vector<xb::NewValue> values;
     bool deleted = false;
-    auto convert = [&](const std::vector<std::string>& row, size_t r) -> std::string {
+    auto convert = [&](const std::vector<std::string_view>& row, size_t r) -> std::string {
         if (row.size() != target.size())
             return a[1] + ": row " + std::to_string(r) + " has " + std::to_string(row.size()) +
                    " values, the header names " + std::to_string(target.size());
@@ -362,7 +420,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
                 if (row[c] == "*")
                     deleted = true;
                 else if (!row[c].empty())
-                    return a[1] + ": row " + std::to_string(r) + ": _deleted holds '" + row[c] +
+                    return a[1] + ": row " + std::to_string(r) + ": _deleted holds '" + std::string(row[c]) +
                            "' (expected * or nothing)";
                 continue;
             }
@@ -375,7 +433,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         values.resize(used);
         return {};
     };
-    const auto blank = [](const std::vector<std::string>& r) { return r.size() == 1 && r[0].empty(); };
+    const auto blank = [](const std::vector<std::string_view>& r) { return r.size() == 1 && r[0].empty(); };
 
     // The rows converted by the first reading, kept while they fit in 64 MB (DBFTOOL_LOAD_MEMORY, in
     // bytes, sets another size), so that a file of ordinary size is read and converted once; a larger
@@ -390,6 +448,31 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     }
     RowStash stash;
     bool stashed = true;
+    // Rows that write no memo are kept as the records they become, and added as such.
+    bool asRecords = false;
+    const size_t recordLength = t->recordLength();
+    std::vector<uint8_t> scratch(recordLength);
+    // A row of 7-bit text for character fields only (the commonest load) goes straight into its record:
+    // in a codepage that keeps 7-bit characters in place each value's bytes are its text, without
+    // trailing blanks, on a blank record, as the checked conversion makes them. Any other row (a value
+    // too long, a character beyond 7 bits) takes the checked conversion, which names what is wrong.
+    bool textRows = false;
+    std::vector<uint8_t> blankImage(recordLength);
+    const auto placeText = [&](const std::vector<std::string_view>& row, uint8_t* image) {
+        if (row.size() != target.size()) return false;
+        std::memcpy(image, blankImage.data(), recordLength);
+        for (size_t c = 0; c < row.size(); ++c) {
+            std::string_view v = row[c];
+            while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+            const xb::FieldDesc& f = t->fields()[size_t(target[c])];
+            if (v.size() > f.length) return false;
+            uint8_t high = 0;
+            for (const char ch : v) high |= uint8_t(ch);
+            if (high & 0x80) return false;
+            std::memcpy(image + f.offset, v.data(), v.size());
+        }
+        return true;
+    };
     {
         // Room taken at once (the pages are used only as the rows fill them), so that the kept rows are
         // never moved as they grow: a few times the file's size covers the widest rows.
@@ -403,19 +486,38 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     size_t rows = 0;
     {
         CsvReader reader(in);
-        std::vector<std::string> row;
+        std::vector<std::string_view> row;
         while (reader.next(row)) {
             if (blank(row)) continue;  // a blank line is no record
             if (!haveHeader) {
                 haveHeader = true;
                 headerFault = readHeader(row);
+                asRecords = t->takesRecordImages() &&
+                            std::none_of(target.begin(), target.end(), [&](int f) {
+                                const char type = f < 0 ? 'C' : t->fields()[f].type;
+                                return type == 'M' || type == 'G' || type == 'P';
+                            });
+                textRows = asRecords && headerFault.empty() && xb::keepsAscii(cp) &&
+                           std::all_of(target.begin(), target.end(),
+                                       [&](int f) { return f >= 0 && t->fields()[f].type == 'C'; }) &&
+                           t->makeRecord({}, false, blankImage.data());
                 continue;
             }
             ++rows;
             if (!headerFault.empty() || !rowFault.empty()) continue;
-            rowFault = convert(row, rows);
+            if (asRecords) {
+                // The record is made (and its values checked by the table) now, kept or not.
+                uint8_t* image = stashed ? stash.addRecord(recordLength) : scratch.data();
+                if (!textRows || !placeText(row, image)) {
+                    rowFault = convert(row, rows);
+                    if (rowFault.empty() && !t->makeRecord(values, deleted, image))
+                        rowFault = a[1] + ": row " + std::to_string(rows) + ": " + t->error();
+                }
+            } else {
+                rowFault = convert(row, rows);
+                if (rowFault.empty() && stashed) stash.add(values, deleted);
+            }
             if (!rowFault.empty() || !stashed) continue;
-            stash.add(values, deleted);
             if (stash.size() > keepBytes) {
                 stashed = false;
                 stash.clear();
@@ -438,7 +540,9 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         fail(kError, why + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
                          (added == 1 ? " row was" : " rows were") + " added" + more + ")");
     };
-    if (stashed) {
+    if (stashed && asRecords) {
+        if (!t->appendRecords(stash.data(), stash.size() / recordLength)) stopped(t->error());
+    } else if (stashed) {
         for (RowStash::Reader r(stash); r.next(values, deleted);)
             if (!t->appendRecord(values, deleted)) stopped(t->error());
     } else {
@@ -446,7 +550,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         in.seekg(0);
         if (!in) fail(kError, "cannot read " + a[1] + ": " + std::strerror(errno));
         CsvReader reader(in);
-        std::vector<std::string> row;
+        std::vector<std::string_view> row;
         bool header = true;
         size_t r = 0;
         while (reader.next(row)) {

@@ -1,6 +1,9 @@
 #include "csv.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace dbftool {
 
@@ -33,10 +36,11 @@ std::string csvRecord(const std::vector<std::string>& fields) {
 bool CsvReader::have(size_t n) {
     if (data_.size() - pos_ >= n) return true;
     if (!in_ || !*in_) return false;
-    // Keep the characters not yet used, then read on in pieces of 1 MB.
-    buf_.erase(0, pos_);  // data_ is buf_ whenever the text comes from a stream
-    pos_ = 0;
-    while (buf_.size() < n && *in_) {
+    // Keep the current row and the characters not yet used, then read on in pieces of 1 MB.
+    buf_.erase(0, row_);  // data_ is buf_ whenever the text comes from a stream
+    pos_ -= row_;
+    row_ = 0;
+    while (buf_.size() - pos_ < n && *in_) {
         const size_t had = buf_.size();
         buf_.resize(had + (1 << 20));
         in_->read(buf_.data() + had, static_cast<std::streamsize>(buf_.size() - had));
@@ -44,7 +48,7 @@ bool CsvReader::have(size_t n) {
     }
     if (in_->bad()) error_ = "the file cannot be read";
     data_ = buf_;
-    return buf_.size() >= n;
+    return buf_.size() - pos_ >= n;
 }
 
 namespace {
@@ -54,12 +58,38 @@ constexpr std::array<bool, 256> kSpecial = [] {
     t[uint8_t(',')] = t[uint8_t('\r')] = t[uint8_t('\n')] = t[uint8_t('"')] = true;
     return t;
 }();
+
+// The position of the first character at or after p that ends an unquoted field (or makes it malformed),
+// or end. Eight characters are tested at once where the machine stores words with their low byte first.
+size_t findSpecial(const char* d, size_t p, size_t end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+        // high bit set in each byte of x equal to c (and possibly in bytes after the first such byte)
+        const auto bytesEqual = [](uint64_t x, char c) {
+            const uint64_t v = x ^ (kOnes * uint8_t(c));
+            return (v - kOnes) & ~v & kHighs;
+        };
+        for (; p + 8 <= end; p += 8) {
+            uint64_t x;
+            std::memcpy(&x, d + p, 8);
+            const uint64_t m = bytesEqual(x, ',') | bytesEqual(x, '"') | bytesEqual(x, '\r') | bytesEqual(x, '\n');
+            if (m) return p + size_t(std::countr_zero(m) / 8);
+        }
+    }
+    while (p < end && !kSpecial[static_cast<uint8_t>(d[p])]) ++p;
+    return p;
+}
 }  // namespace
 
-// One field, from the current position up to the comma or line end after it (not taken).
-bool CsvReader::field(std::string& out) {
-    out.clear();
+// One field, from the current position up to the comma or line end after it (not taken). An unquoted
+// field stays in the text; a quoted one is copied without its quotes into the next of unquoted_.
+bool CsvReader::field(Span& span, int& quotedUsed) {
+    span = Span{};
     if (have(1) && data_[pos_] == '"') {
+        if (size_t(quotedUsed) == unquoted_.size()) unquoted_.emplace_back();
+        span.quoted = quotedUsed++;
+        std::string& out = unquoted_[size_t(span.quoted)];
+        out.clear();
         const int startLine = line_;
         ++pos_;
         while (true) {
@@ -87,12 +117,10 @@ bool CsvReader::field(std::string& out) {
         }
         return true;
     }
+    span.start = pos_ - row_;
     while (have(1)) {
         // the unquoted run up to the next special character, taken at once
-        const size_t start = pos_;
-        const size_t end = data_.size();
-        while (pos_ < end && !kSpecial[static_cast<uint8_t>(data_[pos_])]) ++pos_;
-        out.append(data_.data() + start, pos_ - start);
+        pos_ = findSpecial(data_.data(), pos_, data_.size());
         if (pos_ < data_.size()) {
             if (data_[pos_] == '"') {
                 error_ = "quote inside an unquoted field on line " + std::to_string(line_);
@@ -101,28 +129,32 @@ bool CsvReader::field(std::string& out) {
             break;
         }
     }
+    span.size = pos_ - row_ - span.start;
     return true;
 }
 
-bool CsvReader::next(std::vector<std::string>& row) {
+// The next row's spans; false at the end or on an error.
+bool CsvReader::readRow() {
     if (!error_.empty()) return false;
     if (!started_) {
         started_ = true;
         if (have(3) && data_.substr(pos_, 3) == "\xEF\xBB\xBF") pos_ += 3;
     }
+    row_ = pos_;
     if (!have(1)) return false;
-    size_t used = 0;  // fields of row filled (their strings are reused)
-    auto nextField = [&]() -> std::string& {
-        if (used == row.size()) row.emplace_back();
-        return row[used++];
+    size_t used = 0;  // spans filled
+    int quotedUsed = 0;
+    auto nextSpan = [&]() -> Span& {
+        if (used == spans_.size()) spans_.emplace_back();
+        return spans_[used++];
     };
     while (true) {
-        if (!field(nextField())) return false;
+        if (!field(nextSpan(), quotedUsed)) return false;
         if (!have(1)) break;
         if (data_[pos_] == ',') {
             ++pos_;
             if (!have(1)) {
-                nextField().clear();  // a trailing comma ends with an empty field
+                nextSpan() = Span{};  // a trailing comma ends with an empty field
                 break;
             }
             continue;
@@ -133,8 +165,26 @@ bool CsvReader::next(std::vector<std::string>& row) {
         ++line_;
         break;
     }
-    row.resize(used);
+    spans_.resize(used);
     return error_.empty();
+}
+
+bool CsvReader::next(std::vector<std::string_view>& row) {
+    if (!readRow()) return false;
+    row.resize(spans_.size());
+    for (size_t i = 0; i < spans_.size(); ++i) {
+        const Span& s = spans_[i];
+        row[i] = s.quoted >= 0 ? std::string_view(unquoted_[size_t(s.quoted)])
+                               : data_.substr(row_ + s.start, s.size);
+    }
+    return true;
+}
+
+bool CsvReader::next(std::vector<std::string>& row) {
+    if (!next(views_)) return false;
+    row.resize(views_.size());
+    for (size_t i = 0; i < views_.size(); ++i) row[i].assign(views_[i]);
+    return true;
 }
 
 bool csvParse(std::string_view text, std::vector<std::vector<std::string>>& rows, std::string& error) {

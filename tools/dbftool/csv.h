@@ -23,21 +23,35 @@ class CsvReader {
     // The next row; false at the end of the text, and on malformed quoting (error() then says what and
     // on which line) or a stream that cannot be read (error() set too).
     bool next(std::vector<std::string>& row);
+    // The same without copying the values: each view is valid until the next call (an unquoted value
+    // is a view of the text read; a quoted one, of the reader's copy without its quotes).
+    bool next(std::vector<std::string_view>& row);
     const std::string& error() const { return error_; }
     int line() const { return line_; }  // the line the next row starts on
 
   private:
-    // At least n more characters are available, unless the text ends before.
+    // Where one value of the row lies: in the text (from the row's start) or in unquoted_[quoted].
+    struct Span {
+        size_t start = 0, size = 0;
+        int quoted = -1;
+    };
+    // At least n more characters are available, unless the text ends before. The current row's text
+    // stays in place (from row_), the rest read so far may move.
     bool have(size_t n);
-    bool field(std::string& out);
+    bool field(Span& span, int& quotedUsed);
+    bool readRow();
 
     std::istream* in_ = nullptr;
     std::string buf_;
     std::string_view data_;
     size_t pos_ = 0;
+    size_t row_ = 0;  // where the current row starts
     bool started_ = false;
     int line_ = 1;
     std::string error_;
+    std::vector<Span> spans_;
+    std::vector<std::string> unquoted_;
+    std::vector<std::string_view> views_;  // a row for next(std::vector<std::string>&)
 };
 
 // Parses a whole CSV text into rows. Accepts CRLF, LF or CR line ends, a UTF-8 byte order mark at the

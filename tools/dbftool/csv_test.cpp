@@ -55,6 +55,32 @@ TEST(Csv, RejectsMalformedQuotingWithTheLine) {
     EXPECT_FALSE(csvParse("a,b\n\"x\"y,1\n", rows, error));
 }
 
+// The reader looks for the end of an unquoted value several characters at a time: each special
+// character, at every place in a long value and beside bytes that differ from it by one bit, must end
+// the value (or, a quote, make it malformed) exactly where it stands.
+TEST(Csv, EachSpecialCharacterEndsAValueWhereItStands) {
+    const std::string near = "\xAC\x8D\x8A\xA2\x2D\x2B\x0B\x0C\x0E\x21\x23\x6C\x22\x2C\x0D\x0A";
+    for (size_t len = 1; len <= 19; ++len) {
+        // filler without special characters, from the bytes near them
+        std::string filler;
+        for (size_t i = 0; i < len; ++i) {
+            const char c = near[(i * 7 + len) % 12];
+            filler.push_back(c);
+        }
+        SCOPED_TRACE("value of " + std::to_string(len));
+        std::vector<std::vector<std::string>> rows;
+        std::string error;
+        ASSERT_TRUE(csvParse(filler + "," + filler + "\n", rows, error)) << error;
+        EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{filler, filler}}));
+        ASSERT_TRUE(csvParse(filler + "\r" + filler, rows, error)) << error;
+        EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{filler}, {filler}}));
+        ASSERT_TRUE(csvParse(filler + "\n" + filler + "\r\n", rows, error)) << error;
+        EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{filler}, {filler}}));
+        EXPECT_FALSE(csvParse("h\n" + filler + "\"" + filler, rows, error));
+        EXPECT_NE(error.find("quote inside an unquoted field on line 2"), std::string::npos) << error;
+    }
+}
+
 // A file is read in pieces of 1 MB: each piece of syntax that straddles the end of a piece (a CRLF, a
 // doubled quote, a quoted line end, a trailing comma at the end of the text, a malformed quote) reads
 // as it does in a text held whole, with the same line numbers in errors.

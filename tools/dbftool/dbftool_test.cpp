@@ -526,6 +526,63 @@ TEST(DbftoolCreateLoad, BadValuesAreRefusedBeforeAnythingIsWritten) {
 // A row whose memo cannot be written (here: the memo file's block numbers run out; it has one-byte blocks
 // and is a sparse file of nearly 4 GB) is not added at all: the rows before it are, and the message says
 // exactly how many. The table then passes check.
+// The record images of a table, as the file holds them.
+std::vector<std::string> recordImages(const std::string& dbf) {
+    const std::string b = readFile(dbf);
+    const auto le = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v |= uint32_t(uint8_t(b[at + size_t(i)])) << (8 * i);
+        return size_t(v);
+    };
+    std::vector<std::string> out;
+    const size_t count = le(4, 4), header = le(8, 2), length = le(10, 2);
+    for (size_t r = 0; r < count; ++r) out.push_back(b.substr(header + r * length, length));
+    return out;
+}
+
+// Rows of plain 7-bit text for character fields go straight into their records; every other row takes
+// the checked conversion. Both must give the same bytes: the same file loaded with a _deleted column
+// (which always takes the checked conversion) must load to the same records, in each codepage, with
+// values of every width and every character around those the reader looks for.
+TEST(DbftoolCreateLoad, TextRowsLoadAsTheCheckedConversionMakesThem) {
+    TempDir d;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"a", "hello"},        {"", ""},          {"abcd", "0123456789"},       {"ab  ", "trailing  "},
+        {"abcd   ", "  lead"}, {"a\tb", "x;y:z"}, {"\"q,1\"", "\"two\r\nlines\""}, {"Z\xC3\xBC", "M\xC3\xBCnchen"},
+        {"\"a\"\"b\"", "~!#$%&"},  {"a", "\x7F\x01 "},
+    };
+    std::string plain = "A,B\r\n", marked = "_deleted,A,B\r\n";
+    for (const auto& [a, b] : rows) {
+        plain += a + "," + b + "\r\n";
+        marked += "," + a + "," + b + "\r\n";
+    }
+    writeFile(d / "plain.csv", plain);
+    writeFile(d / "marked.csv", marked);
+    writeFile(d / "long.csv", "A,B\r\nok,fine\r\nabcde,x\r\n");
+    for (const char* cp : {"1252", "437", "850"}) {
+        SCOPED_TRACE(cp);
+        const std::string fast = d / (std::string("fast") + cp + ".dbf");
+        const std::string checked = d / (std::string("checked") + cp + ".dbf");
+        for (const std::string& t : {fast, checked})
+            ASSERT_EQ(tool({"create", t, "A:C:4,B:C:10", "--codepage", cp}).rc, 0);
+        ASSERT_EQ(tool({"load", fast, d / "plain.csv"}).rc, 0);
+        ASSERT_EQ(tool({"load", checked, d / "marked.csv"}).rc, 0);
+        const auto got = recordImages(fast);
+        ASSERT_EQ(got.size(), rows.size());
+        EXPECT_EQ(got, recordImages(checked));
+        EXPECT_EQ(got[3], " ab  trailing  ");
+        EXPECT_EQ(got[4], " abcd  lead    ");
+        EXPECT_EQ(got[6], " q,1 two\r\nlines");
+        EXPECT_EQ(got[7].substr(0, 3), std::string(" Z") + (std::string(cp) == "1252" ? "\xFC" : "\x81"));
+        // a value too long is refused by name, and nothing of the file is added
+        const std::string before = readFile(fast);
+        const RunResult r = tool({"load", fast, d / "long.csv"});
+        EXPECT_EQ(r.rc, 2);
+        EXPECT_NE(r.err.find("row 2, A"), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(fast), before);
+    }
+}
+
 TEST(DbftoolCreateLoad, ALoadStoppedByAMemoThatCannotBeWrittenSaysWhatItAdded) {
     TempDir d;
     const std::string t = d / "t.dbf", fpt = d / "t.fpt";

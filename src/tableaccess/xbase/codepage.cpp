@@ -312,10 +312,8 @@ std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy) {
     return out;
 }
 
-void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy) {
-    // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character,
-    // which is its own byte in a codepage that keeps the 7-bit characters where ASCII has them.
-    static const std::array<bool, 4> asciiInPlace = [] {
+bool keepsAscii(Codepage cp) {
+    static const std::array<bool, 4> inPlace = [] {
         std::array<bool, 4> r{};
         for (int i = 0; i < 4; ++i) {
             const char16_t* t = codepageTable(static_cast<Codepage>(i));
@@ -324,8 +322,15 @@ void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lo
         }
         return r;
     }();
+    const auto i = static_cast<size_t>(cp);
+    return i < inPlace.size() && inPlace[i];
+}
+
+void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy) {
+    // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character,
+    // which is its own byte in a codepage that keeps the 7-bit characters where ASCII has them.
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
-        if (asciiInPlace[static_cast<size_t>(cp)]) {
+        if (keepsAscii(cp)) {
             out.assign(text);
             return;
         }

@@ -34,6 +34,9 @@ std::string fromUtf32(std::u32string_view text, Codepage cp, bool* lossy = nullp
 std::string fromUtf8(std::string_view text, Codepage cp, bool* lossy = nullptr);
 // The same into out (its room reused, for converting many values).
 void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy = nullptr);
+// Whether the codepage holds each 7-bit character as the byte ASCII gives it (so that 7-bit UTF-8 text is
+// its own encoding).
+bool keepsAscii(Codepage cp);
 
 // One character -> its byte, or -1 when the codepage lacks it.
 int encodeChar(char32_t c, Codepage cp);

@@ -243,6 +243,15 @@ class Table {
     // is checked and the memos are written before the record is, so that a value refused or a memo that
     // cannot be written leaves neither the record nor a memo behind. The new record becomes current.
     bool appendRecord(const std::vector<NewValue>& values, bool deleted = false);
+    // Many records at once, for bulk loads: makeRecord checks values as appendRecord does and places
+    // them on a blank record in image (recordLength() bytes), adding nothing; appendRecords then adds
+    // count such images, one after another in memory, in the batches appendRecord writes (a failure
+    // leaves the records of the batches written before it; the last record becomes current). Neither
+    // takes memo text or a table that numbers its records itself (takesRecordImages() false): those
+    // records need appendRecord, which writes their memos and counters as it adds them.
+    bool takesRecordImages() const;
+    bool makeRecord(const std::vector<NewValue>& values, bool deleted, uint8_t* image);
+    bool appendRecords(const uint8_t* images, size_t count);
     // Appends a copy of source's current record: fields matched by name (case-insensitive); same-shaped
     // fields byte for byte, memos by their text, others converted through text; the deletion flag too.
     bool appendRecordFrom(Table& source);
@@ -307,11 +316,13 @@ class Table {
     void putMemoBlock(std::vector<uint8_t>& rec, int field, uint32_t block) const;
     int nullBit(int field) const;
     void setNull(int field, bool null);
-    void putNull(std::vector<uint8_t>& rec, int field, bool null) const;
+    void putNull(uint8_t* rec, int field, bool null) const;
     // Writes a value of a field other than a memo into a record buffer (its null flag cleared); false
     // (error set, the buffer unchanged) when the value does not fit the field.
-    bool putValue(int field, std::string_view bytes, std::vector<uint8_t>& rec);
+    bool putValue(int field, std::string_view bytes, uint8_t* rec);
     std::vector<uint8_t> blankRecord() const;
+    bool placeValues(const std::vector<NewValue>& values, uint8_t* rec, std::vector<const NewValue*>* memos);
+    void startBatch();  // notes where the memo file stood before a batch of appends
     // The memo pointers of every record (block -> how many fields point there), built when a memo is
     // first rewritten; a memo's blocks are rewritten in place only when they are provably its own.
     std::map<uint32_t, uint32_t> memoStarts_;

@@ -237,7 +237,7 @@ int Table::nullBit(int field) const {
     return field >= 0 && size_t(field) < nullBits_.size() ? nullBits_[field] : -1;
 }
 
-void Table::putNull(std::vector<uint8_t>& rec, int field, bool null) const {
+void Table::putNull(uint8_t* rec, int field, bool null) const {
     const int b = nullBit(field);
     if (b < 0) return;
     uint8_t& byte = rec[nullFlagsOffset_ + b / 8];
@@ -249,7 +249,7 @@ void Table::setNull(int field, bool null) {
     const int b = nullBit(field);
     if (b < 0) return;
     const uint8_t before = rec_[nullFlagsOffset_ + b / 8];
-    putNull(rec_, field, null);
+    putNull(rec_.data(), field, null);
     if (rec_[nullFlagsOffset_ + b / 8] != before) dirty_ = true;
 }
 
@@ -456,14 +456,14 @@ bool Table::setText(int field, std::string_view bytes) {
         dirty_ = true;
         return ok();
     }
-    if (!putValue(field, bytes, rec_)) return false;
+    if (!putValue(field, bytes, rec_.data())) return false;
     dirty_ = true;
     return ok();
 }
 
-bool Table::putValue(int field, std::string_view bytes, std::vector<uint8_t>& rec) {
+bool Table::putValue(int field, std::string_view bytes, uint8_t* rec) {
     const FieldDesc& f = fields_[field];
-    uint8_t* p = &rec[f.offset];
+    uint8_t* p = rec + f.offset;
     const auto bad = [&](const std::string& why) { return fail(path_ + ": field " + f.name + ": " + why); };
     const std::string_view value = bytes;
     switch (f.type) {

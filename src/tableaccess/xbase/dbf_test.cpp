@@ -377,6 +377,71 @@ TEST(DbfRead, ManyRecordsAtOnceAreTheRecordsReadOneAtATime) {
     expectSame("records appended");
 }
 
+// Records made as images and added many at once are the records appendRecord adds one at a time: the
+// same table and index bytes, across several write batches, deleted records among them. What they cannot
+// carry (memo text, a table that numbers its records) and images without a deletion flag are refused
+// with nothing added.
+TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
+    TempDir one, many;
+    copyFixture("fox_small", one);
+    copyFixture("fox_small", many);
+    std::string err;
+    auto a = xb::Table::open(one.file("fox_small"), err);
+    auto b = xb::Table::open(many.file("fox_small"), err);
+    ASSERT_TRUE(a && b) << err;
+    ASSERT_TRUE(b->takesRecordImages());
+    const int postal = a->fieldIndex("postal_cod"), town = a->fieldIndex("town"), pop = a->fieldIndex("pop");
+    const uint32_t before = a->recordCount();
+    const uint32_t added = 9000;  // several batches of appends
+    const size_t length = b->recordLength();
+    std::vector<uint8_t> images(size_t(added) * length);
+    const auto named = [](std::string name, uint32_t n) { return name.append(std::to_string(n)); };
+    for (uint32_t i = 0; i < added; ++i) {
+        const std::vector<xb::NewValue> values = {{postal, named("Q", i % 977), false},
+                                                  {town, named("Town ", i), false},
+                                                  {pop, std::to_string(i * 7), false}};
+        ASSERT_TRUE(a->appendRecord(values, i % 7 == 3)) << a->error();
+        ASSERT_TRUE(b->makeRecord(values, i % 7 == 3, images.data() + i * length)) << b->error();
+    }
+    ASSERT_EQ(b->recordCount(), before);  // making records adds nothing
+    ASSERT_TRUE(b->appendRecords(images.data(), added)) << b->error();
+    EXPECT_EQ(b->recordCount(), before + added);
+    EXPECT_EQ(b->recno(), before + added);
+    EXPECT_EQ(b->getText(town).substr(0, 9), named("Town ", added - 1));
+    ASSERT_TRUE(a->flush() && b->flush());
+    a.reset();
+    b.reset();
+    // the header's date (bytes 1-3) is the day each was written
+    EXPECT_EQ(readBytes(many.file("fox_small.dbf")).substr(4), readBytes(one.file("fox_small.dbf")).substr(4));
+    EXPECT_EQ(readBytes(many.file("fox_small.cdx")), readBytes(one.file("fox_small.cdx")));
+    EXPECT_EQ(readBytes(many.file("fox_small.fpt")), readBytes(one.file("fox_small.fpt")));
+
+    b = xb::Table::open(many.file("fox_small"), err);
+    ASSERT_TRUE(b) << err;
+    const std::string dbf = readBytes(many.file("fox_small.dbf"));
+    const int note = b->fieldIndex("note");
+    std::vector<uint8_t> image(length);
+    EXPECT_FALSE(b->makeRecord({{note, "a memo", false}}, false, image.data()));
+    EXPECT_NE(b->error().find("memo"), std::string::npos) << b->error();
+    ASSERT_TRUE(b->makeRecord({{postal, "OK", false}, {note, "", false}}, false, image.data())) << b->error();
+    EXPECT_FALSE(b->makeRecord({{pop, "many", false}}, false, image.data()));
+    image[0] = 'x';
+    EXPECT_FALSE(b->appendRecords(image.data(), 1));
+    EXPECT_NE(b->error().find("deletion flag"), std::string::npos) << b->error();
+    EXPECT_EQ(b->recordCount(), before + added);
+    b.reset();
+    EXPECT_EQ(readBytes(many.file("fox_small.dbf")), dbf);
+
+    auto counted = xb::Table::create(many.file("auto"), {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5, 0, 0}},
+                                     xb::Format::Vfp, 0x03, err);
+    ASSERT_TRUE(counted) << err;
+    EXPECT_FALSE(counted->takesRecordImages());
+    image.assign(counted->recordLength(), ' ');
+    EXPECT_FALSE(counted->makeRecord({{1, "x", false}}, false, image.data()));
+    EXPECT_FALSE(counted->appendRecords(image.data(), 1));
+    EXPECT_EQ(counted->recordCount(), 0u);
+}
+
 // A double holds 15 significant digits; a numeric field holds up to 20 characters. A number of more
 // digits is written from its own digits (rounded half away from zero to the field's decimals), never
 // through a double that would change its last digits or push it past the field.

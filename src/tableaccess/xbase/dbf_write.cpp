@@ -206,31 +206,12 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
     }
     // The values, checked into the new record's buffer: nothing is written yet.
     std::vector<const NewValue*> memos;
-    for (const NewValue& v : values) {
-        if (v.field < 0 || v.field >= fieldCount())
-            return fail(path_ + ": there is no field number " + std::to_string(v.field + 1));
-        const FieldDesc& f = fields_[v.field];
-        if (v.raw) {
-            if (v.bytes.size() != f.length)
-                return fail(path_ + ": field " + f.name + " holds " + std::to_string(f.length) +
-                            " bytes, not " + std::to_string(v.bytes.size()));
-            std::memcpy(&rec[f.offset], v.bytes.data(), f.length);
-        } else if (isMemoType(f.type, version_)) {
-            if (!v.bytes.empty() && !memo_)
-                return fail(path_ + ": field " + f.name + " is a memo, but the table has no memo file");
-            memos.push_back(&v);
-        } else if (!putValue(v.field, v.bytes, rec)) {
-            return false;
-        }
-    }
+    if (!placeValues(values, rec.data(), &memos)) return false;
     if (deleted) rec[0] = '*';
     // The memos, then the record: a memo that cannot be written takes back the ones before it.
     MemoFile::Mark mark;
     if (memo_) mark = memo_->mark();
-    if (pending_.empty()) {
-        pendingMemoNextFree_ = mark.nextFree;
-        pendingMemoSize_ = mark.size;
-    }
+    if (pending_.empty()) startBatch();
     // The memos of a batch of appends are gathered and written with it (before its records).
     if (memo_ && !memos.empty() && memo_->kind() == MemoFile::Kind::Fpt && !memo_->bulk()) memo_->beginBulk();
     std::vector<uint32_t> written;
@@ -244,7 +225,7 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
         std::string err;
         if (!memo_->write(0, v->bytes, block, err)) return takeBack(err);
         putMemoBlock(rec, v->field, block);
-        putNull(rec, v->field, false);
+        putNull(rec.data(), v->field, false);
         if (block) written.push_back(block);
     }
     if (!written.empty()) unsynced_ = true;
@@ -268,6 +249,83 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
     // A table numbering its records itself (Visual FoxPro autoincrement) writes each append at once,
     // so that other handles count on from it.
     if ((pending_.size() >= kAppendBatchBytes || !counters.empty()) && !writeAppends()) return false;
+    return ok();
+}
+
+// The values into rec: each checked and placed, or (memos) listed for the caller to write; a memo value
+// with text where memos is null is refused.
+bool Table::placeValues(const std::vector<NewValue>& values, uint8_t* rec,
+                        std::vector<const NewValue*>* memos) {
+    for (const NewValue& v : values) {
+        if (v.field < 0 || v.field >= fieldCount())
+            return fail(path_ + ": there is no field number " + std::to_string(v.field + 1));
+        const FieldDesc& f = fields_[v.field];
+        if (v.raw) {
+            if (v.bytes.size() != f.length)
+                return fail(path_ + ": field " + f.name + " holds " + std::to_string(f.length) +
+                            " bytes, not " + std::to_string(v.bytes.size()));
+            std::memcpy(rec + f.offset, v.bytes.data(), f.length);
+        } else if (isMemoType(f.type, version_)) {
+            if (!v.bytes.empty() && !memo_)
+                return fail(path_ + ": field " + f.name + " is a memo, but the table has no memo file");
+            if (memos)
+                memos->push_back(&v);
+            else if (!v.bytes.empty())
+                return fail(path_ + ": field " + f.name + " is a memo: its record is added by appendRecord");
+        } else if (!putValue(v.field, v.bytes, rec)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Table::startBatch() {
+    const MemoFile::Mark mark = memo_ ? memo_->mark() : MemoFile::Mark{};
+    pendingMemoNextFree_ = mark.nextFree;
+    pendingMemoSize_ = mark.size;
+}
+
+bool Table::takesRecordImages() const {
+    if (!isVfp(version_)) return true;
+    return std::none_of(fields_.begin(), fields_.end(), [](const FieldDesc& f) { return isAutoIncrement(f); });
+}
+
+bool Table::makeRecord(const std::vector<NewValue>& values, bool deleted, uint8_t* image) {
+    if (!takesRecordImages())
+        return fail(path_ + ": the table numbers its records itself: its records are added by appendRecord");
+    if (blank_.size() != recordLength_) blank_ = blankRecord();
+    std::memcpy(image, blank_.data(), recordLength_);
+    if (!placeValues(values, image, nullptr)) return false;
+    if (deleted) image[0] = '*';
+    return true;
+}
+
+bool Table::appendRecords(const uint8_t* images, size_t count) {
+    if (count == 0) return ok();
+    if (!storeCurrent() || !checkWritable() || !refreshCount()) return false;
+    if (!takesRecordImages())
+        return fail(path_ + ": the table numbers its records itself: its records are added by appendRecord");
+    const size_t len = recordLength_;
+    for (size_t i = 0; i < count; ++i)
+        if (images[i * len] != ' ' && images[i * len] != '*')
+            return fail(path_ + ": record image " + std::to_string(i + 1) + " has no deletion flag");
+    if (count > size_t(UINT32_MAX - recCount_)) return fail(path_ + ": the table cannot hold so many records");
+    for (size_t i = 0; i < count;) {
+        if (pending_.empty()) startBatch();
+        // Whole records up to the batch's size, at least one.
+        const size_t room = pending_.size() < kAppendBatchBytes ? (kAppendBatchBytes - pending_.size()) / len : 0;
+        const size_t n = std::min(count - i, std::max<size_t>(room, 1));
+        pending_.insert(pending_.end(), images + i * len, images + (i + n) * len);
+        recCount_ += uint32_t(n);
+        i += n;
+        if (pending_.size() >= kAppendBatchBytes && !writeAppends()) return false;
+    }
+    rec_.assign(images + (count - 1) * len, images + count * len);
+    recOld_ = rec_;
+    oldInCache_ = false;
+    recno_ = recCount_;
+    eof_ = bof_ = false;
+    dirty_ = false;
     return ok();
 }
 
