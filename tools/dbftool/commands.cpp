@@ -265,9 +265,15 @@ class RowMemory {
     }
     RowMemory(const RowMemory&) = delete;
     RowMemory& operator=(const RowMemory&) = delete;
-    ~RowMemory() { release(); }
-    char* get() const { return p_; }
-    size_t size() const { return size_; }
+    ~RowMemory() {
+        release();
+    }
+    char* get() const {
+        return p_;
+    }
+    size_t size() const {
+        return size_;
+    }
 
   private:
     void release() {
@@ -492,8 +498,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             if (!haveHeader) {
                 haveHeader = true;
                 headerFault = readHeader(row);
-                asRecords = t->takesRecordImages() &&
-                            std::none_of(target.begin(), target.end(), [&](int f) {
+                asRecords = t->takesRecordImages() && std::none_of(target.begin(), target.end(), [&](int f) {
                                 const char type = f < 0 ? 'C' : t->fields()[f].type;
                                 return type == 'M' || type == 'G' || type == 'P';
                             });

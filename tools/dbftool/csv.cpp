@@ -72,7 +72,8 @@ size_t findSpecial(const char* d, size_t p, size_t end) {
         for (; p + 8 <= end; p += 8) {
             uint64_t x;
             std::memcpy(&x, d + p, 8);
-            const uint64_t m = bytesEqual(x, ',') | bytesEqual(x, '"') | bytesEqual(x, '\r') | bytesEqual(x, '\n');
+            const uint64_t m =
+                bytesEqual(x, ',') | bytesEqual(x, '"') | bytesEqual(x, '\r') | bytesEqual(x, '\n');
             if (m) return p + size_t(std::countr_zero(m) / 8);
         }
     }

@@ -547,9 +547,16 @@ std::vector<std::string> recordImages(const std::string& dbf) {
 TEST(DbftoolCreateLoad, TextRowsLoadAsTheCheckedConversionMakesThem) {
     TempDir d;
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {"a", "hello"},        {"", ""},          {"abcd", "0123456789"},       {"ab  ", "trailing  "},
-        {"abcd   ", "  lead"}, {"a\tb", "x;y:z"}, {"\"q,1\"", "\"two\r\nlines\""}, {"Z\xC3\xBC", "M\xC3\xBCnchen"},
-        {"\"a\"\"b\"", "~!#$%&"},  {"a", "\x7F\x01 "},
+        {"a", "hello"},
+        {"", ""},
+        {"abcd", "0123456789"},
+        {"ab  ", "trailing  "},
+        {"abcd   ", "  lead"},
+        {"a\tb", "x;y:z"},
+        {"\"q,1\"", "\"two\r\nlines\""},
+        {"Z\xC3\xBC", "M\xC3\xBCnchen"},
+        {"\"a\"\"b\"", "~!#$%&"},
+        {"a", "\x7F\x01 "},
     };
     std::string plain = "A,B\r\n", marked = "_deleted,A,B\r\n";
     for (const auto& [a, b] : rows) {

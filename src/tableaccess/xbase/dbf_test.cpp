@@ -412,7 +412,8 @@ TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
     a.reset();
     b.reset();
     // the header's date (bytes 1-3) is the day each was written
-    EXPECT_EQ(readBytes(many.file("fox_small.dbf")).substr(4), readBytes(one.file("fox_small.dbf")).substr(4));
+    EXPECT_EQ(readBytes(many.file("fox_small.dbf")).substr(4),
+              readBytes(one.file("fox_small.dbf")).substr(4));
     EXPECT_EQ(readBytes(many.file("fox_small.cdx")), readBytes(one.file("fox_small.cdx")));
     EXPECT_EQ(readBytes(many.file("fox_small.fpt")), readBytes(one.file("fox_small.fpt")));
 

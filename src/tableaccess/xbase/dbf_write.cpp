@@ -287,7 +287,8 @@ void Table::startBatch() {
 
 bool Table::takesRecordImages() const {
     if (!isVfp(version_)) return true;
-    return std::none_of(fields_.begin(), fields_.end(), [](const FieldDesc& f) { return isAutoIncrement(f); });
+    return std::none_of(fields_.begin(), fields_.end(),
+                        [](const FieldDesc& f) { return isAutoIncrement(f); });
 }
 
 bool Table::makeRecord(const std::vector<NewValue>& values, bool deleted, uint8_t* image) {
@@ -309,11 +310,13 @@ bool Table::appendRecords(const uint8_t* images, size_t count) {
     for (size_t i = 0; i < count; ++i)
         if (images[i * len] != ' ' && images[i * len] != '*')
             return fail(path_ + ": record image " + std::to_string(i + 1) + " has no deletion flag");
-    if (count > size_t(UINT32_MAX - recCount_)) return fail(path_ + ": the table cannot hold so many records");
+    if (count > size_t(UINT32_MAX - recCount_))
+        return fail(path_ + ": the table cannot hold so many records");
     for (size_t i = 0; i < count;) {
         if (pending_.empty()) startBatch();
         // Whole records up to the batch's size, at least one.
-        const size_t room = pending_.size() < kAppendBatchBytes ? (kAppendBatchBytes - pending_.size()) / len : 0;
+        const size_t room =
+            pending_.size() < kAppendBatchBytes ? (kAppendBatchBytes - pending_.size()) / len : 0;
         const size_t n = std::min(count - i, std::max<size_t>(room, 1));
         pending_.insert(pending_.end(), images + i * len, images + (i + n) * len);
         recCount_ += uint32_t(n);
