@@ -312,6 +312,20 @@ class RowStash {
             p += v.bytes.size();
         }
     }
+    // A record image followed by the text of its memo fields (each field number, length, bytes).
+    void addRecordAndMemos(const uint8_t* image, size_t n, const std::vector<const xb::NewValue*>& memos) {
+        size_t need = n + 4;
+        for (const auto* v : memos) need += 8 + v->bytes.size();
+        char* p = room(need);
+        std::memcpy(p, image, n);
+        p = put(p + n, memos.size(), 4);
+        for (const auto* v : memos) {
+            p = put(p, uint32_t(v->field), 4);
+            p = put(p, v->bytes.size(), 4);
+            std::memcpy(p, v->bytes.data(), v->bytes.size());
+            p += v->bytes.size();
+        }
+    }
     size_t size() const { return size_; }
     void reserve(size_t n) {
         if (n > cap_) grow(n);
@@ -335,6 +349,20 @@ class RowStash {
                 const size_t n = get(4);
                 v.bytes.assign(p_, n);
                 p_ += n;
+            }
+            return true;
+        }
+        // The next record image of n bytes and the text of its memos (both where the stash holds them).
+        bool nextRecordAndMemos(size_t n, const uint8_t*& image, std::vector<xb::MemoText>& memos) {
+            if (p_ >= end_) return false;
+            image = reinterpret_cast<const uint8_t*>(p_);
+            p_ += n;
+            memos.resize(get(4));
+            for (auto& m : memos) {
+                m.field = int(get(4));
+                const size_t len = get(4);
+                m.text = std::string_view(p_, len);
+                p_ += len;
             }
             return true;
         }
@@ -455,7 +483,8 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     RowStash stash;
     bool stashed = true;
     // Rows that write no memo are kept as the records they become, and added as such.
-    bool asRecords = false;
+    bool asRecords = false, withMemos = false;
+    std::vector<const xb::NewValue*> memos;  // a row's memos
     const size_t recordLength = t->recordLength();
     std::vector<uint8_t> scratch(recordLength);
     // A row of 7-bit text for character fields only (the commonest load) goes straight into its record:
@@ -498,11 +527,12 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             if (!haveHeader) {
                 haveHeader = true;
                 headerFault = readHeader(row);
-                asRecords = t->takesRecordImages() && std::none_of(target.begin(), target.end(), [&](int f) {
-                                const char type = f < 0 ? 'C' : t->fields()[f].type;
-                                return type == 'M' || type == 'G' || type == 'P';
-                            });
-                textRows = asRecords && headerFault.empty() && xb::keepsAscii(cp) &&
+                asRecords = t->takesRecordImages();
+                withMemos = std::any_of(target.begin(), target.end(), [&](int f) {
+                    const char type = f < 0 ? 'C' : t->fields()[size_t(f)].type;
+                    return type == 'M' || type == 'G' || type == 'P';
+                });
+                textRows = asRecords && !withMemos && headerFault.empty() && xb::keepsAscii(cp) &&
                            std::all_of(target.begin(), target.end(),
                                        [&](int f) { return f >= 0 && t->fields()[f].type == 'C'; }) &&
                            t->makeRecord({}, false, blankImage.data());
@@ -510,7 +540,29 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             }
             ++rows;
             if (!headerFault.empty() || !rowFault.empty()) continue;
-            if (asRecords) {
+            if (asRecords && withMemos) {
+                // The record is made (and its values checked by the table) now, kept or not, with the
+                // text of its memos beside it; the memos are written as it is added.
+                rowFault = convert(row, rows);
+                if (!rowFault.empty()) continue;
+                // (the memos moved behind the other values, each kind in its order)
+                size_t plain = 0;
+                for (size_t i = 0; i < values.size(); ++i) {
+                    const char type = t->fields()[size_t(values[i].field)].type;
+                    if (type == 'M' || type == 'G' || type == 'P') continue;
+                    if (i != plain)
+                        std::rotate(values.begin() + long(plain), values.begin() + long(i),
+                                    values.begin() + long(i) + 1);
+                    ++plain;
+                }
+                memos.clear();
+                for (size_t i = plain; i < values.size(); ++i) memos.push_back(&values[i]);
+                if (!t->makeRecord(std::span<const xb::NewValue>(values.data(), plain), deleted,
+                                   scratch.data()))
+                    rowFault = a[1] + ": row " + std::to_string(rows) + ": " + t->error();
+                else if (stashed)
+                    stash.addRecordAndMemos(scratch.data(), recordLength, memos);
+            } else if (asRecords) {
                 // The record is made (and its values checked by the table) now, kept or not.
                 uint8_t* image = stashed ? stash.addRecord(recordLength) : scratch.data();
                 if (!textRows || !placeText(row, image)) {
@@ -545,7 +597,12 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         fail(kError, why + " (stopped at row " + std::to_string(added + 1) + "; " + std::to_string(added) +
                          (added == 1 ? " row was" : " rows were") + " added" + more + ")");
     };
-    if (stashed && asRecords) {
+    if (stashed && asRecords && withMemos) {
+        const uint8_t* image = nullptr;
+        std::vector<xb::MemoText> texts;
+        for (RowStash::Reader r(stash); r.nextRecordAndMemos(recordLength, image, texts);)
+            if (!t->appendRecordImage(image, texts)) stopped(t->error());
+    } else if (stashed && asRecords) {
         if (!t->appendRecords(stash.data(), stash.size() / recordLength)) stopped(t->error());
     } else if (stashed) {
         for (RowStash::Reader r(stash); r.next(values, deleted);)

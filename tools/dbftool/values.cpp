@@ -73,9 +73,14 @@ bool parseDateText(std::string_view s, int& y, int& m, int& d) {
     if (s.size() != 8) return false;
     for (char c : s)
         if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    y = std::stoi(std::string(s.substr(0, 4)));
-    m = std::stoi(std::string(s.substr(4, 2)));
-    d = std::stoi(std::string(s.substr(6, 2)));
+    const auto number = [&s](size_t at, size_t n) {
+        int v = 0;
+        for (size_t i = at; i < at + n; ++i) v = v * 10 + (s[i] - '0');
+        return v;
+    };
+    y = number(0, 4);
+    m = number(4, 2);
+    d = number(6, 2);
     return validDate(y, m, d);
 }
 

@@ -69,8 +69,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tableaccess/xbase/fields.h"
@@ -107,6 +109,12 @@ struct NewValue {
     int field = 0;  // 0-based position
     std::string bytes;
     bool raw = false;
+};
+
+// The text of a memo field of a record added from its image (Table::appendRecordImage).
+struct MemoText {
+    int field = 0;  // 0-based position
+    std::string_view text;
 };
 
 // Calendar date of the header's last-update field.
@@ -250,8 +258,11 @@ class Table {
     // takes memo text or a table that numbers its records itself (takesRecordImages() false): those
     // records need appendRecord, which writes their memos and counters as it adds them.
     bool takesRecordImages() const;
-    bool makeRecord(const std::vector<NewValue>& values, bool deleted, uint8_t* image);
+    bool makeRecord(std::span<const NewValue> values, bool deleted, uint8_t* image);
     bool appendRecords(const uint8_t* images, size_t count);
+    // One record made by makeRecord, with the text of its memo fields (as appendRecord takes them):
+    // the memos are written, then the record joins the batch, as appendRecord adds it.
+    bool appendRecordImage(const uint8_t* image, std::span<const MemoText> memos);
     // Appends a copy of source's current record: fields matched by name (case-insensitive); same-shaped
     // fields byte for byte, memos by their text, others converted through text; the deletion flag too.
     bool appendRecordFrom(Table& source);
@@ -321,8 +332,13 @@ class Table {
     // (error set, the buffer unchanged) when the value does not fit the field.
     bool putValue(int field, std::string_view bytes, uint8_t* rec);
     std::vector<uint8_t> blankRecord() const;
-    bool placeValues(const std::vector<NewValue>& values, uint8_t* rec, std::vector<const NewValue*>* memos);
-    void startBatch();  // notes where the memo file stood before a batch of appends
+    bool placeValues(std::span<const NewValue> values, uint8_t* rec, std::vector<const NewValue*>* memos);
+    // The record built in rec joins the batch after its memos are written; counters: autoincrement
+    // fields and their next values, moved on once the record is added.
+    bool addRecord(std::vector<uint8_t>& rec, std::span<const MemoText> memos,
+                   const std::vector<std::pair<size_t, uint32_t>>& counters);
+    void startBatch();
+    bool refuseImages();  // the failure of a record image on a table that numbers its records  // notes where the memo file stood before a batch of appends
     // The memo pointers of every record (block -> how many fields point there), built when a memo is
     // first rewritten; a memo's blocks are rewritten in place only when they are provably its own.
     std::map<uint32_t, uint32_t> memoStarts_;

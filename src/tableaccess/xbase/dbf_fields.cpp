@@ -57,9 +57,12 @@ bool validDate(std::string_view d) {
     if (d.size() != 8) return false;
     for (char c : d)
         if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    const int y = std::stoi(std::string(d.substr(0, 4)));
-    const int m = std::stoi(std::string(d.substr(4, 2)));
-    const int day = std::stoi(std::string(d.substr(6, 2)));
+    const auto number = [&d](size_t at, size_t n) {
+        int v = 0;
+        for (size_t i = at; i < at + n; ++i) v = v * 10 + (d[i] - '0');
+        return v;
+    };
+    const int y = number(0, 4), m = number(4, 2), day = number(6, 2);
     if (y < 1 || m < 1 || m > 12 || day < 1) return false;
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int dim = days[m - 1];
@@ -144,6 +147,52 @@ std::string fixedFromDigits(std::string_view t, int dec) {
 
 // Digits a double holds exactly: a text with more significant digits is written from its digits.
 constexpr size_t kExactDigits = 15;
+
+// The commonest number typed, a plain decimal ([+-]digits[.digits]) that is not zero and has no more
+// decimals than the field keeps, written straight from its digits, right-aligned in width: when it has
+// at most 15 significant digits written with dec decimals, a double holds it closer than half its last
+// decimal, so formatNumber would print these same digits. False (nothing written) for any other text,
+// or one that does not fit as it is: the general path takes those.
+bool placePlainDecimal(std::string_view t, int width, int dec, uint8_t* p) {
+    size_t i = 0;
+    const bool negative = !t.empty() && t[0] == '-';
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) ++i;
+    const auto digitsFrom = [&t](size_t at) {
+        while (at < t.size() && t[at] >= '0' && t[at] <= '9') ++at;
+        return at;
+    };
+    size_t intBegin = i;
+    const size_t intEnd = digitsFrom(i);
+    size_t fracBegin = intEnd, fracEnd = intEnd;
+    if (intEnd < t.size() && t[intEnd] == '.') {
+        fracBegin = intEnd + 1;
+        fracEnd = digitsFrom(fracBegin);
+    }
+    if (fracEnd != t.size() || (intEnd == intBegin && fracEnd == fracBegin)) return false;
+    const size_t typedDecimals = fracEnd - fracBegin;
+    if (typedDecimals > size_t(dec)) return false;
+    while (intBegin < intEnd && t[intBegin] == '0') ++intBegin;
+    size_t significant = intEnd - intBegin + typedDecimals;
+    if (intBegin == intEnd)
+        for (size_t k = fracBegin; k < fracEnd && t[k] == '0'; ++k) --significant;
+    if (significant == 0 || significant + (size_t(dec) - typedDecimals) > kExactDigits) return false;
+    const size_t intDigits = std::max<size_t>(1, intEnd - intBegin);
+    const size_t length = (negative ? 1 : 0) + intDigits + (dec > 0 ? 1 + size_t(dec) : 0);
+    if (length > size_t(width)) return false;
+    uint8_t* o = p;
+    o = std::fill_n(o, size_t(width) - length, uint8_t(' '));
+    if (negative) *o++ = '-';
+    if (intBegin == intEnd)
+        *o++ = '0';
+    else
+        o = std::copy(t.begin() + long(intBegin), t.begin() + long(intEnd), o);
+    if (dec > 0) {
+        *o++ = '.';
+        o = std::copy(t.begin() + long(fracBegin), t.begin() + long(fracEnd), o);
+        std::fill_n(o, size_t(dec) - typedDecimals, uint8_t('0'));
+    }
+    return true;
+}
 
 size_t significantDigits(std::string_view t) {
     size_t n = 0;
@@ -474,6 +523,10 @@ bool Table::putValue(int field, std::string_view bytes, uint8_t* rec) {
         }
         case 'N':
         case 'F': {
+            std::string_view plain = value;
+            while (!plain.empty() && (plain.front() == ' ' || plain.front() == '\0')) plain.remove_prefix(1);
+            while (!plain.empty() && (plain.back() == ' ' || plain.back() == '\0')) plain.remove_suffix(1);
+            if (placePlainDecimal(plain, f.length, f.decimals, p)) break;
             const std::string t = trim(value);
             if (t.empty()) {
                 std::fill(p, p + f.length, ' ');
@@ -495,6 +548,11 @@ bool Table::putValue(int field, std::string_view bytes, uint8_t* rec) {
             break;
         }
         case 'L': {
+            if (value.size() == 1 && std::strchr("TtFfYyNn?", value[0]) && value[0]) {  // the commonest
+                const char u = char(std::toupper(static_cast<unsigned char>(value[0])));
+                *p = static_cast<uint8_t>(u == 'Y' ? 'T' : (u == 'N' ? 'F' : u));
+                break;
+            }
             const std::string t = upper(trim(value));
             char c;
             if (t.empty())

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -422,10 +423,12 @@ TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
     const std::string dbf = readBytes(many.file("fox_small.dbf"));
     const int note = b->fieldIndex("note");
     std::vector<uint8_t> image(length);
-    EXPECT_FALSE(b->makeRecord({{note, "a memo", false}}, false, image.data()));
+    EXPECT_FALSE(b->makeRecord(std::vector<xb::NewValue>{{note, "a memo", false}}, false, image.data()));
     EXPECT_NE(b->error().find("memo"), std::string::npos) << b->error();
-    ASSERT_TRUE(b->makeRecord({{postal, "OK", false}, {note, "", false}}, false, image.data())) << b->error();
-    EXPECT_FALSE(b->makeRecord({{pop, "many", false}}, false, image.data()));
+    ASSERT_TRUE(b->makeRecord(std::vector<xb::NewValue>{{postal, "OK", false}, {note, "", false}}, false,
+                              image.data()))
+        << b->error();
+    EXPECT_FALSE(b->makeRecord(std::vector<xb::NewValue>{{pop, "many", false}}, false, image.data()));
     image[0] = 'x';
     EXPECT_FALSE(b->appendRecords(image.data(), 1));
     EXPECT_NE(b->error().find("deletion flag"), std::string::npos) << b->error();
@@ -433,12 +436,38 @@ TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
     b.reset();
     EXPECT_EQ(readBytes(many.file("fox_small.dbf")), dbf);
 
+    // Records with memos: made without them, and added with their text beside them.
+    TempDir memoOne, memoImaged;
+    copyFixture("fox_small", memoOne);
+    copyFixture("fox_small", memoImaged);
+    a = xb::Table::open(memoOne.file("fox_small"), err);
+    b = xb::Table::open(memoImaged.file("fox_small"), err);
+    ASSERT_TRUE(a && b) << err;
+    for (uint32_t i = 0; i < 3000; ++i) {
+        const std::string text = i % 3 ? named("memo ", i) + std::string(i % 150, 'm') : std::string();
+        ASSERT_TRUE(a->appendRecord({{postal, named("M", i), false}, {note, text, false}}, i % 5 == 1))
+            << a->error();
+        ASSERT_TRUE(b->makeRecord(std::vector<xb::NewValue>{{postal, named("M", i), false}}, i % 5 == 1,
+                                  image.data()))
+            << b->error();
+        const std::vector<xb::MemoText> memos = {{note, text}};
+        ASSERT_TRUE(b->appendRecordImage(image.data(), memos)) << b->error();
+    }
+    EXPECT_FALSE(b->appendRecordImage(image.data(), std::vector<xb::MemoText>{{postal, "not a memo field"}}));
+    ASSERT_TRUE(a->flush() && b->flush());
+    a.reset();
+    b.reset();
+    EXPECT_EQ(readBytes(memoImaged.file("fox_small.dbf")).substr(4),
+              readBytes(memoOne.file("fox_small.dbf")).substr(4));
+    EXPECT_EQ(readBytes(memoImaged.file("fox_small.fpt")), readBytes(memoOne.file("fox_small.fpt")));
+    EXPECT_EQ(readBytes(memoImaged.file("fox_small.cdx")), readBytes(memoOne.file("fox_small.cdx")));
+
     auto counted = xb::Table::create(many.file("auto"), {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5, 0, 0}},
                                      xb::Format::Vfp, 0x03, err);
     ASSERT_TRUE(counted) << err;
     EXPECT_FALSE(counted->takesRecordImages());
     image.assign(counted->recordLength(), ' ');
-    EXPECT_FALSE(counted->makeRecord({{1, "x", false}}, false, image.data()));
+    EXPECT_FALSE(counted->makeRecord(std::vector<xb::NewValue>{{1, "x", false}}, false, image.data()));
     EXPECT_FALSE(counted->appendRecords(image.data(), 1));
     EXPECT_EQ(counted->recordCount(), 0u);
 }
@@ -489,6 +518,75 @@ TEST(DbfWrite, NumbersOfMoreDigitsThanADoubleHoldsAreWrittenAsTyped) {
     ASSERT_TRUE(t->go(1));
     EXPECT_EQ(t->getText(0), "12345678901234567891");
     EXPECT_EQ(t->getText(2), "1.000000000000000000");
+}
+
+// Plain decimals and one-letter logicals, the values loads are made of, take a shorter way into the
+// record: each must be written as the general way writes it (a number through the double it reads as,
+// a logical from its long form), and refused where that refuses it.
+TEST(DbfWrite, PlainNumbersAndLogicalsAreWrittenAsTheGeneralWayWritesThem) {
+    TempDir dir;
+    std::string err;
+    auto t = xb::Table::create(
+        dir.file("p"),
+        {{"A", 'N', 10, 2}, {"B", 'N', 20, 4}, {"C", 'N', 5, 0}, {"D", 'F', 12, 3}, {"L", 'L', 1, 0}},
+        xb::Format::Fox2, 0x03, err);
+    ASSERT_TRUE(t) << err;
+    ASSERT_TRUE(t->appendBlank());
+    std::mt19937 rng(2026);
+    const auto digits = [&](size_t n) {
+        std::string d;
+        for (size_t i = 0; i < n; ++i) d.push_back(char('0' + rng() % 10));
+        return d;
+    };
+    for (int k = 0; k < 20000; ++k) {
+        // sign, whole digits (leading zeros too), a point or none, decimals up to one more than kept
+        static const char* const signs[] = {"", "", "-", "+"};
+        const int field = int(rng() % 4);
+        const int dec = field == 0 ? 2 : field == 1 ? 4 : field == 2 ? 0 : 3;
+        std::string text = signs[rng() % 4];
+        text.append(digits(rng() % 17));
+        if (rng() % 3) text.append(1, '.').append(digits(rng() % size_t(dec + 2)));
+        if (rng() % 8 == 0) text.insert(0, 1, ' ').append(1, ' ');
+        std::string_view number = text;
+        while (!number.empty() && number.front() == ' ') number.remove_prefix(1);
+        while (!number.empty() && number.back() == ' ') number.remove_suffix(1);
+        if (!number.empty() && number.front() == '+') number.remove_prefix(1);
+        double value = 0;
+        const auto parsed = std::from_chars(number.data(), number.data() + number.size(), value);
+        // (a text of more than 15 significant digits is written from its digits, not through a double)
+        size_t significant = 0;
+        for (char c : number) significant += (c >= '1' && c <= '9') || (significant && c == '0');
+        if (parsed.ec != std::errc() || parsed.ptr != number.data() + number.size() || significant > 15)
+            continue;
+        SCOPED_TRACE(std::string("field ").append(std::to_string(field)).append(": ").append(text));
+        const bool typed = t->setText(field, text);
+        const std::string asTyped = t->rawField(field);
+        const bool general = t->setDouble(field, value);
+        EXPECT_EQ(typed, general) << t->error();
+        EXPECT_EQ(asTyped, t->rawField(field));
+    }
+    struct Logical {
+        const char* typed;
+        char stored;  // 0: refused
+    };
+    for (const Logical& l : {Logical{"T", 'T'},
+                             {"t", 'T'},
+                             {"Y", 'T'},
+                             {"y", 'T'},
+                             {"F", 'F'},
+                             {"f", 'F'},
+                             {"N", 'F'},
+                             {"n", 'F'},
+                             {"?", '?'},
+                             {" y ", 'T'},
+                             {".T.", 'T'},
+                             {"x", 0},
+                             {"", ' '}}) {
+        SCOPED_TRACE(l.typed);
+        ASSERT_TRUE(t->setText(4, "?"));
+        EXPECT_EQ(t->setText(4, l.typed), l.stored != 0);
+        EXPECT_EQ(t->rawField(4), std::string(1, l.stored ? l.stored : '?'));
+    }
 }
 
 TEST(DbfWrite, HeaderCountDateAndEndMarkerStayRight) {

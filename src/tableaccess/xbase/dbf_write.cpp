@@ -208,6 +208,30 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
     std::vector<const NewValue*> memos;
     if (!placeValues(values, rec.data(), &memos)) return false;
     if (deleted) rec[0] = '*';
+    std::vector<MemoText> texts;
+    texts.reserve(memos.size());
+    for (const NewValue* v : memos) texts.push_back({v->field, v->bytes});
+    return addRecord(rec, texts, counters);
+}
+
+bool Table::appendRecordImage(const uint8_t* image, std::span<const MemoText> memos) {
+    if (!storeCurrent() || !checkWritable() || !refreshCount()) return false;
+    if (!takesRecordImages()) return refuseImages();
+    if (image[0] != ' ' && image[0] != '*') return fail(path_ + ": the record image has no deletion flag");
+    for (const MemoText& m : memos) {
+        if (m.field < 0 || m.field >= fieldCount() || !isMemoType(fields_[m.field].type, version_))
+            return fail(path_ + ": field number " + std::to_string(m.field + 1) + " is no memo field");
+        if (!m.text.empty() && !memo_)
+            return fail(path_ + ": field " + fields_[m.field].name +
+                        " is a memo, but the table has no memo file");
+    }
+    std::vector<uint8_t>& rec = appendBuf_;
+    rec.assign(image, image + recordLength_);
+    return addRecord(rec, memos, {});
+}
+
+bool Table::addRecord(std::vector<uint8_t>& rec, std::span<const MemoText> memos,
+                      const std::vector<std::pair<size_t, uint32_t>>& counters) {
     // The memos, then the record: a memo that cannot be written takes back the ones before it.
     MemoFile::Mark mark;
     if (memo_) mark = memo_->mark();
@@ -220,12 +244,12 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
         if (memo_) memo_->rollback(mark, ignored);
         return fail(std::move(why));
     };
-    for (const NewValue* v : memos) {
+    for (const MemoText& m : memos) {
         uint32_t block = 0;
         std::string err;
-        if (!memo_->write(0, v->bytes, block, err)) return takeBack(err);
-        putMemoBlock(rec, v->field, block);
-        putNull(rec.data(), v->field, false);
+        if (!memo_->write(0, m.text, block, err)) return takeBack(err);
+        putMemoBlock(rec, m.field, block);
+        putNull(rec.data(), m.field, false);
         if (block) written.push_back(block);
     }
     if (!written.empty()) unsynced_ = true;
@@ -254,8 +278,7 @@ bool Table::appendRecord(const std::vector<NewValue>& values, bool deleted) {
 
 // The values into rec: each checked and placed, or (memos) listed for the caller to write; a memo value
 // with text where memos is null is refused.
-bool Table::placeValues(const std::vector<NewValue>& values, uint8_t* rec,
-                        std::vector<const NewValue*>* memos) {
+bool Table::placeValues(std::span<const NewValue> values, uint8_t* rec, std::vector<const NewValue*>* memos) {
     for (const NewValue& v : values) {
         if (v.field < 0 || v.field >= fieldCount())
             return fail(path_ + ": there is no field number " + std::to_string(v.field + 1));
@@ -285,15 +308,18 @@ void Table::startBatch() {
     pendingMemoSize_ = mark.size;
 }
 
+bool Table::refuseImages() {
+    return fail(path_ + ": the table numbers its records itself: its records are added by appendRecord");
+}
+
 bool Table::takesRecordImages() const {
     if (!isVfp(version_)) return true;
     return std::none_of(fields_.begin(), fields_.end(),
                         [](const FieldDesc& f) { return isAutoIncrement(f); });
 }
 
-bool Table::makeRecord(const std::vector<NewValue>& values, bool deleted, uint8_t* image) {
-    if (!takesRecordImages())
-        return fail(path_ + ": the table numbers its records itself: its records are added by appendRecord");
+bool Table::makeRecord(std::span<const NewValue> values, bool deleted, uint8_t* image) {
+    if (!takesRecordImages()) return refuseImages();
     if (blank_.size() != recordLength_) blank_ = blankRecord();
     std::memcpy(image, blank_.data(), recordLength_);
     if (!placeValues(values, image, nullptr)) return false;
@@ -304,8 +330,7 @@ bool Table::makeRecord(const std::vector<NewValue>& values, bool deleted, uint8_
 bool Table::appendRecords(const uint8_t* images, size_t count) {
     if (count == 0) return ok();
     if (!storeCurrent() || !checkWritable() || !refreshCount()) return false;
-    if (!takesRecordImages())
-        return fail(path_ + ": the table numbers its records itself: its records are added by appendRecord");
+    if (!takesRecordImages()) return refuseImages();
     const size_t len = recordLength_;
     for (size_t i = 0; i < count; ++i)
         if (images[i * len] != ' ' && images[i * len] != '*')
