@@ -61,7 +61,8 @@ constexpr std::array<bool, 256> kSpecial = [] {
 
 // The position of the first character at or after p that ends an unquoted field (or makes it malformed),
 // or end. Eight characters are tested at once where the machine stores words with their low byte first.
-size_t findSpecial(const char* d, size_t p, size_t end) {
+// The bytes looked at are or-ed into seen (a word at a time, so some after the one found too).
+size_t findSpecial(const char* d, size_t p, size_t end, uint64_t& seen) {
     if constexpr (std::endian::native == std::endian::little) {
         constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
         // high bit set in each byte of x equal to c (and possibly in bytes after the first such byte)
@@ -72,12 +73,13 @@ size_t findSpecial(const char* d, size_t p, size_t end) {
         for (; p + 8 <= end; p += 8) {
             uint64_t x;
             std::memcpy(&x, d + p, 8);
+            seen |= x;
             const uint64_t m =
                 bytesEqual(x, ',') | bytesEqual(x, '"') | bytesEqual(x, '\r') | bytesEqual(x, '\n');
             if (m) return p + size_t(std::countr_zero(m) / 8);
         }
     }
-    while (p < end && !kSpecial[static_cast<uint8_t>(d[p])]) ++p;
+    for (; p < end && !kSpecial[static_cast<uint8_t>(d[p])]; ++p) seen |= static_cast<uint8_t>(d[p]);
     return p;
 }
 }  // namespace
@@ -87,6 +89,7 @@ size_t findSpecial(const char* d, size_t p, size_t end) {
 bool CsvReader::field(Span& span, int& quotedUsed) {
     span = Span{};
     if (have(1) && data_[pos_] == '"') {
+        seen_ |= 0x80;  // a quoted value's characters are not looked at for this
         if (size_t(quotedUsed) == unquoted_.size()) unquoted_.emplace_back();
         span.quoted = quotedUsed++;
         std::string& out = unquoted_[size_t(span.quoted)];
@@ -121,7 +124,7 @@ bool CsvReader::field(Span& span, int& quotedUsed) {
     span.start = pos_ - row_;
     while (have(1)) {
         // the unquoted run up to the next special character, taken at once
-        pos_ = findSpecial(data_.data(), pos_, data_.size());
+        pos_ = findSpecial(data_.data(), pos_, data_.size(), seen_);
         if (pos_ < data_.size()) {
             if (data_[pos_] == '"') {
                 error_ = "quote inside an unquoted field on line " + std::to_string(line_);
@@ -142,6 +145,7 @@ bool CsvReader::readRow() {
         if (have(3) && data_.substr(pos_, 3) == "\xEF\xBB\xBF") pos_ += 3;
     }
     row_ = pos_;
+    seen_ = 0;
     if (!have(1)) return false;
     size_t used = 0;  // spans filled
     int quotedUsed = 0;

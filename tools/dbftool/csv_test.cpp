@@ -76,6 +76,18 @@ TEST(Csv, EachSpecialCharacterEndsAValueWhereItStands) {
         EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{filler}, {filler}}));
         ASSERT_TRUE(csvParse(filler + "\n" + filler + "\r\n", rows, error)) << error;
         EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{filler}, {filler}}));
+        // the reader also tells whether the row's characters are all 7-bit, at every place a high one lies
+        for (size_t at = 0; at <= len; ++at) {
+            std::string plain(len, 'a');
+            if (at < len) plain[at] = '\xC3';
+            const std::string text = "x," + plain + ",y\nz\n";
+            CsvReader reader{std::string_view(text)};
+            std::vector<std::string_view> row;
+            ASSERT_TRUE(reader.next(row));
+            EXPECT_EQ(reader.rowIs7Bit(), at == len) << "high character at " << at;
+            ASSERT_TRUE(reader.next(row));
+            EXPECT_TRUE(reader.rowIs7Bit());
+        }
         EXPECT_FALSE(csvParse("h\n" + filler + "\"" + filler, rows, error));
         EXPECT_NE(error.find("quote inside an unquoted field on line 2"), std::string::npos) << error;
     }

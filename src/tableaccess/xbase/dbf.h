@@ -338,7 +338,12 @@ class Table {
     bool addRecord(std::vector<uint8_t>& rec, std::span<const MemoText> memos,
                    const std::vector<std::pair<size_t, uint32_t>>& counters);
     void startBatch();
-    bool refuseImages();  // the failure of a record image on a table that numbers its records  // notes where the memo file stood before a batch of appends
+    // Writes count records at recs (the last count the table counts) and their keys; markFollows: the
+    // end marker is the byte after them. A batch not written is taken back whole (abandonBatch).
+    bool writeBatch(const uint8_t* recs, uint32_t count, bool markFollows);
+    void abandonBatch(uint32_t first);
+    bool refuseImages();  // the failure of a record image on a table that numbers its records  // notes where
+                          // the memo file stood before a batch of appends
     // The memo pointers of every record (block -> how many fields point there), built when a memo is
     // first rewritten; a memo's blocks are rewritten in place only when they are provably its own.
     std::map<uint32_t, uint32_t> memoStarts_;

@@ -27,6 +27,7 @@ using namespace detail;
 namespace {
 
 constexpr size_t kAppendBatchBytes = 256 * 1024;  // appends gathered before they are written together
+constexpr size_t kDirectBatchBytes = 4 << 20;     // record images written at once (Table::appendRecords)
 
 }  // namespace
 
@@ -338,6 +339,15 @@ bool Table::appendRecords(const uint8_t* images, size_t count) {
     if (count > size_t(UINT32_MAX - recCount_))
         return fail(path_ + ": the table cannot hold so many records");
     for (size_t i = 0; i < count;) {
+        if (pending_.empty() && !(memo_ && memo_->bulk()) && count - i > kAppendBatchBytes / len) {
+            // Whole batches are written from the images themselves, a few at a time.
+            startBatch();
+            const size_t n = std::min(count - i, std::max<size_t>(1, kDirectBatchBytes / len));
+            recCount_ += uint32_t(n);
+            if (!writeBatch(images + i * len, uint32_t(n), false)) return false;
+            i += n;
+            continue;
+        }
         if (pending_.empty()) startBatch();
         // Whole records up to the batch's size, at least one.
         const size_t room =
@@ -361,42 +371,58 @@ bool Table::writeAppends() {
     std::string err;
     const bool memosWritten = !memo_ || !memo_->bulk() || memo_->endBulk(err);
     if (pending_.empty()) return memosWritten || fail(err);
-    const uint32_t count = pendingCount();
-    const uint32_t first = fileCount() + 1;
+    if (!memosWritten) {
+        const uint32_t count = pendingCount();
+        abandonBatch(recCount_ - count + 1);
+        return fail(err);
+    }
+    // The records and the end marker in one write: the marker goes behind them in the batch's buffer.
+    pending_.push_back(0x1A);
+    std::vector<uint8_t> batch = std::move(pending_);
+    pending_.clear();
+    return writeBatch(batch.data(), uint32_t((batch.size() - 1) / recordLength_), true);
+}
+
+void Table::abandonBatch(uint32_t first) {
+    pending_.clear();
+    recCount_ = first - 1;
+    memoStartsKnown_ = false;
+    orderValid_ = false;
+    if (memo_) {
+        std::string ignored;
+        memo_->rollback(MemoFile::Mark{pendingMemoNextFree_, pendingMemoSize_}, ignored);
+    }
+    if (recno_ >= first) setEof();
+}
+
+bool Table::writeBatch(const uint8_t* recs, uint32_t count, bool markFollows) {
+    const uint32_t first = recCount_ - count + 1;  // the records are counted already
     // When the batch cannot be written, none of it is added: the memos written for it are taken back.
     const auto abandon = [&](std::string why) {
-        pending_.clear();
-        recCount_ = first - 1;
-        memoStartsKnown_ = false;
-        orderValid_ = false;
-        if (memo_) {
-            std::string ignored;
-            memo_->rollback(MemoFile::Mark{pendingMemoNextFree_, pendingMemoSize_}, ignored);
-        }
-        if (recno_ >= first) setEof();
+        abandonBatch(first);
         return fail(std::move(why));
     };
-    if (!memosWritten) return abandon(err);
     // The memos, the records (and the end marker), then the count: a crash of the process in between
     // loses only this batch. No sync between them (see "Durability" in dbf.h for what power loss can do).
-    pending_.push_back(0x1A);
     const uint64_t pos = uint64_t(headerLength_) + uint64_t(first - 1) * recordLength_;
-    const bool appended = file_->writeAt(pos, pending_.data(), pending_.size());
+    const size_t bytes = size_t(count) * recordLength_;
+    static const uint8_t kEndMark = 0x1A;
+    const bool appended = markFollows
+                              ? file_->writeAt(pos, recs, bytes + 1)
+                              : file_->writeAt(pos, recs, bytes) && file_->writeAt(pos + bytes, &kEndMark, 1);
     recordsWritten();
     if (!appended)
         return abandon(path_ + ": cannot append " +
                        (count == 1 ? "a record" : std::to_string(count) + " records") + " (" +
                        io::lastSystemError() + ")");
-    pending_.pop_back();
     unsynced_ = true;
     appendsUnsynced_ = true;
     if (!writeHeaderCount()) return abandon(error_);
-    std::vector<uint8_t> written = std::move(pending_);
-    pending_.clear();
     if (cdx_) {
         orderValid_ = false;
+        std::string err;
         for (uint32_t i = 0; i < count; ++i)
-            if (!cdx_->insert(first + i, written.data() + size_t(i) * recordLength_, err))
+            if (!cdx_->insert(first + i, recs + size_t(i) * recordLength_, err))
                 return fail(err.empty() ? indexPath() + ": cannot add the record to the index" : err);
     }
     return true;
