@@ -313,17 +313,17 @@ class RowStash {
         }
     }
     // A record image followed by the text of its memo fields (each field number, length, bytes).
-    void addRecordAndMemos(const uint8_t* image, size_t n, const std::vector<const xb::NewValue*>& memos) {
+    void addRecordAndMemos(const uint8_t* image, size_t n, const std::vector<xb::MemoText>& memos) {
         size_t need = n + 4;
-        for (const auto* v : memos) need += 8 + v->bytes.size();
+        for (const auto& m : memos) need += 8 + m.text.size();
         char* p = room(need);
         std::memcpy(p, image, n);
         p = put(p + n, memos.size(), 4);
-        for (const auto* v : memos) {
-            p = put(p, uint32_t(v->field), 4);
-            p = put(p, v->bytes.size(), 4);
-            std::memcpy(p, v->bytes.data(), v->bytes.size());
-            p += v->bytes.size();
+        for (const auto& m : memos) {
+            p = put(p, uint32_t(m.field), 4);
+            p = put(p, m.text.size(), 4);
+            std::memcpy(p, m.text.data(), m.text.size());
+            p += m.text.size();
         }
     }
     size_t size() const { return size_; }
@@ -468,6 +468,41 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         return {};
     };
     const auto blank = [](const std::vector<std::string_view>& r) { return r.size() == 1 && r[0].empty(); };
+    // The same for a table with memos, the memos apart (in memoTexts, as the text to write): in a
+    // codepage that keeps 7-bit characters in place, the memo text of a 7-bit row is its own bytes. False
+    // when the row has a fault (convert then names it).
+    std::vector<xb::NewValue> memoValues;
+    std::vector<xb::MemoText> memoTexts;
+    const auto convertApart = [&](const std::vector<std::string_view>& row, bool sevenBit) {
+        if (row.size() != target.size()) return false;
+        deleted = false;
+        values.resize(row.size());
+        memoValues.resize(row.size());
+        memoTexts.clear();
+        size_t used = 0, memos = 0;
+        std::string ignored;
+        for (size_t c = 0; c < row.size(); ++c) {
+            if (target[c] < 0) {
+                if (row[c] == "*")
+                    deleted = true;
+                else if (!row[c].empty())
+                    return false;
+                continue;
+            }
+            const xb::FieldDesc& f = t->fields()[size_t(target[c])];
+            const bool memo = f.type == 'M' || f.type == 'G' || f.type == 'P';
+            if (memo && sevenBit && xb::keepsAscii(cp)) {
+                memoTexts.push_back({target[c], row[c]});
+                continue;
+            }
+            xb::NewValue& nv = memo ? memoValues[memos++] : values[used++];
+            nv.field = target[c];
+            if (!textToField(f, cp, t->version(), row[c], nv, ignored)) return false;
+            if (memo) memoTexts.push_back({nv.field, nv.bytes});
+        }
+        values.resize(used);
+        return true;
+    };
 
     // The rows converted by the first reading, kept while they fit in 64 MB (DBFTOOL_LOAD_MEMORY, in
     // bytes, sets another size), so that a file of ordinary size is read and converted once; a larger
@@ -484,7 +519,6 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     bool stashed = true;
     // Rows that write no memo are kept as the records they become, and added as such.
     bool asRecords = false, withMemos = false;
-    std::vector<const xb::NewValue*> memos;  // a row's memos
     const size_t recordLength = t->recordLength();
     std::vector<uint8_t> scratch(recordLength);
     // A row of 7-bit text for character fields only (the commonest load) goes straight into its record:
@@ -550,25 +584,16 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             if (asRecords && withMemos) {
                 // The record is made (and its values checked by the table) now, kept or not, with the
                 // text of its memos beside it; the memos are written as it is added.
-                rowFault = convert(row, rows);
-                if (!rowFault.empty()) continue;
-                // (the memos moved behind the other values, each kind in its order)
-                size_t plain = 0;
-                for (size_t i = 0; i < values.size(); ++i) {
-                    const char type = t->fields()[size_t(values[i].field)].type;
-                    if (type == 'M' || type == 'G' || type == 'P') continue;
-                    if (i != plain)
-                        std::rotate(values.begin() + long(plain), values.begin() + long(i),
-                                    values.begin() + long(i) + 1);
-                    ++plain;
+                if (!convertApart(row, reader.rowIs7Bit())) {
+                    rowFault = convert(row, rows);  // names what is wrong
+                    if (rowFault.empty())
+                        rowFault = a[1] + ": row " + std::to_string(rows) + ": cannot be read";
+                    continue;
                 }
-                memos.clear();
-                for (size_t i = plain; i < values.size(); ++i) memos.push_back(&values[i]);
-                if (!t->makeRecord(std::span<const xb::NewValue>(values.data(), plain), deleted,
-                                   scratch.data()))
+                if (!t->makeRecord(values, deleted, scratch.data()))
                     rowFault = a[1] + ": row " + std::to_string(rows) + ": " + t->error();
                 else if (stashed)
-                    stash.addRecordAndMemos(scratch.data(), recordLength, memos);
+                    stash.addRecordAndMemos(scratch.data(), recordLength, memoTexts);
             } else if (asRecords) {
                 // The record is made (and its values checked by the table) now, kept or not.
                 uint8_t* image = stashed ? stash.addRecord(recordLength) : scratch.data();

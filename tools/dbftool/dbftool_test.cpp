@@ -482,6 +482,11 @@ TEST(DbftoolCreateLoad, BadValuesAreRefusedBeforeAnythingIsWritten) {
         {"NAME,AMOUNT\r\nok\r\n", "row 1"},
         {"NAME,AMOUNT\r\n\"unterminated,1\r\n", "unterminated"},
         {"_deleted,NAME\r\nyes,x\r\n", "_deleted"},
+        // rows that write memos
+        {"NAME,NOTES\r\nok,fine\r\nthis name is far too long,x\r\n", "row 2, NAME"},
+        {"NAME,NOTES\r\nok,\"\xCE\xA9 not in the codepage\"\r\n", "row 1, NOTES"},
+        {"NOTES,_deleted\r\nfine,yes\r\n", "_deleted"},
+        {"NOTES,AMOUNT\r\nfine,1\r\nfine,x\r\n", "row 2, AMOUNT"},
     };
     // Rows kept in memory until the file is known good, and (no memory for them) a file read twice.
     std::vector<std::string> dumps;

@@ -329,7 +329,9 @@ bool keepsAscii(Codepage cp) {
 void fromUtf8Into(std::string_view text, Codepage cp, std::string& out, bool* lossy) {
     // Text of 7-bit characters (most of what is loaded) needs no decoding: each byte is its character,
     // which is its own byte in a codepage that keeps the 7-bit characters where ASCII has them.
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+    uint8_t high = 0;  // (the whole text or-ed together: a loop the compiler does many bytes at a time)
+    for (const char c : text) high |= static_cast<uint8_t>(c);
+    if (high < 0x80) {
         if (keepsAscii(cp)) {
             out.assign(text);
             return;
