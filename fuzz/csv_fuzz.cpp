@@ -1,6 +1,7 @@
 // Fuzz target: the CSV reader of dbftool load, and the conversion of its values for each kind of field.
 //
-// Oracles: rows the reader accepts, written again as CSV, read back as the same rows; every value the
+// Oracles: rows the reader accepts, written again as CSV, read back as the same rows; a row the reader
+// calls 7-bit text holds no character of 0x80 or above (load copies such rows as they are); every value the
 // conversion accepts for a field is taken by the engine for that field (load checks every value before
 // it writes a record, so a value it accepts must never be refused while it writes).
 #include <cstdint>
@@ -50,6 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!dbftool::csvParse(text, rows, error)) {
         if (error.empty()) fuzz::broken("a CSV text was refused without a reason");
         return 0;
+    }
+    {
+        dbftool::CsvReader reader(text);
+        std::vector<std::string_view> row;
+        while (reader.next(row))
+            if (reader.rowIs7Bit())
+                for (const std::string_view value : row)
+                    for (const char c : value)
+                        if (static_cast<uint8_t>(c) >= 0x80)
+                            fuzz::broken("a row called 7-bit text holds a character of 0x80 or above");
     }
     std::string written;
     for (const auto& row : rows) written += dbftool::csvRecord(row) + "\r\n";
