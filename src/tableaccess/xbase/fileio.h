@@ -47,6 +47,10 @@ class File {
     long long size() const;
     bool truncate(uint64_t length);
     bool sync();  // fsync / FlushFileBuffers: the data and the size reach the disk
+    // Asks the system to start writing these bytes to the disk now, without waiting for it (where the
+    // system can be asked; elsewhere nothing happens), so that a sync after a large write has less left
+    // to wait for. It promises nothing: only sync() makes the bytes durable.
+    void startWriteback(uint64_t offset, uint64_t n);
     // Which file is open (false when that cannot be told).
     bool identity(FileIdentity& out) const;
 

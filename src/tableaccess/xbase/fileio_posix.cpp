@@ -104,6 +104,16 @@ bool File::sync() {
     return ::fsync(fdOf(handle_)) == 0;
 }
 
+void File::startWriteback(uint64_t offset, uint64_t n) {
+#ifdef __linux__
+    ::sync_file_range(fdOf(handle_), static_cast<off_t>(offset), static_cast<off_t>(n),
+                      SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)n;
+#endif
+}
+
 std::string lastSystemError() {
     return std::strerror(errno);
 }

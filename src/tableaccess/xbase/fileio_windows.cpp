@@ -214,6 +214,8 @@ bool File::sync() {
     return FlushFileBuffers(handleOf(handle_)) != 0;
 }
 
+void File::startWriteback(uint64_t, uint64_t) {}  // Windows has no such request: sync() writes all
+
 bool File::identity(FileIdentity& out) const {
     return handle_ != kClosed && identityOfHandle(handleOf(handle_), out);
 }
