@@ -469,8 +469,8 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     };
     const auto blank = [](const std::vector<std::string_view>& r) { return r.size() == 1 && r[0].empty(); };
     // The same for a table with memos, the memos apart (in memoTexts, as the text to write): in a
-    // codepage that keeps 7-bit characters in place, the memo text of a 7-bit row is its own bytes. False
-    // when the row has a fault (convert then names it).
+    // codepage that keeps 7-bit characters in place, the text of a 7-bit row for a memo (M) field is its
+    // own bytes. False when the row has a fault (convert then names it).
     std::vector<xb::NewValue> memoValues;
     std::vector<xb::MemoText> memoTexts;
     const auto convertApart = [&](const std::vector<std::string_view>& row, bool sevenBit) {
@@ -491,7 +491,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             }
             const xb::FieldDesc& f = t->fields()[size_t(target[c])];
             const bool memo = f.type == 'M' || f.type == 'G' || f.type == 'P';
-            if (memo && sevenBit && xb::keepsAscii(cp)) {
+            if (f.type == 'M' && sevenBit && xb::keepsAscii(cp)) {
                 memoTexts.push_back({target[c], row[c]});
                 continue;
             }

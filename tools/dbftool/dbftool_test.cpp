@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tableaccess/xbase/codepage.h"
+#include "tableaccess/xbase/dbf.h"
 #include "tarvikversion.h"
 #include "testkit_test.h"
 
@@ -593,6 +594,24 @@ TEST(DbftoolCreateLoad, TextRowsLoadAsTheCheckedConversionMakesThem) {
         EXPECT_NE(r.err.find("row 2, A"), std::string::npos) << r.err;
         EXPECT_EQ(readFile(fast), before);
     }
+    // Text is no value for a general (OLE) field, however plain it is: refused by name, nothing added.
+    // (The engine makes no general fields: a memo field's type is changed to one in the file.)
+    {
+        std::string err;
+        auto general = xb::Table::create(d / "general.dbf", {{"NAME", 'C', 10, 0, 0}, {"PIC", 'M', 4, 0, 0}},
+                                         xb::Format::Vfp, 0x03, err);
+        ASSERT_TRUE(general) << err;
+    }
+    std::string made = readFile(d / "general.dbf");
+    ASSERT_EQ(made[32 + 32 + 11], 'M');  // the second field descriptor's type
+    made[32 + 32 + 11] = 'G';
+    writeFile(d / "general.dbf", made);
+    writeFile(d / "general.csv", "NAME,PIC\r\nok,plain text\r\n");
+    const std::string before = readFile(d / "general.dbf");
+    const RunResult r = tool({"load", d / "general.dbf", d / "general.csv"});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("row 1, PIC"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(d / "general.dbf"), before);
 }
 
 TEST(DbftoolCreateLoad, ALoadStoppedByAMemoThatCannotBeWrittenSaysWhatItAdded) {
