@@ -439,16 +439,23 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
         }
         return {};
     };
-    // Converts row r (1 for the first after the header) into values; the fault, or empty.
-    std::vector<xb::NewValue> values;
+    // Converts row r (1 for the first after the header) into values; the fault, or empty. With apart,
+    // the memo fields' texts go there instead, as the text to write: in a codepage that keeps 7-bit
+    // characters in place, the text of a 7-bit row (sevenBit) for a memo (M) field is its own bytes.
+    std::vector<xb::NewValue> values, memoValues;
     bool deleted = false;
-    auto convert = [&](const std::vector<std::string_view>& row, size_t r) -> std::string {
+    auto convert = [&](const std::vector<std::string_view>& row, size_t r,
+                       std::vector<xb::MemoText>* apart = nullptr, bool sevenBit = false) -> std::string {
         if (row.size() != target.size())
             return a[1] + ": row " + std::to_string(r) + " has " + std::to_string(row.size()) +
                    " values, the header names " + std::to_string(target.size());
         deleted = false;
         values.resize(row.size());
-        size_t used = 0;
+        if (apart) {
+            apart->clear();
+            memoValues.resize(row.size());
+        }
+        size_t used = 0, memos = 0;
         for (size_t c = 0; c < row.size(); ++c) {
             if (target[c] < 0) {
                 if (row[c] == "*")
@@ -458,52 +465,22 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
                            "' (expected * or nothing)";
                 continue;
             }
-            xb::NewValue& nv = values[used++];
+            const xb::FieldDesc& f = t->fields()[size_t(target[c])];
+            const bool memo = apart && isMemoType(f.type);
+            if (memo && f.type == 'M' && sevenBit && xb::keepsAscii(cp)) {
+                apart->push_back({target[c], row[c]});
+                continue;
+            }
+            xb::NewValue& nv = memo ? memoValues[memos++] : values[used++];
             nv.field = target[c];
-            if (!textToField(t->fields()[target[c]], cp, t->version(), row[c], nv, error))
-                return a[1] + ": row " + std::to_string(r) + ", " + t->fields()[target[c]].name + ": " +
-                       error;
+            if (!textToField(f, cp, t->version(), row[c], nv, error))
+                return a[1] + ": row " + std::to_string(r) + ", " + f.name + ": " + error;
+            if (memo) apart->push_back({nv.field, nv.bytes});
         }
         values.resize(used);
         return {};
     };
     const auto blank = [](const std::vector<std::string_view>& r) { return r.size() == 1 && r[0].empty(); };
-    // The same for a table with memos, the memos apart (in memoTexts, as the text to write): in a
-    // codepage that keeps 7-bit characters in place, the text of a 7-bit row for a memo (M) field is its
-    // own bytes. False when the row has a fault (convert then names it).
-    std::vector<xb::NewValue> memoValues;
-    std::vector<xb::MemoText> memoTexts;
-    const auto convertApart = [&](const std::vector<std::string_view>& row, bool sevenBit) {
-        if (row.size() != target.size()) return false;
-        deleted = false;
-        values.resize(row.size());
-        memoValues.resize(row.size());
-        memoTexts.clear();
-        size_t used = 0, memos = 0;
-        std::string ignored;
-        for (size_t c = 0; c < row.size(); ++c) {
-            if (target[c] < 0) {
-                if (row[c] == "*")
-                    deleted = true;
-                else if (!row[c].empty())
-                    return false;
-                continue;
-            }
-            const xb::FieldDesc& f = t->fields()[size_t(target[c])];
-            const bool memo = f.type == 'M' || f.type == 'G' || f.type == 'P';
-            if (f.type == 'M' && sevenBit && xb::keepsAscii(cp)) {
-                memoTexts.push_back({target[c], row[c]});
-                continue;
-            }
-            xb::NewValue& nv = memo ? memoValues[memos++] : values[used++];
-            nv.field = target[c];
-            if (!textToField(f, cp, t->version(), row[c], nv, ignored)) return false;
-            if (memo) memoTexts.push_back({nv.field, nv.bytes});
-        }
-        values.resize(used);
-        return true;
-    };
-
     // The rows converted by the first reading, kept while they fit in 64 MB (DBFTOOL_LOAD_MEMORY, in
     // bytes, sets another size), so that a file of ordinary size is read and converted once; a larger
     // one is read again for the second step.
@@ -519,6 +496,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
     bool stashed = true;
     // Rows that write no memo are kept as the records they become, and added as such.
     bool asRecords = false, withMemos = false;
+    std::vector<xb::MemoText> memoTexts;  // a row's memos, apart from its record
     const size_t recordLength = t->recordLength();
     std::vector<uint8_t> scratch(recordLength);
     // A row of 7-bit text for character fields only (the commonest load) goes straight into its record:
@@ -570,8 +548,7 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
                 headerFault = readHeader(row);
                 asRecords = t->takesRecordImages();
                 withMemos = std::any_of(target.begin(), target.end(), [&](int f) {
-                    const char type = f < 0 ? 'C' : t->fields()[size_t(f)].type;
-                    return type == 'M' || type == 'G' || type == 'P';
+                    return f >= 0 && isMemoType(t->fields()[size_t(f)].type);
                 });
                 textRows = asRecords && !withMemos && headerFault.empty() && xb::keepsAscii(cp) &&
                            std::all_of(target.begin(), target.end(),
@@ -584,12 +561,8 @@ int cmdLoad(const std::vector<std::string>& a, std::ostream& out) {
             if (asRecords && withMemos) {
                 // The record is made (and its values checked by the table) now, kept or not, with the
                 // text of its memos beside it; the memos are written as it is added.
-                if (!convertApart(row, reader.rowIs7Bit())) {
-                    rowFault = convert(row, rows);  // names what is wrong
-                    if (rowFault.empty())
-                        rowFault = a[1] + ": row " + std::to_string(rows) + ": cannot be read";
-                    continue;
-                }
+                rowFault = convert(row, rows, &memoTexts, reader.rowIs7Bit());
+                if (!rowFault.empty()) continue;
                 if (!t->makeRecord(values, deleted, scratch.data()))
                     rowFault = a[1] + ": row " + std::to_string(rows) + ": " + t->error();
                 else if (stashed)

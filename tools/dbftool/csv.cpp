@@ -3,7 +3,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -63,11 +62,10 @@ constexpr std::array<bool, 256> kSpecial = [] {
 }();
 
 // The position of the first character at or after p that ends an unquoted field (or makes it malformed),
-// or end. Eight characters are tested at once where the machine stores words with their low byte first.
-// The bytes looked at are or-ed into seen (a word at a time, so some after the one found too).
-size_t findSpecial(const char* d, size_t p, size_t end, uint64_t& seen) {
+// or end; the characters looked at are or-ed into seen (with SSE2 a block of sixteen at a time, so some
+// after the one found too).
+size_t findSpecial(const char* d, size_t p, size_t end, uint8_t& seen) {
 #if defined(__SSE2__)
-    // Sixteen at a time where the processor compares sixteen bytes in one instruction.
     const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r'),
                   lf = _mm_set1_epi8('\n');
     __m128i high = _mm_setzero_si128();
@@ -76,30 +74,13 @@ size_t findSpecial(const char* d, size_t p, size_t end, uint64_t& seen) {
         high = _mm_or_si128(high, x);
         const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, comma), _mm_cmpeq_epi8(x, quote)),
                                          _mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask) {
+        if (const int mask = _mm_movemask_epi8(hit)) {
             if (_mm_movemask_epi8(high)) seen |= 0x80;  // a character of 0x80 or above
             return p + size_t(std::countr_zero(unsigned(mask)));
         }
     }
     if (_mm_movemask_epi8(high)) seen |= 0x80;
 #endif
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-        // high bit set in each byte of x equal to c (and possibly in bytes after the first such byte)
-        const auto bytesEqual = [](uint64_t x, char c) {
-            const uint64_t v = x ^ (kOnes * uint8_t(c));
-            return (v - kOnes) & ~v & kHighs;
-        };
-        for (; p + 8 <= end; p += 8) {
-            uint64_t x;
-            std::memcpy(&x, d + p, 8);
-            seen |= x;
-            const uint64_t m =
-                bytesEqual(x, ',') | bytesEqual(x, '"') | bytesEqual(x, '\r') | bytesEqual(x, '\n');
-            if (m) return p + size_t(std::countr_zero(m) / 8);
-        }
-    }
     for (; p < end && !kSpecial[static_cast<uint8_t>(d[p])]; ++p) seen |= static_cast<uint8_t>(d[p]);
     return p;
 }

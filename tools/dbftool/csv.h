@@ -30,7 +30,7 @@ class CsvReader {
     const std::string& error() const { return error_; }
     int line() const { return line_; }  // the line the next row starts on
     // Whether every character of the row just read is known to be below 0x80 (7-bit text).
-    bool rowIs7Bit() const { return (seen_ & 0x8080808080808080ull) == 0; }
+    bool rowIs7Bit() const { return (seen_ & 0x80) == 0; }
 
   private:
     // Where one value of the row lies: in the text (from the row's start) or in unquoted_[quoted].
@@ -52,7 +52,7 @@ class CsvReader {
     bool started_ = false;
     int line_ = 1;
     std::string error_;
-    uint64_t seen_ = 0;  // the bytes of the row's unquoted values, or-ed together
+    uint8_t seen_ = 0;  // the bytes of the row's unquoted values, or-ed together
     std::vector<Span> spans_;
     std::vector<std::string> unquoted_;
     std::vector<std::string_view> views_;  // a row for next(std::vector<std::string>&)

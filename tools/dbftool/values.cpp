@@ -94,11 +94,11 @@ std::string quoted(std::string_view text) {
     return q;
 }
 
+}  // namespace
+
 bool isMemoType(char type) {
     return type == 'M' || type == 'G' || type == 'P';
 }
-
-}  // namespace
 
 int64_t julianDay(int year, int month, int day) {
     const int64_t a = (14 - month) / 12;

@@ -18,6 +18,9 @@ namespace dbftool {
 // The value of field i of the current record as CSV text (UTF-8). False with a message on a read error.
 bool fieldToText(xb::Table& table, int i, std::string& out, std::string& error);
 
+// Whether a field of this type holds its value in the memo file (M, G and P).
+bool isMemoType(char type);
+
 // Converts CSV text (UTF-8) for a field, checking that it fits: a character the codepage lacks, text
 // longer than the field, a number that does not fit, is no number or has more (non-zero) decimals than
 // the field keeps, a logical other than T F Y N ? or empty, an impossible date are errors (nothing is cut,

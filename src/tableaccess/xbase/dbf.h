@@ -427,6 +427,8 @@ class Table {
     bool ensureOrder();
     bool positionTo(uint32_t recno);  // without writing the buffer
     bool refreshCount();
+    // The record in rec_, as stored, becomes the current one: recno, unchanged, not at either end.
+    void becomeCurrent(uint32_t recno);
     void setEof();
     bool atEmptyTable();  // positions at both ends of an empty table; returns false
     void invalidateOrder() { orderValid_ = false; }

@@ -141,12 +141,16 @@ bool Table::loadCurrent(uint32_t recno, bool fresh) {
     } else if (!readRecordRaw(recno, rec_.data())) {
         return false;
     }
+    becomeCurrent(recno);
+    return ok();
+}
+
+void Table::becomeCurrent(uint32_t recno) {
     recOld_ = rec_;
     oldInCache_ = false;
     recno_ = recno;
     eof_ = bof_ = false;
     dirty_ = false;
-    return ok();
 }
 
 void Table::setEof() {

@@ -266,11 +266,7 @@ bool Table::addRecord(std::vector<uint8_t>& rec, std::span<const MemoText> memos
     if (memoStartsKnown_)
         for (uint32_t block : written) ++memoStarts_[block];
     rec_ = rec;
-    recOld_ = rec;
-    oldInCache_ = false;
-    recno_ = recno;
-    eof_ = bof_ = false;
-    dirty_ = false;
+    becomeCurrent(recno);
     // A table numbering its records itself (Visual FoxPro autoincrement) writes each append at once,
     // so that other handles count on from it.
     if ((pending_.size() >= kAppendBatchBytes || !counters.empty()) && !writeAppends()) return false;
@@ -359,11 +355,7 @@ bool Table::appendRecords(const uint8_t* images, size_t count) {
         if (pending_.size() >= kAppendBatchBytes && !writeAppends()) return false;
     }
     rec_.assign(images + (count - 1) * len, images + count * len);
-    recOld_ = rec_;
-    oldInCache_ = false;
-    recno_ = recCount_;
-    eof_ = bof_ = false;
-    dirty_ = false;
+    becomeCurrent(recCount_);
     return ok();
 }
 
