@@ -166,11 +166,15 @@ class CdxFile {
     bool removeKey(Tag& tag, const char* key, uint32_t recno, bool& found, std::string& error);
     bool holdsEntry(Tag& tag, const char* key, uint32_t recno, bool& held, std::string& error);
     struct CheckedTag;
+    class KeyPrints;  // fingerprints of keys with their record numbers
     // The parts of a tag's check (cdx_check.cpp): the interior entries against their children, each
     // leaf's entries in key order against the records, then what the records hold that the tag lacks.
     void checkInterior(CheckedTag& c, const std::function<void(const std::string&)>& fault);
-    // order: the validating walk's, which takes the counts of entries out of either order.
-    void checkLeaf(CheckedTag& c, const Node& leaf, uint32_t count, bool collated, TreeWalk* order = nullptr);
+    // withRecords: the records have been read, and each entry is compared with its record; otherwise
+    // the entries' fingerprints are added up. order: the validating walk's, which takes the counts of
+    // entries out of either order.
+    void checkLeaf(CheckedTag& c, const Node& leaf, uint32_t count, bool collated, const KeyPrints& prints,
+                   bool withRecords, TreeWalk* order = nullptr);
     void restartLeafCheck(CheckedTag& c);
     void checkCounts(CheckedTag& c, uint32_t count, const std::function<void(const std::string&)>& fault);
     std::string showKey(const Tag& tag, const char* key) const;  // a key as a fault shows it
