@@ -181,6 +181,9 @@ constexpr size_t kMaxFaults = 20;  // lines per tag; the rest are counted
 // would cost more than it saves.
 constexpr uint32_t kRecordsForAThread = 20000;
 
+// Keys a reading makes before it takes their fingerprints.
+constexpr uint32_t kKeysAtOnce = 64;
+
 // What a tag's check knows: its tree, and (from the one pass over the records) the key each record gives
 // and whether its filter holds it.
 struct CdxFile::CheckedTag {
@@ -188,7 +191,7 @@ struct CdxFile::CheckedTag {
     // keyLen bytes per record, record 1 first (of readable records only): only when the keys must be
     // compared one by one (see the file's head); empty otherwise.
     KeyBuffer keys;
-    std::vector<char> recordKey;  // the record's key being fingerprinted, when keys is empty
+    std::vector<char> recordKey;  // the keys being fingerprinted (kKeysAtOnce), when keys is empty
     // Per record (index recno), from the records' reading: kReadable, kHeld (the filter holds it).
     std::vector<uint8_t> flags;
     // Per record, from the walk over the tree: a bit set when it is in the tree (bit r % 64 of word
@@ -237,7 +240,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             if (t.unique())
                 c.keys.allocate(std::max<size_t>(1, size_t(count) * size_t(t.keyLen)));
             else
-                c.recordKey.assign(size_t(t.keyLen), '\0');
+                c.recordKey.assign(size_t(t.keyLen) * kKeysAtOnce, '\0');
             needRecords = true;
         }
         c.flags.assign(size_t(count) + 1, 0);
@@ -262,22 +265,32 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
                 uint8_t* const flags = c.flags.data();
                 char* const keys = c.keys.get();
                 char* const own = c.recordKey.data();
+                if (again || keys) {
+                    for (uint32_t i = 0; i < n; ++i) {
+                        const uint8_t* rec = recs + i * length;
+                        const uint32_t r = first + i;
+                        if (!again) flags[r] = uint8_t(kReadable | (t.holds(rec) ? kHeld : 0));
+                        expr.evaluate(rec, keys + size_t(r - 1) * kl);
+                    }
+                    continue;
+                }
+                // The keys of some records made, then their fingerprints taken: a key read in words
+                // just after it was written a byte at a time would wait for each of those writes.
                 uint64_t sum = 0;
-                for (uint32_t i = 0; i < n; ++i) {
-                    const uint8_t* rec = recs + i * length;
-                    const uint32_t r = first + i;
-                    if (again) {
-                        expr.evaluate(rec, keys + size_t(r - 1) * kl);
-                        continue;
+                uint32_t made[kKeysAtOnce];
+                for (uint32_t from = 0; from < n; from += kKeysAtOnce) {
+                    const uint32_t to = std::min(n, from + kKeysAtOnce);
+                    uint32_t m = 0;
+                    for (uint32_t i = from; i < to; ++i) {
+                        const uint8_t* rec = recs + i * length;
+                        const bool held = t.holds(rec);
+                        flags[first + i] = uint8_t(kReadable | (held ? kHeld : 0));
+                        if (held) {
+                            expr.evaluate(rec, own + m * kl);
+                            made[m++] = first + i;
+                        }
                     }
-                    const bool held = t.holds(rec);
-                    flags[r] = uint8_t(kReadable | (held ? kHeld : 0));
-                    if (keys) {
-                        expr.evaluate(rec, keys + size_t(r - 1) * kl);
-                    } else if (held) {
-                        expr.evaluate(rec, own);
-                        sum += prints(r, own, kl);
-                    }
+                    for (uint32_t j = 0; j < m; ++j) sum += prints(made[j], own + j * kl, kl);
                 }
                 c.recordSum += sum;
             }
@@ -527,6 +540,7 @@ void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool colla
     };
     for (size_t i = 0; i < std::min(kAhead, n.count()); ++i) fetch(n.recs[i]);
     uint64_t sum = 0;  // added to the tag's at the leaf's end
+    size_t rawBad = 0, colBad = 0;  // added to the order's at the leaf's end
     c.total += n.count();
     for (size_t i = 0; i < n.count(); ++i) {
         if (i + kAhead < n.count()) fetch(n.recs[i + kAhead]);
@@ -539,8 +553,8 @@ void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool colla
             if (order) {  // the validating walk: both orders counted, faults by the bytes
                 compareBoth(prev, key, kl, raw, col);
                 if (raw == 0) raw = col = pr < r ? -1 : (pr > r ? 1 : 0);
-                order->rawBad += raw >= 0;
-                order->colBad += col >= 0;
+                rawBad += raw >= 0;
+                colBad += col >= 0;
             } else {
                 raw = compareEntry(prev, pr, key, r, kl, collated);
             }
@@ -578,6 +592,10 @@ void CdxFile::checkLeaf(CheckedTag& c, const Node& n, uint32_t count, bool colla
                   ", its record gives " + showKey(t, keyOf(r)));
     }
     c.treeSum += sum;
+    if (order) {
+        order->rawBad += rawBad;
+        order->colBad += colBad;
+    }
     if (n.count()) {
         std::memcpy(c.prevKey.data(), t.key(n, n.count() - 1), size_t(kl));
         c.prevRec = n.recs.back();

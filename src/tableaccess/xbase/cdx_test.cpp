@@ -12,6 +12,7 @@
 #include <set>
 #include <tuple>
 
+#include "tableaccess/xbase/cdx_internal.h"
 #include "tableaccess/xbase/testhelpers_test.h"
 
 namespace fs = std::filesystem;
@@ -643,6 +644,34 @@ TEST(CdxMaintain, UniqueTagKeepsOneRecordPerKey) {
     EXPECT_EQ(walkTag(*cdx, "U"), want);
     std::vector<std::string> faults;
     EXPECT_TRUE(cdx->check(0, table, faults)) << (faults.empty() ? "" : faults[0]);
+}
+
+// Where two keys first differ, for every key length an index can have up to 40 bytes and every place,
+// against a byte-by-byte comparison; each key alone in memory of exactly its length, so that a read past
+// either end is caught under the address sanitizer. The order of the two follows from the same place.
+TEST(CdxKeys, FirstDifferenceIsTheFirstByteThatDiffers) {
+    const std::pair<uint8_t, uint8_t> pairs[] = {{0x41, 0x42}, {0x42, 0x41}, {0x00, 0xFF}, {0x7F, 0x80}, {0x20, 0x00}};
+    for (int kl = 1; kl <= 40; ++kl) {
+        for (int at = 0; at <= kl; ++at) {  // kl: the keys are equal
+            for (const auto& [p, q] : pairs) {
+                auto a = std::make_unique<unsigned char[]>(size_t(kl));
+                auto b = std::make_unique<unsigned char[]>(size_t(kl));
+                for (int i = 0; i < kl; ++i) a[size_t(i)] = b[size_t(i)] = uint8_t('A' + i % 26);
+                if (at < kl) {
+                    a[size_t(at)] = p;
+                    b[size_t(at)] = q;
+                    for (int i = at + 1; i < kl; ++i) b[size_t(i)] = uint8_t(~a[size_t(i)]);  // after it: anything
+                }
+                SCOPED_TRACE("length " + std::to_string(kl) + ", differing at " + std::to_string(at));
+                EXPECT_EQ(cdxdetail::firstDifference(a.get(), b.get(), kl), at);
+                const int want = at == kl ? 0 : int(p) - int(q);
+                const int got = cdxdetail::compareKeys(reinterpret_cast<const char*>(a.get()),
+                                                       reinterpret_cast<const char*>(b.get()), kl, false);
+                EXPECT_EQ(got < 0, want < 0);
+                EXPECT_EQ(got == 0, want == 0);
+            }
+        }
+    }
 }
 
 // Records changed behind the index's back, in a table small enough to be read before the trees are
