@@ -138,8 +138,9 @@ class CdxFile::KeyPrints {
         }
         if (at < length) {
             const size_t rest = length - at;
-            const uint64_t w0 = rest >= 8 ? word(key + at) : part(key + at, rest);
-            const uint64_t w1 = rest > 8 ? part(key + at + 8, rest - 8) : 0;
+            const auto* tail = reinterpret_cast<const unsigned char*>(key + at);
+            const uint64_t w0 = rest >= 8 ? word(key + at) : shortWord(tail, int(rest));
+            const uint64_t w1 = rest > 8 ? shortWord(tail + 8, int(rest - 8)) : 0;
             sum += foldedProduct(w0 ^ secret_[s], w1 ^ secret_[s + 1]);
         }
         return foldedProduct(sum ^ secret_[kPlaces], ((uint64_t(recno) << 16) | length) ^ secret_[kPlaces + 1]);
@@ -149,27 +150,6 @@ class CdxFile::KeyPrints {
     static uint64_t word(const char* p) {
         uint64_t v;
         std::memcpy(&v, p, 8);
-        return v;
-    }
-    // The first n (< 8) bytes at p, in fixed-size pieces (no call to copy them).
-    static uint64_t part(const char* p, size_t n) {
-        uint64_t v = 0;
-        int shift = 0;
-        if (n & 4) {
-            uint32_t x;
-            std::memcpy(&x, p, 4);
-            v = x;
-            p += 4;
-            shift = 32;
-        }
-        if (n & 2) {
-            uint16_t x;
-            std::memcpy(&x, p, 2);
-            v |= uint64_t(x) << shift;
-            p += 2;
-            shift += 16;
-        }
-        if (n & 1) v |= uint64_t(uint8_t(*p)) << shift;
         return v;
     }
     static constexpr size_t kPlaces = 32;  // 16 pairs: keys of up to 256 bytes each place its own
@@ -317,6 +297,10 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
         }
         if (!reader.joinable()) readRecords(false);
     }
+    // What a tree that cannot be read says: its reason, or this when it gave none.
+    auto unreadable = [this](const Tag& t, const std::string& error) {
+        return error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error;
+    };
     // Each tree: validated as on the tag's first use (leaves read once and not kept), and walked in key
     // order on the same reading, with what can be known without the records. The order of a tag's keys
     // is known only at the walk's end: a tag found to be in the accent-folding order has its leaves
@@ -346,8 +330,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
                     checkLeaf(c, n, count, false, prints, false, &walk);
                 };
                 if (!validateOrder(t, error, &walk)) {
-                    faults[w].push_back(error.empty() ? fail("tag " + t.name + ": the tree cannot be read")
-                                                      : error);
+                    faults[w].push_back(unreadable(t, error));
                     continue;
                 }
                 if (t.collated) {
@@ -362,7 +345,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             }
             if (!walked) {
                 // The tree was validated: a leaf that cannot be read now is a fault of this program.
-                faults[w].assign(1, error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
+                faults[w].assign(1, unreadable(t, error));
                 continue;
             }
             c.validated = true;
@@ -399,7 +382,7 @@ bool CdxFile::checkTags(const std::vector<int>& which, RecordReader& records,
             restartLeafCheck(c);
             if (!forEachLeaf(
                     t, scratch, [&](const Node& n) { checkLeaf(c, n, count, t.collated, prints, true); }, error)) {
-                faults[w].assign(1, error.empty() ? fail("tag " + t.name + ": the tree cannot be read") : error);
+                faults[w].assign(1, unreadable(t, error));
                 c.validated = false;
             }
         }

@@ -178,6 +178,20 @@ inline bool weightedCollation(std::string_view name) {
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
+// The first n (< 8) bytes at p as the low bytes of a word (little-endian), read in pieces of 4, 2 and 1
+// bytes: never past p + n, and no call to copy them.
+inline uint64_t shortWord(const unsigned char* p, int n) {
+    uint64_t v = 0;
+    for (int at = 0, piece = 4; piece > 0; piece /= 2)
+        if (n & piece) {
+            uint64_t w = 0;
+            std::memcpy(&w, p + at, size_t(piece));
+            v |= w << (8 * at);
+            at += piece;
+        }
+    return v;
+}
+
 // Where two keys first differ; kl when they are equal.
 inline int firstDifference(const unsigned char* x, const unsigned char* y, int kl) {
     if constexpr (std::endian::native == std::endian::little) {
@@ -192,21 +206,14 @@ inline int firstDifference(const unsigned char* x, const unsigned char* y, int k
             if (u != v) return i + __builtin_ctzll(u ^ v) / 8;
         }
         if (i == kl) return kl;
-        uint64_t u = 0, v = 0;
+        uint64_t u, v;
         if (kl >= 8) {
             i = kl - 8;
             std::memcpy(&u, x + i, 8);
             std::memcpy(&v, y + i, 8);
         } else {
-            for (int at = 0, piece = 4; piece > 0; piece /= 2)
-                if (kl & piece) {
-                    uint64_t a = 0, b = 0;
-                    std::memcpy(&a, x + at, size_t(piece));
-                    std::memcpy(&b, y + at, size_t(piece));
-                    u |= a << (8 * at);
-                    v |= b << (8 * at);
-                    at += piece;
-                }
+            u = shortWord(x, kl);
+            v = shortWord(y, kl);
         }
         return u == v ? kl : i + __builtin_ctzll(u ^ v) / 8;
     } else {

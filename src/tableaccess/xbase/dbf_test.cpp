@@ -382,6 +382,14 @@ TEST(DbfRead, ManyRecordsAtOnceAreTheRecordsReadOneAtATime) {
 // same table and index bytes, across several write batches, deleted records among them. What they cannot
 // carry (memo text, a table that numbers its records) and images without a deletion flag are refused
 // with nothing added.
+// The copies of fox_small in two folders hold the same bytes: table, index and memo file (the table's
+// header date, bytes 1-3, aside: it is the day each was written).
+void expectSameTables(const TempDir& a, const TempDir& b) {
+    EXPECT_EQ(readBytes(a.file("fox_small.dbf")).substr(4), readBytes(b.file("fox_small.dbf")).substr(4));
+    EXPECT_EQ(readBytes(a.file("fox_small.cdx")), readBytes(b.file("fox_small.cdx")));
+    EXPECT_EQ(readBytes(a.file("fox_small.fpt")), readBytes(b.file("fox_small.fpt")));
+}
+
 TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
     TempDir one, many;
     copyFixture("fox_small", one);
@@ -414,11 +422,7 @@ TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
     ASSERT_TRUE(a->flush() && b->flush());
     a.reset();
     b.reset();
-    // the header's date (bytes 1-3) is the day each was written
-    EXPECT_EQ(readBytes(many.file("fox_small.dbf")).substr(4),
-              readBytes(one.file("fox_small.dbf")).substr(4));
-    EXPECT_EQ(readBytes(many.file("fox_small.cdx")), readBytes(one.file("fox_small.cdx")));
-    EXPECT_EQ(readBytes(many.file("fox_small.fpt")), readBytes(one.file("fox_small.fpt")));
+    expectSameTables(many, one);
 
     b = xb::Table::open(many.file("fox_small"), err);
     ASSERT_TRUE(b) << err;
@@ -459,10 +463,7 @@ TEST(DbfWrite, RecordImagesAddWhatAppendRecordAdds) {
     ASSERT_TRUE(a->flush() && b->flush());
     a.reset();
     b.reset();
-    EXPECT_EQ(readBytes(memoImaged.file("fox_small.dbf")).substr(4),
-              readBytes(memoOne.file("fox_small.dbf")).substr(4));
-    EXPECT_EQ(readBytes(memoImaged.file("fox_small.fpt")), readBytes(memoOne.file("fox_small.fpt")));
-    EXPECT_EQ(readBytes(memoImaged.file("fox_small.cdx")), readBytes(memoOne.file("fox_small.cdx")));
+    expectSameTables(memoImaged, memoOne);
 
     auto counted = xb::Table::create(many.file("auto"), {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5, 0, 0}},
                                      xb::Format::Vfp, 0x03, err);
